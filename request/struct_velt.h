@@ -1,0 +1,62 @@
+// The chat's own records: a line of the message file chatdata.dat, a member
+// of the presence index chatuser.idx, and a room's settings. The two binary
+// records are stored exactly as laid out, so their layout is pinned below.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// One line of talk or notice; chatdata.dat holds them newest first.
+struct CHAT_DATA_DAT {
+    int32_t FOLDER_NO;
+    int32_t MODE;           // non-zero in every record in use
+    char USER_ID[22];
+    char USER_NAME[82];     // the chat name used
+    char WRITE_DATE[20];
+    char COLOR[22];         // empty means "blue"
+    char CTALK[252];
+    char pad_[2];
+};
+static_assert(sizeof(CHAT_DATA_DAT) == 408, "chatdata.dat record is 408 bytes");
+static_assert(offsetof(CHAT_DATA_DAT, MODE) == 4, "chatdata.dat layout");
+static_assert(offsetof(CHAT_DATA_DAT, USER_ID) == 8, "chatdata.dat layout");
+static_assert(offsetof(CHAT_DATA_DAT, USER_NAME) == 30, "chatdata.dat layout");
+static_assert(offsetof(CHAT_DATA_DAT, WRITE_DATE) == 112, "chatdata.dat layout");
+static_assert(offsetof(CHAT_DATA_DAT, COLOR) == 132, "chatdata.dat layout");
+static_assert(offsetof(CHAT_DATA_DAT, CTALK) == 154, "chatdata.dat layout");
+
+// One member present in a room; chatuser.idx holds them in order of entry.
+struct CHAT_USER_IDX {
+    int32_t FOLDER_NO;      // non-zero in every record
+    int32_t MODE;
+    char USER_ID[22];
+    char USER_NAME[82];     // the chat name
+    char LAST_DATE[20];     // last sign of life
+    char COLOR[22];
+    char pad_[2];
+    int32_t DISP_LINE;
+    int32_t RELOAD_TIME;    // seconds; 999 means no automatic reload
+};
+static_assert(sizeof(CHAT_USER_IDX) == 164, "chatuser.idx record is 164 bytes");
+static_assert(offsetof(CHAT_USER_IDX, MODE) == 4, "chatuser.idx layout");
+static_assert(offsetof(CHAT_USER_IDX, USER_ID) == 8, "chatuser.idx layout");
+static_assert(offsetof(CHAT_USER_IDX, USER_NAME) == 30, "chatuser.idx layout");
+static_assert(offsetof(CHAT_USER_IDX, LAST_DATE) == 112, "chatuser.idx layout");
+static_assert(offsetof(CHAT_USER_IDX, COLOR) == 132, "chatuser.idx layout");
+static_assert(offsetof(CHAT_USER_IDX, DISP_LINE) == 156, "chatuser.idx layout");
+static_assert(offsetof(CHAT_USER_IDX, RELOAD_TIME) == 160, "chatuser.idx layout");
+
+// A room's settings, from dir.cnf and info.txt (memory only).
+struct DIR_CONFIG {
+    int32_t ATTACH_MAX;
+    char INFO[252];
+    char TITLEPIC[252];
+    char BACKPIC1[252];
+    char FONTCOLOR1[8];
+    char FRAMESET1[8];
+    char BACKPIC2[252];
+    char FONTCOLOR2[8];
+    char FRAMESET2[8];
+    char BACKPIC3[252];
+    char FONTCOLOR3[8];
+    char FRAMESET3[8];
+};

@@ -1,0 +1,47 @@
+// The file access layer: every access of the program to the file system goes
+// through these calls, which first turn each free-standing backslash of a path
+// into a slash, in the caller's buffer.
+#pragma once
+#include <cstdio>
+
+// Converts the path in place (a 0x5C that is the second byte of a double-byte
+// character stays). Returns 0.
+int yen_to_sura(char* fname);
+
+// mode 0: open an existing file read-write; otherwise also create it (0600).
+// Never truncates. Returns the descriptor or -1.
+int Cu_b_open(char* FileName, int mode);
+int Cu_b_read(int fh, void* buff, int in_count);
+int Cu_b_write(int fh, const void* buff, int in_count);
+long Cu_b_lseek(int fh, long offset, int origin);
+int Cu_b_close(int fh);
+
+// Stream open with "r", "r+" or "w+"; null on failure.
+FILE* Cu_fopen(char* filename, const char* mode);
+int Cu_fseek(FILE* stream, long offset, int origin);
+int Cu_fclose(FILE* stream);
+
+// 0 when removed, -1 otherwise.
+int Cu_remove(char* in_buff);
+// Renames, replacing an existing file of the new name; failure not reported.
+void Cu_rename(char* in_buff1, char* in_buff2);
+// Size in bytes, or -1 when the file's status cannot be read.
+int Cu_get_filelength(char* FileSRC);
+// Creates one directory level (mkdir(2), 0777 less the umask) when nothing
+// exists at the path. Never a shell.
+void Cu_mkdir(char* in_buff);
+// Sets the permission bits given as octal text ("777") with chmod(2).
+void Cu_chmod(char* FileDSC, const char* mode);
+// Removes the file when its status-change time lies more than in_min minutes
+// back. 0 when kept or removed, -1 when missing or not removable.
+int Cu_removefile1h(char* filename, int in_min);
+// Replaces the pattern in filename (a buffer of at least 1000 bytes) by the
+// comma-separated names that match it; never more than 999 characters.
+void Cu_filefind(char* filename);
+// No effect on this platform.
+void Cu_setmode();
+
+// Name pattern match (x, x*, *x, *x*): 0 match, -1 otherwise.
+int check_name(const char* keyword, const char* name);
+// newpath = oldpath + "/" (unless it ends in one) + fname.
+void editpath(const char* fname, const char* oldpath, char* newpath);

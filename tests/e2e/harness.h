@@ -1,0 +1,66 @@
+// End-to-end harness: builds a temporary site (cgi directory with zepa.ini and
+// velt.lng, a data directory) and runs the real CGI in it as a web server would.
+#pragma once
+#include <map>
+#include <string>
+
+namespace e2e {
+
+struct Site {
+    std::string root;      // temporary directory, removed by remove_site
+    std::string cgi_dir;   // working directory of the CGI: zepa.ini, velt.lng
+    std::string data_dir;  // DATA_FILE_PATH, ends with '/'
+};
+
+// Makes a fresh site: cgi_dir with the built Shift_JIS velt.lng and a zepa.ini
+// in canonical form whose DATA_FILE_PATH is data_dir; `extra` lines
+// ("KEY,value,\n" ...) are appended to zepa.ini (the last line of a key wins).
+Site make_site(const std::string& extra = "");
+void remove_site(const Site& site);
+
+struct Result {
+    std::string out;   // standard output, byte for byte
+    std::string err;   // standard error
+    int status = -1;   // exit status (-1 when killed by a signal)
+};
+
+struct Request {
+    std::string method = "GET";
+    std::string query;                     // QUERY_STRING
+    std::string body;                      // standard input
+    std::string content_type;              // CONTENT_TYPE (unset when empty)
+    std::string content_length = "auto";   // "auto": body size; "" unset; else as given
+    std::map<std::string, std::string> env;  // further variables (REMOTE_ADDR...)
+    std::string faketime;                  // non-empty: run velt-dyn.cgi under faketime with this spec
+};
+
+// Runs build/velt.cgi in site.cgi_dir with a clean CGI environment.
+Result run(const Site& site, const Request& req);
+
+// Shortcuts: a GET with the query string; a URL-encoded POST.
+Result get(const Site& site, const std::string& query);
+Result post(const Site& site, const std::string& body);
+
+// Multipart body builder: parts are appended in order.
+struct Multipart {
+    std::string boundary = "----veltBoundary7MA4YWxkTrZu0gW";
+    std::string body;
+};
+void mp_field(Multipart& mp, const std::string& name, const std::string& value);
+void mp_file(Multipart& mp, const std::string& name, const std::string& filename,
+             const std::string& content, const std::string& type = "application/octet-stream");
+// Closes the body and returns the request (POST, CONTENT_TYPE with boundary).
+Request mp_request(Multipart& mp);
+
+// File helpers (paths relative to nothing: pass full paths).
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+void make_dir(const std::string& path);
+
+// The page head every HTML response starts with, given messages 1 and 2 of the
+// loaded language and the body line ("" gives the site's default BODY tag with
+// the given background parts).
+std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line);
+
+}  // namespace e2e
