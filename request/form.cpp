@@ -1,0 +1,21 @@
+// Hidden fields of the program's forms (see form.h).
+#include "request/form.h"
+#include <cstdio>
+#include "request/escape.h"
+#include "request/velt.h"
+
+void G_hidden(const char* name, const char* value) {
+    std::printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%s\">\n", name, G_html(value).c_str());
+}
+
+void G_hidden_int(const char* name, int value) {
+    std::printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%d\">\n", name, value);
+}
+
+void G_hidden_fields(const char* job) {
+    G_hidden("SKEY1", cgi_SKEY1);
+    G_hidden("SKEY2", cgi_SKEY2);
+    G_hidden("uid", cgi_uid);
+    G_hidden_int("FOLDER_NO", cgi_FOLDER_NO);
+    G_hidden("JOB", job);
+}
