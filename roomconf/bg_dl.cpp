@@ -1,0 +1,146 @@
+// Picture delivery: the pages point their backgrounds and the title picture at
+// this program, which answers with the picture's bytes and a mapped type.
+#include "roomconf/bg_dl.h"
+#include <cstdio>
+#include <cstring>
+#include "request/struct_velt.h"
+#include "request/velt.h"
+#include "store/cust.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+// The picture file names of the four delivery jobs.
+const char* picture_name(int flg) {
+    switch (flg) {
+        case 1: return G_DIR_CONFIG.BACKPIC1;
+        case 2: return G_DIR_CONFIG.BACKPIC2;
+        case 3: return G_DIR_CONFIG.BACKPIC3;
+        case 4: return G_DIR_CONFIG.TITLEPIC;
+        default: return "";
+    }
+}
+
+// Appends src to the text in out (cap bytes). false, with out unchanged in
+// meaning, when the whole of src does not fit: a cut path would name a
+// different file.
+bool append_path(char* out, std::size_t cap, const char* src) {
+    const std::size_t have = std::strlen(out);
+    const std::size_t add = std::strlen(src);
+    if (have + add >= cap) return false;
+    std::memcpy(out + have, src, add + 1);
+    return true;
+}
+
+}  // namespace
+
+int Fio_mime_ext(const char* path, char* ext, int cap) {
+    if (cap > 0) ext[0] = '\0';
+    const long len = static_cast<long>(std::strlen(path));
+    long dot = -1;
+    for (long i = len - 1; i >= 1; --i) {
+        if (path[i] == '.') {
+            dot = i;
+            break;
+        }
+    }
+    if (dot < 0) return -2;
+    const long n = len - dot - 1;
+    // A longer text behind the dot (a dotted directory above a name without a
+    // dot) is no extension any map could name; it must not overrun the buffer.
+    if (cap <= 0 || n > cap - 1) return -2;
+    std::memcpy(ext, path + dot + 1, static_cast<std::size_t>(n) + 1);
+    return 0;
+}
+
+int Fio_mime_line(const char* line, const char* ext, char* type, int cap) {
+    const int c1 = G_StrFind(line, ",");
+    if (c1 < 0) return 0;
+    const std::size_t ext_len = std::strlen(ext);
+    if (c1 > 0 && (static_cast<std::size_t>(c1) != ext_len || std::memcmp(line, ext, ext_len) != 0)) return 0;
+    const char* rest = line + c1 + 1;
+    const int c2 = G_StrFind(rest, ",");
+    if (c2 < 0) return 0;
+    if (cap <= 0) return 1;
+    const int n = c2 < cap - 1 ? c2 : cap - 1;
+    std::memcpy(type, rest, static_cast<std::size_t>(n));
+    type[n] = '\0';
+    return 1;
+}
+
+int Fio_mime_lookup(const char* map, long len, const char* ext, char* type, int cap) {
+    if (cap > 0) type[0] = '\0';
+    char piece[MIME_LINE_CAP];
+    long pos = 0;
+    while (pos < len) {
+        // The pieces a line reader with a MIME_LINE_CAP buffer returns: up to
+        // and including a line feed, at most MIME_LINE_CAP - 1 bytes; a zero
+        // byte inside ends the text of its piece.
+        long n = 0;
+        while (pos + n < len && n < MIME_LINE_CAP - 1) {
+            piece[n] = map[pos + n];
+            ++n;
+            if (piece[n - 1] == '\n') break;
+        }
+        piece[n] = '\0';
+        pos += n;
+        if (Fio_mime_line(piece, ext, type, cap)) return (cap > 0 && type[0] != '\0') ? 0 : -2;
+    }
+    return -2;
+}
+
+int Fio_MimeDownload(char* in_filename, char* mime_filename) {
+    if (in_filename[0] == '\0') return -1;
+
+    char ext[MIME_EXT_CAP];
+    if (Fio_mime_ext(in_filename, ext, sizeof ext) != 0) return -2;
+
+    FILE* map = Cu_fopen(mime_filename, "r");
+    if (map == nullptr) return -2;
+    char type[MIME_TYPE_CAP] = {0};
+    char line[MIME_LINE_CAP];
+    while (std::fgets(line, sizeof line, map) != nullptr) {
+        if (Fio_mime_line(line, ext, type, sizeof type)) break;
+    }
+    Cu_fclose(map);
+    if (type[0] == '\0') return -2;
+
+    Cu_setmode();
+    const int fh = Cu_b_open(in_filename, 0);
+    if (fh < 0) return -1;
+
+    std::printf("Content-type: %s\n\n", type);
+    char block[1000];
+    for (;;) {
+        const int got = Cu_b_read(fh, block, sizeof block);
+        if (got <= 0) break;
+        std::fwrite(block, 1, static_cast<std::size_t>(got), stdout);
+    }
+    std::fflush(stdout);
+    Cu_b_close(fh);
+    return 0;
+}
+
+int b_BG_DL(int flg) {
+    char name[252] = {0};
+    G_set(name, picture_name(flg));
+    // No picture set: answer nothing rather than look for a type of the
+    // picture directory itself.
+    if (name[0] == '\0') return -1;
+    // A picture is a bare name in the room's picture directory; a name that
+    // carries a directory (written into dir.cnf by hand or by another program)
+    // must not reach files outside it. A slash is a separator wherever it
+    // stands; a backslash only where the file layer would turn it into one.
+    if (std::strchr(name, '/') != nullptr || G_StrFind(name, "\\") >= 0) return -1;
+
+    char mime_filename[FIO_PATH_MAX] = {0};
+    char map_filename[FIO_PATH_MAX] = {0};
+    if (Fio_dir_room(mime_filename, cgi_FOLDER_NO) != 0) return -1;
+    if (!append_path(mime_filename, sizeof mime_filename, "fcg\\") ||
+        !append_path(mime_filename, sizeof mime_filename, name))
+        return -1;
+    if (Fio_dir_data(map_filename) != 0 || !append_path(map_filename, sizeof map_filename, "mimemap.txt"))
+        return -1;
+    return Fio_MimeDownload(mime_filename, map_filename);
+}

@@ -1,0 +1,42 @@
+// Delivery of a room's pictures (title picture and frame backgrounds) from its
+// picture directory, under the content type that the site's mimemap.txt gives.
+#pragma once
+
+// Capacities of the type lookup: a map line is read in pieces of at most 999
+// bytes, the extension of a picture is held in 100 bytes (99 characters).
+enum { MIME_LINE_CAP = 1000, MIME_EXT_CAP = 100, MIME_TYPE_CAP = 1000 };
+
+// Delivers picture flg of the current room: 1 BACKPIC1, 2 BACKPIC2, 3 BACKPIC3,
+// 4 TITLEPIC; any other flg names no picture. Returns the result of
+// Fio_MimeDownload, or -1 when no picture is set, its name holds a directory
+// separator, or its path does not fit; on every failure nothing is printed.
+int b_BG_DL(int flg);
+
+// Writes the file in_filename to standard output as a whole CGI response:
+// "Content-type: TYPE\n\n" and the file's bytes unchanged, TYPE looked up in
+// the map mime_filename by the file's extension. Both paths are converted in
+// place by the file layer. Returns 0 delivered; -1 in_filename empty or the
+// file cannot be opened; -2 no extension (or one longer than 99 bytes), the
+// map cannot be opened, or it gives no type. Nothing is printed unless 0.
+int Fio_MimeDownload(char* in_filename, char* mime_filename);
+
+// The extension of a path: the text after its last "." found at position 1 or
+// later (byte-wise from the end; the whole path counts, directories included).
+// Copies it into ext (cap bytes) and returns 0; returns -2 and leaves ext
+// empty when there is no such dot or the text does not fit in cap-1 bytes.
+int Fio_mime_ext(const char* path, char* ext, int cap);
+
+// One line (or line piece) of the type map against an extension. The line is
+// "extension,type," with anything after the second comma ignored; commas are
+// found character-wise (Shift_JIS). An empty extension field matches every
+// extension; otherwise the field must equal ext byte for byte. Returns 1 when
+// the line decides (matches and has a second comma): type (cap bytes) then
+// holds the text between the commas, cut to cap-1 bytes, possibly empty.
+// Returns 0 when the line is passed over (type left as it was).
+int Fio_mime_line(const char* line, const char* ext, char* type, int cap);
+
+// The whole lookup over a map held in memory (len bytes, any content): the map
+// is taken in the pieces a line reader with a MIME_LINE_CAP buffer would give,
+// and the first deciding piece sets type. Returns 0 with a non-empty type, -2
+// when no piece decides or the deciding type is empty (type then empty).
+int Fio_mime_lookup(const char* map, long len, const char* ext, char* type, int cap);
