@@ -1,0 +1,80 @@
+// The colour palette page (job COLOR_SELECT), opened in the room's list frame
+// from the entry form.
+#include "chat/color.h"
+#include <cstdio>
+#include <string>
+#include "request/escape.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "settings/sysinfo.h"
+
+const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {
+    "Black", "Navy", "Darkblue", "Mediumblue",
+    "Blue", "Darkgreen", "Green", "Teal",
+    "Darkcyan", "Deepskyblue", "Darkturquoise", "Mediumspringgreen",
+    "Lime", "Springgreen", "Aqua", "Cyan",
+    "Midnightblue", "Dodgerblue", "Lightseagreen", "Forestgreen",
+    "Seagreen", "Darkslategray", "Limegreen", "Mediumseagreen",
+    "Turquoise", "Royalblue", "Steelblue", "Darkslateblue",
+    "Mediumturquoise", "Indigo", "Darkolivegreen", "Cadetblue",
+    "Cornflowerblue", "Mediumaquamarine", "Dimgray", "Slateblue",
+    "Olivedrab", "Slategray", "Lightslategray", "Mediumslateblue",
+    "Lawngreen", "Chartreuse", "Aquamarine", "Maroon",
+    "Purple", "Olive", "Gray", "Skyblue",
+    "Lightskyblue", "Blueviolet", "Darkred", "Darkmagenta",
+    "Saddlebrown", "Darkseagreen", "Lightgreen", "Mediumpurple",
+    "Darkviolet", "Palegreen", "Darkorchid", "Yellowgreen",
+    "Sienna", "Brown", "Darkgray", "Lightblue",
+    "Greenyellow", "Paleturquoise", "Lightsteelblue", "Powderblue",
+    "Firebrick", "Darkgoldenrod", "Mediumorchid", "Rosybrown",
+    "Darkkhaki", "Silver", "Mediumvioletred", "Indianred",
+    "Peru", "Chocolate", "Tan", "Lightgrey",
+    "Thistle", "Orchid", "Goldenrod", "Palevioletred",
+    "Crimson", "Gainsboro", "Plum", "Burlywood",
+    "Lightcyan", "Lavender", "Darksalmon", "Violet",
+    "Palegoldenrod", "Lightcoral", "Khaki", "Aliceblue",
+    "Honeydew", "Azure", "Sandybrown", "Wheat",
+    "Beige", "Whitesmoke", "Mintcream", "Ghostwhite",
+    "Salmon", "Linen", "Lightgoldenrodyellow", "Antiquewhite",
+    "Oldlace", "Red", "Fuchsia", "Magenta",
+    "Deeppink", "Orangered", "Tomato", "Hotpink",
+    "Coral", "Darkorange", "Lightsalmon", "Orange",
+    "Lightpink", "Pink", "Gold", "Peachpuff",
+    "Navajowhite", "Moccasin", "Bisque", "Mistyrose",
+    "Blanchedalmond", "Papayawhip", "Lavenderblush", "Seashell",
+    "Cornsilk", "Lemonchiffon", "Floralwhite", "Snow",
+    "Yellow", "Lightyellow", "Ivory", "White",
+};
+
+void b_COLOR_SELECT() {
+    // The page opens in the list frame, so it wears that frame's background.
+    std::string body;
+    if (G_DIR_CONFIG.BACKPIC3[0] != '\0') {
+        body = std::string("<BODY BACKGROUND=\"") + JOB_EXE + "?JOB=BG3_DL&SKEY1=" + G_url(cgi_SKEY1) +
+               "&SKEY2=" + G_url(cgi_SKEY2) + "&uid=" + G_url(G_USER_MST.USER_ID) +
+               "&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO) + "\" >\n";
+    }
+    G_header_printf(body.c_str());
+
+    const std::string skey1 = G_url(cgi_SKEY1);
+    const std::string skey2 = G_url(cgi_SKEY2);
+    const std::string uid = G_url(cgi_uid);
+    std::printf("<TABLE BORDER>\n");
+    for (int r = 0; r < COLER_PALET_ROWS; ++r) {
+        std::printf("<TR>\n");
+        for (int k = 0; k < COLER_PALET_COLS; ++k) {
+            const char* name = COLER_PALET[r * COLER_PALET_COLS + k];
+            std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
+            std::printf("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
+            std::printf("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
+                        JOB_EXE, skey1.c_str(), skey2.c_str(), uid.c_str(), cgi_FOLDER_NO, G_url(name).c_str(),
+                        SYSINFO.SITE_ID);
+            std::printf("%s", name);
+            std::printf("</A></TD>\n");
+        }
+        std::printf("</TR>\n");
+    }
+    std::printf("</TABLE>\n");
+    std::printf("</BODY>\n");
+    std::printf("</HTML>\n");
+}
