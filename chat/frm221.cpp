@@ -1,0 +1,88 @@
+// The title frame (job FRM221): the top frame of a room's page.
+#include "chat/frm221.h"
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include "request/escape.h"
+#include "request/form.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+#include "store/groval.h"
+
+namespace {
+
+// Address of one of the room's pictures: the delivery job with the request's
+// credentials and the room, each value encoded for an address.
+std::string picture_url(const char* job) {
+    return std::string(JOB_EXE) + "?JOB=" + job + "&SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2) +
+           "&uid=" + G_url(G_USER_MST.USER_ID) + "&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO);
+}
+
+}  // namespace
+
+void b_FRM221() {
+    std::string body;
+    if (G_DIR_CONFIG.BACKPIC1[0] != '\0') body = "<BODY BACKGROUND=\"" + picture_url("BG1_DL") + "\" >\n";
+    G_header_printf(body.c_str());
+
+    // The settings button lets its first click through and refuses the
+    // others, so a slow answer does not send the form twice.
+    std::printf("<SCRIPT Language=\"JavaScript\">\n");
+    std::printf("<!--\n");
+    std::printf("var count=0;\n");
+    std::printf("function postcheck(){\n");
+    std::printf("count++;\n");
+    std::printf("if ( count < 2 ){ return true; }\n");
+    std::printf("else { return false; }\n");
+    std::printf("}\n");
+    std::printf("// -->\n");
+    std::printf("</SCRIPT>\n");
+
+    // The font colour is written by the room's administrators through the
+    // settings form and so escaped; the room name is printed as it stands.
+    const std::string color = G_html(G_DIR_CONFIG.FONTCOLOR1);
+    const bool has_color = G_DIR_CONFIG.FONTCOLOR1[0] != '\0';
+    std::printf("<TABLE>\n");
+    std::printf("<TR>\n");
+    std::printf("<TD NOWRAP>\n");
+    std::printf("<FONT SIZE=\"5\"");
+    if (has_color) std::printf(" COLOR=\"#%s\"", color.c_str());
+    std::printf("><B>%s</B></FONT>\n", G_TREE_DATA.NAME);
+    std::printf("</TD>\n");
+
+    if (ACL_LEVEL >= 8) {
+        std::printf("<TD>\n");
+        // The settings form replaces the whole room page in the suite's frame.
+        std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n", JOB_EXE,
+                    SYSINFO.SITE_ID);
+        G_hidden("SKEY1", cgi_SKEY1);
+        G_hidden("SKEY2", cgi_SKEY2);
+        G_hidden("uid", cgi_uid);
+        G_hidden("JOB", "SET_CONFIG");
+        G_hidden_int("FOLDER_NO", cgi_FOLDER_NO);
+        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return postcheck()\" >\n", STRDEF.Message[102]);
+        std::printf("</FORM>\n");
+        std::printf("</TD>\n");
+    }
+    std::printf("</TR>\n");
+    std::printf("</TABLE>\n");
+
+    if (G_DIR_CONFIG.TITLEPIC[0] != '\0') std::printf("<IMG SRC=\"%s\" ><BR>\n", picture_url("BG4_DL").c_str());
+
+    if (G_DIR_CONFIG.INFO[0] != '\0') {
+        if (has_color) std::printf("<FONT COLOR=\"#%s\">", color.c_str());
+        // The information text is meant to carry the administrators' own
+        // markup; only its line ends become line breaks. Each CR grows by four
+        // bytes, so a 251-byte text needs at most 1,255 of the 4,002.
+        char text[4002];
+        std::memset(text, 0, sizeof text);
+        G_set(text, sizeof text, G_DIR_CONFIG.INFO);
+        G_CrLf_to_BR(text);
+        std::printf("%s", text);
+        if (has_color) std::printf("</FONT>\n");
+    }
+    std::printf("</BODY>\n");
+    std::printf("</HTML>\n");
+}

@@ -1,0 +1,8 @@
+// The title frame of a room: its name, title picture and information text,
+// and the settings button for the room's administrators.
+#pragma once
+
+// Prints the title frame (job FRM221) from the request state and the room's
+// settings; changes no file. The settings button appears for access levels
+// of 8 and more only.
+void b_FRM221();
