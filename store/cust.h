@@ -11,32 +11,52 @@ int yen_to_sura(char* fname);
 // mode 0: open an existing file read-write; otherwise also create it (0600).
 // Never truncates. Returns the descriptor or -1.
 int Cu_b_open(char* FileName, int mode);
+// Creates the file (0600) only if nothing exists at the path, in one step
+// (O_CREAT|O_EXCL): lock files and upload temporary files are made this way
+// so that two requests never both believe they made the same file. Returns
+// the descriptor, or -1 (errno EEXIST when the file was there).
+int Cu_b_open_excl(char* FileName);
 int Cu_b_read(int fh, void* buff, int in_count);
 int Cu_b_write(int fh, const void* buff, int in_count);
 long Cu_b_lseek(int fh, long offset, int origin);
 int Cu_b_close(int fh);
+// Cuts the file to length bytes; 0 or -1.
+int Cu_b_truncate(int fh, long length);
+// Flushes the file's data to the disk (fsync); 0 or -1.
+int Cu_b_sync(int fh);
 
 // Stream open with "r", "r+" or "w+"; null on failure.
 FILE* Cu_fopen(char* filename, const char* mode);
 int Cu_fseek(FILE* stream, long offset, int origin);
 int Cu_fclose(FILE* stream);
+// Flushes the stream's buffer and its file's data to the disk; 0, or -1 when
+// any write of the stream failed or the flush failed.
+int Cu_fsync(FILE* stream);
 
 // 0 when removed, -1 otherwise.
 int Cu_remove(char* in_buff);
 // Renames, replacing an existing file of the new name; failure not reported.
 void Cu_rename(char* in_buff1, char* in_buff2);
+// The same rename (one rename(2): a reader sees either file, never none),
+// reporting 0 or -1; used where a failed replace must be noticed.
+int Cu_replace(char* in_buff1, char* in_buff2);
 // Size in bytes, or -1 when the file's status cannot be read.
 int Cu_get_filelength(char* FileSRC);
 // Creates one directory level (mkdir(2), 0777 less the umask) when nothing
 // exists at the path. Never a shell.
 void Cu_mkdir(char* in_buff);
-// Sets the permission bits given as octal text ("777") with chmod(2).
+// Sets the permission bits given as octal text ("777") with chmod(2); a text
+// that is not 1 to 4 octal digits changes nothing. Never a shell.
 void Cu_chmod(char* FileDSC, const char* mode);
 // Removes the file when its status-change time lies more than in_min minutes
-// back. 0 when kept or removed, -1 when missing or not removable.
+// back of the program's clock (Tm_time). 0 when kept or removed, -1 when
+// missing or not removable.
 int Cu_removefile1h(char* filename, int in_min);
 // Replaces the pattern in filename (a buffer of at least 1000 bytes) by the
-// comma-separated names that match it; never more than 999 characters.
+// comma-separated names that match it, in directory order; the directory is
+// the text up to the last "/" (else the working directory). The list stops
+// before a name that would take it past 999 characters. Empty text when
+// nothing matches or the directory cannot be opened.
 void Cu_filefind(char* filename);
 // No effect on this platform.
 void Cu_setmode();
