@@ -23,22 +23,32 @@ enum { FIO_PATH_MAX = 1200 };
 // create; up to three tries with 3-second waits), 2 release (up to three tries
 // with 1-second waits). Every mode first removes a lock older than 60 seconds.
 // Returns 1 when the lock is held by someone else (test) or was not taken
-// (acquire), else 0.
+// (acquire), else 0. An acquisition whose lock file cannot be made for any
+// reason but its existence (no such directory, no permission) returns 1 at
+// once, without waits: nothing is taken, and waiting would change nothing.
 int Fio_xor_control(char* chkfilename, int mode);
 
-// Moves FileSRC to FileDSC by copying (flushed to disk before the source is
-// removed), then sets the destination's bits to 0777. 0 moved, -1 a file
-// cannot be opened.
+// Moves FileSRC to FileDSC by copying in pieces of 1000 bytes (flushed to
+// disk before the source is removed), then sets the destination's bits to
+// 0777. 0 moved; -1 when the source is missing or cannot be opened, the
+// destination cannot be created, or the copy fails (any partial destination
+// is removed and the source stays).
 int Fio_filemove(char* FileSRC, char* FileDSC);
 
 // Directory prefixes of the data files, ending in a backslash separator (the
-// file access layer turns it into a slash). Each returns 0, or -1 (out empty)
-// when the prefix cannot be built safely.
+// file access layer turns it into a slash), written into out (FIO_PATH_MAX
+// bytes). Each returns 0, or -1 (out empty) when the prefix cannot be built
+// safely or would not fit.
 //   data directory:  DATA_FILE_PATH
 //   room directory:  DATA_FILE_PATH + folder number + "\"
 //   user directory:  DATA_FILE_PATH + "user\" + user id + "\"; a user id that is
 //                    empty, ".", "..", or holds '/', '\' or a zero byte is
 //                    refused, so no id ever leads out of the data directory.
+//                    ('\' counts where it stands as a character: the 0x5C
+//                    second byte of a double-byte character is part of that
+//                    character and never a separator. An id that ends in a
+//                    lone lead byte is refused too: it would swallow the
+//                    separator behind it.)
 int Fio_dir_data(char* out);
 int Fio_dir_room(char* out, int folder_no);
 int Fio_dir_user(char* out, const char* user_id);
@@ -77,13 +87,24 @@ struct FIO_ACCESS {
 // Opens data file `file` in directory prefix `dir` (see Fio_dir_*), guarded by
 // lock file `lock` in the same directory. Returns 0 (the access is open and
 // must be closed with Fio_close), -9 (lock held or not taken) or -2 (a file
-// could not be opened; a lock this call took is released). On a non-zero
-// result the access holds nothing and Fio_close need not be called.
+// could not be opened, the lock file cannot be made, or a path would not fit;
+// a lock this call took is released). On a non-zero result the access holds
+// nothing and Fio_close need not be called.
+// A null or empty `lock` means the caller already holds the lock (the
+// presence sweep's delete rewrite): the access then neither tests, takes nor
+// releases any lock file. A FIO_READ access never creates or removes a lock
+// file (beyond the expiry of a stale one that every test performs).
+// Data file and temporary file: text "r+" (else "w+", creating it empty) and a
+// fresh "w+" temporary; binary Cu_b_open(path, 1) and a fresh, empty temporary.
 int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock, int how, int binary);
 
 // Text: reads the next piece of a line into buf (fgets with cap bytes, so a
 // longer line comes in pieces). Returns 1, or 0 at the end of the file.
 int Fio_gets(FIO_ACCESS* a, char* buf, int cap);
+// Reads up to cap bytes of the data file (text or binary) into buf: the
+// count read, 0 at the end, -1 on an error. For stores that take a file as
+// one text (the room information text).
+int Fio_read(FIO_ACCESS* a, void* buf, int cap);
 // Text: appends text to the temporary file.
 void Fio_puts(FIO_ACCESS* a, const char* text);
 // Text: printf into the temporary file.
@@ -92,9 +113,10 @@ void Fio_printf(FIO_ACCESS* a, const char* format, ...) __attribute__((format(pr
 // Binary: reads the next whole record of size bytes. Returns 1, or 0 at the
 // end of the file or on a partial record (which ends every scan).
 int Fio_read_rec(FIO_ACCESS* a, void* rec, int size);
-// Binary: moves the read position to byte offset of the data file; 0 or -1.
+// Moves the read position to byte offset of the data file (binary or text);
+// 0 or -1.
 int Fio_seek_rec(FIO_ACCESS* a, long offset);
-// Binary: appends a record to the temporary file.
+// Binary: appends size bytes (a record, or any piece) to the temporary file.
 void Fio_write_rec(FIO_ACCESS* a, const void* rec, int size);
 
 // Ends the access with the store's result: commits a rewrite when result is 0
