@@ -1,0 +1,85 @@
+// The session key store skey.mst: 536-byte MST_SKEY records read and
+// rewritten through the common locked access of the data files.
+#include "access/skey_mst.h"
+
+#include <cstring>
+
+#include "store/fileio.h"
+#include "store/groval.h"
+
+MST_SKEY sMST_SKEY;
+
+namespace {
+
+// Makes a record read from disk safe to handle as text (a foreign or damaged
+// file may hold fields without their terminating zero) and upper-cases its
+// USER_ID in place for the comparison with an upper-cased key.
+void prepare_record(MST_SKEY* rec) {
+    rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
+    rec->REMOTE_ADDR[sizeof rec->REMOTE_ADDR - 1] = '\0';
+    rec->USER_AGENT[sizeof rec->USER_AGENT - 1] = '\0';
+    G_ToUppers(rec->USER_ID);
+}
+
+// The record as it goes to disk: each text zero-filled behind its end and the
+// padding zero, whatever the caller left in sMST_SKEY's unused bytes.
+MST_SKEY clean_copy(const MST_SKEY& in) {
+    MST_SKEY out;
+    std::memset(&out, 0, sizeof out);
+    out.SKEY1 = in.SKEY1;
+    out.SKEY2 = in.SKEY2;
+    G_set(out.USER_ID, sizeof out.USER_ID, in.USER_ID);
+    G_set(out.REMOTE_ADDR, sizeof out.REMOTE_ADDR, in.REMOTE_ADDR);
+    G_set(out.USER_AGENT, sizeof out.USER_AGENT, in.USER_AGENT);
+    return out;
+}
+
+}  // namespace
+
+int Fio_MST_SKEY(const char* UserID, int sql_mode) {
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE || UserID == nullptr) return FIO_NOT_FOUND;
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
+
+    // Read and delete look for UserID; add and update for the record's owner.
+    char key[sizeof sMST_SKEY.USER_ID];
+    G_set(key, sizeof key,
+          (sql_mode == SQL_ADD || sql_mode == SQL_UPDATE) ? sMST_SKEY.USER_ID : UserID);
+    G_ToUppers(key);
+
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, "skey.mst", "skey.chk",
+                     sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_BINARY);
+    if (sql_mode == SQL_READ && r != FIO_LOCKED) std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    if (r != 0) return r;
+
+    const MST_SKEY fresh = clean_copy(sMST_SKEY);
+    int result = FIO_NOT_FOUND;
+    MST_SKEY rec;
+    while (Fio_read_rec(&a, &rec, sizeof rec)) {
+        prepare_record(&rec);
+        bool match = std::strcmp(rec.USER_ID, key) == 0;
+        if (sql_mode == SQL_READ) {
+            if (match) {
+                sMST_SKEY = rec;
+                result = FIO_OK;
+                break;
+            }
+        } else if (!match) {
+            Fio_write_rec(&a, &rec, sizeof rec);
+        } else if (sql_mode == SQL_ADD) {
+            result = FIO_EXISTS;
+            break;
+        } else if (sql_mode == SQL_DELETE) {
+            result = FIO_OK;  // left out
+        } else {
+            Fio_write_rec(&a, &fresh, sizeof fresh);
+            result = FIO_OK;
+        }
+    }
+    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+        Fio_write_rec(&a, &fresh, sizeof fresh);
+        result = FIO_OK;
+    }
+    return Fio_close(&a, result);
+}
