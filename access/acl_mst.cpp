@@ -1,0 +1,156 @@
+// The access list store acl.mst: parsing and writing of its entry lines,
+// through the common locked access of the data files.
+#include "access/acl_mst.h"
+
+#include <cstring>
+
+#include "access/whole_line.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+ACL_MST sACL_MST;
+
+namespace {
+
+// Lines are read with a buffer of this size; a longer line is judged by its
+// first 999 bytes and kept or dropped whole.
+enum { LINE_CAP = 1000 };
+
+// What one line of acl.mst holds. `commas` counts the separators found (up to
+// three): three make an entry, two are enough for a rewrite to match the line
+// by its first two fields.
+struct AclLine {
+    int commas;
+    ACL_MST e;  // type, user id or group id, permit; FOLDER_NO unused
+};
+
+// Parses one line (a piece of at most LINE_CAP-1 bytes). Commas are found at
+// character boundaries only.
+AclLine parse_line(const char* line) {
+    AclLine out;
+    std::memset(&out, 0, sizeof out);
+    char work[LINE_CAP];
+    G_set(work, sizeof work, line);
+    char* field[3] = {nullptr, nullptr, nullptr};
+    char* p = work;
+    for (int i = 0; i < 3; ++i) {
+        int at = G_StrFind(p, ",");
+        if (at < 0) break;
+        p[at] = '\0';
+        field[i] = p;
+        p += at + 1;
+        out.commas = i + 1;
+    }
+    if (out.commas == 0) return out;
+    out.e.U_OR_G[0] = field[0][0];  // the type is the first byte of the field
+    if (out.commas >= 2) {
+        if (out.e.U_OR_G[0] == 'U') G_set(out.e.USER_ID, sizeof out.e.USER_ID, field[1]);
+        if (out.e.U_OR_G[0] == 'G') out.e.GROUP_ID = G_atoi(field[1]);
+    }
+    if (out.commas >= 3) out.e.PERMIT = G_atoi(field[2]);
+    return out;
+}
+
+bool is_user_type(const ACL_MST& e) { return std::strcmp(e.U_OR_G, "U") == 0; }
+bool is_group_type(const ACL_MST& e) { return std::strcmp(e.U_OR_G, "G") == 0; }
+
+// True when the parsed line carries the key of `key` (type plus user id or
+// group id). Only the first two fields take part.
+bool same_key(const AclLine& line, const ACL_MST& key) {
+    if (line.commas < 2 || line.e.U_OR_G[0] != key.U_OR_G[0]) return false;
+    if (is_user_type(key)) return std::strcmp(line.e.USER_ID, key.USER_ID) == 0;
+    return line.e.GROUP_ID == key.GROUP_ID;
+}
+
+// Writes the entry line of sACL_MST into the temporary file.
+void put_entry(FIO_ACCESS* a) {
+    if (is_user_type(sACL_MST))
+        Fio_printf(a, "%s,%s,%d,\n", "U", sACL_MST.USER_ID, static_cast<int>(sACL_MST.PERMIT));
+    else
+        Fio_printf(a, "%s,%d,%d,\n", "G", static_cast<int>(sACL_MST.GROUP_ID),
+                   static_cast<int>(sACL_MST.PERMIT));
+}
+
+int read_list(const char* dir, int in_disp_no, int search_mode, const ACL_MST& key) {
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_READ, FIO_TEXT);
+    if (r != 0) return r;
+    int result = FIO_NOT_FOUND;
+    int position = 1;
+    char buf[LINE_CAP];
+    while (Fio_gets(&a, buf, sizeof buf)) {
+        AclLine line = parse_line(buf);
+        Fio_skip_line(&a, buf, sizeof buf);
+        if (line.commas < 3) continue;  // not an entry; does not count
+        if (search_mode == 1) {
+            if (!same_key(line, key)) continue;
+            sACL_MST.PERMIT = line.e.PERMIT;
+        } else {
+            if (in_disp_no > position) {
+                ++position;
+                continue;
+            }
+            std::memset(sACL_MST.U_OR_G, 0, sizeof sACL_MST.U_OR_G);
+            sACL_MST.U_OR_G[0] = line.e.U_OR_G[0];
+            std::memcpy(sACL_MST.USER_ID, line.e.USER_ID, sizeof sACL_MST.USER_ID);
+            sACL_MST.GROUP_ID = line.e.GROUP_ID;
+            sACL_MST.PERMIT = line.e.PERMIT;
+        }
+        result = FIO_OK;
+        break;
+    }
+    return Fio_close(&a, result);
+}
+
+int rewrite_list(const char* dir, int sql_mode) {
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_REWRITE, FIO_TEXT);
+    if (r != 0) return r;
+    int result = (sql_mode == SQL_ADD) ? FIO_OK : FIO_EXISTS;  // -3: no such entry
+    bool handled = false;
+    char buf[LINE_CAP];
+    while (Fio_gets(&a, buf, sizeof buf)) {
+        AclLine line = parse_line(buf);
+        if (line.commas < 2) {  // dropped by every rewrite
+            Fio_skip_line(&a, buf, sizeof buf);
+            continue;
+        }
+        if (handled || !same_key(line, sACL_MST)) {
+            Fio_copy_line(&a, buf, sizeof buf);
+            continue;
+        }
+        handled = true;
+        Fio_skip_line(&a, buf, sizeof buf);
+        if (sql_mode == SQL_ADD) {
+            result = FIO_EXISTS;
+            break;
+        }
+        if (sql_mode == SQL_UPDATE) put_entry(&a);
+        result = FIO_OK;  // deleted or replaced
+    }
+    if (sql_mode == SQL_ADD && !handled) put_entry(&a);
+    return Fio_close(&a, result);
+}
+
+// A user id that the line format can carry: a comma would split the entry,
+// a line end would break the line.
+bool writable_user_id(const char* id) { return std::strpbrk(id, ",\r\n") == nullptr; }
+
+}  // namespace
+
+int Fio_ACL_MST(int in_disp_no, int sql_mode, int search_mode) {
+    char dir[FIO_PATH_MAX];
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+    bool by_position = (sql_mode == SQL_READ && search_mode == 2);
+    if (sql_mode == SQL_READ && search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
+    if (!by_position && !is_user_type(sACL_MST) && !is_group_type(sACL_MST)) return FIO_NOT_FOUND;
+    sACL_MST.USER_ID[sizeof sACL_MST.USER_ID - 1] = '\0';
+    if (sql_mode != SQL_READ && is_user_type(sACL_MST) && !writable_user_id(sACL_MST.USER_ID))
+        return FIO_NOT_FOUND;
+    if (Fio_dir_room(dir, sACL_MST.FOLDER_NO) != 0) return FIO_NOT_FOUND;
+    if (sql_mode == SQL_READ) {
+        const ACL_MST key = sACL_MST;
+        return read_list(dir, in_disp_no, search_mode, key);
+    }
+    return rewrite_list(dir, sql_mode);
+}

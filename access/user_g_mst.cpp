@@ -1,0 +1,104 @@
+// The group membership store user_g.mst: its "%d," lines read and rewritten
+// through the common locked access of the data files.
+#include "access/user_g_mst.h"
+
+#include "access/whole_line.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+USER_GROUP_MST sUSER_GROUP_MST;
+
+namespace {
+
+enum { LINE_CAP = 1000 };
+
+// A membership line holds a comma; its group id is the decimal number before it.
+bool parse_line(const char* line, int32_t* group_id) {
+    if (G_StrFind(line, ",") < 0) return false;
+    *group_id = G_atoi(line);
+    return true;
+}
+
+int read_list(const char* dir, int in_disp_no, int search_mode) {
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, "user_g.mst", "user_g.chk", FIO_READ, FIO_TEXT);
+    if (r != 0) return r;
+    int result = FIO_NOT_FOUND;
+    int position = 0;
+    char buf[LINE_CAP];
+    while (Fio_gets(&a, buf, sizeof buf)) {
+        int32_t id = 0;
+        bool counts = parse_line(buf, &id);
+        Fio_skip_line(&a, buf, sizeof buf);
+        if (!counts) continue;
+        ++position;
+        if (search_mode == 1 && id > in_disp_no) break;  // ascending: no later match
+        if ((search_mode == 1 && id == in_disp_no) || (search_mode == 2 && position == in_disp_no)) {
+            sUSER_GROUP_MST.GROUP_ID = id;
+            result = FIO_OK;
+            break;
+        }
+    }
+    return Fio_close(&a, result);
+}
+
+int rewrite_list(const char* dir, int in_disp_no, int sql_mode, int search_mode) {
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, "user_g.mst", "user_g.chk", FIO_REWRITE, FIO_TEXT);
+    if (r != 0) return r;
+    const int new_id = sUSER_GROUP_MST.GROUP_ID;
+    int result = (sql_mode == SQL_ADD) ? FIO_OK : FIO_EXISTS;  // -3: nothing found
+    bool handled = false;
+    int position = 0;
+    char buf[LINE_CAP];
+    while (Fio_gets(&a, buf, sizeof buf)) {
+        int32_t id = 0;
+        if (!parse_line(buf, &id)) {  // no membership: dropped
+            Fio_skip_line(&a, buf, sizeof buf);
+            continue;
+        }
+        ++position;
+        bool here = false;
+        if (!handled) {
+            if (sql_mode == SQL_ADD && search_mode == 1) {
+                if (id == new_id) {
+                    result = FIO_EXISTS;
+                    break;
+                }
+                here = id > new_id;
+            } else if (search_mode == 1) {
+                here = id == in_disp_no;
+            } else {
+                here = position == in_disp_no;
+            }
+        }
+        if (!here) {
+            Fio_copy_line(&a, buf, sizeof buf);
+            continue;
+        }
+        handled = true;
+        if (sql_mode == SQL_ADD) {  // the new line goes before this one
+            Fio_printf(&a, "%d,\n", new_id);
+            Fio_copy_line(&a, buf, sizeof buf);
+            continue;
+        }
+        Fio_skip_line(&a, buf, sizeof buf);
+        if (sql_mode == SQL_UPDATE) Fio_printf(&a, "%d,\n", new_id);
+        result = FIO_OK;
+    }
+    if (sql_mode == SQL_ADD && result == FIO_OK && !handled) Fio_printf(&a, "%d,\n", new_id);
+    return Fio_close(&a, result);
+}
+
+}  // namespace
+
+int Fio_USER_GROUP_MST(int in_disp_no, int sql_mode, int search_mode) {
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+    if (search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
+    if (sql_mode == SQL_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_NOT_FOUND;
+    sUSER_GROUP_MST.USER_ID[sizeof sUSER_GROUP_MST.USER_ID - 1] = '\0';
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_user(dir, sUSER_GROUP_MST.USER_ID) != 0) return FIO_NOT_FOUND;
+    if (sql_mode == SQL_READ) return read_list(dir, in_disp_no, search_mode);
+    return rewrite_list(dir, in_disp_no, sql_mode, search_mode);
+}
