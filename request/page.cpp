@@ -1,0 +1,51 @@
+// The page frame and the error pages (see page.h). Texts are printed as they
+// stand: message texts belong to the site and may carry markup.
+#include "request/page.h"
+
+#include <cstdio>
+
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+
+void G_header_printf(const char* bg) {
+    std::fputs("Content-type: text/html\n", stdout);
+    std::fputs("Pragma: no-cache\n", stdout);
+    std::fputs("\n", stdout);
+    std::fputs("<HTML>\n", stdout);
+    std::fputs("<HEAD>\n", stdout);
+    // Message 1 carries the title and meta elements; nothing is added after it.
+    std::printf("%s", STRDEF.Message[1]);
+    std::fputs("</HEAD>\n", stdout);
+    std::printf("<!--%s-->\n", STRDEF.Message[2]);
+    if (bg[0] == '\0') {
+        std::printf("<BODY BACKGROUND=\"%s%s\" >\n", SYSINFO.CG_FILE_WEB_PATH, SYSINFO.BACK_GIF);
+    } else {
+        std::printf("%s\n", bg);
+    }
+}
+
+void G_ErrMessage(const char* syori, const char* buff) {
+    G_header_printf("");
+    std::fputs("<CENTER>\n", stdout);
+    std::fputs("<BR>", stdout);
+    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", syori);
+    std::fputs("<P><BR><HR><P><BR>\n", stdout);
+    std::printf("<FONT COLOR=\"RED\"><B>%s</B></FONT>\n", buff);
+    std::fputs("<FORM METHOD=POST >\n", stdout);
+    std::fputs("<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n", stdout);
+    std::fputs("</FORM>\n", stdout);
+    std::fputs("</CENTER>\n", stdout);
+    std::fputs("</BODY>\n", stdout);
+    std::fputs("</HTML>\n", stdout);
+}
+
+void G_IDerr() {
+    G_header_printf("");
+    std::fputs("<CENTER>\n", stdout);
+    std::fputs("<BR>", stdout);
+    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", STRDEF.Message[7]);
+    std::fputs("<P><BR><HR><P><BR>\n", stdout);
+    std::fputs("</CENTER>\n", stdout);
+    std::fputs("</BODY>\n", stdout);
+    std::fputs("</HTML>\n", stdout);
+}
