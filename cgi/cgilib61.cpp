@@ -1,0 +1,183 @@
+// The parameter reader: the query string of a GET or the URL-encoded body of a
+// POST split into name/value pairs, kept in arrival order in one list. Other
+// POST bodies go to the multipart reader, which appends to the same list.
+#include "cgi/cgilib61.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "store/groval.h"
+
+_list list;
+_list* cur = &list;
+uint32_t content_length;
+uint32_t input_byte;
+
+namespace {
+
+// Splits the URL-encoded text in buf at each "&" and adds every piece; piece
+// is a work buffer at least as large as buf.
+void parse_urlencoded(char* buf, char* piece) {
+    if (buf[0] == '\0') return;
+    // Before any decoding, so that an encoded %2B stays a plus sign.
+    for (char* p = buf; *p; ++p) {
+        if (*p == '+') *p = ' ';
+    }
+    const char* p = buf;
+    while (*p) {
+        const char* amp = std::strchr(p, '&');
+        const std::size_t len = amp ? static_cast<std::size_t>(amp - p) : std::strlen(p);
+        std::memcpy(piece, p, len);
+        piece[len] = '\0';
+        cgi_setdata(piece, 1);  // an empty piece adds an empty name and value
+        if (!amp) break;
+        p = amp + 1;  // a trailing "&" leaves nothing and adds nothing
+    }
+}
+
+// Digit value of one byte of a %XX escape, by the arithmetic the suite's
+// programs share: letters fold to upper case, anything else counts from '0'.
+// Unchecked on purpose: any pair decodes to some byte.
+int hex_value(char c) {
+    const signed char s = static_cast<signed char>(c);
+    return s > 0x40 ? (s & 0xDF) - 0x37 : s - 0x30;
+}
+
+// Reads up to `want` bytes of the body into buf in blocks; returns the count
+// read, which is short only when the input ended first.
+uint32_t read_body(char* buf, uint32_t want) {
+    uint32_t got = 0;
+    while (got < want) {
+        const std::size_t n = std::fread(buf + got, 1, want - got, stdin);
+        if (n == 0) break;
+        got += static_cast<uint32_t>(n);
+    }
+    return got;
+}
+
+}  // namespace
+
+int cgi_get(uint32_t max_length) {
+    int result = 0;
+    list = _list{};
+    cur = &list;
+    content_length = 0;
+    input_byte = 0;
+
+    const char* method = std::getenv("REQUEST_METHOD");
+    if (!method) method = "";
+
+    char* buf = nullptr;
+    char* piece = nullptr;
+    if (std::strcmp(method, "GET") == 0) {
+        const char* query = std::getenv("QUERY_STRING");
+        if (!query || query[0] == '\0') return 0;
+        const std::size_t size = std::strlen(query) + 9;
+        buf = static_cast<char*>(std::malloc(size));
+        piece = static_cast<char*>(std::malloc(size));
+        if (!buf || !piece) {
+            std::free(buf);
+            std::free(piece);
+            return -1;
+        }
+        std::strcpy(buf, query);
+    } else if (std::strcmp(method, "POST") == 0) {
+        const char* length_text = std::getenv("CONTENT_LENGTH");
+        const int32_t length = G_atoi(length_text ? length_text : "");
+        if (length <= 0) return -2;
+        content_length = static_cast<uint32_t>(length);
+        // A body over the limit is still read, but its uploads are not kept.
+        int store_files = 1;
+        if (content_length > max_length) {
+            result = -2;
+            store_files = 0;
+        }
+        const char* type = std::getenv("CONTENT_TYPE");
+        if (!type || std::strcmp(type, "application/x-www-form-urlencoded") != 0) {
+            return cgi_get_multipart(result, store_files);
+        }
+        const std::size_t size = static_cast<std::size_t>(content_length) + 10;
+        buf = static_cast<char*>(std::malloc(size));
+        piece = static_cast<char*>(std::malloc(size));
+        if (!buf || !piece) {
+            std::free(buf);
+            std::free(piece);
+            return -1;
+        }
+        // A body shorter than announced ends where the input ended.
+        input_byte = read_body(buf, content_length);
+        buf[input_byte] = '\0';
+    } else {
+        return 0;
+    }
+
+    parse_urlencoded(buf, piece);
+    std::free(buf);
+    std::free(piece);
+    return result;
+}
+
+void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_size) {
+    if (in_size <= 0) return;
+    out_buff[0] = '\0';
+    int count = 0;
+    for (const _list* node = &list; node && node->name; node = node->next) {
+        if (std::strcmp(node->name, serch_name) != 0) continue;
+        if (count == in_count) {
+            G_set(out_buff, static_cast<std::size_t>(in_size), node->value);
+            return;
+        }
+        ++count;
+    }
+}
+
+void cgi_setdata(const char* input_buffer, int mode) {
+    const int k = StrFind(input_buffer, "=");
+    const std::size_t name_len = k >= 0 ? static_cast<std::size_t>(k) : std::strlen(input_buffer);
+    const char* value_src = k >= 0 ? input_buffer + k + 1 : "";
+    const std::size_t value_len = std::strlen(value_src);
+
+    char* name = static_cast<char*>(std::malloc(name_len + 1));
+    char* value = static_cast<char*>(std::malloc(value_len + 1));
+    _list* next = static_cast<_list*>(std::calloc(1, sizeof(_list)));
+    if (!name || !value || !next) {
+        // Out of memory: the pair is dropped and the list stays as it was.
+        std::free(name);
+        std::free(value);
+        std::free(next);
+        return;
+    }
+    std::memcpy(name, input_buffer, name_len);
+    name[name_len] = '\0';
+    std::memcpy(value, value_src, value_len + 1);
+    if (mode == 1) {
+        cgi_decode(name);
+        cgi_decode(value);
+    }
+    cur->name = name;
+    cur->value = value;
+    cur->next = next;
+    cur = next;
+}
+
+void cgi_decode(char* in_data) {
+    // The decoded text is never longer than the encoded one, so it is written
+    // over the text from its start.
+    char* out = in_data;
+    const char* in = in_data;
+    while (*in) {
+        if (in[0] == '%' && in[1] != '\0' && in[2] != '\0') {
+            const int byte = (hex_value(in[1]) * 16 + hex_value(in[2])) & 0xFF;
+            if (byte == 0) break;  // a decoded %00 ends the text
+            *out++ = static_cast<char>(byte);
+            in += 3;
+        } else {
+            // A "%" without two bytes after it stays as it stands.
+            *out++ = *in++;
+        }
+    }
+    *out = '\0';
+}
+
+int StrFind(const char* in_buff, const char* keyword) { return G_StrFind(in_buff, keyword); }

@@ -1,0 +1,309 @@
+// The parameter reader: splitting and decoding of query strings and
+// URL-encoded bodies, lookup by name and index, and the body reading limits.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cgi/cgilib61.h"
+#include "settings/sysinfo.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+class CgiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = SYSINFO;
+        // Keeps the end step away from any real data directory.
+        snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "/nonexistent-velt-unit/");
+        for (const char* v : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"}) unsetenv(v);
+    }
+    void TearDown() override {
+        cgi_free();
+        SYSINFO = saved_;
+        if (!stdin_path_.empty()) std::remove(stdin_path_.c_str());
+    }
+
+    int get(const std::string& query) {
+        setenv("REQUEST_METHOD", "GET", 1);
+        setenv("QUERY_STRING", query.c_str(), 1);
+        return cgi_get(10000000);
+    }
+
+    // A POST whose standard input holds `body`; length "" leaves
+    // CONTENT_LENGTH unset, "auto" gives the body's size.
+    int post(const std::string& body, const std::string& length = "auto",
+             const char* type = "application/x-www-form-urlencoded", uint32_t limit = 10000000) {
+        set_stdin(body);
+        setenv("REQUEST_METHOD", "POST", 1);
+        if (type) {
+            setenv("CONTENT_TYPE", type, 1);
+        } else {
+            unsetenv("CONTENT_TYPE");
+        }
+        if (length == "auto") {
+            setenv("CONTENT_LENGTH", std::to_string(body.size()).c_str(), 1);
+        } else if (!length.empty()) {
+            setenv("CONTENT_LENGTH", length.c_str(), 1);
+        } else {
+            unsetenv("CONTENT_LENGTH");
+        }
+        return cgi_get(limit);
+    }
+
+    void set_stdin(const std::string& bytes) {
+        if (stdin_path_.empty()) {
+            char path[] = "/tmp/velt-cgi-stdin-XXXXXX";
+            const int fd = mkstemp(path);
+            ASSERT_GE(fd, 0);
+            close(fd);
+            stdin_path_ = path;
+        }
+        FILE* f = std::fopen(stdin_path_.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        ASSERT_NE(std::freopen(stdin_path_.c_str(), "rb", stdin), nullptr);
+    }
+
+    static std::string value(const char* name, int index = 0, int size = 100000) {
+        std::vector<char> buf(static_cast<std::size_t>(size), 'Z');
+        cgi_getvalue(name, index, buf.data(), size);
+        return buf.data();
+    }
+
+    // The list in order, as the reader built it.
+    static Pairs pairs() {
+        Pairs out;
+        for (const _list* n = &list; n->name; n = n->next) out.emplace_back(n->name, n->value);
+        return out;
+    }
+
+    SYSINFO_REC saved_;
+    std::string stdin_path_;
+};
+
+TEST_F(CgiTest, RepeatedNamesAreFoundByIndex) {
+    EXPECT_EQ(get("a=1&a=2&b=3"), 0);
+    EXPECT_EQ(value("a", 0), "1");
+    EXPECT_EQ(value("a", 1), "2");
+    EXPECT_EQ(value("a", 2), "");
+    EXPECT_EQ(value("b", 0), "3");
+    EXPECT_EQ(value("A", 0), "");  // names are case-sensitive
+    EXPECT_EQ(value("missing", 0), "");
+}
+
+TEST_F(CgiTest, SplittingAtEqualsAndAmpersand) {
+    EXPECT_EQ(get("a=b=c&flag&&=v&x=1&"), 0);
+    // An empty piece between two "&" is an empty pair; the trailing "&" adds
+    // nothing; further "=" belong to the value.
+    EXPECT_EQ(pairs(), (Pairs{{"a", "b=c"}, {"flag", ""}, {"", ""}, {"", "v"}, {"x", "1"}}));
+}
+
+TEST_F(CgiTest, LeadingAmpersandGivesAnEmptyPair) {
+    EXPECT_EQ(get("&a=1"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"", ""}, {"a", "1"}}));
+}
+
+TEST_F(CgiTest, RawLeadByteSwallowsTheEqualsSign) {
+    // 0xE0 sent raw starts a double-byte character, so the "=" after it is
+    // its second byte; sent percent-encoded, the split happens before decoding.
+    EXPECT_EQ(get("x\xE0=1&y%E0=2&z=3"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"x\xE0=1", ""}, {"y\xE0", "2"}, {"z", "3"}}));
+}
+
+TEST_F(CgiTest, PlusAndPercentDecoding) {
+    EXPECT_EQ(get("x=a+b%2Bc&y=%41%62&z=%4a%4A&%6E+m=v"), 0);
+    EXPECT_EQ(value("x"), "a b+c");
+    EXPECT_EQ(value("y"), "Ab");
+    EXPECT_EQ(value("z"), "JJ");
+    EXPECT_EQ(value("n m"), "v");  // names are decoded as well
+}
+
+TEST_F(CgiTest, UncheckedEscapesDecodeByTheSharedArithmetic) {
+    // 'Z' and 'z' both count 35: 35 * 16 + 35 = 595, modulo 256 is 'S'.
+    EXPECT_EQ(get("a=%ZZ&b=%zz"), 0);
+    EXPECT_EQ(value("a"), "S");
+    EXPECT_EQ(value("b"), "S");
+}
+
+TEST_F(CgiTest, EscapeCutOffAtTheEndStaysAsItStands) {
+    EXPECT_EQ(get("a=%&b=ab%4&c=%41%&d=x%%41&%=1"), 0);
+    EXPECT_EQ(value("a"), "%");
+    EXPECT_EQ(value("b"), "ab%4");
+    EXPECT_EQ(value("c"), "A%");
+    EXPECT_EQ(value("%"), "1");
+}
+
+TEST_F(CgiTest, EncodedZeroEndsTheText) {
+    EXPECT_EQ(get("a=ab%00cd&b=2"), 0);
+    EXPECT_EQ(value("a"), "ab");
+    EXPECT_EQ(value("b"), "2");
+}
+
+TEST_F(CgiTest, ShiftJisAndOtherEncodingsComeOutAsSent) {
+    // Percent-encoded Shift_JIS ("hyou" has a backslash as second byte),
+    // half-width katakana, a JIS escape sequence and EUC bytes.
+    EXPECT_EQ(get("a=%95%5C%8E%A6&b=%B1%B2&c=%1B%24B%24%22%1B%28B&d=%C9%BD"), 0);
+    EXPECT_EQ(value("a"), "\x95\x5C\x8E\xA6");
+    EXPECT_EQ(value("b"), "\xB1\xB2");
+    EXPECT_EQ(value("c"), "\x1B$B$\"\x1B(B");
+    EXPECT_EQ(value("d"), "\xC9\xBD");
+}
+
+TEST_F(CgiTest, ValueIsCutToTheBuffer) {
+    const std::string thirty = "abcdefghijklmnopqrstuvwxyz0123";
+    EXPECT_EQ(get("v=" + thirty), 0);
+    EXPECT_EQ(value("v", 0, 22), thirty.substr(0, 21));
+    EXPECT_EQ(value("v", 0, 31), thirty);
+    EXPECT_EQ(value("v", 0, 30), thirty.substr(0, 29));
+    EXPECT_EQ(value("v", 0, 1), "");
+    // A missing pair empties the buffer.
+    EXPECT_EQ(value("none", 0, 22), "");
+}
+
+TEST_F(CgiTest, EmptyOrMissingQueryString) {
+    EXPECT_EQ(get(""), 0);
+    EXPECT_TRUE(pairs().empty());
+    cgi_free();
+    setenv("REQUEST_METHOD", "GET", 1);
+    unsetenv("QUERY_STRING");
+    EXPECT_EQ(cgi_get(100), 0);
+    EXPECT_TRUE(pairs().empty());
+}
+
+TEST_F(CgiTest, GetIgnoresTheBodyAndPostIgnoresTheQuery) {
+    set_stdin("b=2");
+    setenv("CONTENT_LENGTH", "3", 1);
+    EXPECT_EQ(get("a=1"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"a", "1"}}));
+    cgi_free();
+
+    setenv("QUERY_STRING", "a=1", 1);
+    EXPECT_EQ(post("b=2"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"b", "2"}}));
+}
+
+TEST_F(CgiTest, PostWithoutPositiveLengthReadsNothing) {
+    EXPECT_EQ(post("a=1", "0"), -2);
+    EXPECT_TRUE(pairs().empty());
+    cgi_free();
+    EXPECT_EQ(post("a=1", ""), -2);
+    EXPECT_TRUE(pairs().empty());
+    cgi_free();
+    EXPECT_EQ(post("a=1", "-3"), -2);
+    EXPECT_TRUE(pairs().empty());
+    cgi_free();
+    EXPECT_EQ(post("a=1", "abc"), -2);
+    EXPECT_TRUE(pairs().empty());
+}
+
+TEST_F(CgiTest, LengthIsReadLikeDecimalText) {
+    EXPECT_EQ(post("a=123&b=4", " 5xyz"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"a", "123"}}));
+}
+
+TEST_F(CgiTest, BodyOverTheLimitIsStillRead) {
+    EXPECT_EQ(post("a=123456", "auto", "application/x-www-form-urlencoded", 5), -2);
+    EXPECT_EQ(value("a"), "123456");
+    cgi_free();
+    EXPECT_EQ(post("a=1234", "auto", "application/x-www-form-urlencoded", 6), 0);
+    EXPECT_EQ(value("a"), "1234");
+}
+
+TEST_F(CgiTest, BodyShorterThanAnnouncedEndsWhereInputEnded) {
+    EXPECT_EQ(post("a=1&b=2", "100"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"a", "1"}, {"b", "2"}}));
+    EXPECT_EQ(input_byte, 7u);
+    cgi_free();
+    EXPECT_EQ(post("", "50"), 0);
+    EXPECT_TRUE(pairs().empty());
+}
+
+TEST_F(CgiTest, OnlyTheAnnouncedLengthIsRead) {
+    EXPECT_EQ(post("a=12345&b=1", "4"), 0);
+    EXPECT_EQ(pairs(), (Pairs{{"a", "12"}}));
+    EXPECT_EQ(content_length, 4u);
+}
+
+TEST_F(CgiTest, LargeBodyIsReadWhole) {
+    std::string big(300000, 'x');
+    big[123456] = '%';
+    big[123457] = '4';
+    big[123458] = '1';
+    EXPECT_EQ(post("k=" + big + "&z=9"), 0);
+    const std::string v = value("k", 0, 400000);
+    ASSERT_EQ(v.size(), big.size() - 2);
+    EXPECT_EQ(v[123456], 'A');
+    EXPECT_EQ(value("z"), "9");
+}
+
+TEST_F(CgiTest, OtherContentTypesAreNotReadAsUrlEncoded) {
+    // A character set parameter fails the exact comparison: the multipart
+    // reader gets the body, and "a=1" is no multipart body.
+    EXPECT_EQ(post("a=1", "auto", "application/x-www-form-urlencoded; charset=Shift_JIS"), 0);
+    EXPECT_TRUE(pairs().empty());
+    cgi_free();
+    EXPECT_EQ(post("a=1", "auto", nullptr), 0);
+    EXPECT_TRUE(pairs().empty());
+}
+
+TEST_F(CgiTest, OtherMethodsReadNothing) {
+    setenv("QUERY_STRING", "a=1", 1);
+    setenv("REQUEST_METHOD", "get", 1);
+    EXPECT_EQ(cgi_get(100), 0);
+    EXPECT_TRUE(pairs().empty());
+    unsetenv("REQUEST_METHOD");
+    EXPECT_EQ(cgi_get(100), 0);
+    EXPECT_TRUE(pairs().empty());
+}
+
+TEST_F(CgiTest, SetDataModes) {
+    list = _list{};
+    cur = &list;
+    cgi_setdata("a=%41+b", 1);
+    cgi_setdata("a=%41+b", 2);
+    cgi_setdata("noequals", 2);
+    cgi_setdata("", 2);
+    // Mode 1 decodes escapes; the plus sign is turned into a blank before,
+    // by the splitter, never here.
+    EXPECT_EQ(pairs(), (Pairs{{"a", "A+b"}, {"a", "%41+b"}, {"noequals", ""}, {"", ""}}));
+    // The chain ends with an empty node, and cur points at it.
+    EXPECT_EQ(cur->name, nullptr);
+    EXPECT_EQ(cur->value, nullptr);
+    EXPECT_EQ(cur->next, nullptr);
+}
+
+TEST_F(CgiTest, DecodeInPlace) {
+    char a[] = "%41%42c%";
+    cgi_decode(a);
+    EXPECT_STREQ(a, "ABc%");
+    char b[] = "";
+    cgi_decode(b);
+    EXPECT_STREQ(b, "");
+    char c[] = "%5";
+    cgi_decode(c);
+    EXPECT_STREQ(c, "%5");
+    char d[] = "%95%5C";
+    cgi_decode(d);
+    EXPECT_STREQ(d, "\x95\x5C");
+}
+
+TEST_F(CgiTest, StrFindStepsOverDoubleByteCharacters) {
+    EXPECT_EQ(StrFind("ab=c", "="), 2);
+    EXPECT_EQ(StrFind("\x95\x5C=x", "="), 2);
+    EXPECT_EQ(StrFind("\x81=x=", "="), 3);  // the first "=" is a second byte
+    EXPECT_EQ(StrFind("\x7F=", "="), -1);   // 0x7F counts as a lead byte too
+    EXPECT_EQ(StrFind("\xA1=", "="), 1);    // half-width katakana is one byte
+    EXPECT_EQ(StrFind("abc", ","), -1);
+    EXPECT_EQ(StrFind("", "="), -1);
+    EXPECT_EQ(StrFind("abc", ""), -1);
+}
+
+}  // namespace
