@@ -1,0 +1,12 @@
+// The job dispatch at the end of the entry sequence: the job named by cgi_JOB
+// picks its page handler.
+#pragma once
+
+// Calls the page handler that cgi_JOB names (whole, case-sensitive names); a
+// job that matches no name prints nothing at all.
+void velt_dispatch();
+
+// The response after a posted line of talk, chosen by the post's result r:
+// 0 the message list frame, -1 / -2 / -9 an error page with message 11 / 12 /
+// 19 and an empty title; any other value prints nothing.
+void velt_cwrite_response(int r);
