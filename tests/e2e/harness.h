@@ -6,6 +6,12 @@
 
 namespace e2e {
 
+// Settings of the zepa.ini that make_site writes (before `extra`).
+inline const char* const SITE_ID = "zepa1";
+inline const char* const SITE_LANGUAGE = "english";
+inline const char* const SITE_CG_WEB_PATH = "/zepa/cg/";
+inline const char* const SITE_BACK_GIF = "back.gif";
+
 struct Site {
     std::string root;      // temporary directory, removed by remove_site
     std::string cgi_dir;   // working directory of the CGI: zepa.ini, velt.lng
@@ -59,8 +65,15 @@ bool file_exists(const std::string& path);
 void make_dir(const std::string& path);
 
 // The page head every HTML response starts with, given messages 1 and 2 of the
-// loaded language and the body line ("" gives the site's default BODY tag with
-// the given background parts).
+// loaded language and the body line ("" gives the default BODY tag of a site
+// made by make_site: SITE_CG_WEB_PATH and SITE_BACK_GIF joined).
 std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line);
+
+// Message n of the built velt.lng in `language`, exactly as the program loads
+// it (Shift_JIS bytes; "" when the section does not set it).
+std::string message(int n, const std::string& language = SITE_LANGUAGE);
+
+// page_head with messages 1 and 2 of `language`.
+std::string site_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
 
 }  // namespace e2e

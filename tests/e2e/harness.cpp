@@ -1,0 +1,258 @@
+// End-to-end harness (see harness.h): temporary sites, and runs of the built
+// CGI with a clean CGI environment, the body on standard input and standard
+// output and error captured whole.
+#include "tests/e2e/harness.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace e2e {
+
+namespace {
+
+void fail(const std::string& what) { throw std::runtime_error("e2e harness: " + what + ": " + std::strerror(errno)); }
+
+std::string temp_file_path(const char* tag) {
+    std::string pattern = std::string("/tmp/velt-e2e-") + tag + "-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    const int fd = mkstemp(buf.data());
+    if (fd < 0) fail("mkstemp");
+    close(fd);
+    return buf.data();
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
+
+std::string canonical_zepa_ini(const std::string& data_dir) {
+    std::string s = "***** ZEPA (Pure CGI System) Configuration file *****,,\n";
+    s += std::string("SITE_ID,") + SITE_ID + ",\n";
+    s += "CGI_FILE_NAME,/cgi-bin/velt.cgi,\n";
+    s += std::string("LANGUAGE,") + SITE_LANGUAGE + ",\n";
+    s += "CG_FILE_PATH,/var/www/zepa/cg/,\n";
+    s += std::string("CG_FILE_WEB_PATH,") + SITE_CG_WEB_PATH + ",\n";
+    s += "DATA_FILE_PATH," + data_dir + ",\n";
+    s += std::string("BACK_GIF,") + SITE_BACK_GIF + ",\n";
+    s += "LOG_DATE,0,\n";
+    s += "DATETIME,1,\n";
+    s += "IECOLS,80,\n";
+    s += "NSCOLS,60,\n";
+    s += "ROWS,8,\n";
+    s += "MAX_CONTENTS,4000,\n";
+    s += "LOGOFF_URL,,\n";
+    s += "LOGIN_ERR_URL,,\n";
+    s += "FRAME_DIVIDE,20%,\n";
+    s += "INITIAL_GP,0,\n";
+    s += "ATTACHED_FILE_LIMIT,10000000,\n";
+    s += "TIME_CORRECT,,\n";
+    s += "MAILER,,\n";
+    return s;
+}
+
+}  // namespace
+
+Site make_site(const std::string& extra) {
+    char root[] = "/tmp/velt-site-XXXXXX";
+    if (!mkdtemp(root)) fail("mkdtemp");
+    Site site;
+    site.root = root;
+    site.cgi_dir = site.root + "/cgi";
+    site.data_dir = site.root + "/data/";
+    make_dir(site.cgi_dir);
+    make_dir(site.data_dir);
+    write_file(site.cgi_dir + "/velt.lng", read_file(std::string(VELT_BINARY_DIR) + "/velt.lng"));
+    write_file(site.cgi_dir + "/zepa.ini", canonical_zepa_ini(site.data_dir) + extra);
+    return site;
+}
+
+void remove_site(const Site& site) {
+    if (site.root.rfind("/tmp/velt-site-", 0) != 0) return;  // never anything else
+    nftw(site.root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+Result run(const Site& site, const Request& req) {
+    std::vector<std::string> env = {
+        "GATEWAY_INTERFACE=CGI/1.1",
+        "SERVER_SOFTWARE=velt-e2e",
+        "SERVER_NAME=localhost",
+        "SERVER_PORT=80",
+        "SERVER_PROTOCOL=HTTP/1.1",
+        "SCRIPT_NAME=/cgi-bin/velt.cgi",
+        "REQUEST_METHOD=" + req.method,
+        "QUERY_STRING=" + req.query,
+    };
+    if (!req.content_type.empty()) env.push_back("CONTENT_TYPE=" + req.content_type);
+    if (req.content_length == "auto") {
+        if (req.method == "POST" || !req.body.empty()) env.push_back("CONTENT_LENGTH=" + std::to_string(req.body.size()));
+    } else if (!req.content_length.empty()) {
+        env.push_back("CONTENT_LENGTH=" + req.content_length);
+    }
+    for (const auto& kv : req.env) env.push_back(kv.first + "=" + kv.second);
+
+    std::vector<std::string> args;
+    if (req.faketime.empty()) {
+        args = {std::string(VELT_BINARY_DIR) + "/velt.cgi"};
+    } else {
+        // A sanitized build must accept the preloaded clock library before it.
+        env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+        args = {"/usr/bin/faketime", req.faketime, std::string(VELT_BINARY_DIR) + "/velt-dyn.cgi"};
+    }
+
+    const std::string in_path = temp_file_path("in");
+    const std::string out_path = temp_file_path("out");
+    const std::string err_path = temp_file_path("err");
+    write_file(in_path, req.body);
+
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) fail("fork");
+    if (pid == 0) {
+        const int in = open(in_path.c_str(), O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC);
+        const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+            chdir(site.cgi_dir.c_str()) != 0) {
+            _exit(127);
+        }
+        close(in);
+        close(out);
+        close(err);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+        if (errno != EINTR) fail("waitpid");
+    }
+    Result r;
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    std::remove(in_path.c_str());
+    std::remove(out_path.c_str());
+    std::remove(err_path.c_str());
+    return r;
+}
+
+Result get(const Site& site, const std::string& query) {
+    Request req;
+    req.query = query;
+    return run(site, req);
+}
+
+Result post(const Site& site, const std::string& body) {
+    Request req;
+    req.method = "POST";
+    req.content_type = "application/x-www-form-urlencoded";
+    req.body = body;
+    return run(site, req);
+}
+
+void mp_field(Multipart& mp, const std::string& name, const std::string& value) {
+    mp.body += "--" + mp.boundary + "\r\n";
+    mp.body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
+    mp.body += value + "\r\n";
+}
+
+void mp_file(Multipart& mp, const std::string& name, const std::string& filename, const std::string& content,
+             const std::string& type) {
+    mp.body += "--" + mp.boundary + "\r\n";
+    mp.body += "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + filename + "\"\r\n";
+    mp.body += "Content-Type: " + type + "\r\n\r\n";
+    mp.body += content + "\r\n";
+}
+
+Request mp_request(Multipart& mp) {
+    mp.body += "--" + mp.boundary + "--\r\n";
+    Request req;
+    req.method = "POST";
+    req.content_type = "multipart/form-data; boundary=" + mp.boundary;
+    req.body = mp.body;
+    return req;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) fail("cannot write " + path);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) fail("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void make_dir(const std::string& path) {
+    // Creates every missing level.
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            const std::string part = path.substr(0, i);
+            if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) fail("mkdir " + part);
+        }
+    }
+}
+
+std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line) {
+    std::string s = "Content-type: text/html\nPragma: no-cache\n\n<HTML>\n<HEAD>\n";
+    s += msg1;
+    s += "</HEAD>\n<!--" + msg2 + "-->\n";
+    if (body_line.empty()) {
+        s += std::string("<BODY BACKGROUND=\"") + SITE_CG_WEB_PATH + SITE_BACK_GIF + "\" >\n";
+    } else {
+        s += body_line + "\n";
+    }
+    return s;
+}
+
+std::string message(int n, const std::string& language) {
+    // An independent reading of the message file: the section's lines
+    // "NNN<sep>text", line ends removed.
+    std::istringstream in(read_file(std::string(VELT_BINARY_DIR) + "/velt.lng"));
+    const std::string header = "[" + language + "]";
+    std::string line, found;
+    bool in_section = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!in_section) {
+            in_section = line.compare(0, header.size(), header) == 0;
+            continue;
+        }
+        if (!line.empty() && line[0] == '[') break;
+        if (line.size() >= 3 && std::atoi(line.substr(0, 3).c_str()) == n) found = line.size() > 4 ? line.substr(4) : "";
+    }
+    return found;
+}
+
+std::string site_head(const std::string& body_line, const std::string& language) {
+    return page_head(message(1, language), message(2, language), body_line);
+}
+
+}  // namespace e2e
