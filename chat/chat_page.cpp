@@ -1,0 +1,38 @@
+// Request fields and page pieces shared by the room's pages (see chat_page.h).
+#include "chat/chat_page.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cgi/cgilib61.h"
+#include "chat/chatdata.h"
+#include "request/escape.h"
+#include "request/velt.h"
+#include "store/groval.h"
+
+void chat_field(const char* name, char* out, int cap) { cgi_getvalue(name, 0, out, cap); }
+
+std::string chat_body_tag(const char* backpic, int picture_no) {
+    if (backpic[0] == '\0') return std::string();
+    std::string tag = "<BODY BACKGROUND=\"";
+    tag += G_html(JOB_EXE);
+    tag += "?JOB=BG" + std::to_string(picture_no) + "_DL";
+    tag += "&SKEY1=" + G_url(cgi_SKEY1);
+    tag += "&SKEY2=" + G_url(cgi_SKEY2);
+    tag += "&uid=" + G_url(G_USER_MST.USER_ID);
+    tag += "&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO);
+    tag += "\" >\n";
+    return tag;
+}
+
+int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text) {
+    std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
+    sCHAT_DATA_DAT.FOLDER_NO = cgi_FOLDER_NO;
+    sCHAT_DATA_DAT.MODE = G_USER_MST.MODE;
+    G_set(sCHAT_DATA_DAT.USER_ID, G_USER_MST.USER_ID);
+    G_set(sCHAT_DATA_DAT.USER_NAME, chat_name);
+    G_set(sCHAT_DATA_DAT.WRITE_DATE, stamp);
+    G_set(sCHAT_DATA_DAT.COLOR, color);
+    G_set(sCHAT_DATA_DAT.CTALK, text);
+    return Fio_CHAT_DATA_DAT();
+}

@@ -1,0 +1,27 @@
+// Request fields and page pieces shared by the room's own pages: the frameset,
+// the input frame and the message list frame.
+#pragma once
+#include <string>
+
+// Capacities of the page fields a room's forms and addresses carry.
+enum {
+    CHAT_NAME_CAP = 82,   // CHAT_NAME: the chat name under which a user is in the room
+    CHAT_COLOR_CAP = 22,  // COLOR: colour of the user's name
+    CHAT_CTALK_CAP = 252, // CTALK: one line of talk
+    CHAT_NUM_CAP = 100,   // DISP_LINE, RELOAD_TIME as sent, before conversion
+};
+
+// Reads the first occurrence of request field `name` into out (cap bytes, cut to
+// cap-1); empty text when the request does not carry it.
+void chat_field(const char* name, char* out, int cap);
+
+// The body line of a frame whose room has a background picture: when backpic is
+// not empty, <BODY BACKGROUND="JOB_EXE?JOB=BGn_DL&SKEY1=..&SKEY2=..&uid=..&FOLDER_NO=n" >
+// followed by "\n", with the credentials percent-encoded; otherwise empty text,
+// which gives the site's default background.
+std::string chat_body_tag(const char* backpic, int picture_no);
+
+// Puts one line of the current user (G_USER_MST) under chat_name, with colour
+// color (empty reads back as "blue"), time stamp stamp and text, in front of the
+// room's message file. Returns the message store's result: 0, -2 or -9.
+int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text);

@@ -1,0 +1,120 @@
+// The room page (see room.h): presence changes of ROOM_IN and ROOM_OUT and the
+// frameset that carries the chat name on to the input and list frames.
+#include "chat/room.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "access/personal_mst.h"
+#include "chat/chat_page.h"
+#include "chat/chatuser.h"
+#include "request/escape.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "settings/strdef.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+// ROOM_IN. An ordinary account keeps its chosen colour as the personal
+// setting COLOR, offered again by the next entry form. With a chat name the
+// member is added to the presence index (or, present already under that name,
+// updated with the new stamp and display settings) and the entry notice is
+// posted. The notice follows only a presence record actually written: a room
+// must not announce a member the index does not hold. color may become "blue".
+void enter_room(const char* chat_name, char* color, int disp_line, int reload_time) {
+    char stamp[20] = {};
+    Tm_set_date(stamp);
+
+    if (G_USER_MST.MODE == 1 && color[0] != '\0') {
+        char value[CHAT_COLOR_CAP];
+        G_set(value, color);
+        if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_UPDATE, "COLOR", value) != 0) {
+            G_set(value, color);
+            Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, "COLOR", value);
+        }
+    }
+    if (chat_name[0] == '\0') return;
+    if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
+
+    CHAT_USER_IDX member;
+    std::memset(&member, 0, sizeof member);
+    member.FOLDER_NO = cgi_FOLDER_NO;
+    member.MODE = G_USER_MST.MODE;
+    G_set(member.USER_ID, G_USER_MST.USER_ID);
+    G_set(member.USER_NAME, chat_name);
+    G_set(member.LAST_DATE, stamp);
+    G_set(member.COLOR, color);
+    member.DISP_LINE = disp_line;
+    member.RELOAD_TIME = reload_time;
+
+    sCHAT_USER_IDX = member;
+    int r = Fio_CHAT_USER_IDX(SQL_ADD);
+    if (r != 0) {
+        sCHAT_USER_IDX = member;
+        r = Fio_CHAT_USER_IDX(SQL_UPDATE);
+    }
+    if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[312]);
+}
+
+// ROOM_OUT. Removes the member's record; the leave notice is posted only when
+// a record was removed, so a member dropped by the time-out (who had a notice
+// then) or one who left already gets no second one. The colour goes into the
+// notice as given: an empty one reads back as "blue".
+void leave_room(const char* chat_name, const char* color) {
+    char stamp[20] = {};
+    Tm_set_date(stamp);
+    if (chat_name[0] == '\0') return;
+
+    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
+    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
+    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
+    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
+    if (Fio_CHAT_USER_IDX(SQL_DELETE) == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[313]);
+}
+
+// The three frames; every request or user text in the addresses is
+// percent-encoded, the frame sizes are HTML-escaped.
+void print_frameset(const char* chat_name, const char* color) {
+    const std::string exe = G_html(JOB_EXE);
+    const std::string creds =
+        "uid=" + G_url(cgi_uid) + "&SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2);
+    const std::string name = G_url(chat_name);
+
+    G_header_printf(" ");
+    std::printf("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(G_DIR_CONFIG.FRAMESET1).c_str(),
+                G_html(G_DIR_CONFIG.FRAMESET2).c_str(), G_html(G_DIR_CONFIG.FRAMESET3).c_str());
+    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM221&FOLDER_NO=%d\" NAME=\"FRM221SEL%d\">\n", exe.c_str(),
+                creds.c_str(), cgi_FOLDER_NO, cgi_FOLDER_NO);
+    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM222&FOLDER_NO=%d&CHAT_NAME=%s&COLOR=%s\" NAME=\"FRM222SEL%d\">\n",
+                exe.c_str(), creds.c_str(), cgi_FOLDER_NO, name.c_str(), G_url(color).c_str(), cgi_FOLDER_NO);
+    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM223&FOLDER_NO=%d&CHAT_NAME=%s\" NAME=\"FRM223SEL%d\">\n",
+                exe.c_str(), creds.c_str(), cgi_FOLDER_NO, name.c_str(), cgi_FOLDER_NO);
+    std::fputs("</FRAMESET>\n", stdout);
+    std::fputs("</HTML>\n", stdout);
+}
+
+}  // namespace
+
+void b_ROOM() {
+    if (ACL_LEVEL < 1) return;
+
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    char disp_line[CHAT_NUM_CAP];
+    char reload_time[CHAT_NUM_CAP];
+    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
+    chat_field("COLOR", color, sizeof color);
+    chat_field("DISP_LINE", disp_line, sizeof disp_line);
+    chat_field("RELOAD_TIME", reload_time, sizeof reload_time);
+
+    if (std::strcmp(cgi_JOB, "ROOM_IN") == 0) {
+        enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
+    } else if (std::strcmp(cgi_JOB, "ROOM_OUT") == 0) {
+        leave_room(chat_name, color);
+        chat_name[0] = '\0';
+    }
+    print_frameset(chat_name, color);
+}
