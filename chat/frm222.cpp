@@ -1,0 +1,208 @@
+// The input frame and posting (see frm222.h). Every request or user text is
+// HTML-escaped on the page; the forms' hidden fields carry it back unchanged.
+#include "chat/frm222.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "access/personal_mst.h"
+#include "chat/chat_page.h"
+#include "chat/chatuser.h"
+#include "request/escape.h"
+#include "request/form.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+const char* msg(int k) { return STRDEF.Message[k]; }
+
+// Entry form: what the user is proposed comes from the presence record under
+// the registered name, else the personal colour; a colour in the request (a
+// choice from the palette) wins over both.
+void print_entry_form(const char* param_color) {
+    std::fputs("<SCRIPT Language=\"JavaScript\">\n", stdout);
+    std::fputs("<!--\n", stdout);
+    std::fputs("var count=0;\n", stdout);
+    std::fputs("function postcheck(){\n", stdout);
+    std::fputs("if ( document.INPUT.CHAT_NAME.value==\"\" ) {\n", stdout);
+    std::printf("window.alert( \"%s\" );\n", msg(306));
+    std::fputs("return false; }\n", stdout);
+    std::fputs("count++;\n", stdout);
+    std::printf("document.INPUT.SUB.value=\"%s\";\n", msg(308));
+    std::fputs("if ( count < 2 ){ return true; }\n", stdout);
+    std::fputs("else { return false; }\n", stdout);
+    std::fputs("}\n", stdout);
+    std::fputs("// -->\n", stdout);
+    std::fputs("</SCRIPT>\n", stdout);
+
+    const std::string exe = G_html(JOB_EXE);
+    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
+                exe.c_str(), G_html(SYSINFO.SITE_ID).c_str());
+    G_hidden_fields("ROOM_IN");
+
+    // A refused read leaves the cleared record: zero lines and reload, which
+    // become 30 and "no reload" below.
+    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
+    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
+    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
+    G_set(sCHAT_USER_IDX.USER_NAME, G_USER_MST.USER_NAME);
+    Fio_CHAT_USER_IDX(SQL_READ);
+
+    char color[CHAT_COLOR_CAP];
+    G_set(color, sCHAT_USER_IDX.COLOR);
+    if (color[0] == '\0') {
+        char personal[CHAT_COLOR_CAP] = {};
+        Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "COLOR", personal);
+        G_set(color, personal);
+    }
+    if (param_color[0] != '\0') G_set(color, param_color);
+    int disp_line = sCHAT_USER_IDX.DISP_LINE;
+    int reload_time = sCHAT_USER_IDX.RELOAD_TIME;
+    if (disp_line == 0) disp_line = 30;
+    if (reload_time == 0) reload_time = 999;
+
+    std::printf("%s", msg(301));
+    std::printf("<INPUT TYPE=\"text\" NAME=\"CHAT_NAME\" SIZE=\"40\" VALUE=\"%s\" MAXLENGTH=\"80\"><BR>\n",
+                G_html(G_USER_MST.USER_NAME).c_str());
+    std::printf("%s", msg(216));
+    std::printf("<INPUT TYPE=\"text\" NAME=\"COLOR\" SIZE=\"20\" VALUE=\"%s\" MAXLENGTH=\"20\"><BR>\n",
+                G_html(color).c_str());
+
+    std::printf("%s", msg(303));
+    std::fputs("<SELECT NAME=\"DISP_LINE\" >\n", stdout);
+    std::printf("<OPTION VALUE=\"%d\">%d\n", disp_line, disp_line);
+    for (int v : {10, 20, 30, 40, 50}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
+    std::fputs("</SELECT><BR>\n", stdout);
+
+    std::printf("%s", msg(304));
+    std::fputs("<SELECT NAME=\"RELOAD_TIME\" >\n", stdout);
+    if (reload_time == 999) {
+        std::printf("<OPTION VALUE=\"999\">%s\n", msg(305));
+    } else {
+        std::printf("<OPTION VALUE=\"%d\">%d\n", reload_time, reload_time);
+    }
+    for (int v : {10, 20, 30, 60, 120, 180}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
+    std::printf("<OPTION VALUE=\"999\">%s\n", msg(305));
+    std::fputs("</SELECT><BR>\n", stdout);
+
+    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"return postcheck()\" >\n", msg(302));
+    std::fputs("</FORM>\n", stdout);
+    std::fputs("<P>\n", stdout);
+
+    std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
+                exe.c_str(), cgi_FOLDER_NO);
+    G_hidden_fields("COLOR_SELECT");
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", msg(307));
+    std::fputs("</FORM>\n", stdout);
+}
+
+// Talk form: posts go to the list frame; the settings line shows the member's
+// presence record (the read's presets when the name is not in the room).
+void print_talk_form(const char* chat_name, const char* color) {
+    std::fputs("<SCRIPT Language=\"JavaScript\">\n", stdout);
+    std::fputs("<!--\n", stdout);
+    std::fputs("function onLoad(){\n", stdout);
+    std::fputs("document.INPUT.CTALK.focus();\n", stdout);
+    std::fputs("}\n", stdout);
+    std::fputs("var count=0;\n", stdout);
+    std::fputs("function autoclear(){\n", stdout);
+    std::fputs("document.INPUT.CTALK.value=\"\";\n", stdout);
+    std::fputs("document.INPUT.CTALK.focus();\n", stdout);
+    std::fputs("}\n", stdout);
+    std::fputs("// -->\n", stdout);
+    std::fputs("</SCRIPT>\n", stdout);
+
+    const std::string exe = G_html(JOB_EXE);
+    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
+                "onSubmit=\"setTimeout(&quot;autoclear()&quot;,10)\" TARGET=\"FRM223SEL%d\">\n",
+                exe.c_str(), cgi_FOLDER_NO);
+    G_hidden_fields("CWRITE");
+    G_hidden("CHAT_NAME", chat_name);
+    G_hidden("COLOR", color);
+
+    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
+    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
+    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
+    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
+    Fio_CHAT_USER_IDX(SQL_READ);
+
+    std::printf("%s:", msg(301));
+    std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
+    std::printf("%s", msg(216));
+    std::printf("[%s]&nbsp;&nbsp;", G_html(color).c_str());
+    std::printf("%s", msg(303));
+    std::printf("[%d]&nbsp;&nbsp;", sCHAT_USER_IDX.DISP_LINE);
+    std::printf("%s", msg(304));
+    std::printf("[%d]<P>\n", sCHAT_USER_IDX.RELOAD_TIME);
+
+    std::printf("%s:", msg(309));
+    std::fputs("<INPUT TYPE=\"text\" NAME=\"CTALK\" SIZE=\"60\" MAXLENGTH=\"250\"><BR>\n", stdout);
+    std::fputs("<TABLE>\n", stdout);
+    std::fputs("<TR>\n", stdout);
+    std::fputs("<TD>\n", stdout);
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", msg(310));
+    std::fputs("</FORM>\n", stdout);
+    std::fputs("</TD>\n", stdout);
+
+    std::fputs("<TD>\n", stdout);
+    std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n", exe.c_str(),
+                G_html(SYSINFO.SITE_ID).c_str());
+    G_hidden_fields("ROOM_OUT");
+    G_hidden("CHAT_NAME", chat_name);
+    G_hidden("COLOR", color);
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", msg(311));
+    std::fputs("</FORM>\n", stdout);
+    std::fputs("</TD>\n", stdout);
+
+    std::fputs("<TD>\n", stdout);
+    std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
+                exe.c_str(), cgi_FOLDER_NO);
+    G_hidden_fields("FRM223");
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", msg(316));
+    std::fputs("</FORM>\n", stdout);
+    std::fputs("</TD>\n", stdout);
+    std::fputs("</TR>\n", stdout);
+    std::fputs("</TABLE>\n", stdout);
+}
+
+}  // namespace
+
+void b_FRM222() {
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
+    chat_field("COLOR", color, sizeof color);
+
+    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC2, 2).c_str());
+    if (ACL_LEVEL < 2) return;
+
+    if (chat_name[0] == '\0') {
+        print_entry_form(color);
+    } else {
+        print_talk_form(chat_name, color);
+    }
+    std::fputs("</BODY>\n", stdout);
+    std::fputs("</HTML>\n", stdout);
+}
+
+int b_CWRITE() {
+    if (ACL_LEVEL < 2) return -1;
+
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    char ctalk[CHAT_CTALK_CAP];
+    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
+    chat_field("COLOR", color, sizeof color);
+    chat_field("CTALK", ctalk, sizeof ctalk);
+    if (ctalk[0] == '\0') return 0;
+
+    char stamp[20] = {};
+    Tm_set_date(stamp);
+    return chat_post_line(chat_name, color, stamp, ctalk);
+}

@@ -1,0 +1,136 @@
+// The message list frame (see frm223.h). Names, colours and lines are
+// HTML-escaped; the values in the refresh address are percent-encoded.
+#include "chat/frm223.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "chat/chat_page.h"
+#include "chat/chatdata.h"
+#include "chat/chatuser.h"
+#include "request/escape.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "settings/strdef.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+enum { MEMBER_BLOCK = 20, NEWEST_LINES = 100, LIST_RELOAD_SECONDS = 10, NO_RELOAD_FROM = 999 };
+
+// The refresh address of this frame: credentials, folder and, for a member
+// inside the room, the chat name.
+std::string refresh_url(const char* chat_name) {
+    std::string url = G_html(JOB_EXE) + "?SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2) +
+                      "&uid=" + G_url(cgi_uid) + "&JOB=FRM223&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO);
+    if (chat_name != nullptr) url += "&CHAT_NAME=" + G_url(chat_name);
+    return url;
+}
+
+// Members in order of entry, numbered from 1 in every block of 20. Only a list
+// read to its end counts: the total is printed, and an empty room loses its
+// message file, only when no block read was refused. A refused read (the index
+// locked by a writer, or not openable) leaves the slots of the table as they
+// were, so its block is not shown; the page names the cause instead of a total
+// and reloads as usual.
+void print_member_list() {
+    std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
+                refresh_url(nullptr).c_str());
+    std::printf("%s<P>", STRDEF.Message[300]);
+
+    int read_count = 0;
+    int in_last_block = 0;
+    int r = 0;
+    for (;;) {
+        r = Fio_CHAT_USER_IDX20(cgi_FOLDER_NO, read_count);
+        if (r != 0) break;
+        int n = 0;
+        while (n < MEMBER_BLOCK && sCHAT_USER_IDX20[n].FOLDER_NO != 0) {
+            const CHAT_USER_IDX& m = sCHAT_USER_IDX20[n];
+            std::printf("%d:", n + 1);
+            std::printf("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
+            std::printf("%s", G_html(m.USER_NAME).c_str());
+            std::fputs("</FONT></B>", stdout);
+            if (m.MODE == 1) std::printf("[%s]", STRDEF.Message[317]);
+            if (m.MODE == 2) std::printf("[%s]", STRDEF.Message[318]);
+            std::fputs("<BR>", stdout);
+            ++n;
+        }
+        if (n < MEMBER_BLOCK) {
+            in_last_block = n;
+            break;
+        }
+        read_count += MEMBER_BLOCK;
+    }
+
+    if (r != 0) {
+        std::printf("%s<P>", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        return;
+    }
+    const int total = read_count + in_last_block;
+    std::printf("total:[%d]<P>", total);
+    if (total == 0) Fio_CHAT_DATA_DAT_DEL(cgi_FOLDER_NO);
+}
+
+// The newest lines for a member inside the room. Showing them is the member's
+// sign of life: LAST_DATE is renewed in the presence index, which keeps the
+// member from the time-out.
+void print_messages(const char* chat_name) {
+    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
+    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
+    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
+    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
+    const int r = Fio_CHAT_USER_IDX(SQL_READ);
+    if (r != 0) {
+        // Not in the room (or the index unreadable): no reload, the frame
+        // stays until the user acts.
+        std::printf("%s[%d]<P>", STRDEF.Message[314], r);
+        return;
+    }
+    Tm_set_date(sCHAT_USER_IDX.LAST_DATE);
+    const CHAT_USER_IDX member = sCHAT_USER_IDX;
+    Fio_CHAT_USER_IDX(SQL_UPDATE);
+
+    if (member.RELOAD_TIME >= 1 && member.RELOAD_TIME < NO_RELOAD_FROM) {
+        std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,
+                    refresh_url(chat_name).c_str());
+    }
+
+    // A refused read shows no lines this time; the next reload shows them.
+    const bool have_lines = Fio_CHAT_DATA_DAT100(cgi_FOLDER_NO) == 0;
+
+    if (G_DIR_CONFIG.FONTCOLOR3[0] != '\0') {
+        std::printf("<FONT COLOR=\"#%s\">", G_html(G_DIR_CONFIG.FONTCOLOR3).c_str());
+    }
+    if (!have_lines) return;
+    // At least the newest line is shown, whatever DISP_LINE holds.
+    int printed = 0;
+    for (int i = 0; i < NEWEST_LINES && sCHAT_DATA_DAT100[i].MODE != 0; ++i) {
+        const CHAT_DATA_DAT& line = sCHAT_DATA_DAT100[i];
+        std::printf("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
+        std::printf("%s", G_html(line.USER_NAME).c_str());
+        std::fputs("</FONT></B>&nbsp;>&nbsp;", stdout);
+        std::printf("%s<BR>\n", G_html(line.CTALK).c_str());
+        if (++printed >= member.DISP_LINE) break;
+    }
+}
+
+}  // namespace
+
+void b_FRM223() {
+    char chat_name[CHAT_NAME_CAP];
+    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
+
+    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());
+    if (ACL_LEVEL < 2) return;
+
+    if (chat_name[0] == '\0') {
+        print_member_list();
+    } else {
+        print_messages(chat_name);
+    }
+    std::fputs("</BODY>\n", stdout);
+    std::fputs("</HTML>\n", stdout);
+}
