@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds and runs every test twice: a normal build in build/ and a build with
+# AddressSanitizer and UBSan in build-asan/. Exits non-zero when anything
+# fails to build or any test fails. VELT_BUILD names another build directory
+# (its sanitized twin gets "-asan" appended); JOBS sets the parallel jobs.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh || { echo "test.sh: installing the dependencies failed" >&2; exit 1; }
+
+build=${VELT_BUILD:-build}
+jobs=${JOBS:-2}
+status=0
+
+run_suite() {
+  local dir=$1; shift
+  echo "== $dir"
+  if ! cmake -S . -B "$dir" "$@" >/dev/null; then
+    echo "test.sh: configuring $dir failed" >&2
+    return 1
+  fi
+  if ! cmake --build "$dir" -j"$jobs"; then
+    echo "test.sh: building $dir failed" >&2
+    return 1
+  fi
+  (cd "$dir" && ctest --output-on-failure)
+}
+
+run_suite "$build" || status=1
+run_suite "$build-asan" -DVELT_SANITIZE=ON || status=1
+
+if [ $status -eq 0 ]; then
+  echo "test.sh: all tests passed (normal and sanitized builds)"
+else
+  echo "test.sh: FAILED" >&2
+fi
+exit $status
