@@ -53,6 +53,16 @@ TEST_F(RequestTest, VersionPageByPostAndAmongOtherParameters) {
     EXPECT_EQ(first.out, site_head() + kVersionBody);
 }
 
+TEST_F(RequestTest, ShiftedClockRunPrintsTheSamePage) {
+    // The dynamically linked twin under faketime, as clock-dependent tests use.
+    Request req;
+    req.query = "help=ver";
+    req.faketime = "2004-01-01 05:30:00";
+    const Result r = run(site, req);
+    expect_clean(r);
+    EXPECT_EQ(r.out, site_head() + kVersionBody);
+}
+
 TEST_F(RequestTest, VersionPageInTheSiteLanguage) {
     Site jp = make_site("LANGUAGE,japanese,\n");
     const Result r = get(jp, "help=ver");
