@@ -129,15 +129,17 @@ void G_cut_filename(const char* in_filename, char* out_filename, char* TEMP_file
     for (pos = 0; pos < name_end; pos += G_char_len(in_filename + pos))
         if (in_filename[pos] == '\\' || in_filename[pos] == '/') name_start = pos + 1;
 
-    // Copy whole characters up to the field's capacity; a comma left in the
-    // bare name becomes '_' since the stored settings are comma-separated.
+    // Copy whole characters up to the field's capacity; a comma byte left in
+    // the bare name becomes '_' since the stored settings are comma-separated
+    // (also one that follows a stray lead byte, which a byte-wise reader
+    // would still take for a separator).
     int out = 0;
     for (pos = name_start; pos < name_end;) {
         int len = G_char_len(in_filename + pos);
         if (pos + len > name_end) len = name_end - pos;
         if (out + len > OUT_CAP - 1) break;
-        for (int i = 0; i < len; ++i) out_filename[out + i] = in_filename[pos + i];
-        if (len == 1 && out_filename[out] == ',') out_filename[out] = '_';
+        for (int i = 0; i < len; ++i)
+            out_filename[out + i] = in_filename[pos + i] == ',' ? '_' : in_filename[pos + i];
         out += len;
         pos += len;
     }
