@@ -3,6 +3,7 @@
 #include "chat/color.h"
 #include <cstdio>
 #include <string>
+#include "chat/chat_page.h"
 #include "request/escape.h"
 #include "request/page.h"
 #include "request/velt.h"
@@ -48,14 +49,10 @@ const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {
 
 void b_COLOR_SELECT() {
     // The page opens in the list frame, so it wears that frame's background.
-    std::string body;
-    if (G_DIR_CONFIG.BACKPIC3[0] != '\0') {
-        body = std::string("<BODY BACKGROUND=\"") + JOB_EXE + "?JOB=BG3_DL&SKEY1=" + G_url(cgi_SKEY1) +
-               "&SKEY2=" + G_url(cgi_SKEY2) + "&uid=" + G_url(G_USER_MST.USER_ID) +
-               "&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO) + "\" >\n";
-    }
-    G_header_printf(body.c_str());
+    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());
 
+    const std::string exe = G_html(JOB_EXE);
+    const std::string site_id = G_html(SYSINFO.SITE_ID);
     const std::string skey1 = G_url(cgi_SKEY1);
     const std::string skey2 = G_url(cgi_SKEY2);
     const std::string uid = G_url(cgi_uid);
@@ -67,8 +64,8 @@ void b_COLOR_SELECT() {
             std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
             std::printf("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
             std::printf("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
-                        JOB_EXE, skey1.c_str(), skey2.c_str(), uid.c_str(), cgi_FOLDER_NO, G_url(name).c_str(),
-                        SYSINFO.SITE_ID);
+                        exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), cgi_FOLDER_NO, G_url(name).c_str(),
+                        site_id.c_str());
             std::printf("%s", name);
             std::printf("</A></TD>\n");
         }

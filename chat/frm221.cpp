@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include "chat/chat_page.h"
 #include "request/escape.h"
 #include "request/form.h"
 #include "request/page.h"
@@ -11,21 +12,9 @@
 #include "settings/sysinfo.h"
 #include "store/groval.h"
 
-namespace {
-
-// Address of one of the room's pictures: the delivery job with the request's
-// credentials and the room, each value encoded for an address.
-std::string picture_url(const char* job) {
-    return std::string(JOB_EXE) + "?JOB=" + job + "&SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2) +
-           "&uid=" + G_url(G_USER_MST.USER_ID) + "&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO);
-}
-
-}  // namespace
-
 void b_FRM221() {
-    std::string body;
-    if (G_DIR_CONFIG.BACKPIC1[0] != '\0') body = "<BODY BACKGROUND=\"" + picture_url("BG1_DL") + "\" >\n";
-    G_header_printf(body.c_str());
+    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC1, 1).c_str());
+    const std::string exe = G_html(JOB_EXE);
 
     // The settings button lets its first click through and refuses the
     // others, so a slow answer does not send the form twice.
@@ -55,8 +44,8 @@ void b_FRM221() {
     if (ACL_LEVEL >= 8) {
         std::printf("<TD>\n");
         // The settings form replaces the whole room page in the suite's frame.
-        std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n", JOB_EXE,
-                    SYSINFO.SITE_ID);
+        std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
+                    exe.c_str(), G_html(SYSINFO.SITE_ID).c_str());
         G_hidden("SKEY1", cgi_SKEY1);
         G_hidden("SKEY2", cgi_SKEY2);
         G_hidden("uid", cgi_uid);
@@ -69,7 +58,11 @@ void b_FRM221() {
     std::printf("</TR>\n");
     std::printf("</TABLE>\n");
 
-    if (G_DIR_CONFIG.TITLEPIC[0] != '\0') std::printf("<IMG SRC=\"%s\" ><BR>\n", picture_url("BG4_DL").c_str());
+    if (G_DIR_CONFIG.TITLEPIC[0] != '\0') {
+        std::printf("<IMG SRC=\"%s?JOB=BG4_DL&SKEY1=%s&SKEY2=%s&uid=%s&FOLDER_NO=%d\" ><BR>\n", exe.c_str(),
+                    G_url(cgi_SKEY1).c_str(), G_url(cgi_SKEY2).c_str(), G_url(G_USER_MST.USER_ID).c_str(),
+                    cgi_FOLDER_NO);
+    }
 
     if (G_DIR_CONFIG.INFO[0] != '\0') {
         if (has_color) std::printf("<FONT COLOR=\"#%s\">", color.c_str());
