@@ -1,0 +1,154 @@
+// The personal settings store: one "name,value" line per setting in the
+// user's directory, read and rewritten under the user's personal.chk lock.
+#include "access/personal_mst.h"
+
+#include <cstring>
+#include <string>
+
+#include "access/text_line.h"
+#include "access/user_mst.h"
+#include "access/whole_line.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+// Lines are read in pieces of this size less one.
+enum { PERSONAL_LINE_CAP = 10000 };
+
+// The user-record fields kept in personal.mst, in the order a whole-record
+// write stores them: a text field of cap bytes, or a number.
+struct PersonalField {
+    const char* name;
+    char* text;
+    std::size_t cap;
+    int32_t* number;
+};
+
+#define PERSONAL_TEXT(f) {#f, sUSER_MST.f, sizeof sUSER_MST.f, nullptr}
+#define PERSONAL_NUMBER(f) {#f, nullptr, 0, &sUSER_MST.f}
+const PersonalField kFields[] = {
+    PERSONAL_TEXT(USER_NAME),     PERSONAL_NUMBER(USER_LEVEL),     PERSONAL_TEXT(E_MAIL_ADDR),
+    PERSONAL_NUMBER(P_GROUP),     PERSONAL_NUMBER(USER_DISP_DEF),  PERSONAL_NUMBER(MODE),
+    PERSONAL_NUMBER(WRITE_MODE),  PERSONAL_NUMBER(BBS_FRAME_MODE), PERSONAL_NUMBER(TREE_MODE),
+    PERSONAL_TEXT(LANGUAGE),      PERSONAL_TEXT(PICFILE),
+};
+#undef PERSONAL_TEXT
+#undef PERSONAL_NUMBER
+
+// The line "name,value\n" of a setting written by this store.
+std::string setting_line(const char* name, const char* value) {
+    std::string line;
+    line_field_append(line, name, std::strlen(name), true);
+    line += ',';
+    line_field_append(line, value, std::strlen(value), false);
+    line += '\n';
+    return line;
+}
+
+}  // namespace
+
+int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_buff, char* out_buff,
+                     int out_size) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+
+    FIO_ACCESS a;
+    int rc = Fio_open(&a, dir, "personal.mst", "personal.chk",
+                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+    if (rc != 0) return rc;
+
+    const bool writer = sql_mode != SQL_READ;
+    const std::string new_line = writer && sql_mode != SQL_DELETE ? setting_line(in_buff, out_buff) : "";
+    if (!writer && out_size > 0) out_buff[0] = '\0';
+    const std::size_t name_len = std::strlen(in_buff);
+
+    // A line longer than the buffer is handled whole: its later pieces are
+    // never taken for settings of their own.
+    int result = FIO_NOT_FOUND;
+    char line[PERSONAL_LINE_CAP];
+    while (Fio_gets(&a, line, sizeof line)) {
+        int comma = G_StrFind(line, ",");
+        bool match = comma >= 0 && static_cast<std::size_t>(comma) == name_len &&
+                     std::memcmp(line, in_buff, name_len) == 0;
+        if (!match) {
+            // A line without a comma holds no setting: a rewrite drops it.
+            if (writer && comma >= 0) {
+                Fio_copy_line(&a, line, sizeof line);
+            } else {
+                Fio_skip_line(&a, line, sizeof line);
+            }
+            continue;
+        }
+        if (sql_mode == SQL_ADD) {
+            result = FIO_EXISTS;
+            break;
+        }
+        Fio_skip_line(&a, line, sizeof line);
+        result = FIO_OK;
+        if (sql_mode == SQL_READ) {
+            char* value = line + comma + 1;
+            G_CutCrLf(value);
+            if (out_size > 0) G_set(out_buff, static_cast<std::size_t>(out_size), value);
+            break;
+        }
+        if (sql_mode == SQL_UPDATE) Fio_puts(&a, new_line.c_str());
+    }
+    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+        Fio_puts(&a, new_line.c_str());
+        result = FIO_OK;
+    }
+    return Fio_close(&a, result);
+}
+
+int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
+    if (sql_mode == SQL_READ) {
+        // Set before anything can fail: a user whose file cannot be read is
+        // still loaded with these.
+        sUSER_MST.USER_DISP_DEF = 5;
+        sUSER_MST.MODE = 1;
+        sUSER_MST.WRITE_MODE = 1;
+    }
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
+
+    if (sql_mode == SQL_READ) {
+        FIO_ACCESS a;
+        int rc = Fio_open(&a, dir, "personal.mst", "personal.chk", FIO_READ, FIO_TEXT);
+        if (rc != 0) return rc;
+        char line[PERSONAL_LINE_CAP];
+        while (Fio_gets(&a, line, sizeof line)) {
+            Fio_skip_line(&a, line, sizeof line);
+            int comma = G_StrFind(line, ",");
+            if (comma < 0) continue;
+            line[comma] = '\0';
+            char* value = line + comma + 1;
+            G_CutCrLf(value);
+            for (const PersonalField& f : kFields) {
+                if (std::strcmp(line, f.name) != 0) continue;
+                if (f.text != nullptr) {
+                    G_set(f.text, f.cap, value);
+                } else {
+                    *f.number = G_atoi(value);
+                }
+            }
+        }
+        return Fio_close(&a, FIO_OK);
+    }
+    if (sql_mode == SQL_ADD || sql_mode == SQL_UPDATE) {
+        for (const PersonalField& f : kFields) {
+            char value[260];
+            if (f.text != nullptr) {
+                G_set(value, f.text);
+            } else {
+                std::string n = std::to_string(*f.number);
+                G_set(value, n.c_str());
+            }
+            if (Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_UPDATE, f.name, value) != 0) {
+                Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_ADD, f.name, value);
+            }
+        }
+    }
+    return FIO_OK;
+}

@@ -1,0 +1,166 @@
+// The user list and password stores, and the password scrambling they share
+// with the suite's other programs.
+#include "access/user_mst.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "access/personal_mst.h"
+#include "store/cust.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+USER_MST sUSER_MST;
+
+namespace {
+
+// user.mst lines are read in pieces of this size less one.
+enum { USER_LINE_CAP = 10000 };
+
+// The key of the case-insensitive match: the text without its trailing line
+// end, with ASCII letters upper-cased.
+std::string match_key(const char* text) {
+    std::string k(text);
+    G_CutCrLf(&k[0]);
+    k.resize(std::strlen(k.c_str()));
+    G_ToUppers(&k[0]);
+    return k;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+}
+
+}  // namespace
+
+unsigned char f03_atocx(const char* in_buff) {
+    if (in_buff[0] == '\0') return 0;
+    return static_cast<unsigned char>(hex_value(in_buff[0]) * 16 + hex_value(in_buff[1]));
+}
+
+void f03_encryption(char* in_buff, int mode, const char* key_id) {
+    const int key_len = static_cast<int>(std::strlen(key_id));
+    if (key_len == 0) return;
+    int k = key_len - 1;
+    auto step = [&k, key_len]() {
+        if (--k < 0) k = key_len - 1;
+    };
+    if (mode == 1) {
+        char out[41] = {0};
+        for (int i = 0; i < 20 && in_buff[i] != '\0'; ++i) {
+            unsigned v = (~static_cast<unsigned char>(in_buff[i]) ^ static_cast<unsigned char>(key_id[k])) & 0xFFu;
+            std::snprintf(out + 2 * i, 3, "%02x", v);
+            step();
+        }
+        std::memcpy(in_buff, out, std::strlen(out) + 1);
+    } else if (mode == 2) {
+        char out[21] = {0};
+        int n = 0;
+        for (int i = 0; i < 20 && in_buff[2 * i] != '\0'; ++i) {
+            unsigned v = f03_atocx(in_buff + 2 * i);
+            out[n++] = static_cast<char>((~v ^ static_cast<unsigned char>(key_id[k])) & 0xFFu);
+            step();
+            // An odd digit count ends with a half pair: nothing follows it.
+            if (in_buff[2 * i + 1] == '\0') break;
+        }
+        out[n] = '\0';
+        // A clear byte of zero ends the text there.
+        std::memcpy(in_buff, out, std::strlen(out) + 1);
+    }
+}
+
+int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
+    if (sql_mode == SQL_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+
+    const bool by_record = sql_mode == SQL_ADD || sql_mode == SQL_UPDATE;
+    const char* id = by_record ? sUSER_MST.USER_ID : UserID;
+    // An id that cannot name a user directory is no user; one holding a line
+    // end would break the list.
+    if (!Fio_safe_user_id(id)) return FIO_NOT_FOUND;
+    if (by_record && std::strpbrk(id, "\r\n") != nullptr) return FIO_NOT_FOUND;
+    const std::string key = match_key(id);
+
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
+    FIO_ACCESS a;
+    int rc = Fio_open(&a, dir, "user.mst", "user.chk",
+                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+    if (rc != 0) return rc;
+
+    char line[USER_LINE_CAP];
+    if (sql_mode == SQL_READ) {
+        int result = FIO_NOT_FOUND;
+        while (Fio_gets(&a, line, sizeof line)) {
+            if (match_key(line) != key) continue;
+            G_CutCrLf(line);
+            G_set(sUSER_MST.USER_ID, line);
+            result = FIO_OK;
+            break;
+        }
+        result = Fio_close(&a, result);
+        if (result == FIO_OK) {
+            // The loader's own failures leave its defaults; the user is found.
+            Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, SQL_READ);
+        } else {
+            std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+        }
+        return result;
+    }
+
+    int result = sql_mode == SQL_ADD ? FIO_OK : FIO_NOT_FOUND;
+    while (Fio_gets(&a, line, sizeof line)) {
+        G_CutCrLf(line);
+        if (match_key(line) == key) {
+            if (sql_mode == SQL_ADD) {
+                result = FIO_EXISTS;
+                break;
+            }
+            result = FIO_OK;
+            if (sql_mode == SQL_DELETE) continue;
+            G_set(sUSER_MST.USER_ID, line);  // the stored spelling
+        }
+        Fio_printf(&a, "%s\n", line);
+    }
+    if (sql_mode == SQL_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", sUSER_MST.USER_ID);
+    result = Fio_close(&a, result);
+    if (result == FIO_OK && by_record) Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, SQL_UPDATE);
+    return result;
+}
+
+int Fio_MST_PASSWORD(const char* UserID, int32_t sql_mode) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+
+    FIO_ACCESS a;
+    int rc = Fio_open(&a, dir, "password.mst", "password.chk",
+                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+    if (rc != 0) return rc;
+
+    if (sql_mode == SQL_READ) {
+        char digits[1000] = {0};
+        if (!Fio_gets(&a, digits, sizeof digits)) digits[0] = '\0';
+        f03_encryption(digits, 2, UserID);
+        G_set(sUSER_MST.USER_PASS, digits);
+        return Fio_close(&a, FIO_OK);
+    }
+    if (sql_mode == SQL_DELETE) {
+        // Removed while this request holds the lock; the discarded rewrite
+        // leaves the data path alone.
+        int removed = Cu_remove(a.data_path);
+        Fio_close(&a, FIO_NOT_FOUND);
+        return removed;
+    }
+    // The old content plays no part: the new file holds the scrambled
+    // password alone, without a line end, and replaces the old one whole.
+    char digits[41] = {0};
+    G_set(digits, sUSER_MST.USER_PASS);
+    f03_encryption(digits, 1, UserID);
+    Fio_puts(&a, digits);
+    return Fio_close(&a, FIO_OK);
+}
