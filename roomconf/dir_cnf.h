@@ -1,0 +1,38 @@
+// A room's settings file dir.cnf ("key,value," lines, shared with the suite's
+// other programs), its single-key store, and the loader of G_DIR_CONFIG.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Lines are read in pieces of this size less one.
+enum { DIRCNF_LINE_CAP = 10000 };
+
+// Splits a line into its entry: the key is the text before the first comma,
+// the value the text between the first and the second comma (commas found at
+// character boundaries). Returns 0 and the lengths and the value's offset, or
+// -1 when the line lacks either comma and so holds no entry.
+int dircnf_split(const char* line, int* key_len, int* value_pos, int* value_len);
+
+// Loads room in_folder_no's settings into G_DIR_CONFIG: clears it, sets the
+// frame sizes "10%", "40%", "50%", then applies every entry of the program's
+// ten keys (the last of two lines wins; an empty value empties the field),
+// each value cut at a character boundary to its field; INFO gets the room's
+// information text. Returns 0, -9 the file is locked, -2 it cannot be opened
+// (on both the defaults stay and INFO is empty). Never takes the lock.
+int b_SET_DIR_CONFIG(int32_t in_folder_no);
+
+// One key in_buff of room in_folder_no. 1 read: out_buff (out_size bytes)
+// gets the value of the first entry with that key, cut at a character
+// boundary to its capacity; 0, or -1 with out_buff empty. 2 add "key,value,"
+// at the end unless the key is present (-3, file unchanged). 3 delete every
+// entry of the key; 4 update every entry to the value in out_buff; both -1
+// when there is none (file unchanged). Keys compare byte for byte. A rewrite
+// keeps every other entry byte for byte, in place, and drops lines that hold
+// no entry. A comma, CR or LF in a written key or value becomes '_' (a value
+// cannot hold them). Returns also -1 for an unknown sql_mode, -2 a file
+// cannot be opened, -9 the lock is held.
+int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, char* out_buff, int out_size);
+template <std::size_t N>
+inline int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, char (&out_buff)[N]) {
+    return Fio_DIR_CONFIG(in_folder_no, sql_mode, in_buff, out_buff, static_cast<int>(N));
+}
