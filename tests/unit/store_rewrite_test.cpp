@@ -1,0 +1,466 @@
+// Tests of the lock protocol, the locked read-or-rewrite of data files, the
+// picture move and the data path builders: stale locks under a shifted
+// program clock, failed rewrites that change nothing, commits by one rename.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/cust.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
+#include "tests/unit/store_tmpdir.h"
+
+namespace {
+
+using store_test::Buf;
+using store_test::exists;
+using store_test::mode_of;
+using store_test::read_all;
+using store_test::write_all;
+
+class FioTest : public store_test::TmpDirTest {
+protected:
+    std::string prefix() const { return dir + "/"; }
+
+    ino_t inode_of(const std::string& path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    }
+
+    // Seconds a call takes, for the checks that a held lock is not waited for.
+    template <class F>
+    static double seconds(F f) {
+        auto t0 = std::chrono::steady_clock::now();
+        f();
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    }
+
+    // One text rewrite that keeps every line but `drop` and returns `result`.
+    int rewrite_dropping(const std::string& drop, int result) {
+        FIO_ACCESS a;
+        int r = Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT);
+        if (r != 0) return r;
+        char line[10000];
+        while (Fio_gets(&a, line, sizeof line))
+            if (drop != line) Fio_puts(&a, line);
+        return Fio_close(&a, result);
+    }
+};
+
+// ---- Lock protocol ----
+
+TEST_F(FioTest, TestAndAcquireAndRelease) {
+    Buf chk(dir + "\\tree_mst.chk");
+    EXPECT_EQ(Fio_xor_control(chk, 0), 0);
+    EXPECT_FALSE(exists(at("tree_mst.chk")));  // a test creates nothing
+
+    EXPECT_EQ(Fio_xor_control(chk, 1), 0);
+    EXPECT_TRUE(exists(at("tree_mst.chk")));
+    EXPECT_EQ(Fio_xor_control(chk, 0), 1);
+
+    EXPECT_EQ(Fio_xor_control(chk, 2), 0);
+    EXPECT_FALSE(exists(at("tree_mst.chk")));
+    EXPECT_EQ(Fio_xor_control(chk, 7), 0);
+}
+
+TEST_F(FioTest, LockYoungerThanAMinuteHoldsAnOlderOneIsBroken) {
+    write_all(at("chatdata.chk"), "");
+    Buf chk(at("chatdata.chk"));
+
+    Tm_clock_offset = 30;  // made 30 seconds ago
+    EXPECT_EQ(Fio_xor_control(chk, 0), 1);
+    EXPECT_TRUE(exists(at("chatdata.chk")));
+
+    Tm_clock_offset = 61;  // made 61 seconds ago
+    EXPECT_EQ(Fio_xor_control(chk, 0), 0);
+    EXPECT_FALSE(exists(at("chatdata.chk")));
+}
+
+TEST_F(FioTest, StaleLockIsBrokenByAnAcquisitionWithoutWaiting) {
+    write_all(at("acl.chk"), "");
+    Tm_clock_offset = 90;
+    Buf chk(at("acl.chk"));
+    int r = -1;
+    double took = seconds([&] { r = Fio_xor_control(chk, 1); });
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(exists(at("acl.chk")));  // the new lock, ours
+    EXPECT_LT(took, 2.5);               // no 3-second wait was needed
+}
+
+TEST_F(FioTest, AcquisitionOfAHeldLockFailsAfterItsRetries) {
+    // The one slow test: three tries, each followed by a 3-second wait on the
+    // real clock (about 9 seconds).
+    write_all(at("skey.chk"), "");
+    Buf chk(at("skey.chk"));
+    int r = 0;
+    double took = seconds([&] { r = Fio_xor_control(chk, 1); });
+    EXPECT_EQ(r, 1);
+    EXPECT_GE(took, 6.0);  // three waits of between 2 and 3 seconds each
+    EXPECT_TRUE(exists(at("skey.chk")));  // the other request's lock stays
+}
+
+TEST_F(FioTest, AcquisitionWhereNoLockCanBeMadeFailsAtOnce) {
+    Buf chk(dir + "\\99\\chatuser.chk");  // the room directory is missing
+    int r = 0;
+    double took = seconds([&] { r = Fio_xor_control(chk, 1); });
+    EXPECT_EQ(r, 1);
+    EXPECT_LT(took, 2.5);
+}
+
+// ---- Text rewrites ----
+
+TEST_F(FioTest, ReadOfAMissingTextFileCreatesItEmptyAndNoLock) {
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_READ, FIO_TEXT), 0);
+    char line[100];
+    EXPECT_EQ(Fio_gets(&a, line, sizeof line), 0);
+    EXPECT_FALSE(exists(at("user.chk")));
+    EXPECT_EQ(Fio_close(&a, FIO_NOT_FOUND), FIO_NOT_FOUND);
+    EXPECT_TRUE(exists(at("user.mst")));
+    EXPECT_EQ(read_all(at("user.mst")), "");
+    EXPECT_FALSE(exists(at("user.chk")));
+    EXPECT_FALSE(exists(at("user.mst.tmp")));
+}
+
+TEST_F(FioTest, HeldLockAnswersMinus9AtOnceAndTouchesNothing) {
+    write_all(at("user.chk"), "");
+    for (int how : {FIO_READ, FIO_REWRITE}) {
+        FIO_ACCESS a;
+        int r = 0;
+        double took = seconds([&] { r = Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", how, FIO_TEXT); });
+        EXPECT_EQ(r, FIO_LOCKED);
+        EXPECT_LT(took, 2.5);
+        EXPECT_TRUE(exists(at("user.chk")));
+        EXPECT_FALSE(exists(at("user.mst")));
+        EXPECT_FALSE(exists(at("user.mst.tmp")));
+    }
+}
+
+TEST_F(FioTest, SuccessfulTextRewriteReplacesTheFileByOneRename) {
+    write_all(at("user.mst"), "Taro\nHanako\nJiro\n");
+    const ino_t old_inode = inode_of(at("user.mst"));
+
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), 0);
+    EXPECT_TRUE(exists(at("user.chk")));
+    const ino_t tmp_inode = inode_of(at("user.mst.tmp"));
+    ASSERT_NE(tmp_inode, 0u);
+    // A reader that opened the file before the commit keeps the old content.
+    FILE* reader = std::fopen(at("user.mst").c_str(), "r");
+    ASSERT_NE(reader, nullptr);
+
+    char line[10000];
+    while (Fio_gets(&a, line, sizeof line))
+        if (std::strcmp(line, "Hanako\n") != 0) Fio_puts(&a, line);
+    Fio_printf(&a, "%s\n", "Saburo");
+    EXPECT_EQ(read_all(at("user.mst")), "Taro\nHanako\nJiro\n");  // nothing visible yet
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+
+    EXPECT_EQ(read_all(at("user.mst")), "Taro\nJiro\nSaburo\n");
+    EXPECT_EQ(inode_of(at("user.mst")), tmp_inode);  // the temporary file itself took the name
+    EXPECT_NE(inode_of(at("user.mst")), old_inode);
+    EXPECT_FALSE(exists(at("user.mst.tmp")));
+    EXPECT_FALSE(exists(at("user.chk")));
+
+    char old_line[100];
+    ASSERT_NE(std::fgets(old_line, sizeof old_line, reader), nullptr);
+    ASSERT_NE(std::fgets(old_line, sizeof old_line, reader), nullptr);
+    EXPECT_STREQ(old_line, "Hanako\n");
+    std::fclose(reader);
+}
+
+TEST_F(FioTest, FailedTextRewriteLeavesTheFileByteForByte) {
+    const std::string before = "Taro\r\nHanako\n\x95\x5C,x\nno line end";
+    write_all(at("user.mst"), before);
+    const ino_t old_inode = inode_of(at("user.mst"));
+    EXPECT_EQ(rewrite_dropping("Hanako\n", FIO_NOT_FOUND), FIO_NOT_FOUND);
+    EXPECT_EQ(read_all(at("user.mst")), before);
+    EXPECT_EQ(inode_of(at("user.mst")), old_inode);
+    EXPECT_FALSE(exists(at("user.mst.tmp")));
+    EXPECT_FALSE(exists(at("user.chk")));
+
+    EXPECT_EQ(rewrite_dropping("Taro\r\n", FIO_EXISTS), FIO_EXISTS);
+    EXPECT_EQ(read_all(at("user.mst")), before);
+    EXPECT_FALSE(exists(at("user.mst.tmp")));
+}
+
+TEST_F(FioTest, CommitThatCannotRenameReportsMinus2AndKeepsTheOldFile) {
+    write_all(at("user.mst"), "Taro\nHanako\n");
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), 0);
+    Fio_puts(&a, "Taro\n");
+    // Someone removes the temporary file before the commit: the rename fails.
+    ASSERT_EQ(unlink(at("user.mst.tmp").c_str()), 0);
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_NO_FILE);
+    EXPECT_EQ(read_all(at("user.mst")), "Taro\nHanako\n");
+    EXPECT_FALSE(exists(at("user.mst.tmp")));
+    EXPECT_FALSE(exists(at("user.chk")));
+}
+
+TEST_F(FioTest, CommitAfterAFailedWriteReportsMinus2) {
+    write_all(at("user.mst"), "Taro\n");
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), 0);
+    Fio_write_rec(&a, "x", 1);  // a record write into a text access cannot succeed
+    EXPECT_EQ(a.write_error, 1);
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_NO_FILE);
+    EXPECT_EQ(read_all(at("user.mst")), "Taro\n");
+    EXPECT_FALSE(exists(at("user.mst.tmp")));
+    EXPECT_FALSE(exists(at("user.chk")));
+}
+
+TEST_F(FioTest, LeftoverTemporaryFileIsReplaced) {
+    write_all(at("system.log"), "a,\n");
+    write_all(at("system.log.tmp"), "garbage from an interrupted rewrite\n");
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "system.log", "system.chk", FIO_REWRITE, FIO_TEXT), 0);
+    char line[1000];
+    while (Fio_gets(&a, line, sizeof line)) Fio_puts(&a, line);
+    Fio_puts(&a, "b,\n");
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_EQ(read_all(at("system.log")), "a,\nb,\n");
+}
+
+TEST_F(FioTest, UnopenableDataFileGivesMinus2AndReleasesTheLock) {
+    ASSERT_EQ(mkdir(at("user.mst").c_str(), 0700), 0);  // a directory stands in its place
+    FIO_ACCESS a;
+    EXPECT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), FIO_NO_FILE);
+    EXPECT_FALSE(exists(at("user.chk")));
+    EXPECT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_READ, FIO_TEXT), FIO_NO_FILE);
+    EXPECT_FALSE(exists(at("user.chk")));
+
+    // A reader never removes a lock it did not take, also when it fails.
+    write_all(at("user.chk"), "");
+    Tm_clock_offset = 10;
+    EXPECT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_READ, FIO_TEXT), FIO_LOCKED);
+    EXPECT_TRUE(exists(at("user.chk")));
+}
+
+TEST_F(FioTest, UncreatableTemporaryFileGivesMinus2AndReleasesTheLock) {
+    write_all(at("user.mst"), "Taro\n");
+    ASSERT_EQ(mkdir(at("user.mst.tmp").c_str(), 0700), 0);
+    write_all(at("user.mst.tmp/x"), "");  // a non-empty directory cannot be removed
+    FIO_ACCESS a;
+    EXPECT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), FIO_NO_FILE);
+    EXPECT_FALSE(exists(at("user.chk")));
+    EXPECT_EQ(read_all(at("user.mst")), "Taro\n");
+}
+
+TEST_F(FioTest, MissingRoomDirectoryGivesMinus2WithoutWaiting) {
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 99), 0);
+    for (int how : {FIO_READ, FIO_REWRITE}) {
+        FIO_ACCESS a;
+        int r = 0;
+        double took = seconds([&] { r = Fio_open(&a, room, "chatdata.dat", "chatdata.chk", how, FIO_BINARY); });
+        EXPECT_EQ(r, FIO_NO_FILE);
+        EXPECT_LT(took, 2.5);
+    }
+    EXPECT_FALSE(exists(at("99")));
+}
+
+TEST_F(FioTest, AccessUnderALockTheCallerHolds) {
+    ASSERT_EQ(mkdir(at("5").c_str(), 0700), 0);
+    write_all(at("5/chatuser.chk"), "");
+    write_all(at("5/chatuser.idx"), "AAAABBBB");
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 5), 0);
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, room, "chatuser.idx", nullptr, FIO_REWRITE, FIO_BINARY), 0);
+    char rec[4];
+    ASSERT_EQ(Fio_read_rec(&a, rec, 4), 1);
+    ASSERT_EQ(Fio_read_rec(&a, rec, 4), 1);
+    Fio_write_rec(&a, rec, 4);
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_EQ(read_all(at("5/chatuser.idx")), "BBBB");
+    EXPECT_TRUE(exists(at("5/chatuser.chk")));  // still the caller's
+}
+
+// ---- Binary rewrites ----
+
+struct Rec {
+    char bytes[408];
+};
+
+Rec make_rec(char fill) {
+    Rec r;
+    std::memset(r.bytes, fill, sizeof r.bytes);
+    r.bytes[407] = '\0';
+    return r;
+}
+
+TEST_F(FioTest, BinaryRewriteRoundTripPrependsARecord) {
+    ASSERT_EQ(mkdir(at("12").c_str(), 0700), 0);
+    // Two whole records and a damaged trailing piece.
+    Rec r1 = make_rec('1'), r2 = make_rec('2');
+    write_all(at("12/chatdata.dat"), std::string(r1.bytes, 408) + std::string(r2.bytes, 408) + "partial");
+    // A leftover temporary file longer than the new content.
+    write_all(at("12/chatdata.dat.tmp"), std::string(5000, 'g'));
+
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 12), 0);
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, room, "chatdata.dat", "chatdata.chk", FIO_REWRITE, FIO_BINARY), 0);
+    EXPECT_TRUE(exists(at("12/chatdata.chk")));
+    Rec fresh = make_rec('N');
+    Fio_write_rec(&a, fresh.bytes, 408);
+    Rec r;
+    int copied = 0;
+    while (Fio_read_rec(&a, r.bytes, 408)) {
+        Fio_write_rec(&a, r.bytes, 408);
+        ++copied;
+    }
+    EXPECT_EQ(copied, 2);
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_FALSE(exists(at("12/chatdata.chk")));
+    EXPECT_FALSE(exists(at("12/chatdata.dat.tmp")));
+    EXPECT_EQ(read_all(at("12/chatdata.dat")),
+              std::string(fresh.bytes, 408) + std::string(r1.bytes, 408) + std::string(r2.bytes, 408));
+
+    // Read back without the lock, also from a position.
+    ASSERT_EQ(Fio_open(&a, room, "chatdata.dat", "chatdata.chk", FIO_READ, FIO_BINARY), 0);
+    ASSERT_EQ(Fio_seek_rec(&a, 408), 0);
+    ASSERT_EQ(Fio_read_rec(&a, r.bytes, 408), 1);
+    EXPECT_EQ(std::memcmp(r.bytes, r1.bytes, 408), 0);
+    ASSERT_EQ(Fio_read_rec(&a, r.bytes, 408), 1);
+    EXPECT_EQ(Fio_read_rec(&a, r.bytes, 408), 0);
+    EXPECT_FALSE(exists(at("12/chatdata.chk")));
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+}
+
+TEST_F(FioTest, BinaryReadOfAMissingFileCreatesItEmpty0600) {
+    mode_t old = umask(0);
+    ASSERT_EQ(mkdir(at("7").c_str(), 0700), 0);
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 7), 0);
+    FIO_ACCESS a;
+    int r = Fio_open(&a, room, "chatuser.idx", "chatuser.chk", FIO_READ, FIO_BINARY);
+    umask(old);
+    ASSERT_EQ(r, 0);
+    char rec[164];
+    EXPECT_EQ(Fio_read_rec(&a, rec, 164), 0);
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_EQ(read_all(at("7/chatuser.idx")), "");
+    EXPECT_EQ(mode_of(at("7/chatuser.idx")), 0600u);
+    EXPECT_FALSE(exists(at("7/chatuser.chk")));
+}
+
+TEST_F(FioTest, FailedBinaryRewriteLeavesTheFile) {
+    ASSERT_EQ(mkdir(at("3").c_str(), 0700), 0);
+    const std::string before = std::string(164, 'a') + std::string(164, 'b');
+    write_all(at("3/chatuser.idx"), before);
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 3), 0);
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, room, "chatuser.idx", "chatuser.chk", FIO_REWRITE, FIO_BINARY), 0);
+    char rec[164];
+    while (Fio_read_rec(&a, rec, 164)) {
+        if (rec[0] == 'a') Fio_write_rec(&a, rec, 164);
+    }
+    EXPECT_EQ(Fio_close(&a, FIO_EXISTS), FIO_EXISTS);
+    EXPECT_EQ(read_all(at("3/chatuser.idx")), before);
+    EXPECT_FALSE(exists(at("3/chatuser.idx.tmp")));
+    EXPECT_FALSE(exists(at("3/chatuser.chk")));
+}
+
+TEST_F(FioTest, WholeFileReadInPieces) {
+    ASSERT_EQ(mkdir(at("4").c_str(), 0700), 0);
+    std::string text;
+    for (int i = 0; i < 2500; ++i) text += static_cast<char>(i % 7 == 0 ? '\r' : 'a' + i % 26);
+    write_all(at("4/info.txt"), text);
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 4), 0);
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, room, "info.txt", "info.chk", FIO_READ, FIO_BINARY), 0);
+    std::string got;
+    char piece[1000];
+    int n;
+    int pieces = 0;
+    while ((n = Fio_read(&a, piece, sizeof piece)) > 0) {
+        got.append(piece, static_cast<size_t>(n));
+        ++pieces;
+    }
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_EQ(got, text);
+    EXPECT_EQ(pieces, 3);
+}
+
+// ---- Paths ----
+
+TEST_F(FioTest, DataPathsAreConvertedBeforeTheyReachThePlatform) {
+    const std::string hyo = "\x95\x5C";
+    ASSERT_EQ(mkdir(at("user").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(at("user/" + hyo).c_str(), 0700), 0);
+    char udir[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_user(udir, hyo.c_str()), 0);
+    EXPECT_EQ(std::string(udir), prefix() + "user\\" + hyo + "\\");
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, udir, "skey.mst", "skey.chk", FIO_REWRITE, FIO_TEXT), 0);
+    EXPECT_TRUE(exists(at("user/" + hyo + "/skey.chk")));
+    Fio_puts(&a, "1,2,\n");
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_EQ(read_all(at("user/" + hyo + "/skey.mst")), "1,2,\n");
+    EXPECT_FALSE(exists(at("user/" + hyo + "/skey.chk")));
+    EXPECT_FALSE(exists(at("user/\x95")));
+}
+
+TEST_F(FioTest, DirectoryPrefixes) {
+    char out[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_data(out), 0);
+    EXPECT_EQ(std::string(out), prefix());
+    ASSERT_EQ(Fio_dir_room(out, 12), 0);
+    EXPECT_EQ(std::string(out), prefix() + "12\\");
+    ASSERT_EQ(Fio_dir_user(out, "Taro"), 0);
+    EXPECT_EQ(std::string(out), prefix() + "user\\Taro\\");
+}
+
+TEST_F(FioTest, UnsafeUserIdsAreRefused) {
+    char out[FIO_PATH_MAX];
+    for (const char* id : {"", ".", "..", "a/b", "../x", "a\\b", "\\", "x\x95", "\x95\x5C/"}) {
+        std::strcpy(out, "junk");
+        EXPECT_EQ(Fio_dir_user(out, id), -1) << id;
+        EXPECT_STREQ(out, "") << id;
+        EXPECT_FALSE(Fio_safe_user_id(id)) << id;
+    }
+    EXPECT_EQ(Fio_dir_user(out, nullptr), -1);
+    for (const char* id : {"Taro", "...", ".hidden", "\x95\x5C", "a.b"}) EXPECT_TRUE(Fio_safe_user_id(id)) << id;
+    EXPECT_EQ(Fio_dir_user(out, std::string(500, 'u').c_str()), 0);
+    EXPECT_EQ(Fio_dir_user(out, std::string(2000, 'u').c_str()), -1);  // would not fit
+}
+
+// ---- Picture move ----
+
+TEST_F(FioTest, FilemoveCopiesSyncsRemovesTheSourceAndSets0777) {
+    std::string content;
+    for (int i = 0; i < 2500; ++i) content += static_cast<char>(i * 7);
+    write_all(at("CGI0"), content);
+    ASSERT_EQ(mkdir(at("12").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(at("12/fcg").c_str(), 0700), 0);
+    write_all(at("12/fcg/sea.jpg"), std::string(6000, 'o'));  // an older, longer picture
+    Buf src(dir + "\\CGI0"), dst(dir + "\\12\\fcg\\sea.jpg");
+    EXPECT_EQ(Fio_filemove(src, dst), 0);
+    EXPECT_EQ(read_all(at("12/fcg/sea.jpg")), content);
+    EXPECT_EQ(mode_of(at("12/fcg/sea.jpg")), 0777u);
+    EXPECT_FALSE(exists(at("CGI0")));
+}
+
+TEST_F(FioTest, FilemoveFailuresReportMinus1AndKeepTheUpload) {
+    // A missing source moves nothing and makes no empty picture.
+    Buf src(at("CGI9")), dst(at("pic.gif"));
+    EXPECT_EQ(Fio_filemove(src, dst), -1);
+    EXPECT_FALSE(exists(at("pic.gif")));
+    EXPECT_FALSE(exists(at("CGI9")));
+
+    // A destination that cannot be created leaves the source in place.
+    write_all(at("CGI1"), "gif");
+    Buf src2(at("CGI1")), dst2(dir + "\\77\\fcg\\pic.gif");
+    EXPECT_EQ(Fio_filemove(src2, dst2), -1);
+    EXPECT_EQ(read_all(at("CGI1")), "gif");
+}
+
+}  // namespace

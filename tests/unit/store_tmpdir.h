@@ -1,0 +1,72 @@
+// Test support for the storage foundation: a fresh temporary data directory
+// per test (DATA_FILE_PATH points into it), file helpers, and the program
+// clock put back after each test.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "settings/sysinfo.h"
+#include "store/datetime.h"
+#include "store/groval.h"
+
+namespace store_test {
+
+inline std::string read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void write_all(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+inline unsigned mode_of(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return 0xFFFF;
+    return st.st_mode & 07777;
+}
+
+// A writable copy of a text, for the calls that convert paths in place.
+struct Buf {
+    char b[4096];
+    explicit Buf(const std::string& s) { G_set(b, sizeof b, s.c_str()); }
+    operator char*() { return b; }
+};
+
+class TmpDirTest : public ::testing::Test {
+protected:
+    std::string dir;  // ends without '/'
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/velt-store-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        std::memset(&SYSINFO, 0, sizeof SYSINFO);
+        G_set(SYSINFO.DATA_FILE_PATH, (dir + "/").c_str());
+        Tm_clock_offset = 0;
+    }
+    void TearDown() override {
+        Tm_clock_offset = 0;
+        std::memset(&SYSINFO, 0, sizeof SYSINFO);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    std::string at(const std::string& name) const { return dir + "/" + name; }
+};
+
+}  // namespace store_test
