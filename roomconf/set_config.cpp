@@ -1,0 +1,138 @@
+// The settings form of a room (see set_config.h). Every value that came from
+// a request or a user is HTML-escaped; the room name in the heading is printed
+// as it stands, as in the title frame.
+#include "roomconf/set_config.h"
+
+#include <cstdio>
+
+#include "request/escape.h"
+#include "request/form.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "roomconf/info_txt.h"
+#include "settings/strdef.h"
+#include "store/groval.h"
+
+namespace {
+
+const char* const LABEL_BG = "#E0FFFF";
+const char* const VALUE_BG = "#FFFFFF";
+
+const char* msg(int k) { return STRDEF.Message[k]; }
+
+void label_cell(int message) {
+    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", LABEL_BG, msg(message));
+}
+
+void value_cell_open() { std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", VALUE_BG); }
+
+// A picture cell: the current name, the delete box only when a picture is set
+// (there is nothing to delete otherwise), and the file field.
+void picture_cell(const char* current, const char* field) {
+    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s", VALUE_BG, G_html(current).c_str());
+    if (current[0] != '\0')
+        std::printf("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, msg(219));
+    std::printf("<BR>\n");
+    std::printf("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", msg(9), field);
+    std::printf("</TD>\n");
+}
+
+// The three rows of frame k: background picture, font colour, frame size.
+void frame_rows(int k, int group_message, const char* backpic, const char* fontcolor,
+                const char* frameset) {
+    char field[16];
+    std::printf("<TR>\n");
+    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=\"3\">%s</TD>\n", LABEL_BG,
+                msg(group_message));
+    label_cell(220);
+    std::snprintf(field, sizeof field, "BACKPIC%d", k);
+    picture_cell(backpic, field);
+    std::printf("</TR>\n");
+
+    std::printf("<TR>\n");
+    label_cell(216);
+    value_cell_open();
+    std::printf("<INPUT TYPE=\"text\" NAME=\"FONTCOLOR%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"> %s</TD>\n",
+                k, G_html(fontcolor).c_str(), msg(217));
+    std::printf("</TR>\n");
+
+    std::printf("<TR>\n");
+    label_cell(221);
+    value_cell_open();
+    std::printf("<INPUT TYPE=\"text\" NAME=\"FRAMESET%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"></TD>\n",
+                k, G_html(frameset).c_str());
+    std::printf("</TR>\n");
+}
+
+// The information text as stored, up to the longest text an update stores.
+// The room's settings record holds only its first 251 bytes, and a form that
+// showed just those would cut the stored text at the next save.
+char g_form_info[4002];
+
+void print_form() {
+    if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
+    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_TREE_DATA.NAME, msg(201));
+    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
+    G_hidden_fields("SET_CONFIGWR");
+
+    std::printf("<TABLE BORDER>\n");
+    std::printf("<TR>\n");
+    label_cell(202);
+    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", VALUE_BG, cgi_FOLDER_NO);
+    std::printf("</TR>\n");
+
+    std::printf("<TR>\n");
+    label_cell(203);
+    value_cell_open();
+    std::printf("<INPUT TYPE=\"text\" NAME=\"NAME\" VALUE=\"%s\" SIZE=\"40\" MAXLENGTH=\"80\"></TD>\n",
+                G_html(G_TREE_DATA.NAME).c_str());
+    std::printf("</TR>\n");
+
+    std::printf("<TR>\n");
+    label_cell(207);
+    value_cell_open();
+    std::printf("<TEXTAREA NAME=\"INFO\" COLS=\"40\" ROWS=\"5\" MAXLENGTH=\"250\">%s</TEXTAREA></TD>\n",
+                G_html(g_form_info).c_str());
+    std::printf("</TR>\n");
+
+    std::printf("<TR>\n");
+    label_cell(212);
+    picture_cell(G_DIR_CONFIG.TITLEPIC, "TITLEPIC");
+    std::printf("</TR>\n");
+
+    std::printf("<TR>\n");
+    label_cell(204);
+    picture_cell(G_TREE_DATA.PIC_FILENAME, "PIC_FILENAME");
+    std::printf("</TR>\n");
+    std::printf("</TABLE>\n");
+
+    std::printf("<TABLE BORDER>\n");
+    frame_rows(1, 213, G_DIR_CONFIG.BACKPIC1, G_DIR_CONFIG.FONTCOLOR1, G_DIR_CONFIG.FRAMESET1);
+    frame_rows(2, 214, G_DIR_CONFIG.BACKPIC2, G_DIR_CONFIG.FONTCOLOR2, G_DIR_CONFIG.FRAMESET2);
+    frame_rows(3, 215, G_DIR_CONFIG.BACKPIC3, G_DIR_CONFIG.FONTCOLOR3, G_DIR_CONFIG.FRAMESET3);
+    std::printf("</TABLE>\n");
+
+    std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", msg(205));
+    std::printf("</TD>\n</TR>\n</TABLE>\n");
+}
+
+}  // namespace
+
+void b_SET_CONFIG() {
+    G_header_printf("");
+    // The script stops a submission whose room name is empty.
+    std::printf("<SCRIPT Language=\"JavaScript\">\n<!--\nfunction title_chk(){\n");
+    std::printf("if ( document.INPUT.NAME.value==\"\" ) {\n");
+    std::printf("window.alert( \"%s\" );\n", msg(200));
+    std::printf("return false }\n}\n// -->\n</SCRIPT>\n");
+
+    if (ACL_LEVEL <= 7) {
+        std::printf("%s\n", msg(8));
+        std::printf("<FORM>\n");
+        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n", msg(21));
+    } else {
+        print_form();
+    }
+    std::printf("</FORM>\n</BODY>\n</HTML>\n");
+}
