@@ -1,18 +1,464 @@
-// Reader of multipart form data and of the upload temporary files.
-// Placeholder until the multipart reader lands: a multipart body gives no
-// pairs, and the end step only releases the parameter list.
-#include "cgi/cgilib61.h"
+// Reader of multipart form data: text fields become pairs of the parameter
+// list, file fields land in temporary files "CGI<n>" of the data directory;
+// and the end step that releases the list and clears old temporary files.
+#include "cgi/multipart.h"
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-int cgi_get_multipart(int, int) { return 0; }
+#include "cgi/cgilib61.h"
+#include "settings/sysinfo.h"
+#include "store/cust.h"
 
-bool cgi_is_own_upload(const char*) { return false; }
+namespace {
+
+// Where the body comes from: standard input, or a buffer (tests, fuzzing).
+// Bytes are fetched in blocks but handed out one at a time, and never beyond
+// content_length: input_byte counts the bytes handed out.
+struct MP_INPUT {
+    const unsigned char* mem;  // body in memory, or null for standard input
+    uint32_t mem_len;
+    uint32_t mem_pos;
+    unsigned char block[65536];
+    uint32_t pos;              // next byte of block
+    uint32_t len;              // bytes in block
+    int ended;                 // 1 once the body has ended
+};
+MP_INPUT g_in;
+
+// One upload temporary file made by this request.
+struct MP_UPLOAD {
+    char* path;
+    MP_UPLOAD* next;
+};
+MP_UPLOAD* g_uploads;
+
+// Work texts of the reader: the field name, the browser's file name, the
+// temporary path, a text field's value and the assembled "name=value" pair.
+char g_name[MP_NAME_CAP];
+char g_filename[MP_NAME_CAP];
+char g_temp[MP_TEMP_CAP];
+char g_value[MP_VALUE_CAP];
+char g_pair[MP_VALUE_CAP];
+
+// Set by f_get_name when the field name ran into the line feed of its header
+// line: the file name cannot follow on that line any more.
+int g_name_took_line;
+
+// Bytes of a text field's value that are kept; the rest is read and dropped.
+const uint32_t VALUE_KEEP = 100000;
+// Output block of a file field's content.
+const int BIN_BLOCK = 1000;
+// The highest temporary number probed: a data directory holding that many
+// upload files is broken, and the probe must end somewhere.
+const int TEMP_MAX = 1000000;
+
+void input_reset(const unsigned char* mem, uint32_t mem_len) {
+    g_in.mem = mem;
+    g_in.mem_len = mem_len;
+    g_in.mem_pos = 0;
+    g_in.pos = 0;
+    g_in.len = 0;
+    g_in.ended = 0;
+    input_byte = 0;
+}
+
+// Fills the block with the next bytes of the body, at most up to
+// content_length. false when the input has no more bytes.
+bool input_fill() {
+    uint32_t want = content_length - input_byte;
+    if (want > sizeof g_in.block) want = sizeof g_in.block;
+    uint32_t got = 0;
+    if (g_in.mem != nullptr) {
+        uint32_t left = g_in.mem_len - g_in.mem_pos;
+        got = want < left ? want : left;
+        std::memcpy(g_in.block, g_in.mem + g_in.mem_pos, got);
+        g_in.mem_pos += got;
+    } else {
+        // fread waits until the block is full or the input ends, so a short
+        // count means the client sent no more.
+        got = static_cast<uint32_t>(std::fread(g_in.block, 1, want, stdin));
+    }
+    g_in.pos = 0;
+    g_in.len = got;
+    return got > 0;
+}
+
+// The last bytes read, as long as the boundary, to recognise it in the input.
+// Bytes pushed out of the window were not part of a boundary.
+struct MP_WINDOW {
+    const unsigned char* boundary;
+    int size;     // boundary length
+    int count;    // bytes in the window
+    int start;    // ring position of the oldest byte
+    unsigned char ring[MP_BOUNDARY_CAP];
+};
+
+void window_init(MP_WINDOW* w, const char* boundary) {
+    w->boundary = reinterpret_cast<const unsigned char*>(boundary);
+    w->size = static_cast<int>(std::strlen(boundary));
+    w->count = 0;
+    w->start = 0;
+}
+
+// Adds byte c; returns the byte that left the window, or -1 when none left.
+int window_push(MP_WINDOW* w, int c) {
+    if (w->count < w->size) {
+        w->ring[(w->start + w->count) % w->size] = static_cast<unsigned char>(c);
+        ++w->count;
+        return -1;
+    }
+    int out = w->ring[w->start];
+    w->ring[w->start] = static_cast<unsigned char>(c);
+    w->start = (w->start + 1) % w->size;
+    return out;
+}
+
+// True when the window holds the boundary; last is the byte just pushed.
+bool window_match(const MP_WINDOW* w, int last) {
+    if (w->count < w->size || last != w->boundary[w->size - 1]) return false;
+    for (int i = 0; i < w->size; ++i) {
+        if (w->ring[(w->start + i) % w->size] != w->boundary[i]) return false;
+    }
+    return true;
+}
+
+// After a boundary: "--" closes the body, a line break opens the next part.
+// 0 when a part follows, -1 otherwise (the body ending counts as closed).
+int after_boundary() {
+    mp_getc();
+    int second = mp_getc();
+    return (second < 0 || second == '-') ? -1 : 0;
+}
+
+// Reads bytes of the current header line until key has been seen. 1 found,
+// 0 the line ended first (its line feed is consumed), -1 the body ended.
+// The keys searched ("name=", "filename=") repeat no prefix of themselves
+// inside them, so a mismatch can restart at the key's first byte.
+int line_find(const char* key) {
+    const int klen = static_cast<int>(std::strlen(key));
+    int matched = 0;
+    for (;;) {
+        int c = mp_getc();
+        if (c < 0) return -1;
+        if (c == '\n') return 0;
+        if (c == static_cast<unsigned char>(key[matched])) {
+            if (++matched == klen) return 1;
+        } else {
+            matched = (c == static_cast<unsigned char>(key[0])) ? 1 : 0;
+        }
+    }
+}
+
+// Reads a quoted text after "name=" or "filename=": skips the opening quote
+// and keeps up to cap-1 bytes until a double quote. Returns the byte that
+// ended it: '"', '\n', or -1 at the end of the body.
+int read_quoted(char* out, int cap) {
+    int n = 0;
+    int c = mp_getc();  // the opening quote
+    if (c == '\n' || c < 0) {
+        out[0] = '\0';
+        return c;
+    }
+    for (;;) {
+        c = mp_getc();
+        if (c < 0 || c == '"' || c == '\n') break;
+        if (n < cap - 1) out[n++] = static_cast<char>(c);
+    }
+    out[n] = '\0';
+    return c;
+}
+
+// Skips the rest of a part's header, up to and including its empty line.
+// Any number of header lines (content type and others) may stand before it.
+// 0, or -1 when the body ended inside the header.
+int skip_part_header() {
+    for (;;) {
+        int c = mp_getc();
+        if (c < 0) return -1;
+        if (c == '\n') return 0;       // a bare line feed as the empty line
+        if (c == '\r') {
+            get_0x0a();
+            return g_in.ended ? -1 : 0;
+        }
+        get_0x0a();                    // a further header line
+        if (g_in.ended) return -1;
+    }
+}
+
+// Creates the next free temporary file "CGI<n>" of the data directory in one
+// exclusive step, so that two requests uploading at the same moment never
+// share a file, and records it as this request's own. path (MP_TEMP_CAP
+// bytes) receives the name in the platform's form even when nothing could be
+// created. 0 created, -1 not.
+int create_temp(char* path) {
+    for (int n = 0; n <= TEMP_MAX; ++n) {
+        std::snprintf(path, MP_TEMP_CAP, "%sCGI%d", SYSINFO.DATA_FILE_PATH, n);
+        yen_to_sura(path);
+        int fd = Cu_b_open_excl(path);
+        if (fd != -1) {
+            Cu_b_close(fd);
+            MP_UPLOAD* rec = static_cast<MP_UPLOAD*>(std::malloc(sizeof(MP_UPLOAD)));
+            char* copy = static_cast<char*>(std::malloc(std::strlen(path) + 1));
+            if (rec == nullptr || copy == nullptr) {
+                // Unrecorded it would never count as this request's upload.
+                std::free(rec);
+                std::free(copy);
+                Cu_remove(path);
+                return -1;
+            }
+            std::strcpy(copy, path);
+            rec->path = copy;
+            rec->next = g_uploads;
+            g_uploads = rec;
+            return 0;
+        }
+        // Taken: try the next number. Any other failure (no directory, no
+        // permission) would fail for every number alike.
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+// Writes n bytes to fd, when fd is open; later writes after a failure are
+// dropped as well (the upload is then incomplete).
+void write_block(int* fd, const unsigned char* buf, int n) {
+    if (*fd == -1 || n <= 0) return;
+    for (int done = 0; done < n;) {
+        int w = Cu_b_write(*fd, buf + done, n - done);
+        if (w <= 0) {
+            Cu_b_close(*fd);
+            *fd = -1;
+            return;
+        }
+        done += w;
+    }
+}
+
+// Sets g_pair to the texts joined, cut to the pair's capacity.
+void pair_set(const char* name, const char* value, const char* path = nullptr) {
+    const char* pieces[] = {name, "=", value, path != nullptr ? "," : "", path != nullptr ? path : ""};
+    std::size_t len = 0;
+    for (const char* piece : pieces) {
+        std::size_t n = std::strlen(piece);
+        if (n > sizeof g_pair - 1 - len) n = sizeof g_pair - 1 - len;
+        std::memcpy(g_pair + len, piece, n);
+        len += n;
+    }
+    g_pair[len] = '\0';
+}
+
+// The reading of all parts once the source is set.
+int read_parts(const char* content_type, int result, int store_files) {
+    char boundary[MP_BOUNDARY_CAP];
+    mp_boundary(content_type, boundary);
+    if (wait_boundary(boundary) != 0) return 0;
+
+    for (;;) {
+        if (f_get_name(g_name) != 0) return result;
+        const bool is_file = f_get_filename(g_filename) == 0;
+        // A body cut off inside the header adds nothing for the part.
+        if (skip_part_header() != 0) return result;
+
+        int more;
+        if (!is_file) {
+            more = get_str(g_value, boundary);
+            pair_set(g_name, g_value);
+            cgi_setdata(g_pair, 2);
+        } else {
+            // An empty file name means no file was chosen; over the upload
+            // limit, a chosen file counts as none as well.
+            bool stored = false;
+            if (g_filename[0] != '\0' && store_files) {
+                stored = create_temp(g_temp) == 0;
+                pair_set(g_name, g_filename, g_temp);
+            } else {
+                pair_set(g_name, "");
+            }
+            cgi_setdata(g_pair, 2);
+            more = get_bindata(stored ? g_temp : "", boundary);
+        }
+        if (more != 0) return result;
+    }
+}
+
+}  // namespace
+
+int mp_getc() {
+    if (g_in.ended) return -1;
+    if (input_byte >= content_length) {
+        g_in.ended = 1;
+        return -1;
+    }
+    if (g_in.pos >= g_in.len && !input_fill()) {
+        g_in.ended = 1;
+        return -1;
+    }
+    ++input_byte;
+    return g_in.block[g_in.pos++];
+}
+
+void mp_input_mem(const void* body, uint32_t body_len) {
+    static const unsigned char none = 0;
+    input_reset(body != nullptr ? static_cast<const unsigned char*>(body) : &none,
+                body != nullptr ? body_len : 0);
+}
+
+void mp_boundary(const char* content_type, char* out) {
+    std::strcpy(out, "--");
+    if (content_type == nullptr || content_type[0] == '\0') return;
+    // Only a parameter after the media type counts: from position 1 on.
+    const char* at = std::strstr(content_type + 1, "boundary=");
+    if (at == nullptr) return;
+    const char* p = at + std::strlen("boundary=");
+    int n = 2;
+    while (*p != '\0' && *p != ']' && n < MP_BOUNDARY_CAP - 1) out[n++] = *p++;
+    out[n] = '\0';
+}
+
+int wait_boundary(const char* boundary) {
+    MP_WINDOW w;
+    window_init(&w, boundary);
+    for (;;) {
+        int c = mp_getc();
+        if (c < 0) return -1;
+        window_push(&w, c);
+        if (window_match(&w, c)) return after_boundary();
+    }
+}
+
+int f_get_name(char* out_buff) {
+    out_buff[0] = '\0';
+    g_name_took_line = 0;
+    // Header lines without a name (a content type before the disposition)
+    // are passed over.
+    for (;;) {
+        int found = line_find("name=");
+        if (found < 0) return -1;
+        if (found == 1) break;
+    }
+    if (read_quoted(out_buff, MP_NAME_CAP) == '\n') g_name_took_line = 1;
+    return 0;
+}
+
+int f_get_filename(char* out_buff) {
+    out_buff[0] = '\0';
+    if (g_name_took_line) return -1;
+    if (line_find("filename=") != 1) return -1;
+    int end = read_quoted(out_buff, MP_NAME_CAP);
+    if (end != '"') return -1;  // no closing quote on the line: a text field
+    get_0x0a();
+    return 0;
+}
+
+void get_0x0a() {
+    for (;;) {
+        int c = mp_getc();
+        if (c < 0 || c == '\n') return;
+    }
+}
+
+int get_str(char* out_buff, const char* boundary) {
+    MP_WINDOW w;
+    window_init(&w, boundary);
+    uint32_t kept = 0;
+    for (;;) {
+        int c = mp_getc();
+        if (c < 0) {
+            // Cut off: the bytes still in the window are value bytes too.
+            for (int i = 0; i < w.count && kept < VALUE_KEEP; ++i) {
+                out_buff[kept++] = static_cast<char>(w.ring[(w.start + i) % w.size]);
+            }
+            out_buff[kept] = '\0';
+            return -1;
+        }
+        int out = window_push(&w, c);
+        if (out >= 0 && kept < VALUE_KEEP) out_buff[kept++] = static_cast<char>(out);
+        if (window_match(&w, c)) {
+            // The line break before the boundary belongs to the boundary.
+            if (kept >= 2) kept -= 2;
+            out_buff[kept] = '\0';
+            return after_boundary();
+        }
+    }
+}
+
+int get_bindata(const char* tempfilename, const char* boundary) {
+    int fd = -1;
+    if (tempfilename != nullptr && tempfilename[0] != '\0') {
+        char path[MP_TEMP_CAP];
+        std::snprintf(path, sizeof path, "%s", tempfilename);
+        fd = Cu_b_open(path, 0);
+    }
+    MP_WINDOW w;
+    window_init(&w, boundary);
+    // Two bytes more than a block: the last two are held back until the next
+    // byte shows that they are not the line break before the boundary.
+    unsigned char buf[BIN_BLOCK + 2];
+    int n = 0;
+    for (;;) {
+        int c = mp_getc();
+        if (c < 0) {
+            // Cut off: what is still held is not written.
+            if (fd != -1) Cu_b_close(fd);
+            return -1;
+        }
+        int out = window_push(&w, c);
+        if (out >= 0) {
+            if (n == BIN_BLOCK + 2) {
+                write_block(&fd, buf, BIN_BLOCK);
+                buf[0] = buf[BIN_BLOCK];
+                buf[1] = buf[BIN_BLOCK + 1];
+                n = 2;
+            }
+            buf[n++] = static_cast<unsigned char>(out);
+        }
+        if (window_match(&w, c)) {
+            if (n >= 2 && buf[n - 2] == '\r' && buf[n - 1] == '\n') n -= 2;
+            write_block(&fd, buf, n);
+            if (fd != -1) Cu_b_close(fd);
+            return after_boundary();
+        }
+    }
+}
+
+int cgi_get_multipart(int result, int store_files) {
+    char content_type[MP_NAME_CAP];
+    const char* env = std::getenv("CONTENT_TYPE");
+    std::snprintf(content_type, sizeof content_type, "%s", env != nullptr ? env : "");
+    input_reset(nullptr, 0);
+    return read_parts(content_type, result, store_files);
+}
+
+int cgi_multipart_mem(const char* content_type, uint32_t declared_length,
+                      const void* body, uint32_t body_len, int result, int store_files) {
+    content_length = declared_length;
+    mp_input_mem(body, body_len);
+    char type[MP_NAME_CAP];
+    std::snprintf(type, sizeof type, "%s", content_type != nullptr ? content_type : "");
+    return read_parts(type, result, store_files);
+}
+
+bool cgi_is_own_upload(const char* path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    // Compared in the platform's form, as the upload value carries it.
+    char probe[MP_TEMP_CAP];
+    std::snprintf(probe, sizeof probe, "%s", path);
+    yen_to_sura(probe);
+    for (const MP_UPLOAD* u = g_uploads; u != nullptr; u = u->next) {
+        if (std::strcmp(u->path, probe) == 0) return true;
+    }
+    return false;
+}
 
 void cgi_free() {
+    // The head node is not allocated; its texts and every further node are.
     _list* node = list.next;
     std::free(list.name);
     std::free(list.value);
-    while (node) {
+    while (node != nullptr) {
         _list* next = node->next;
         std::free(node->name);
         std::free(node->value);
@@ -21,4 +467,26 @@ void cgi_free() {
     }
     list = _list{};
     cur = &list;
+
+    while (g_uploads != nullptr) {
+        MP_UPLOAD* next = g_uploads->next;
+        std::free(g_uploads->path);
+        std::free(g_uploads);
+        g_uploads = next;
+    }
+
+    // Uploads an hour old were left by earlier requests (a handler moves the
+    // files it keeps); younger ones may still be in use.
+    char names[1200];
+    std::snprintf(names, sizeof names, "%sCGI*", SYSINFO.DATA_FILE_PATH);
+    Cu_filefind(names);
+    for (char* p = names; *p != '\0';) {
+        char* comma = std::strchr(p, ',');
+        if (comma != nullptr) *comma = '\0';
+        char path[sizeof SYSINFO.DATA_FILE_PATH + sizeof names];
+        std::snprintf(path, sizeof path, "%s%s", SYSINFO.DATA_FILE_PATH, p);
+        Cu_removefile1h(path, 60);
+        if (comma == nullptr) break;
+        p = comma + 1;
+    }
 }

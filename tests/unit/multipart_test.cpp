@@ -1,0 +1,615 @@
+// Unit tests of the multipart reader: pairs and uploads from bodies held in
+// memory (and through cgi_get from standard input), temporary file names,
+// cut-off bodies and the clean-up of old temporary files.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cgi/cgilib61.h"
+#include "cgi/multipart.h"
+#include "settings/sysinfo.h"
+#include "store/datetime.h"
+
+namespace {
+
+const char BOUNDARY[] = "----veltBoundary7MA4YWxkTrZu0gW";
+
+std::string type_with(const std::string& boundary) {
+    return "multipart/form-data; boundary=" + boundary;
+}
+
+// Body builder in the shape browsers send.
+struct Body {
+    std::string boundary = BOUNDARY;
+    std::string text;
+    void field(const std::string& name, const std::string& value) {
+        text += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+                value + "\r\n";
+    }
+    void file(const std::string& name, const std::string& filename, const std::string& content,
+              const std::string& type = "application/octet-stream") {
+        text += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
+                "\"; filename=\"" + filename + "\"\r\nContent-Type: " + type + "\r\n\r\n" + content +
+                "\r\n";
+    }
+    std::string close() const { return text + "--" + boundary + "--\r\n"; }
+};
+
+std::string read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_all(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::set<std::string> names_in(const std::string& dir) {
+    std::set<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
+    }
+    closedir(d);
+    return names;
+}
+
+// Every pair of the parameter list, in order.
+std::vector<std::pair<std::string, std::string>> pairs() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const _list* n = &list; n && n->name; n = n->next) out.emplace_back(n->name, n->value);
+    return out;
+}
+
+std::string value_of(const char* name, int index = 0) {
+    static char buf[200000];
+    cgi_getvalue(name, index, buf, sizeof buf);
+    return buf;
+}
+
+std::string bytes_with_zeros(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+    if (n > 10) {
+        s[0] = '\0';
+        s[n / 2] = '\0';
+    }
+    return s;
+}
+
+class Multipart : public ::testing::Test {
+protected:
+    SYSINFO_REC saved_sysinfo;
+    long saved_offset = 0;
+    std::string dir;  // the data directory, with a trailing '/'
+
+    void SetUp() override {
+        saved_sysinfo = SYSINFO;
+        saved_offset = Tm_clock_offset;
+        char tmpl[] = "/tmp/velt_mp_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = std::string(tmpl) + "/";
+        std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%s", dir.c_str());
+        list = _list{};
+        cur = &list;
+    }
+    void TearDown() override {
+        // Releases the list and the record of uploads; with the clock far
+        // ahead it also clears every temporary file.
+        Tm_clock_offset = 24 * 3600;
+        cgi_free();
+        Tm_clock_offset = saved_offset;
+        std::string cmd = "rm -rf '" + dir + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        SYSINFO = saved_sysinfo;
+    }
+
+    int read(const std::string& body, int result = 0, int store_files = 1,
+             const std::string& type = type_with(BOUNDARY)) {
+        return cgi_multipart_mem(type.c_str(), static_cast<uint32_t>(body.size()), body.data(),
+                                 static_cast<uint32_t>(body.size()), result, store_files);
+    }
+};
+
+TEST_F(Multipart, TextFieldsKeepTheirBytesWithoutTheLineBreakBeforeTheBoundary) {
+    Body b;
+    b.field("CTALK", "hello");
+    b.field("RAW", "%41+a=b&c");
+    b.field("SJIS", "\x95\x5C\x83\x5C,\"q\"");
+    b.field("EMPTY", "");
+    b.field("LINES", "one\r\ntwo\r\n");
+    EXPECT_EQ(read(b.close()), 0);
+    auto p = pairs();
+    ASSERT_EQ(p.size(), 5u);
+    EXPECT_EQ(p[0], std::make_pair(std::string("CTALK"), std::string("hello")));
+    EXPECT_EQ(p[1].second, "%41+a=b&c");
+    EXPECT_EQ(p[2].second, "\x95\x5C\x83\x5C,\"q\"");
+    EXPECT_EQ(p[3], std::make_pair(std::string("EMPTY"), std::string("")));
+    EXPECT_EQ(p[4].second, "one\r\ntwo\r\n");
+    // Reading stops right after the closing "--".
+    EXPECT_EQ(input_byte, content_length - 2);
+}
+
+TEST_F(Multipart, ATextFieldWithItsOwnContentTypeLineIsRead) {
+    std::string body = std::string("--") + BOUNDARY +
+                       "\r\nContent-Disposition: form-data; name=\"CTALK\"\r\n"
+                       "Content-Type: text/plain; charset=Shift_JIS\r\n\r\nhi there\r\n--" +
+                       BOUNDARY + "\r\nContent-Disposition: form-data; name=\"JOB\"\r\n\r\nCWRITE\r\n--" +
+                       BOUNDARY + "--\r\n";
+    read(body);
+    EXPECT_EQ(value_of("CTALK"), "hi there");
+    EXPECT_EQ(value_of("JOB"), "CWRITE");
+}
+
+TEST_F(Multipart, TheResultIsPassedOnAndNoOpeningBoundaryGivesNothing) {
+    Body b;
+    b.field("a", "1");
+    EXPECT_EQ(read(b.close(), -2), -2);
+    EXPECT_EQ(value_of("a"), "1");
+    cgi_free();
+
+    // A quoted boundary parameter keeps its quotes and so never matches.
+    EXPECT_EQ(read(b.close(), -2, 1, "multipart/form-data; boundary=\"" + std::string(BOUNDARY) + "\""), 0);
+    EXPECT_TRUE(pairs().empty());
+    EXPECT_EQ(read("", -2), 0);
+    EXPECT_TRUE(pairs().empty());
+}
+
+TEST_F(Multipart, TheBoundaryParameterEndsAtTheTextsEndOrABracket) {
+    char out[MP_BOUNDARY_CAP];
+    mp_boundary("multipart/form-data; boundary=abc]def", out);
+    EXPECT_STREQ(out, "--abc");
+    mp_boundary("multipart/form-data; boundary=\"a b\"; x=1", out);
+    EXPECT_STREQ(out, "--\"a b\"; x=1");
+    mp_boundary("boundary=abc", out);  // not after a media type
+    EXPECT_STREQ(out, "--");
+    mp_boundary("multipart/form-data", out);
+    EXPECT_STREQ(out, "--");
+    mp_boundary("", out);
+    EXPECT_STREQ(out, "--");
+    std::string longer = "x; boundary=" + std::string(150, 'b');
+    mp_boundary(longer.c_str(), out);
+    EXPECT_EQ(std::string(out), "--" + std::string(97, 'b'));
+
+    // A body cut to the bracket's boundary is read with it.
+    Body b;
+    b.boundary = "abc";
+    b.field("k", "v");
+    read(b.close(), 0, 1, "multipart/form-data; boundary=abc]");
+    EXPECT_EQ(value_of("k"), "v");
+}
+
+TEST_F(Multipart, UploadsArriveByteForByteWhateverTheirLength) {
+    const std::vector<std::size_t> sizes = {0, 1, 2, 999, 1000, 1001, 1002, 1003, 1998, 2000, 2002, 70000};
+    for (std::size_t size : sizes) {
+        SCOPED_TRACE(size);
+        std::string content = bytes_with_zeros(size, static_cast<unsigned>(size));
+        Body b;
+        b.file("BG1", "a.gif", content, "image/gif");
+        read(b.close());
+        std::string v = value_of("BG1");
+        ASSERT_EQ(v, "a.gif," + dir + "CGI0");
+        EXPECT_TRUE(cgi_is_own_upload((dir + "CGI0").c_str()));
+        std::string got = read_all(dir + "CGI0");
+        EXPECT_EQ(got.size(), content.size());
+        EXPECT_TRUE(got == content);
+        Tm_clock_offset = 24 * 3600;
+        cgi_free();
+        Tm_clock_offset = 0;
+        ASSERT_FALSE(exists(dir + "CGI0"));
+    }
+}
+
+TEST_F(Multipart, ContentEndingInLineBreaksOrLookingLikeTheBoundaryIsKept) {
+    const std::string bnd = std::string("--") + BOUNDARY;
+    const std::vector<std::string> contents = {
+        "line\r\n",                                   // its own line break stays
+        "\r\n\r\n",
+        "\r",
+        "\n",
+        std::string("a\0b\0\0c", 6),
+        "\r\n" + bnd.substr(0, bnd.size() - 1) + "X",  // the boundary but its last byte
+        bnd.substr(1) + "\r\n" + bnd.substr(0, 10),
+        "-" + bnd.substr(0, bnd.size() - 1),
+        std::string(999, '-') + "\r\n-",
+    };
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        SCOPED_TRACE(i);
+        Body b;
+        b.file("F", "x.bin", contents[i]);
+        b.field("AFTER", "ok");
+        read(b.close());
+        EXPECT_TRUE(read_all(dir + "CGI0") == contents[i]);
+        EXPECT_EQ(value_of("AFTER"), "ok");
+        Tm_clock_offset = 24 * 3600;
+        cgi_free();
+        Tm_clock_offset = 0;
+    }
+}
+
+TEST_F(Multipart, TwoFileFieldsGetTheFirstTwoFreeNumbers) {
+    Body b;
+    b.file("BG1", "C:\\pics\\a.gif", "AAA");
+    b.field("MID", "m");
+    b.file("BG2", "b.jpg", "BBBB");
+    read(b.close());
+    EXPECT_EQ(value_of("BG1"), "C:\\pics\\a.gif," + dir + "CGI0");
+    EXPECT_EQ(value_of("BG2"), "b.jpg," + dir + "CGI1");
+    EXPECT_EQ(read_all(dir + "CGI0"), "AAA");
+    EXPECT_EQ(read_all(dir + "CGI1"), "BBBB");
+    EXPECT_TRUE(cgi_is_own_upload((dir + "CGI0").c_str()));
+    EXPECT_TRUE(cgi_is_own_upload((dir + "CGI1").c_str()));
+    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI2").c_str()));
+    EXPECT_FALSE(cgi_is_own_upload("/etc/passwd"));
+    EXPECT_FALSE(cgi_is_own_upload(""));
+}
+
+TEST_F(Multipart, ANameTakenByAnotherRequestIsNeverReused) {
+    write_all(dir + "CGI0", "someone else's");
+    write_all(dir + "CGI2", "also taken");
+    Body b;
+    b.file("A", "a", "one");
+    b.file("B", "b", "two");
+    read(b.close());
+    EXPECT_EQ(value_of("A"), "a," + dir + "CGI1");
+    EXPECT_EQ(value_of("B"), "b," + dir + "CGI3");
+    EXPECT_EQ(read_all(dir + "CGI0"), "someone else's");
+    EXPECT_EQ(read_all(dir + "CGI2"), "also taken");
+    EXPECT_EQ(read_all(dir + "CGI3"), "two");
+    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI0").c_str()));
+}
+
+TEST_F(Multipart, AnEmptyFileNameMakesNoFileAndSkipsItsContent) {
+    Body b;
+    b.file("BG1", "", "ignored content");
+    b.field("NEXT", "n");
+    read(b.close());
+    auto p = pairs();
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0], std::make_pair(std::string("BG1"), std::string("")));
+    EXPECT_EQ(p[1].second, "n");
+    EXPECT_TRUE(names_in(dir).empty());
+}
+
+TEST_F(Multipart, OverTheUploadLimitFileFieldsAreEmptyAndTextFieldsStay) {
+    Body b;
+    b.field("CTALK", "kept");
+    b.file("BG1", "big.gif", std::string(5000, 'x'));
+    EXPECT_EQ(read(b.close(), -2, 0), -2);
+    EXPECT_EQ(value_of("CTALK"), "kept");
+    EXPECT_EQ(value_of("BG1"), "");
+    EXPECT_TRUE(names_in(dir).empty());
+}
+
+TEST_F(Multipart, AnUploadThatCannotBeStoredIsNotThisRequestsOwn) {
+    std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%snot_there/", dir.c_str());
+    Body b;
+    b.file("BG1", "a.gif", "data");
+    b.field("NEXT", "n");
+    read(b.close());
+    EXPECT_EQ(value_of("BG1"), "a.gif," + dir + "not_there/CGI0");
+    EXPECT_FALSE(cgi_is_own_upload((dir + "not_there/CGI0").c_str()));
+    EXPECT_EQ(value_of("NEXT"), "n");
+}
+
+TEST_F(Multipart, BackslashesOfTheDataDirectoryBecomeSlashesInTheValue) {
+    std::string back = dir.substr(0, dir.size() - 1) + "\\";
+    std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%s", back.c_str());
+    Body b;
+    b.file("BG1", "a.gif", "data");
+    read(b.close());
+    EXPECT_EQ(value_of("BG1"), "a.gif," + dir + "CGI0");
+    EXPECT_TRUE(cgi_is_own_upload((back + "CGI0").c_str()));
+    EXPECT_EQ(read_all(dir + "CGI0"), "data");
+}
+
+TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
+    Body b;
+    b.field("A", "first");
+    b.field("B", "second value");
+    b.file("F", "f.bin", std::string(3000, 'z'));
+    const std::string whole = b.close();
+
+    // Cut inside B's value: A whole, B as far as it came.
+    std::size_t cut = whole.find("second") + 3;
+    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+                                static_cast<uint32_t>(cut), 0, 1),
+              0);
+    EXPECT_EQ(value_of("A"), "first");
+    EXPECT_EQ(value_of("B"), "sec");
+    EXPECT_EQ(input_byte, cut);
+    EXPECT_EQ(mp_getc(), -1);
+    cgi_free();
+
+    // Cut inside a header: the part is not added.
+    cut = whole.find("name=\"B") + 3;
+    cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+                      static_cast<uint32_t>(cut), 0, 1);
+    auto p = pairs();
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].first, "A");
+    cgi_free();
+
+    // Cut inside the file's content: the reading ends, the field is listed,
+    // and only whole written blocks are in the file.
+    cut = whole.find("zzz") + 2500;
+    cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+                      static_cast<uint32_t>(cut), 0, 1);
+    EXPECT_EQ(value_of("F"), "f.bin," + dir + "CGI0");
+    std::string got = read_all(dir + "CGI0");
+    EXPECT_LT(got.size(), 2500u);
+    EXPECT_EQ(got, std::string(got.size(), 'z'));
+}
+
+TEST_F(Multipart, ReadingNeverGoesPastTheDeclaredLength) {
+    Body b;
+    b.field("A", "abcdef");
+    const std::string whole = b.close();
+    const std::size_t declared = whole.find("abc") + 2;
+    cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(declared), whole.data(),
+                      static_cast<uint32_t>(whole.size()), 0, 1);
+    EXPECT_EQ(value_of("A"), "ab");
+    EXPECT_EQ(input_byte, declared);
+}
+
+TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
+    std::string big(150000, 'q');
+    for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
+    Body b;
+    b.field("B", big);
+    b.field("LONGER", big);
+    b.field("NEXT", "n");
+    read(b.close());
+    std::string got = value_of("B");
+    EXPECT_EQ(got.size(), 99998u);
+    EXPECT_TRUE(got == big.substr(0, 99998));
+    // The pair "name=value" holds at most 100001 bytes.
+    got = value_of("LONGER");
+    EXPECT_EQ(got.size(), 100001u - 7u);
+    EXPECT_TRUE(got == big.substr(0, got.size()));
+    EXPECT_EQ(value_of("NEXT"), "n");
+
+    // A text value ends at its first zero byte.
+    cgi_free();
+    Body z;
+    z.field("Z", std::string("ab\0cd", 5));
+    read(z.close());
+    EXPECT_EQ(value_of("Z"), "ab");
+}
+
+TEST_F(Multipart, LongNamesAndFileNamesAreCut) {
+    Body b;
+    b.file(std::string(1500, 'n'), std::string(1500, 'f'), "c");
+    read(b.close());
+    auto p = pairs();
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].first, std::string(999, 'n'));
+    EXPECT_EQ(p[0].second, std::string(999, 'f') + "," + dir + "CGI0");
+}
+
+TEST_F(Multipart, ThePartReadersAnswerAsDocumented) {
+    std::string bnd = std::string("--") + BOUNDARY;
+    std::string body = "preamble\r\n" + bnd + "\r\n";
+    mp_input_mem(body.data(), static_cast<uint32_t>(body.size()));
+    content_length = static_cast<uint32_t>(body.size());
+    EXPECT_EQ(wait_boundary(bnd.c_str()), 0);
+
+    body = bnd + "--\r\n";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(wait_boundary(bnd.c_str()), -1);
+
+    body = "no boundary here";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(wait_boundary(bnd.c_str()), -1);
+
+    char name[MP_NAME_CAP];
+    char file[MP_NAME_CAP];
+    body = "X-Other: 1\r\nContent-Disposition: form-data; name=\"nm\"; filename=\"C:\\a b.gif\"\r\nrest";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(f_get_name(name), 0);
+    EXPECT_STREQ(name, "nm");
+    EXPECT_EQ(f_get_filename(file), 0);
+    EXPECT_STREQ(file, "C:\\a b.gif");
+    EXPECT_EQ(mp_getc(), 'r');
+
+    // A file name without its closing quote on the line: a text field.
+    body = "Content-Disposition: form-data; name=\"nm\"; filename=\"abc\r\n\r\n";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(f_get_name(name), 0);
+    EXPECT_EQ(f_get_filename(file), -1);
+
+    // No name anywhere: the body ends while it is sought.
+    body = "Content-Type: text/plain\r\n\r\n";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(f_get_name(name), -1);
+    EXPECT_STREQ(name, "");
+
+    char value[MP_VALUE_CAP];
+    body = "val\r\n" + bnd + "\r\nnext";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(get_str(value, bnd.c_str()), 0);
+    EXPECT_STREQ(value, "val");
+    EXPECT_EQ(mp_getc(), 'n');
+
+    body = "val\r\n" + bnd + "--";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(get_str(value, bnd.c_str()), -1);
+    EXPECT_STREQ(value, "val");
+
+    body = "x\r\nline two\nthree";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    get_0x0a();
+    EXPECT_EQ(mp_getc(), 'l');
+    get_0x0a();
+    get_0x0a();
+    EXPECT_EQ(mp_getc(), -1);
+    EXPECT_EQ(input_byte, content_length);
+
+    // get_bindata with an empty name reads and drops the content.
+    body = std::string(3000, 'd') + "\r\n" + bnd + "\r\nX";
+    content_length = static_cast<uint32_t>(body.size());
+    mp_input_mem(body.data(), content_length);
+    EXPECT_EQ(get_bindata("", bnd.c_str()), 0);
+    EXPECT_EQ(mp_getc(), 'X');
+    EXPECT_TRUE(names_in(dir).empty());
+}
+
+TEST_F(Multipart, DamagedBodiesEndTheReadingWithoutOverrun) {
+    Body b;
+    b.field("CTALK", "hello");
+    b.file("BG1", "a.gif", bytes_with_zeros(2500, 7));
+    b.field("X", "y");
+    const std::string whole = b.close();
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 400; ++round) {
+        std::string body = whole;
+        int edits = 1 + static_cast<int>(rng() % 8);
+        for (int e = 0; e < edits; ++e) {
+            std::size_t at = rng() % body.size();
+            switch (rng() % 3) {
+                case 0: body[at] = static_cast<char>(rng() & 0xFF); break;
+                case 1: body.erase(at, 1 + rng() % 40); break;
+                default: body.insert(at, std::string(1 + rng() % 5, "\r\n\"-="[rng() % 5])); break;
+            }
+            if (body.empty()) body = "-";
+        }
+        uint32_t declared = static_cast<uint32_t>(body.size() + (rng() % 3 == 0 ? 100 : 0));
+        cgi_multipart_mem(type_with(BOUNDARY).c_str(), declared, body.data(), static_cast<uint32_t>(body.size()),
+                          0, 1);
+        ASSERT_LE(input_byte, declared);
+        for (const auto& p : pairs()) {
+            ASSERT_LT(p.first.size(), static_cast<std::size_t>(MP_NAME_CAP));
+            ASSERT_LT(p.second.size(), static_cast<std::size_t>(MP_VALUE_CAP));
+        }
+        Tm_clock_offset = 24 * 3600;
+        cgi_free();
+        Tm_clock_offset = 0;
+    }
+}
+
+TEST_F(Multipart, TheEndStepRemovesOnlyTemporaryFilesOverAnHourOld) {
+    write_all(dir + "CGI5", "old upload");
+    write_all(dir + "CGI77", "another");
+    write_all(dir + "chatdata.dat", "not an upload");
+    Body b;
+    b.field("a", "1");
+    read(b.close());
+
+    // An hour less a minute later: everything stays, the list is released.
+    Tm_clock_offset = 59 * 60;
+    cgi_free();
+    EXPECT_TRUE(pairs().empty());
+    EXPECT_EQ(cur, &list);
+    EXPECT_TRUE(exists(dir + "CGI5"));
+    EXPECT_TRUE(exists(dir + "CGI77"));
+
+    // An hour and a minute later: the uploads go, other files stay.
+    Tm_clock_offset = 61 * 60;
+    cgi_free();
+    EXPECT_FALSE(exists(dir + "CGI5"));
+    EXPECT_FALSE(exists(dir + "CGI77"));
+    EXPECT_TRUE(exists(dir + "chatdata.dat"));
+}
+
+TEST_F(Multipart, TheEndStepForgetsThisRequestsUploads) {
+    Body b;
+    b.file("BG1", "a.gif", "data");
+    read(b.close());
+    ASSERT_TRUE(cgi_is_own_upload((dir + "CGI0").c_str()));
+    cgi_free();
+    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI0").c_str()));
+    EXPECT_TRUE(exists(dir + "CGI0"));  // young: it stays for a later clean-up
+}
+
+// The real entry: environment variables and the body on standard input.
+class MultipartStdin : public Multipart {
+protected:
+    std::string body_path;
+    void SetUp() override {
+        Multipart::SetUp();
+        body_path = dir + "body.in";
+    }
+    void TearDown() override {
+        unsetenv("REQUEST_METHOD");
+        unsetenv("CONTENT_LENGTH");
+        unsetenv("CONTENT_TYPE");
+        Multipart::TearDown();
+    }
+    int post(const std::string& body, uint32_t max_length, const std::string& length = "") {
+        write_all(body_path, body);
+        EXPECT_NE(std::freopen(body_path.c_str(), "rb", stdin), nullptr);
+        setenv("REQUEST_METHOD", "POST", 1);
+        setenv("CONTENT_LENGTH", (length.empty() ? std::to_string(body.size()) : length).c_str(), 1);
+        setenv("CONTENT_TYPE", type_with(BOUNDARY).c_str(), 1);
+        int r = cgi_get(max_length);
+        std::remove(body_path.c_str());
+        return r;
+    }
+};
+
+TEST_F(MultipartStdin, ALargeUploadComesThroughStandardInput) {
+    std::string content = bytes_with_zeros(200003, 99);
+    Body b;
+    b.field("CTALK", "\x95\x5C");
+    b.file("BG1", "big.bin", content);
+    b.field("JOB", "CWRITE");
+    EXPECT_EQ(post(b.close(), 1000000), 0);
+    EXPECT_EQ(value_of("CTALK"), "\x95\x5C");
+    EXPECT_EQ(value_of("JOB"), "CWRITE");
+    EXPECT_EQ(value_of("BG1"), "big.bin," + dir + "CGI0");
+    EXPECT_TRUE(read_all(dir + "CGI0") == content);
+}
+
+TEST_F(MultipartStdin, OverTheLimitTheTextIsReadAndTheUploadDropped) {
+    Body b;
+    b.file("BG1", "big.bin", std::string(4000, 'b'));
+    b.field("JOB", "SET_CONFIGWR");
+    EXPECT_EQ(post(b.close(), 1000), -2);
+    EXPECT_EQ(value_of("JOB"), "SET_CONFIGWR");
+    EXPECT_EQ(value_of("BG1"), "");
+    EXPECT_EQ(names_in(dir), std::set<std::string>{});
+}
+
+TEST_F(MultipartStdin, ABodyShorterThanAnnouncedEndsTheReading) {
+    Body b;
+    b.field("A", "1");
+    std::string body = b.text + "--" + BOUNDARY +
+                       "\r\nContent-Disposition: form-data; name=\"F\"; filename=\"f\"\r\n\r\n" +
+                       std::string(100, 'f');
+    EXPECT_EQ(post(body, 10000000, std::to_string(body.size() + 5000)), 0);
+    EXPECT_EQ(value_of("A"), "1");
+    EXPECT_EQ(value_of("F"), "f," + dir + "CGI0");
+    EXPECT_EQ(input_byte, body.size());
+}
+
+}  // namespace
