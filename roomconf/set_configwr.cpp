@@ -137,13 +137,13 @@ void remove_picture(int self, const char* name) {
     if (pic_path(path, name)) Cu_remove(path);
 }
 
-// Carries out what picture field i asks for: a fresh upload is moved into the
-// picture directory under its bare name (and wins over a ticked delete box);
-// otherwise a ticked delete box empties the setting. A picture that is no
-// longer named is removed. Returns true when names[i] holds a new value to
-// store; false when the setting stays as it was (no upload, or the upload
-// could not be put in place).
-bool apply_picture(int i) {
+// Carries out on disk what picture field i asks for: a fresh upload is moved
+// into the picture directory under its bare name (and wins over a ticked
+// delete box); otherwise a ticked delete box empties the setting. Returns true
+// when names[i] now holds a new value to store, with the previous name in
+// old_name (PIC_CAP bytes); false when the setting stays as it was (no
+// upload, or the upload could not be put in place).
+bool apply_picture(int i, char* old_name) {
     const SETTINGS_FORM& f = sUPDATE.form;
     char bare[PIC_CAP] = "";
     char temp[UPLOAD_CAP] = "";
@@ -180,19 +180,33 @@ bool apply_picture(int i) {
             drop_temp(temp);
         }
     }
-
-    char old_name[PIC_CAP];
-    G_set(old_name, sUPDATE.names[i]);
+    G_set(old_name, PIC_CAP, sUPDATE.names[i]);
     G_set(sUPDATE.names[i], new_name);
-    if (old_name[0] != '\0' && std::strcmp(old_name, new_name) != 0) remove_picture(i, old_name);
     return true;
 }
 
+// Ends the change of picture i once its store has answered. Stored: the old
+// picture goes, unless it is the new one or another setting still names it.
+// Not stored (the file was locked): the setting still names the old picture,
+// which therefore stays, and a new picture that nothing names goes.
+void settle_picture(int i, const char* old_name, bool stored) {
+    if (!stored) {
+        char unnamed[PIC_CAP];
+        G_set(unnamed, sUPDATE.names[i]);
+        G_set(sUPDATE.names[i], old_name);
+        if (unnamed[0] != '\0' && std::strcmp(unnamed, old_name) != 0) remove_picture(i, unnamed);
+        return;
+    }
+    if (old_name[0] != '\0' && std::strcmp(old_name, sUPDATE.names[i]) != 0) remove_picture(i, old_name);
+}
+
 // One dir.cnf setting: update, and add when the key is not there yet.
-void store_setting(const char* key, const char* value) {
+// Returns true when it was stored.
+bool store_setting(const char* key, const char* value) {
     char v[PIC_CAP];
     G_set(v, value);
-    if (Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_UPDATE, key, v) != 0) Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_ADD, key, v);
+    if (Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_UPDATE, key, v) == 0) return true;
+    return Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_ADD, key, v) == 0;
 }
 
 }  // namespace
@@ -210,15 +224,18 @@ void b_SET_CONFIGWR() {
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_READ, PIC_FIELD[i], sUPDATE.names[i]);
     G_set(sUPDATE.names[PIC_FOLDER], G_TREE_DATA.PIC_FILENAME);
 
+    char old_name[PIC_CAP];
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (apply_picture(i)) store_setting(PIC_FIELD[i], sUPDATE.names[i]);
+        if (apply_picture(i, old_name)) settle_picture(i, old_name, store_setting(PIC_FIELD[i], sUPDATE.names[i]));
 
-    if (apply_picture(PIC_FOLDER)) G_set(G_TREE_DATA.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
+    const bool folder_pic = apply_picture(PIC_FOLDER, old_name);
+    if (folder_pic) G_set(G_TREE_DATA.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
     G_set(G_TREE_DATA.NAME, f.NAME);
     sTREE_DATA = G_TREE_DATA;
-    // The form printed next shows the folder as the store wrote it.
-    if (Fio_TREE_DATA(cgi_FOLDER_NO, SQL_UPDATE, 1) == 0 && Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1) == 0)
-        G_TREE_DATA = sTREE_DATA;
+    const bool tree_stored = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_UPDATE, 1) == 0;
+    if (folder_pic) settle_picture(PIC_FOLDER, old_name, tree_stored);
+    // The form printed next shows the folder as the store holds it.
+    if (Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
 
     if (Fio_INFO_TXT(cgi_FOLDER_NO, SQL_UPDATE, f.INFO) != 0) Fio_INFO_TXT(cgi_FOLDER_NO, SQL_ADD, f.INFO);
 

@@ -251,6 +251,19 @@ TEST_F(SettingsTest, FormShowsStoredValuesEscaped) {
     EXPECT_NE(r.out.find(">Line &lt;1&gt;\r\nA &amp; \x95\x5C &quot;q&quot;</TEXTAREA>"), std::string::npos);
 }
 
+TEST_F(SettingsTest, FormShowsTheWholeInformationText) {
+    // Longer than the 251 bytes the title frame shows: a save from this form
+    // must not cut it.
+    std::string info;
+    for (int i = 0; i < 300; ++i) info += "\x95\x5C" + std::to_string(i % 10) + "\r\n";
+    write_file(room + "info.txt", info);
+    const Result r = get(site, "uid=admin&SKEY1=111&SKEY2=222&FOLDER_NO=7&JOB=SET_CONFIG");
+    expect_clean(r);
+    FormValues v;
+    v.info = info;
+    EXPECT_EQ(r.out, expected_form(v));
+}
+
 TEST_F(SettingsTest, FormRefusedBelowLevel8) {
     const Result r = get(site, "uid=taro&SKEY1=333&SKEY2=444&FOLDER_NO=7&JOB=SET_CONFIG");
     expect_clean(r);
@@ -553,6 +566,30 @@ TEST_F(SettingsTest, RoomNameThatWouldBreakTheTreeLine) {
     // The form shows the name as stored.
     v.name = "a_b__c";
     EXPECT_EQ(r.out, expected_form(v));
+}
+
+TEST_F(SettingsTest, LockedSettingsFileKeepsTheOldPicture) {
+    write_file(room + "dir.cnf", "TITLEPIC,t.gif,\n");
+    make_dir(fcg);
+    write_file(fcg + "t.gif", "T");
+    write_file(room + "dir_cnf.chk", "");  // another request is rewriting dir.cnf
+    FormValues v;
+    v.name = "Renamed";
+    v.info = "new info";
+    Multipart mp = update_of();
+    text_fields(mp, v);
+    mp_file(mp, "TITLEPIC", "sea.jpg", "SEA");
+    const Result r = run(site, mp_request(mp));
+    expect_clean(r);
+    // The setting could not be stored, so the picture it names stays and the
+    // new one, named by nothing, does not linger; the other files are stored.
+    EXPECT_EQ(read_file(room + "dir.cnf"), "TITLEPIC,t.gif,\n");
+    EXPECT_EQ(dir_names(fcg), std::set<std::string>{"t.gif"});
+    EXPECT_EQ(read_file(site.data_dir + "tree.mst"),
+              kTreeOther1 + room7_line("Renamed", "old-folder.gif") + kTreeOther9);
+    EXPECT_EQ(read_file(room + "info.txt"), "new info");
+    EXPECT_EQ(temp_files(site), std::set<std::string>{});
+    EXPECT_NE(r.out.find("<FORM NAME=\"INPUT\""), std::string::npos);
 }
 
 TEST_F(SettingsTest, FailedMoveKeepsTheOldPicture) {
