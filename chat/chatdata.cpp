@@ -1,0 +1,67 @@
+// The message store of a room: chatdata.dat holds fixed 408-byte records,
+// newest first, rewritten whole through the locked rewrite of the store layer.
+#include "chat/chatdata.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "store/cust.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+CHAT_DATA_DAT sCHAT_DATA_DAT;
+CHAT_DATA_DAT sCHAT_DATA_DAT100[CHAT_DATA_READ_MAX];
+
+namespace {
+
+const char DATA_FILE[] = "chatdata.dat";
+const char LOCK_FILE[] = "chatdata.chk";
+
+}  // namespace
+
+int Fio_CHAT_DATA_DAT() {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, sCHAT_DATA_DAT.FOLDER_NO) != 0) return FIO_NO_FILE;
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_REWRITE, FIO_BINARY);
+    if (r != FIO_OK) return r;
+
+    CHAT_DATA_DAT rec = sCHAT_DATA_DAT;
+    std::memset(rec.pad_, 0, sizeof rec.pad_);
+    Fio_write_rec(&a, &rec, sizeof rec);
+    // The old records follow unchanged; a trailing piece shorter than a
+    // record (a damaged file) is left behind.
+    while (Fio_read_rec(&a, &rec, sizeof rec)) Fio_write_rec(&a, &rec, sizeof rec);
+    return Fio_close(&a, FIO_OK);
+}
+
+int Fio_CHAT_DATA_DAT100(int in_folder_no) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_READ, FIO_BINARY);
+    if (r != FIO_OK) return r;
+
+    std::memset(sCHAT_DATA_DAT100, 0, sizeof sCHAT_DATA_DAT100);
+    for (int n = 0; n < CHAT_DATA_READ_MAX; ++n) {
+        CHAT_DATA_DAT* rec = &sCHAT_DATA_DAT100[n];
+        if (!Fio_read_rec(&a, rec, sizeof *rec)) {
+            std::memset(rec, 0, sizeof *rec);
+            break;
+        }
+        if (rec->COLOR[0] == '\0') G_set(rec->COLOR, "blue");
+    }
+    return Fio_close(&a, FIO_OK);
+}
+
+int Fio_CHAT_DATA_DAT_DEL(int in_folder_no) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
+    char lock[FIO_PATH_MAX + sizeof LOCK_FILE];
+    char data[FIO_PATH_MAX + sizeof DATA_FILE];
+    std::snprintf(lock, sizeof lock, "%s%s", dir, LOCK_FILE);
+    std::snprintf(data, sizeof data, "%s%s", dir, DATA_FILE);
+    // The removal only tests the lock: a writer at work keeps the file.
+    if (Fio_xor_control(lock, 0) == 1) return FIO_LOCKED;
+    return Cu_remove(data) == 0 ? FIO_OK : FIO_NOT_FOUND;
+}

@@ -1,0 +1,27 @@
+// The message store of a room: chatdata.dat, 408-byte records newest first,
+// with its three operations (put a record in front, read the newest 100,
+// remove the file).
+#pragma once
+#include "request/struct_velt.h"
+
+enum { CHAT_DATA_READ_MAX = 100 };
+
+// Working record: the caller fills every field before a write; the room is
+// taken from its FOLDER_NO.
+extern CHAT_DATA_DAT sCHAT_DATA_DAT;
+// Filled by the read, newest first; slots without a record are all zero.
+extern CHAT_DATA_DAT sCHAT_DATA_DAT100[CHAT_DATA_READ_MAX];
+
+// Puts sCHAT_DATA_DAT in front of the file of room sCHAT_DATA_DAT.FOLDER_NO
+// (creating the file when missing). 0 written, -2 a file could not be opened
+// or created, -9 the store is locked.
+int Fio_CHAT_DATA_DAT();
+
+// Reads the newest 100 records of room in_folder_no into sCHAT_DATA_DAT100, an
+// empty COLOR read as "blue"; a missing file is created empty. 0 (possibly
+// nothing read), -2 cannot open, -9 locked.
+int Fio_CHAT_DATA_DAT100(int in_folder_no);
+
+// Removes the message file of room in_folder_no. -9 locked, otherwise 0
+// removed or -1 not removed (for instance because it does not exist).
+int Fio_CHAT_DATA_DAT_DEL(int in_folder_no);

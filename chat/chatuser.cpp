@@ -1,0 +1,214 @@
+// The presence index of a room (chatuser.idx, fixed 164-byte records in order
+// of entry), rewritten whole through the locked rewrite of the store layer,
+// and the time-out sweep guarded by chattime.txt.
+#include "chat/chatuser.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "chat/chatdata.h"
+#include "settings/strdef.h"
+#include "store/cust.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+CHAT_USER_IDX sCHAT_USER_IDX;
+CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
+
+namespace {
+
+const char INDEX_FILE[] = "chatuser.idx";
+const char LOCK_FILE[] = "chatuser.chk";   // also guards chattime.txt
+const char TIME_FILE[] = "chattime.txt";
+
+// Minutes of silence after which a member is dropped.
+const int TIMEOUT_MIN = 5;
+// Message of the notice posted for a dropped member.
+const int MSG_DROPPED = 315;
+// Length of a time stamp.
+const int STAMP_LEN = 16;
+
+// Records read from a file may lack their terminators; every text field is
+// ended within its width before it is used as text.
+void terminate_fields(CHAT_USER_IDX* rec) {
+    rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
+    rec->USER_NAME[sizeof rec->USER_NAME - 1] = '\0';
+    rec->LAST_DATE[sizeof rec->LAST_DATE - 1] = '\0';
+    rec->COLOR[sizeof rec->COLOR - 1] = '\0';
+}
+
+// A record is identified by its user id and its chat name, both whole texts.
+bool same_member(const CHAT_USER_IDX& a, const CHAT_USER_IDX& b) {
+    return std::strncmp(a.USER_ID, b.USER_ID, sizeof a.USER_ID) == 0 &&
+           std::strncmp(a.USER_NAME, b.USER_NAME, sizeof a.USER_NAME) == 0;
+}
+
+// A member whose last sign of life is older than limit (an empty stamp
+// included) has timed out; stamps compare chronologically byte for byte.
+bool timed_out(const CHAT_USER_IDX& rec, const char* limit) {
+    return std::strncmp(limit, rec.LAST_DATE, sizeof rec.LAST_DATE) > 0;
+}
+
+// Replaces chattime.txt of the room by the stamp now (16 characters, no line
+// end), under the index lock. 0, -2 or -9.
+int write_chattime(const char* dir, const char* now) {
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, TIME_FILE, LOCK_FILE, FIO_REWRITE, FIO_TEXT);
+    if (r != FIO_OK) return r;
+    char stamp[STAMP_LEN + 1];
+    std::snprintf(stamp, sizeof stamp, "%s", now);
+    Fio_puts(&a, stamp);
+    return Fio_close(&a, FIO_OK);
+}
+
+// Puts the notice that member rec was dropped in front of the room's messages.
+void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now) {
+    std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
+    sCHAT_DATA_DAT.FOLDER_NO = folder_no;
+    sCHAT_DATA_DAT.MODE = rec.MODE;
+    G_set(sCHAT_DATA_DAT.USER_ID, rec.USER_ID);
+    G_set(sCHAT_DATA_DAT.USER_NAME, rec.USER_NAME);
+    G_set(sCHAT_DATA_DAT.WRITE_DATE, now);
+    G_set(sCHAT_DATA_DAT.COLOR, rec.COLOR);
+    G_set(sCHAT_DATA_DAT.CTALK, STRDEF.Message[MSG_DROPPED]);
+    Fio_CHAT_DATA_DAT();  // a notice that cannot be written is simply lost
+}
+
+}  // namespace
+
+int Fio_CHAT_USER_IDX(int sql_mode) {
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE,
+                     FIO_BINARY);
+    if (r != FIO_OK) return r;
+
+    if (sql_mode == SQL_READ) {
+        // What a caller sees when the member is not present.
+        std::memset(sCHAT_USER_IDX.LAST_DATE, 0, sizeof sCHAT_USER_IDX.LAST_DATE);
+        std::memset(sCHAT_USER_IDX.COLOR, 0, sizeof sCHAT_USER_IDX.COLOR);
+        sCHAT_USER_IDX.DISP_LINE = 30;
+        sCHAT_USER_IDX.RELOAD_TIME = 30;
+    }
+    CHAT_USER_IDX mine = sCHAT_USER_IDX;
+    std::memset(mine.pad_, 0, sizeof mine.pad_);
+
+    int result = FIO_NOT_FOUND;
+    CHAT_USER_IDX rec;
+    while (Fio_read_rec(&a, &rec, sizeof rec)) {
+        if (!same_member(rec, mine)) {
+            if (sql_mode != SQL_READ) Fio_write_rec(&a, &rec, sizeof rec);
+            continue;
+        }
+        if (sql_mode == SQL_READ) {
+            terminate_fields(&rec);
+            if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
+            sCHAT_USER_IDX = rec;
+            result = FIO_OK;
+            break;
+        }
+        if (sql_mode == SQL_ADD) {
+            result = FIO_EXISTS;
+            break;
+        }
+        result = FIO_OK;
+        if (sql_mode == SQL_UPDATE) Fio_write_rec(&a, &mine, sizeof mine);
+    }
+    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+        Fio_write_rec(&a, &mine, sizeof mine);
+        result = FIO_OK;
+    }
+    return Fio_close(&a, result);
+}
+
+int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_READ, FIO_BINARY);
+    if (r != FIO_OK) return r;
+
+    std::memset(sCHAT_USER_IDX20, 0, sizeof sCHAT_USER_IDX20);
+    CHAT_USER_IDX rec;
+    for (int skipped = 0; skipped < in_count; ++skipped) {
+        if (!Fio_read_rec(&a, &rec, sizeof rec)) return Fio_close(&a, FIO_OK);
+    }
+    for (int n = 0; n < CHAT_USER_BLOCK; ++n) {
+        if (!Fio_read_rec(&a, &rec, sizeof rec)) break;
+        terminate_fields(&rec);
+        if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
+        sCHAT_USER_IDX20[n] = rec;
+    }
+    return Fio_close(&a, FIO_OK);
+}
+
+int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
+    char now[20] = "";
+    Tm_set_date(now);
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
+
+    // The first request for a room only starts the clock: it drops nobody.
+    char time_path[FIO_PATH_MAX + sizeof TIME_FILE];
+    std::snprintf(time_path, sizeof time_path, "%s%s", dir, TIME_FILE);
+    if (Cu_get_filelength(time_path) < 0) return write_chattime(dir, now);
+
+    // Once a minute per room: a run in this minute already is enough.
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, TIME_FILE, LOCK_FILE, FIO_READ, FIO_TEXT);
+    if (r != FIO_OK) return r;
+    char line[1000];
+    if (!Fio_gets(&a, line, sizeof line)) line[0] = '\0';
+    Fio_close(&a, FIO_OK);
+    if (std::strlen(line) >= STAMP_LEN && std::memcmp(line, now, STAMP_LEN) == 0) return FIO_OK;
+
+    char limit[20];
+    std::memcpy(limit, now, sizeof limit);
+    Tm_add_minute(limit, -TIMEOUT_MIN);
+
+    // A plain read first: a minute in which nobody timed out rewrites nothing.
+    r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_READ, FIO_BINARY);
+    if (r != FIO_OK) return r;
+    bool any = false;
+    CHAT_USER_IDX rec;
+    while (!any && Fio_read_rec(&a, &rec, sizeof rec)) any = timed_out(rec, limit);
+    Fio_close(&a, FIO_OK);
+
+    // All timed-out members leave the index in one rewrite; only once it is in
+    // place are their notices posted, so that no notice names a member who is
+    // still listed. The index lock is no longer held when the message lock is
+    // taken for the notices, so the two locks are never held together.
+    int result = FIO_OK;
+    std::vector<CHAT_USER_IDX> dropped;
+    if (any) {
+        r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_REWRITE, FIO_BINARY);
+        if (r == FIO_LOCKED) return r;  // chattime.txt stays: the next request tries again
+        if (r == FIO_OK) {
+            while (Fio_read_rec(&a, &rec, sizeof rec)) {
+                if (timed_out(rec, limit)) {
+                    terminate_fields(&rec);
+                    dropped.push_back(rec);
+                } else {
+                    Fio_write_rec(&a, &rec, sizeof rec);
+                }
+            }
+            // Another sweep may have dropped them in the meantime.
+            r = Fio_close(&a, dropped.empty() ? FIO_NOT_FOUND : FIO_OK);
+            if (dropped.empty()) r = FIO_OK;
+        }
+        if (r != FIO_OK) {
+            // Nobody was removed: nobody is announced, and the next try comes
+            // with the next minute's sweep rather than at once.
+            dropped.clear();
+            result = FIO_NO_FILE;
+        }
+    }
+    for (const CHAT_USER_IDX& member : dropped) post_dropped(in_folder_no, member, now);
+
+    int w = write_chattime(dir, now);
+    return result != FIO_OK ? result : w;
+}

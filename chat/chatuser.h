@@ -1,0 +1,36 @@
+// The presence index of a room: chatuser.idx, 164-byte records of the members
+// present in order of entry, its store operations, the block read of the
+// member list, and the sweep that drops members silent for over five minutes.
+#pragma once
+#include "request/struct_velt.h"
+
+enum { CHAT_USER_BLOCK = 20 };
+
+// Working record: carries the key (FOLDER_NO selects the room, USER_ID and
+// USER_NAME the record) into every operation, the whole record into add and
+// update, and the record found out of a read.
+extern CHAT_USER_IDX sCHAT_USER_IDX;
+// Filled by the block read; slots without a record are all zero.
+extern CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
+
+// sql_mode 1 read, 2 add (appended at the end), 3 delete (every record with
+// the key), 4 update (every record with the key replaced by sCHAT_USER_IDX).
+// A read that finds nothing leaves the key and MODE, empty LAST_DATE and
+// COLOR, DISP_LINE 30 and RELOAD_TIME 30 in sCHAT_USER_IDX; a found record
+// with an empty COLOR reads as "blue". 0 done, -1 no such record (or a bad
+// sql_mode), -3 add found the key present, -2 a file could not be opened or
+// created, -9 the index is locked.
+int Fio_CHAT_USER_IDX(int sql_mode);
+
+// Reads the records after the first in_count into sCHAT_USER_IDX20 (at most
+// 20), an empty COLOR read as "blue". 0, -2 cannot open, -9 locked.
+int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count);
+
+// The presence sweep of room in_folder_no, at most once a minute (the minute
+// of the last run is kept in chattime.txt; the first request for a room only
+// starts that clock): drops every member whose last sign of life is more than
+// five minutes old and posts a notice (message 315) for each one dropped, in
+// the order of the index. 0 done or nothing to do, -2 a file could not be
+// opened or created (or the dropped members could not be removed: then no
+// notice is posted), -9 the index is locked.
+int Fio_CHAT_TIMEOUT_TXT(int in_folder_no);
