@@ -1,0 +1,328 @@
+// The whole flow of a chat through a real web server: a site made with
+// velt-admin, served by lighttpd (scripts/serve.sh) on 127.0.0.1, driven over
+// HTTP as a browser would: log in on the portal's form, enter the room, post,
+// read the list, see the other member, leave. The test starts and stops the
+// server itself.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ftw.h>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+const std::string kAdmin = std::string(VELT_BINARY_DIR) + "/velt-admin";
+const std::string kServe = std::string(VELT_SOURCE_DIR) + "/scripts/serve.sh";
+
+struct Http {
+    int status = 0;
+    std::string head;
+    std::string body;
+};
+
+// One HTTP/1.0 exchange with the server on 127.0.0.1:port; the answer is read
+// until the server closes the connection (bounded by a receive timeout).
+Http http(int port, const std::string& method, const std::string& target, const std::string& content_type = "",
+          const std::string& body = "") {
+    Http res;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return res;
+    timeval tv{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return res;
+    }
+    std::string req = method + " " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: velt-flow-test\r\n";
+    if (!content_type.empty()) req += "Content-Type: " + content_type + "\r\n";
+    if (method == "POST") req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    req += "\r\n" + body;
+    for (std::size_t sent = 0; sent < req.size();) {
+        const ssize_t n = send(fd, req.data() + sent, req.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    std::string all;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        all.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    const std::size_t split = all.find("\r\n\r\n");
+    if (all.compare(0, 9, "HTTP/1.0 ") != 0 && all.compare(0, 9, "HTTP/1.1 ") != 0) return res;
+    res.status = std::atoi(all.c_str() + 9);
+    res.head = all.substr(0, split);
+    res.body = split == std::string::npos ? "" : all.substr(split + 4);
+    return res;
+}
+
+// A port nobody listens on now (the kernel's choice for an ephemeral bind).
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// Runs a command line through the shell; its exit status.
+int sh(const std::string& cmd) {
+    const int st = std::system(cmd.c_str());
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
+
+std::string url_encode(const std::string& s) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string html_unescape(std::string s) {
+    const std::pair<std::string, std::string> ents[] = {
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
+    for (const auto& e : ents) {
+        for (std::size_t p = s.find(e.first); p != std::string::npos; p = s.find(e.first, p + e.second.size())) {
+            s.replace(p, e.first.size(), e.second);
+        }
+    }
+    return s;
+}
+
+// The address of the frame named name in a frameset page.
+std::string frame_src(const std::string& html, const std::string& name) {
+    const std::size_t at = html.find("NAME=\"" + name + "\"");
+    if (at == std::string::npos) return "";
+    const std::size_t src = html.rfind("SRC = \"", at) + 7;
+    return html_unescape(html.substr(src, html.find('"', src) - src));
+}
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// The hidden fields of the n-th form of a page, unescaped, in order.
+Fields hidden_fields(const std::string& html, int nth_form) {
+    std::size_t pos = 0;
+    for (int i = 0; i <= nth_form; ++i) {
+        pos = html.find("<FORM", pos);
+        if (pos == std::string::npos) return {};
+        ++pos;
+    }
+    const std::size_t end = html.find("</FORM>", pos);
+    Fields out;
+    const std::string tag = "<INPUT TYPE=\"hidden\" name=\"";
+    for (std::size_t p = html.find(tag, pos); p != std::string::npos && p < end; p = html.find(tag, p + 1)) {
+        const std::size_t n0 = p + tag.size();
+        const std::size_t n1 = html.find('"', n0);
+        const std::size_t v0 = html.find("value=\"", n1) + 7;
+        out.emplace_back(html.substr(n0, n1 - n0), html_unescape(html.substr(v0, html.find('"', v0) - v0)));
+    }
+    return out;
+}
+
+class HttpFlowTest : public ::testing::Test {
+protected:
+    std::string root;
+    int port = 0;
+    pid_t server = -1;
+
+    void SetUp() override {
+        ASSERT_EQ(access(kAdmin.c_str(), X_OK), 0) << kAdmin << " is missing: build the velt_admin target";
+        ASSERT_TRUE(access("/usr/sbin/lighttpd", X_OK) == 0 || sh("command -v lighttpd >/dev/null") == 0)
+            << "lighttpd is not installed: run scripts/install-deps.sh";
+        char tmpl[] = "/tmp/velt-http-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        const std::string cgi = root + "/cgi-bin";
+        const std::string q = "'" + cgi + "'";
+        ASSERT_EQ(sh(kAdmin + " create-site " + q + " --data '" + root + "/data' --site-id web --language english >/dev/null"), 0);
+        ASSERT_EQ(sh(kAdmin + " add-room " + q + " 42 --name Lobby --cgi /cgi-bin/velt.cgi --access-level 1 --write-level 1 >/dev/null"), 0);
+        ASSERT_EQ(sh(kAdmin + " add-user " + q + " taro --password 'pw&1' --name 'Taro Yamada' --level 5 >/dev/null"), 0);
+        ASSERT_EQ(sh(kAdmin + " add-user " + q + " hanako --password pw2 --name 'Hanako Sato' --level 5 >/dev/null"), 0);
+        ASSERT_EQ(sh("cp '" + std::string(VELT_BINARY_DIR) + "/velt.cgi' " + q + "/velt.cgi"), 0);
+        e2e::make_dir(root + "/www");
+        // The demo's portal page, filled in as scripts/demo.sh fills it.
+        std::string portal = e2e::read_file(std::string(VELT_SOURCE_DIR) + "/site/portal.html");
+        const std::pair<std::string, std::string> fill[] = {
+            {"@CGI@", "/cgi-bin/velt.cgi"}, {"@SITE_ID@", "web"}, {"@FOLDER_NO@", "42"}, {"@LOGINS@", "taro"}};
+        for (const auto& f : fill) {
+            for (std::size_t p = portal.find(f.first); p != std::string::npos; p = portal.find(f.first)) {
+                portal.replace(p, f.first.size(), f.second);
+            }
+        }
+        e2e::write_file(root + "/www/portal.html", portal);
+
+        port = free_port();
+        ASSERT_GT(port, 0);
+        std::fflush(nullptr);
+        server = fork();
+        ASSERT_GE(server, 0);
+        if (server == 0) {
+            // The server's own messages stay in its log.
+            const int out = open("/dev/null", O_WRONLY);
+            const int err = open((root + "/serve.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+            execl("/bin/bash", "bash", kServe.c_str(), root.c_str(), std::to_string(port).c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Ready when the portal answers; at most ten seconds.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (http(port, "GET", "/").status != 200) {
+            int st;
+            ASSERT_EQ(waitpid(server, &st, WNOHANG), 0) << "the server ended: " << e2e::read_file(root + "/serve.out")
+                                                         << e2e::read_file(root + "/lighttpd-error.log");
+            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the server did not answer";
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    void TearDown() override {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            int st;
+            waitpid(server, &st, 0);
+        }
+        if (root.rfind("/tmp/velt-http-", 0) == 0) nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+
+    std::string room_file(const std::string& name) const { return root + "/data/42/" + name; }
+
+    // A form posted as the browser posts the room's forms.
+    Http post_form(const Fields& fields) {
+        e2e::Multipart mp;
+        for (const auto& f : fields) e2e::mp_field(mp, f.first, f.second);
+        const e2e::Request req = e2e::mp_request(mp);
+        return http(port, "POST", "/cgi-bin/velt.cgi", req.content_type, req.body);
+    }
+
+    // Logs in through the portal's form; the room's frameset.
+    Http login(const std::string& uid, const std::string& pw) {
+        return http(port, "POST", "/cgi-bin/velt.cgi", "application/x-www-form-urlencoded",
+                    "uid=" + url_encode(uid) + "&upw=" + url_encode(pw) + "&FOLDER_NO=42&JOB=ROOM");
+    }
+};
+
+TEST_F(HttpFlowTest, LoginEnterPostListLeave) {
+    // The portal page that stands in for the suite.
+    Http r = http(port, "GET", "/");
+    EXPECT_EQ(r.status, 200);
+    // Its login form posts to the program, into the frame the room pages target.
+    for (const char* part : {"<form method=\"POST\" action=\"/cgi-bin/velt.cgi\" target=\"FRM22web\">",
+                             "name=\"uid\"", "name=\"upw\"", "name=\"FOLDER_NO\" value=\"42\"",
+                             "name=\"JOB\" value=\"ROOM\"", "<iframe id=\"room\" name=\"FRM22web\""}) {
+        EXPECT_NE(r.body.find(part), std::string::npos) << part;
+    }
+    // The site's configuration is not served.
+    EXPECT_EQ(http(port, "GET", "/cgi-bin/zepa.ini").status, 403);
+
+    // A wrong password is refused with the login error page.
+    r = login("taro", "wrong");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_NE(r.body.find(e2e::message(6)), std::string::npos);
+    EXPECT_EQ(r.body.find("<FRAMESET"), std::string::npos);
+
+    // Login: the room's three frames, carrying a fresh session key.
+    r = login("taro", "pw&1");
+    ASSERT_EQ(r.status, 200);
+    EXPECT_NE(r.head.find("Content-type: text/html"), std::string::npos);
+    const std::string input_src = frame_src(r.body, "FRM222SEL42");
+    ASSERT_EQ(input_src.rfind("/cgi-bin/velt.cgi?uid=taro&SKEY1=", 0), 0u) << r.body;
+    EXPECT_NE(frame_src(r.body, "FRM221SEL42"), "");
+
+    // The input frame's entry form, posted with a chat name.
+    r = http(port, "GET", input_src);
+    ASSERT_EQ(r.status, 200);
+    Fields enter = hidden_fields(r.body, 0);
+    ASSERT_EQ(enter.size(), 5u) << r.body;
+    EXPECT_EQ(enter[4], (std::pair<std::string, std::string>("JOB", "ROOM_IN")));
+    enter.insert(enter.end(), {{"CHAT_NAME", "Taro & co"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"},
+                               {"RELOAD_TIME", "60"}, {"SUB", "Enter"}});
+    r = post_form(enter);
+    ASSERT_EQ(r.status, 200);
+    const std::string talk_src = frame_src(r.body, "FRM222SEL42");
+    EXPECT_NE(talk_src.find("&CHAT_NAME=Taro%20%26%20co&COLOR=Navy"), std::string::npos) << r.body;
+    const std::string list_src = frame_src(r.body, "FRM223SEL42");
+
+    // The talk form, and a post through it: the list answers, newest first.
+    r = http(port, "GET", talk_src);
+    ASSERT_EQ(r.status, 200);
+    const std::string talk_form = r.body;
+    Fields say = hidden_fields(talk_form, 0);
+    say.emplace_back("CTALK", "Hello <over> HTTP");
+    say.emplace_back("SUB", "Post");
+    r = post_form(say);
+    ASSERT_EQ(r.status, 200);
+    const std::string first = "<B><FONT COLOR=\"Navy\">Taro &amp; co</FONT></B>&nbsp;>&nbsp;Hello &lt;over&gt; HTTP<BR>\n";
+    const std::string entered = "<B><FONT COLOR=\"Navy\">Taro &amp; co</FONT></B>&nbsp;>&nbsp;" + e2e::message(312) + "<BR>\n";
+    EXPECT_NE(r.body.find(first + entered), std::string::npos) << r.body;
+    EXPECT_NE(r.body.find("CONTENT=\"60;URL="), std::string::npos);
+
+    // The list frame of the frameset shows the same.
+    r = http(port, "GET", list_src);
+    EXPECT_NE(r.body.find(first + entered), std::string::npos);
+
+    // A second user logs in and, outside the room, sees the member.
+    r = login("hanako", "pw2");
+    const std::string members_src = frame_src(r.body, "FRM223SEL42");
+    r = http(port, "GET", members_src);
+    EXPECT_NE(r.body.find("1:<B><FONT COLOR=\"Navy\">Taro &amp; co</FONT></B>[" + e2e::message(317) + "]<BR>total:[1]<P>"),
+              std::string::npos)
+        << r.body;
+
+    // Leaving through the talk form's leave button.
+    r = post_form(hidden_fields(talk_form, 1));
+    ASSERT_EQ(r.status, 200);
+    EXPECT_NE(frame_src(r.body, "FRM222SEL42").find("&CHAT_NAME=&COLOR=Navy"), std::string::npos);
+    EXPECT_EQ(e2e::read_file(room_file("chatuser.idx")), "");
+    const std::string data = e2e::read_file(room_file("chatdata.dat"));
+    ASSERT_EQ(data.size(), 3u * 408u);
+    EXPECT_EQ(std::string(data.c_str() + 154), e2e::message(313));
+
+    // The room is empty now: the member list says so and clears the history.
+    r = http(port, "GET", members_src);
+    EXPECT_NE(r.body.find("total:[0]<P>"), std::string::npos);
+    EXPECT_FALSE(e2e::file_exists(room_file("chatdata.dat")));
+}
+
+}  // namespace
