@@ -1,0 +1,17 @@
+// The folder access check: the current user's access level on a folder, from
+// the user's rank, the room's shared-account switch, the folder's access list
+// with the user's group memberships, and the folder's default levels.
+#pragma once
+#include <cstdint>
+
+// Access level of the current user (G_USER_MST) on folder in_folder_no:
+// 9 for a system administrator (USER_LEVEL 100 or more); 0 for a shared
+// account (MODE 2) in a room whose settings hold SHARE_USER_PERMIT 1;
+// otherwise the largest of the user's own entry in acl.mst, the entries of the
+// groups the user is in (primary group P_GROUP or user_g.mst), and the
+// folder's defaults (1 when USER_LEVEL reaches ACCESS_LEVEL, 2 when it reaches
+// WRITE_LEVEL). An entry of 8 or more ends the search at once. Below 1 means
+// no access. Uses the working records sACL_MST, sUSER_GROUP_MST and
+// sTREE_DATA; a list that is locked or unreadable counts as holding nothing
+// further.
+int32_t G_chk_ACL(int32_t in_folder_no);
