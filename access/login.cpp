@@ -1,0 +1,160 @@
+// The login gate: password login with a fresh session key, the session key
+// check, and the gate that picks one of them and prints the refusal pages.
+#include "access/login.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/random.h>
+
+#include "access/skey_mst.h"
+#include "access/user_mst.h"
+#include "request/page.h"
+#include "request/velt.h"
+#include "settings/strdef.h"
+#include "store/cust.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+// Fills buf with n bytes from the kernel's cryptographic source: getrandom(2),
+// or /dev/urandom where the call is unavailable. False when neither gives all
+// n bytes.
+bool random_bytes(unsigned char* buf, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        ssize_t r = getrandom(buf + got, n - got, 0);
+        if (r > 0) {
+            got += static_cast<std::size_t>(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (got == n) return true;
+
+    char path[] = "/dev/urandom";
+    int fd = Cu_b_open(path, 0);
+    if (fd < 0) return false;
+    got = 0;
+    while (got < n) {
+        int r = Cu_b_read(fd, buf + got, static_cast<int>(n - got));
+        if (r <= 0) break;
+        got += static_cast<std::size_t>(r);
+    }
+    Cu_b_close(fd);
+    return got == n;
+}
+
+// One key number, uniform in 1..2147483647: 31 random bits, drawn again in
+// the rare case of 0. Keys must not be guessable, so no clock-seeded
+// generator.
+bool new_key_number(int32_t* out) {
+    for (;;) {
+        unsigned char b[4];
+        if (!random_bytes(b, sizeof b)) return false;
+        uint32_t v = (static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+                      static_cast<uint32_t>(b[2]) << 8 | b[3]) & 0x7FFFFFFFu;
+        if (v != 0) {
+            *out = static_cast<int32_t>(v);
+            return true;
+        }
+    }
+}
+
+void put_pair(int32_t k1, int32_t k2) {
+    std::snprintf(cgi_SKEY1, sizeof cgi_SKEY1, "%d", static_cast<int>(k1));
+    std::snprintf(cgi_SKEY2, sizeof cgi_SKEY2, "%d", static_cast<int>(k2));
+}
+
+void clear_pair() {
+    std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
+    std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
+}
+
+const char* env_text(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+}  // namespace
+
+int G_SkeyChk(const char* uid) {
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    const int32_t k1 = G_atoi(cgi_SKEY1);
+    const int32_t k2 = G_atoi(cgi_SKEY2);
+    int r = Fio_MST_SKEY(uid, SQL_READ);
+    if (r != FIO_OK) return r;
+    if (k1 != sMST_SKEY.SKEY1 || k2 != sMST_SKEY.SKEY2) return FIO_NOT_FOUND;
+    return FIO_OK;
+}
+
+int G_LoginChk(const char* uid, const char* upw) {
+    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    clear_pair();
+    if (!Fio_safe_user_id(uid)) return FIO_NOT_FOUND;
+    if (Fio_USER_MST(uid, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;
+
+    // From here on the id is the spelling of user.mst, which names the
+    // user's directory.
+    char id[sizeof sUSER_MST.USER_ID];
+    G_set(id, sizeof id, sUSER_MST.USER_ID);
+    if (!Fio_safe_user_id(id)) return FIO_NOT_FOUND;
+    // A password that cannot be read (file locked, directory missing) must not
+    // pass for the empty password.
+    if (Fio_MST_PASSWORD(id, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;
+    if (std::strcmp(sUSER_MST.USER_PASS, upw) != 0) return FIO_NOT_FOUND;
+
+    // A shared account keeps one pair for everyone who uses it.
+    if (sUSER_MST.MODE == 2 && Fio_MST_SKEY(id, SQL_READ) == FIO_OK) {
+        put_pair(sMST_SKEY.SKEY1, sMST_SKEY.SKEY2);
+        return FIO_OK;
+    }
+
+    int32_t k1 = 0, k2 = 0;
+    if (!new_key_number(&k1) || !new_key_number(&k2)) return FIO_NOT_FOUND;
+    put_pair(k1, k2);
+
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    sMST_SKEY.SKEY1 = k1;
+    sMST_SKEY.SKEY2 = k2;
+    G_set(sMST_SKEY.USER_ID, id);
+    G_set(sMST_SKEY.REMOTE_ADDR, env_text("REMOTE_ADDR"));
+    G_set(sMST_SKEY.USER_AGENT, env_text("HTTP_USER_AGENT"));
+    int r = Fio_MST_SKEY(id, SQL_UPDATE);
+    if (r != FIO_OK) return Fio_MST_SKEY(id, SQL_ADD);
+    return FIO_OK;
+}
+
+int G_login_gate(int* fast_flg) {
+    *fast_flg = 0;
+    if (cgi_SKEY1[0] != '\0' && cgi_SKEY2[0] != '\0' && cgi_uid[0] != '\0') {
+        if (G_SkeyChk(cgi_uid) != FIO_OK) clear_pair();
+        if (cgi_SKEY1[0] == '\0') {
+            G_IDerr();
+            return -1;
+        }
+        return 0;
+    }
+
+    if (cgi_uid[0] == '\0') {
+        G_ErrMessage(STRDEF.Message[3], STRDEF.Message[4]);
+        return -1;
+    }
+    // A key that could not be stored would fail the very next request, so
+    // such a login is refused here rather than passed.
+    if (G_LoginChk(cgi_uid, cgi_upw) != FIO_OK) clear_pair();
+    if (cgi_SKEY1[0] == '\0') {
+        G_ErrMessage(STRDEF.Message[5], STRDEF.Message[6]);
+        return -1;
+    }
+    // The following requests carry the id as user.mst spells it, the name of
+    // the directory that holds the key file.
+    G_set(cgi_uid, sUSER_MST.USER_ID);
+    *fast_flg = 1;
+    return 0;
+}
