@@ -1,0 +1,882 @@
+// The access stores (session keys, access lists, group memberships), the
+// folder access check and the login gate, on a temporary data directory.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+
+#include "access/acl.h"
+#include "access/acl_mst.h"
+#include "access/login.h"
+#include "access/skey_mst.h"
+#include "access/user_g_mst.h"
+#include "access/user_mst.h"
+#include "request/velt.h"
+#include "settings/strdef.h"
+#include "store/fileio.h"
+#include "store_tmpdir.h"
+
+namespace {
+
+using store_test::exists;
+using store_test::read_all;
+using store_test::write_all;
+
+// The 536 bytes of one skey.mst record, built field by field as the suite
+// lays them out (little-endian integers, zero-filled texts, zero padding).
+std::string skey_bytes(int32_t k1, int32_t k2, const std::string& id, const std::string& addr,
+                       const std::string& agent) {
+    std::string r(536, '\0');
+    for (int i = 0; i < 4; ++i) {
+        r[i] = static_cast<char>((static_cast<uint32_t>(k1) >> (8 * i)) & 0xFF);
+        r[4 + i] = static_cast<char>((static_cast<uint32_t>(k2) >> (8 * i)) & 0xFF);
+    }
+    r.replace(8, id.size(), id);
+    r.replace(30, addr.size(), addr);
+    r.replace(282, agent.size(), agent);
+    return r;
+}
+
+void set_skey(int32_t k1, int32_t k2, const char* id, const char* addr = "", const char* agent = "") {
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    sMST_SKEY.SKEY1 = k1;
+    sMST_SKEY.SKEY2 = k2;
+    G_set(sMST_SKEY.USER_ID, id);
+    G_set(sMST_SKEY.REMOTE_ADDR, addr);
+    G_set(sMST_SKEY.USER_AGENT, agent);
+}
+
+class AccessStoreTest : public store_test::TmpDirTest {
+protected:
+    void SetUp() override {
+        TmpDirTest::SetUp();
+        mkdir(at("user").c_str(), 0700);
+    }
+    std::string user_dir(const std::string& id) {
+        std::string d = at("user/" + id);
+        mkdir(d.c_str(), 0700);
+        return d + "/";
+    }
+    std::string room_dir(int n) {
+        std::string d = at(std::to_string(n));
+        mkdir(d.c_str(), 0700);
+        return d + "/";
+    }
+};
+
+// ---- skey.mst ----------------------------------------------------------
+
+using SkeyStoreTest = AccessStoreTest;
+
+TEST_F(SkeyStoreTest, AddWritesOne536ByteRecordInTheSuiteLayout) {
+    const std::string d = user_dir("Taro");
+    set_skey(123456789, 7, "Taro", "10.0.0.1", "Mozilla/4.0 (\x95\x5C)");
+    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), 0);
+    EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(123456789, 7, "Taro", "10.0.0.1", "Mozilla/4.0 (\x95\x5C)"));
+    EXPECT_EQ(store_test::mode_of(d + "skey.mst"), 0600u);
+    EXPECT_FALSE(exists(d + "skey.chk"));
+    EXPECT_FALSE(exists(d + "skey.mst.tmp"));
+}
+
+TEST_F(SkeyStoreTest, UnusedBytesOfTheExchangeRecordNeverReachTheFile) {
+    const std::string d = user_dir("Taro");
+    std::memset(&sMST_SKEY, 'x', sizeof sMST_SKEY);
+    sMST_SKEY.SKEY1 = 1;
+    sMST_SKEY.SKEY2 = 2;
+    std::strcpy(sMST_SKEY.USER_ID, "Taro");
+    std::strcpy(sMST_SKEY.REMOTE_ADDR, "a");
+    std::strcpy(sMST_SKEY.USER_AGENT, "b");
+    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), 0);
+    EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(1, 2, "Taro", "a", "b"));
+}
+
+TEST_F(SkeyStoreTest, ReadMatchesAnyCaseAndHandsBackTheIdUpperCased) {
+    const std::string d = user_dir("Taro");
+    // The given id names the directory; the record inside may spell it
+    // otherwise.
+    write_all(d + "skey.mst", skey_bytes(5, 6, "Hanako", "", "") + skey_bytes(11, 22, "tArO", "1.2.3.4", "UA"));
+    {
+        std::memset(&sMST_SKEY, 'z', sizeof sMST_SKEY);
+        ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_READ), 0);
+        EXPECT_EQ(sMST_SKEY.SKEY1, 11);
+        EXPECT_EQ(sMST_SKEY.SKEY2, 22);
+        EXPECT_STREQ(sMST_SKEY.USER_ID, "TARO");
+        EXPECT_STREQ(sMST_SKEY.REMOTE_ADDR, "1.2.3.4");
+    }
+    // Reads never change the file.
+    EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(5, 6, "Hanako", "", "") + skey_bytes(11, 22, "tArO", "1.2.3.4", "UA"));
+    // Another spelling of the id is another directory.
+    EXPECT_EQ(Fio_MST_SKEY("TARO", SQL_READ), -2);
+    EXPECT_FALSE(exists(at("user/TARO")));
+}
+
+TEST_F(SkeyStoreTest, ReadWithoutARecordClearsTheExchangeRecordAndCreatesTheFile) {
+    const std::string d = user_dir("Taro");
+    set_skey(9, 9, "x");
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), -1);
+    EXPECT_EQ(sMST_SKEY.SKEY1, 0);
+    EXPECT_STREQ(sMST_SKEY.USER_ID, "");
+    EXPECT_TRUE(exists(d + "skey.mst"));
+    EXPECT_EQ(read_all(d + "skey.mst"), "");
+}
+
+TEST_F(SkeyStoreTest, AddOfAnOwnerPresentInAnyCaseChangesNothing) {
+    const std::string d = user_dir("Taro");
+    const std::string before = skey_bytes(11, 22, "Taro", "", "");
+    write_all(d + "skey.mst", before);
+    set_skey(1, 2, "TARO");
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), -3);
+    EXPECT_EQ(read_all(d + "skey.mst"), before);
+    EXPECT_FALSE(exists(d + "skey.mst.tmp"));
+}
+
+TEST_F(SkeyStoreTest, UpdateReplacesEveryMatchAndCarriesOthersUpperCased) {
+    const std::string d = user_dir("Taro");
+    write_all(d + "skey.mst", skey_bytes(1, 1, "taro", "", "") + skey_bytes(2, 2, "Other", "o", "") +
+                                  skey_bytes(3, 3, "TARO", "", ""));
+    set_skey(40, 50, "Taro", "addr", "agent");
+    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_UPDATE), 0);
+    EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(40, 50, "Taro", "addr", "agent") +
+                                            skey_bytes(2, 2, "OTHER", "o", "") +
+                                            skey_bytes(40, 50, "Taro", "addr", "agent"));
+}
+
+TEST_F(SkeyStoreTest, UpdateOrDeleteOfAnAbsentOwnerLeavesTheFile) {
+    const std::string d = user_dir("Taro");
+    const std::string before = skey_bytes(2, 2, "Other", "", "");
+    write_all(d + "skey.mst", before);
+    set_skey(1, 1, "Taro");
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_UPDATE), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_DELETE), -1);
+    EXPECT_EQ(read_all(d + "skey.mst"), before);
+    EXPECT_FALSE(exists(d + "skey.mst.tmp"));
+}
+
+TEST_F(SkeyStoreTest, DeleteRemovesEveryMatchByTheGivenId) {
+    const std::string d = user_dir("Taro");
+    write_all(d + "skey.mst", skey_bytes(1, 1, "taro", "", "") + skey_bytes(2, 2, "Other", "", "") +
+                                  skey_bytes(3, 3, "Taro", "", ""));
+    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_DELETE), 0);
+    EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(2, 2, "OTHER", "", ""));
+}
+
+TEST_F(SkeyStoreTest, APartialRecordEndsTheScanAndIsNotCarriedOver) {
+    const std::string d = user_dir("Taro");
+    std::string partial = skey_bytes(7, 7, "Taro", "", "").substr(0, 100);
+    write_all(d + "skey.mst", skey_bytes(2, 2, "Other", "", "") + partial);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), -1);
+    set_skey(8, 9, "Taro");
+    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), 0);
+    EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(2, 2, "OTHER", "", "") + skey_bytes(8, 9, "Taro", "", ""));
+}
+
+TEST_F(SkeyStoreTest, ARecordWithoutTerminatorsIsReadWithinItsFields) {
+    // A damaged record: every text byte set, no zero anywhere in the texts.
+    const std::string id(21, 'A');
+    const std::string d = user_dir(id);
+    std::string rec(536, 'A');
+    rec[0] = 1, rec[1] = rec[2] = rec[3] = 0;
+    rec[4] = 2, rec[5] = rec[6] = rec[7] = 0;
+    write_all(d + "skey.mst", rec);
+    // The id field of 22 bytes holds at most 21 characters.
+    ASSERT_EQ(Fio_MST_SKEY(id.c_str(), SQL_READ), 0);
+    EXPECT_EQ(std::string(sMST_SKEY.USER_ID), id);
+    EXPECT_EQ(sMST_SKEY.SKEY1, 1);
+    EXPECT_EQ(std::strlen(sMST_SKEY.REMOTE_ADDR), 251u);
+    EXPECT_EQ(std::strlen(sMST_SKEY.USER_AGENT), 251u);
+}
+
+TEST_F(SkeyStoreTest, AHeldLockRefusesReadsAndWritesAlike) {
+    const std::string d = user_dir("Taro");
+    const std::string before = skey_bytes(11, 22, "Taro", "", "");
+    write_all(d + "skey.mst", before);
+    write_all(d + "skey.chk", "");
+    set_skey(1, 2, "Taro");
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), -9);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_UPDATE), -9);
+    EXPECT_EQ(read_all(d + "skey.mst"), before);
+    EXPECT_TRUE(exists(d + "skey.chk"));  // someone else's lock stays
+}
+
+TEST_F(SkeyStoreTest, AMissingUserDirectoryGivesMinusTwoAndCreatesNothing) {
+    set_skey(1, 2, "Nobody");
+    EXPECT_EQ(Fio_MST_SKEY("Nobody", SQL_READ), -2);
+    EXPECT_EQ(Fio_MST_SKEY("Nobody", SQL_ADD), -2);
+    EXPECT_FALSE(exists(at("user/Nobody")));
+}
+
+TEST_F(SkeyStoreTest, IdsThatWouldLeaveTheUserDirectoryAreRefused) {
+    user_dir("x");
+    set_skey(1, 2, "..");
+    for (const char* id : {"", ".", "..", "../x", "x/..", "a\\b"}) {
+        EXPECT_EQ(Fio_MST_SKEY(id, SQL_READ), -1) << id;
+        EXPECT_EQ(Fio_MST_SKEY(id, SQL_ADD), -1) << id;
+    }
+    EXPECT_FALSE(exists(at("skey.mst")));
+    EXPECT_FALSE(exists(at("user/skey.mst")));
+    EXPECT_FALSE(exists(at("user/x/skey.mst")));
+    EXPECT_FALSE(exists(at("skey.chk")));
+    EXPECT_EQ(Fio_MST_SKEY("x", 0), -1);
+    EXPECT_EQ(Fio_MST_SKEY("x", 5), -1);
+    EXPECT_FALSE(exists(at("user/x/skey.mst")));
+}
+
+// ---- acl.mst -------------------------------------------------------------
+
+class AclStoreTest : public AccessStoreTest {
+protected:
+    std::string file;
+    void SetUp() override {
+        AccessStoreTest::SetUp();
+        file = room_dir(12) + "acl.mst";
+    }
+    void set_user(const char* id, int permit) {
+        std::memset(&sACL_MST, 0, sizeof sACL_MST);
+        sACL_MST.FOLDER_NO = 12;
+        G_set(sACL_MST.U_OR_G, "U");
+        G_set(sACL_MST.USER_ID, id);
+        sACL_MST.PERMIT = permit;
+    }
+    void set_group(int group, int permit) {
+        std::memset(&sACL_MST, 0, sizeof sACL_MST);
+        sACL_MST.FOLDER_NO = 12;
+        G_set(sACL_MST.U_OR_G, "G");
+        sACL_MST.GROUP_ID = group;
+        sACL_MST.PERMIT = permit;
+    }
+    int read_at(int n) {
+        std::memset(&sACL_MST, 0x55, sizeof sACL_MST);
+        sACL_MST.FOLDER_NO = 12;
+        return Fio_ACL_MST(n, SQL_READ, 2);
+    }
+};
+
+TEST_F(AclStoreTest, AddsWriteTheSuiteLinesAtTheEnd) {
+    set_user("taro", 5);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), 0);
+    set_group(3, -2);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 2), 0);  // an add is by key whatever the search mode
+    set_user("\x95\x5C", 9);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), 0);
+    EXPECT_EQ(read_all(file), "U,taro,5,\nG,3,-2,\nU,\x95\x5C,9,\n");
+    EXPECT_FALSE(exists(room_dir(12) + "acl.chk"));
+    EXPECT_FALSE(exists(file + ".tmp"));
+}
+
+TEST_F(AclStoreTest, AddOfAPresentKeyChangesNothing) {
+    const std::string before = "U,taro,5,\r\nG,3,2,\n";
+    write_all(file, before);
+    set_user("taro", 9);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -3);
+    set_group(3, 9);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -3);
+    EXPECT_EQ(read_all(file), before);
+    EXPECT_FALSE(exists(file + ".tmp"));
+}
+
+TEST_F(AclStoreTest, ReadByKeyTakesTheFirstEntryOfTheTypeAndOnlyItsPermit) {
+    write_all(file, "G,7,4,\nU,7,3,\nU,taro,6,\nU,taro,1,\nG,7,2,\n");
+    set_user("taro", 0);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_READ, 1), 0);
+    EXPECT_EQ(sACL_MST.PERMIT, 6);
+    EXPECT_STREQ(sACL_MST.USER_ID, "taro");
+    set_user("TARO", 0);  // user ids of the list match byte for byte
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    set_group(7, 0);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_READ, 1), 0);
+    EXPECT_EQ(sACL_MST.PERMIT, 4);
+    set_group(8, 0);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+}
+
+TEST_F(AclStoreTest, ReadByPositionCountsOnlyWholeEntries) {
+    write_all(file, "U,hanako,2,\nG,5,7\nnothing\nG,5,7,\n\nU,taro,-1,");
+    ASSERT_EQ(read_at(0), 0);  // 0 or less is the first entry
+    EXPECT_STREQ(sACL_MST.U_OR_G, "U");
+    EXPECT_STREQ(sACL_MST.USER_ID, "hanako");
+    EXPECT_EQ(sACL_MST.GROUP_ID, 0);
+    EXPECT_EQ(sACL_MST.PERMIT, 2);
+    EXPECT_EQ(sACL_MST.FOLDER_NO, 12);
+    ASSERT_EQ(read_at(2), 0);
+    EXPECT_STREQ(sACL_MST.U_OR_G, "G");
+    EXPECT_STREQ(sACL_MST.USER_ID, "");
+    EXPECT_EQ(sACL_MST.GROUP_ID, 5);
+    EXPECT_EQ(sACL_MST.PERMIT, 7);
+    ASSERT_EQ(read_at(3), 0);
+    EXPECT_STREQ(sACL_MST.USER_ID, "taro");
+    EXPECT_EQ(sACL_MST.PERMIT, -1);
+    EXPECT_EQ(read_at(4), -1);
+}
+
+TEST_F(AclStoreTest, DeleteAndUpdateActOnTheFirstMatchOnly) {
+    write_all(file, "U,taro,1,\nG,2,2,\nU,taro,3,\n");
+    set_user("taro", 8);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_UPDATE, 1), 0);
+    EXPECT_EQ(read_all(file), "U,taro,8,\nG,2,2,\nU,taro,3,\n");
+    set_group(2, 0);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_DELETE, 1), 0);
+    EXPECT_EQ(read_all(file), "U,taro,8,\nU,taro,3,\n");
+    set_user("taro", 0);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_DELETE, 1), 0);
+    EXPECT_EQ(read_all(file), "U,taro,3,\n");
+}
+
+TEST_F(AclStoreTest, DeleteOrUpdateOfAMissingKeyLeavesTheFileByteForByte) {
+    const std::string before = "U,taro,1,\r\nbroken\nG,2,2,\n";
+    write_all(file, before);
+    set_user("jiro", 1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_DELETE, 1), -3);
+    set_group(9, 1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_UPDATE, 1), -3);
+    EXPECT_EQ(read_all(file), before);
+    EXPECT_FALSE(exists(file + ".tmp"));
+}
+
+TEST_F(AclStoreTest, RewritesDropLinesOfFewerThanTwoCommasAndMatchTwoFieldLines) {
+    write_all(file, "junk\nU,solo\nG,4,\nU,taro,2,extra\r\n");
+    set_group(4, 6);
+    // The two-comma line is not an entry for a read, but a rewrite matches it.
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_UPDATE, 1), 0);
+    EXPECT_EQ(read_all(file), "G,4,6,\nU,taro,2,extra\r\n");
+}
+
+TEST_F(AclStoreTest, AnOverlongLineIsOneLineForReadsAndRewrites) {
+    // 1200 bytes: the part after the first 999 must not count as a line.
+    const std::string long_keep = "G,5,9," + std::string(1200, 'x') + "\n";
+    const std::string long_drop = "X" + std::string(998, 'a') + "G,7,9,\n";
+    write_all(file, long_drop + long_keep + "U,taro,1,");
+    set_group(7, 0);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    ASSERT_EQ(read_at(1), 0);
+    EXPECT_EQ(sACL_MST.GROUP_ID, 5);
+    ASSERT_EQ(read_at(2), 0);
+    EXPECT_STREQ(sACL_MST.USER_ID, "taro");
+    EXPECT_EQ(read_at(3), -1);
+    // The kept line goes through whole; the last line gets its line end
+    // before the new entry.
+    set_group(8, 1);
+    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), 0);
+    EXPECT_EQ(read_all(file), long_keep + "U,taro,1,\nG,8,1,\n");
+}
+
+TEST_F(AclStoreTest, BadArgumentsTouchNoFile) {
+    set_user("ta,ro", 1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -1);
+    set_user("ta\nro", 1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -1);
+    set_user("taro", 1);
+    G_set(sACL_MST.U_OR_G, "X");
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    set_user("taro", 1);
+    EXPECT_EQ(Fio_ACL_MST(0, 0, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 3), -1);
+    EXPECT_FALSE(exists(file));
+}
+
+TEST_F(AclStoreTest, LockAndMissingFolderDirectory) {
+    write_all(file, "U,taro,1,\n");
+    write_all(room_dir(12) + "acl.chk", "");
+    set_user("taro", 0);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -9);
+    set_user("jiro", 2);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -9);
+    EXPECT_EQ(read_all(file), "U,taro,1,\n");
+    sACL_MST.FOLDER_NO = 99;
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -2);
+    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -2);
+    EXPECT_FALSE(exists(at("99")));
+}
+
+// ---- user_g.mst ------------------------------------------------------------
+
+class UserGroupStoreTest : public AccessStoreTest {
+protected:
+    std::string file;
+    void SetUp() override {
+        AccessStoreTest::SetUp();
+        file = user_dir("Taro") + "user_g.mst";
+    }
+    int op(int n, int sql, int search, int new_id = 0, const char* id = "Taro") {
+        std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
+        G_set(sUSER_GROUP_MST.USER_ID, id);
+        sUSER_GROUP_MST.GROUP_ID = new_id;
+        return Fio_USER_GROUP_MST(n, sql, search);
+    }
+};
+
+TEST_F(UserGroupStoreTest, AddByIdKeepsTheAscendingOrder) {
+    write_all(file, "3,\n10,\n");
+    ASSERT_EQ(op(0, SQL_ADD, 1, 5), 0);
+    ASSERT_EQ(op(0, SQL_ADD, 1, 12), 0);
+    ASSERT_EQ(op(0, SQL_ADD, 1, 1), 0);
+    EXPECT_EQ(read_all(file), "1,\n3,\n5,\n10,\n12,\n");
+    EXPECT_EQ(op(0, SQL_ADD, 1, 5), -3);
+    EXPECT_EQ(read_all(file), "1,\n3,\n5,\n10,\n12,\n");
+    EXPECT_FALSE(exists(file + ".tmp"));
+    EXPECT_FALSE(exists(file.substr(0, file.size() - 10) + "user_g.chk"));
+}
+
+TEST_F(UserGroupStoreTest, ReadByIdStopsAtTheFirstGreaterId) {
+    write_all(file, "3,\n10,\n");
+    EXPECT_EQ(op(10, SQL_READ, 1), 0);
+    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 10);
+    EXPECT_EQ(op(5, SQL_READ, 1), -1);
+    // Out of order, a membership hides behind a greater id.
+    write_all(file, "10,\n3,\n");
+    EXPECT_EQ(op(3, SQL_READ, 1), -1);
+    EXPECT_EQ(op(10, SQL_READ, 1), 0);
+}
+
+TEST_F(UserGroupStoreTest, ReadByPositionCountsLinesWithAComma) {
+    write_all(file, "3,\nnothing\n\n10,\r\n-4,");
+    EXPECT_EQ(op(1, SQL_READ, 2), 0);
+    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 3);
+    EXPECT_EQ(op(2, SQL_READ, 2), 0);
+    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 10);
+    EXPECT_EQ(op(3, SQL_READ, 2), 0);
+    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, -4);
+    EXPECT_EQ(op(4, SQL_READ, 2), -1);
+    EXPECT_EQ(op(0, SQL_READ, 2), -1);
+}
+
+TEST_F(UserGroupStoreTest, AddByPositionInsertsBeforeThatLineOrAppends) {
+    write_all(file, "3,\n10,");
+    ASSERT_EQ(op(1, SQL_ADD, 2, 7), 0);
+    EXPECT_EQ(read_all(file), "7,\n3,\n10,\n");
+    ASSERT_EQ(op(9, SQL_ADD, 2, 2), 0);
+    EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
+    EXPECT_EQ(op(0, SQL_ADD, 2, 1), -1);
+    EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
+}
+
+TEST_F(UserGroupStoreTest, DeleteAndUpdateByIdOrPosition) {
+    write_all(file, "3,\njunk\n5,\n10,\n");
+    ASSERT_EQ(op(5, SQL_UPDATE, 1, 6), 0);
+    EXPECT_EQ(read_all(file), "3,\n6,\n10,\n");
+    ASSERT_EQ(op(3, SQL_DELETE, 2), 0);
+    EXPECT_EQ(read_all(file), "3,\n6,\n");
+    ASSERT_EQ(op(3, SQL_DELETE, 1), 0);
+    EXPECT_EQ(read_all(file), "6,\n");
+    ASSERT_EQ(op(1, SQL_UPDATE, 2, 4), 0);
+    EXPECT_EQ(read_all(file), "4,\n");
+}
+
+TEST_F(UserGroupStoreTest, DeleteOrUpdateOfAnAbsentIdLeavesTheFileByteForByte) {
+    const std::string before = "3,\r\nnote\n10,\n";
+    write_all(file, before);
+    EXPECT_EQ(op(5, SQL_DELETE, 1), -3);
+    EXPECT_EQ(op(5, SQL_UPDATE, 1, 6), -3);
+    EXPECT_EQ(op(3, SQL_DELETE, 2), -3);
+    EXPECT_EQ(op(0, SQL_UPDATE, 2, 6), -3);
+    EXPECT_EQ(read_all(file), before);
+    EXPECT_FALSE(exists(file + ".tmp"));
+}
+
+TEST_F(UserGroupStoreTest, UnsafeIdsLocksAndMissingDirectories) {
+    for (const char* id : {"", "..", "../Taro", "Taro/x"}) {
+        EXPECT_EQ(op(1, SQL_READ, 1, 0, id), -1) << id;
+        EXPECT_EQ(op(0, SQL_ADD, 1, 4, id), -1) << id;
+    }
+    EXPECT_FALSE(exists(at("user_g.mst")));
+    EXPECT_FALSE(exists(at("user/user_g.mst")));
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(op(1, SQL_READ, 1, 0, "Ghost"), -2);
+    EXPECT_FALSE(exists(at("user/Ghost")));
+    write_all(file, "3,\n");
+    write_all(file.substr(0, file.size() - 10) + "user_g.chk", "");
+    EXPECT_EQ(op(3, SQL_READ, 1), -9);
+    EXPECT_EQ(op(0, SQL_ADD, 1, 4), -9);
+    EXPECT_EQ(read_all(file), "3,\n");
+    EXPECT_EQ(op(3, SQL_READ, 3), -1);
+}
+
+// ---- access check ------------------------------------------------------------
+
+// Room 12 with the given default levels, and a current user.
+class AccessCheckTest : public AccessStoreTest {
+protected:
+    void SetUp() override {
+        AccessStoreTest::SetUp();
+        room_dir(12);
+        folder(0, 10);
+        std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
+        G_set(G_USER_MST.USER_ID, "Taro");
+        G_USER_MST.USER_LEVEL = 5;
+        G_USER_MST.MODE = 1;
+        G_USER_MST.P_GROUP = 2;
+    }
+    void TearDown() override {
+        std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
+        AccessStoreTest::TearDown();
+    }
+    void folder(int access, int write) {
+        write_all(at("tree.mst"), "1,Top,0,/cgi-bin/x.cgi,0,0,,0,0,0,0,\n 12,Chat,0,/cgi-bin/velt.cgi?A=1," +
+                                      std::to_string(access) + "," + std::to_string(write) + ",,0,0,0,0,\n");
+    }
+    void acl(const std::string& lines) { write_all(at("12/acl.mst"), lines); }
+    void groups(const std::string& lines) { write_all(user_dir("Taro") + "user_g.mst", lines); }
+};
+
+TEST_F(AccessCheckTest, ASystemAdministratorGetsNineWithoutAnyFileRead) {
+    G_USER_MST.USER_LEVEL = 100;
+    acl("U,Taro,-5,\n");
+    EXPECT_EQ(G_chk_ACL(12), 9);
+    G_set(SYSINFO.DATA_FILE_PATH, (dir + "/nowhere/").c_str());
+    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_FALSE(exists(at("nowhere")));
+    G_USER_MST.USER_LEVEL = 99;
+    EXPECT_EQ(G_chk_ACL(12), 0);
+}
+
+TEST_F(AccessCheckTest, ASharedAccountIsShutOutByTheRoomSwitchOne) {
+    write_all(at("12/dir.cnf"), "FRAMESET1,20%,\nSHARE_USER_PERMIT,1,\n");
+    acl("U,Taro,9,\n");
+    G_USER_MST.MODE = 2;
+    EXPECT_EQ(G_chk_ACL(12), 0);
+    G_USER_MST.MODE = 1;  // an ordinary account in the same room
+    EXPECT_EQ(G_chk_ACL(12), 9);
+    // Any other value lets the check go on.
+    G_USER_MST.MODE = 2;
+    for (const char* v : {"2", "", "0", "x"}) {
+        write_all(at("12/dir.cnf"), std::string("SHARE_USER_PERMIT,") + v + ",\n");
+        EXPECT_EQ(G_chk_ACL(12), 9) << v;
+    }
+    write_all(at("12/dir.cnf"), "");
+    EXPECT_EQ(G_chk_ACL(12), 9);
+}
+
+TEST_F(AccessCheckTest, AUserEntryOfEightOrMoreEndsTheSearch) {
+    acl("G,2,9,\nU,Taro,8,\n");
+    EXPECT_EQ(G_chk_ACL(12), 8);
+    acl("U,Taro,7,\nG,2,9,\n");
+    EXPECT_EQ(G_chk_ACL(12), 9);
+}
+
+TEST_F(AccessCheckTest, AGroupEntryOfThePrimaryGroupRaisesTheLevel) {
+    acl("G,2,9,\n");
+    EXPECT_EQ(G_chk_ACL(12), 9);
+    acl("G,2,4,\nG,3,6,\n");
+    EXPECT_EQ(G_chk_ACL(12), 4);
+}
+
+TEST_F(AccessCheckTest, GroupEntriesCountForGroupsOfTheMembershipList) {
+    groups("3,\n10,\n");
+    acl("G,10,4,\n");
+    EXPECT_EQ(G_chk_ACL(12), 4);
+    acl("G,5,4,\nG,3,3,\n");
+    EXPECT_EQ(G_chk_ACL(12), 3);
+    // The membership scan relies on the ascending order: 5 hides behind 10.
+    groups("10,\n5,\n");
+    acl("G,5,6,\n");
+    EXPECT_EQ(G_chk_ACL(12), 1);
+    groups("5,\n10,\n");
+    EXPECT_EQ(G_chk_ACL(12), 6);
+}
+
+TEST_F(AccessCheckTest, TheHighestOfUserAndGroupEntriesWins) {
+    groups("7,\n");
+    acl("U,Taro,3,\nG,7,2,\n");
+    EXPECT_EQ(G_chk_ACL(12), 3);
+    acl("U,Taro,3,\nG,7,5,\n");
+    EXPECT_EQ(G_chk_ACL(12), 5);
+}
+
+TEST_F(AccessCheckTest, OtherUsersAndOtherGroupsChangeNothing) {
+    groups("7,\n");
+    acl("U,Hanako,9,\nU,taro,9,\nG,8,9,\nG,7,9\n");  // the last lacks its third comma
+    EXPECT_EQ(G_chk_ACL(12), 1);
+}
+
+TEST_F(AccessCheckTest, FolderDefaultsGiveOneToReadersAndTwoToWriters) {
+    EXPECT_EQ(G_chk_ACL(12), 1);  // ACCESS_LEVEL 0, WRITE_LEVEL 10
+    folder(0, 5);
+    EXPECT_EQ(G_chk_ACL(12), 2);
+    folder(6, 10);
+    EXPECT_EQ(G_chk_ACL(12), 0);
+    acl("U,Taro,1,\n");
+    folder(0, 5);
+    EXPECT_EQ(G_chk_ACL(12), 2);
+}
+
+TEST_F(AccessCheckTest, ANegativeUserEntryDeniesNothingTheDefaultsGrant) {
+    acl("U,Taro,-5,\n");
+    EXPECT_EQ(G_chk_ACL(12), 1);
+    folder(0, 5);
+    EXPECT_EQ(G_chk_ACL(12), 2);
+    folder(6, 10);
+    EXPECT_EQ(G_chk_ACL(12), -5);
+}
+
+TEST_F(AccessCheckTest, AnUnreadableFolderRecordSkipsTheDefaults) {
+    acl("U,Taro,1,\n");
+    EXPECT_EQ(G_chk_ACL(77), 0);  // no tree line, no acl.mst directory
+    write_all(at("tree_mst.chk"), "");
+    EXPECT_EQ(G_chk_ACL(12), 1);
+    acl("");
+    EXPECT_EQ(G_chk_ACL(12), 0);
+}
+
+TEST_F(AccessCheckTest, LockedListsCountAsHoldingNothing) {
+    groups("7,\n");
+    acl("U,Taro,6,\nG,7,7,\n");
+    write_all(at("12/acl.chk"), "");
+    EXPECT_EQ(G_chk_ACL(12), 1);
+    std::remove(at("12/acl.chk").c_str());
+    write_all(at("user/Taro/user_g.chk"), "");
+    EXPECT_EQ(G_chk_ACL(12), 6);
+}
+
+// ---- login gate ----------------------------------------------------------------
+
+// The password file as the suite writes it: each byte NOT-ed, XOR-ed with the
+// id read from its last character backwards, as two lower-case hex digits.
+std::string scrambled(const std::string& pw, const std::string& key) {
+    std::string out;
+    size_t k = key.size() - 1;
+    for (unsigned char c : pw.substr(0, 20)) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>((~c ^ static_cast<unsigned char>(key[k])) & 0xFF));
+        out += hex;
+        k = (k == 0) ? key.size() - 1 : k - 1;
+    }
+    return out;
+}
+
+class LoginGateTest : public AccessStoreTest {
+protected:
+    void SetUp() override {
+        AccessStoreTest::SetUp();
+        write_all(at("user.mst"), "Hanako\nTaro\r\nShare\nOpen\n");
+        add_user("Taro", "pa\x95\x5Css", "USER_LEVEL,5\n");
+        add_user("Hanako", "hana", "");
+        add_user("Share", "share", "MODE,2\n");
+        add_user("Open", "", "");
+        std::memset(&STRDEF, 0, sizeof STRDEF);
+        for (int i = 1; i <= 7; ++i) std::snprintf(STRDEF.Message[i], STRDEF_WIDTH, "M%d", i);
+        clear_request();
+        setenv("REMOTE_ADDR", "192.0.2.7", 1);
+        setenv("HTTP_USER_AGENT", "TestAgent/1.0", 1);
+    }
+    void TearDown() override {
+        clear_request();
+        std::memset(&STRDEF, 0, sizeof STRDEF);
+        unsetenv("REMOTE_ADDR");
+        unsetenv("HTTP_USER_AGENT");
+        AccessStoreTest::TearDown();
+    }
+    void add_user(const std::string& id, const std::string& pw, const std::string& personal) {
+        const std::string d = user_dir(id);
+        write_all(d + "password.mst", scrambled(pw, id));
+        write_all(d + "personal.mst", personal);
+    }
+    static void clear_request() {
+        std::memset(cgi_uid, 0, sizeof cgi_uid);
+        std::memset(cgi_upw, 0, sizeof cgi_upw);
+        std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
+        std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
+    }
+    // Runs the gate on the given request fields; returns its result, the page
+    // it printed goes to `page`.
+    int gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
+        clear_request();
+        G_set(cgi_uid, uid);
+        G_set(cgi_upw, upw);
+        G_set(cgi_SKEY1, k1);
+        G_set(cgi_SKEY2, k2);
+        *fast = -1;
+        testing::internal::CaptureStdout();
+        int r = G_login_gate(fast);
+        std::fflush(stdout);
+        *page = testing::internal::GetCapturedStdout();
+        return r;
+    }
+    // All files below the data directory, to see that a refusal made none.
+    std::set<std::string> tree() {
+        std::set<std::string> out;
+        for (auto& e : std::filesystem::recursive_directory_iterator(dir)) out.insert(e.path().string());
+        return out;
+    }
+    static bool shows(const std::string& page, const std::string& title, const std::string& text) {
+        return page.find("<FONT SIZE=\"5\"><B>" + title + "</B></FONT>\n") != std::string::npos &&
+               page.find("<FONT COLOR=\"RED\"><B>" + text + "</B></FONT>\n") != std::string::npos;
+    }
+    static bool is_key_text(const char* s) {
+        char* end = nullptr;
+        long v = std::strtol(s, &end, 10);
+        return s[0] != '\0' && *end == '\0' && v >= 1 && v <= 2147483647L;
+    }
+};
+
+TEST_F(LoginGateTest, WithoutAUserIdTheRequestIsRefusedWithMessagesThreeAndFour) {
+    int fast;
+    std::string page;
+    EXPECT_EQ(gate("", "pw", "", "", &fast, &page), -1);
+    EXPECT_TRUE(shows(page, "M3", "M4")) << page;
+    EXPECT_EQ(fast, 0);
+    // Key halves without a user id take the password path all the same.
+    EXPECT_EQ(gate("", "", "12", "34", &fast, &page), -1);
+    EXPECT_TRUE(shows(page, "M3", "M4")) << page;
+    EXPECT_STREQ(cgi_SKEY1, "12");  // this refusal does not touch the key fields
+}
+
+TEST_F(LoginGateTest, APasswordLoginIssuesAStoredKeyAndTheStoredSpellingOfTheId) {
+    int fast;
+    std::string page;
+    ASSERT_EQ(gate("taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+    EXPECT_EQ(page, "");
+    EXPECT_EQ(fast, 1);
+    EXPECT_STREQ(cgi_uid, "Taro");
+    ASSERT_TRUE(is_key_text(cgi_SKEY1)) << cgi_SKEY1;
+    ASSERT_TRUE(is_key_text(cgi_SKEY2)) << cgi_SKEY2;
+    EXPECT_EQ(read_all(at("user/Taro/skey.mst")),
+              skey_bytes(std::atoi(cgi_SKEY1), std::atoi(cgi_SKEY2), "Taro", "192.0.2.7", "TestAgent/1.0"));
+    EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
+    // The following request carries the stored spelling and passes by key.
+    std::string k1 = cgi_SKEY1, k2 = cgi_SKEY2;
+    EXPECT_EQ(gate("Taro", "", k1.c_str(), k2.c_str(), &fast, &page), 0);
+    EXPECT_EQ(page, "");
+    EXPECT_EQ(fast, 0);
+}
+
+TEST_F(LoginGateTest, AWrongOrUnknownLoginIsRefusedWithMessagesFiveAndSix) {
+    int fast;
+    std::string page;
+    const std::set<std::string> before = tree();
+    for (auto [uid, pw] : std::vector<std::pair<const char*, const char*>>{
+             {"Taro", "pa\x95\x5CsS"}, {"Taro", ""}, {"Taro", "pa\x95\x5Css "}, {"Jiro", "x"}, {"Hanako", "pa\x95\x5Css"}}) {
+        EXPECT_EQ(gate(uid, pw, "", "", &fast, &page), -1) << uid << "/" << pw;
+        EXPECT_TRUE(shows(page, "M5", "M6")) << page;
+        EXPECT_EQ(fast, 0);
+        EXPECT_STREQ(cgi_SKEY1, "");
+        EXPECT_STREQ(cgi_SKEY2, "");
+        EXPECT_STREQ(cgi_uid, uid);
+    }
+    EXPECT_EQ(tree(), before);  // no key file anywhere
+}
+
+TEST_F(LoginGateTest, OnlyOneKeyHalfMeansAPasswordLogin) {
+    int fast;
+    std::string page;
+    // An account with the empty password passes with an empty upw.
+    ASSERT_EQ(gate("Open", "", "12", "", &fast, &page), 0);
+    EXPECT_EQ(fast, 1);
+    EXPECT_NE(std::string(cgi_SKEY1), "12");
+    EXPECT_EQ(gate("Taro", "", "", "34", &fast, &page), -1);
+    EXPECT_TRUE(shows(page, "M5", "M6"));
+}
+
+TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
+    write_all(at("user/Taro/skey.mst"), skey_bytes(4711, 815, "TARO", "", ""));
+    int fast;
+    std::string page;
+    EXPECT_EQ(gate("Taro", "", "0004711", "815abc", &fast, &page), 0);
+    EXPECT_EQ(page, "");
+    EXPECT_EQ(fast, 0);
+    EXPECT_STREQ(cgi_SKEY1, "0004711");  // kept as sent
+    EXPECT_STREQ(cgi_SKEY2, "815abc");
+    EXPECT_EQ(G_SkeyChk("Taro"), 0);
+    for (auto [k1, k2] : std::vector<std::pair<const char*, const char*>>{{"4711", "816"}, {"4712", "815"}, {"x", "815"}}) {
+        EXPECT_EQ(gate("Taro", "", k1, k2, &fast, &page), -1) << k1;
+        EXPECT_NE(page.find("<FONT SIZE=\"5\"><B>M7</B></FONT>\n"), std::string::npos) << page;
+        EXPECT_EQ(page.find("M5"), std::string::npos);
+        EXPECT_STREQ(cgi_SKEY1, "");
+        EXPECT_STREQ(cgi_SKEY2, "");
+    }
+    // The key file is looked up under the id as sent.
+    EXPECT_EQ(gate("taro", "", "4711", "815", &fast, &page), -1);
+    EXPECT_NE(page.find("M7"), std::string::npos);
+    EXPECT_FALSE(exists(at("user/taro")));
+    // No stored key, or a key file locked by a concurrent login.
+    EXPECT_EQ(gate("Hanako", "", "4711", "815", &fast, &page), -1);
+    write_all(at("user/Taro/skey.chk"), "");
+    EXPECT_EQ(G_SkeyChk("Taro"), -9);
+}
+
+TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
+    std::set<std::string> seen;
+    int fast;
+    std::string page;
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+        ASSERT_TRUE(is_key_text(cgi_SKEY1) && is_key_text(cgi_SKEY2));
+        seen.insert(cgi_SKEY1);
+        seen.insert(cgi_SKEY2);
+    }
+    EXPECT_EQ(seen.size(), 80u);
+    // Only the last pair stays valid.
+    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), 0);
+    EXPECT_EQ(std::to_string(sMST_SKEY.SKEY1), std::string(cgi_SKEY1));
+    EXPECT_EQ(read_all(at("user/Taro/skey.mst")).size(), 536u);
+}
+
+TEST_F(LoginGateTest, ASharedAccountKeepsItsStoredPair) {
+    const std::string stored = skey_bytes(-3, 77, "SHARE", "10.1.1.1", "First");
+    write_all(at("user/Share/skey.mst"), stored);
+    int fast;
+    std::string page;
+    ASSERT_EQ(gate("SHARE", "share", "", "", &fast, &page), 0);
+    EXPECT_STREQ(cgi_SKEY1, "-3");
+    EXPECT_STREQ(cgi_SKEY2, "77");
+    EXPECT_STREQ(cgi_uid, "Share");
+    EXPECT_EQ(read_all(at("user/Share/skey.mst")), stored);
+    // Without a readable record the shared account gets a new pair, stored.
+    std::remove(at("user/Share/skey.mst").c_str());
+    ASSERT_EQ(gate("Share", "share", "", "", &fast, &page), 0);
+    EXPECT_TRUE(is_key_text(cgi_SKEY1));
+    EXPECT_EQ(read_all(at("user/Share/skey.mst")),
+              skey_bytes(std::atoi(cgi_SKEY1), std::atoi(cgi_SKEY2), "Share", "192.0.2.7", "TestAgent/1.0"));
+    // An ordinary account never reuses its pair.
+    write_all(at("user/Taro/skey.mst"), skey_bytes(5, 6, "Taro", "", ""));
+    ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+    EXPECT_STRNE(cgi_SKEY1, "5");
+}
+
+TEST_F(LoginGateTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothing) {
+    write_all(at("user.mst"), "Taro\n..\n../x\n.\n");
+    mkdir(at("x").c_str(), 0700);
+    const std::set<std::string> before = tree();
+    int fast;
+    std::string page;
+    for (const char* uid : {"../x", "..", ".", "x/../Taro", "..\\x"}) {
+        EXPECT_EQ(gate(uid, "", "", "", &fast, &page), -1) << uid;
+        EXPECT_TRUE(shows(page, "M5", "M6")) << uid;
+        EXPECT_EQ(gate(uid, "", "1", "2", &fast, &page), -1) << uid;
+        EXPECT_NE(page.find("<B>M7</B>"), std::string::npos) << uid;
+        EXPECT_EQ(page.find("M5"), std::string::npos) << uid;
+    }
+    EXPECT_EQ(tree(), before);
+}
+
+TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOne) {
+    write_all(at("user/Taro/password.chk"), "");
+    int fast;
+    std::string page;
+    EXPECT_EQ(G_LoginChk("Taro", ""), -1);
+    EXPECT_EQ(gate("Taro", "", "", "", &fast, &page), -1);
+    EXPECT_TRUE(shows(page, "M5", "M6"));
+    EXPECT_FALSE(exists(at("user/Taro/skey.mst")));
+}
+
+TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsRefused) {
+    write_all(at("user/Taro/skey.chk"), "");
+    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css"), -9);
+    EXPECT_TRUE(is_key_text(cgi_SKEY1));  // the pair is handed out all the same
+    int fast;
+    std::string page;
+    EXPECT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), -1);
+    EXPECT_TRUE(shows(page, "M5", "M6"));
+    EXPECT_STREQ(cgi_SKEY1, "");
+    EXPECT_EQ(fast, 0);
+    EXPECT_EQ(read_all(at("user/Taro/skey.mst")), "");
+}
+
+}  // namespace
