@@ -3,13 +3,32 @@
 #include "request/velt.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "access/acl.h"
+#include "access/login.h"
+#include "access/personal_mst.h"
+#include "access/system_log.h"
+#include "access/tree_mst.h"
+#include "access/user_mst.h"
 #include "cgi/cgilib61.h"
+#include "chat/chatuser.h"
+#include "chat/color.h"
+#include "chat/frm221.h"
+#include "chat/frm222.h"
+#include "chat/frm223.h"
+#include "chat/room.h"
 #include "request/dispatch.h"
 #include "request/page.h"
+#include "roomconf/bg_dl.h"
+#include "roomconf/dir_cnf.h"
+#include "roomconf/set_config.h"
+#include "roomconf/set_configwr.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 
 char cgi_uid[22];
@@ -80,6 +99,51 @@ void print_version_page() {
     std::fputs("</HTML>\n", stdout);
 }
 
+// Steps 8-10: the requested folder into G_TREE_DATA and the script address
+// into JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
+// false when the folder record cannot be read.
+bool load_folder() {
+    if (Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1) != 0) return false;
+    G_TREE_DATA = sTREE_DATA;
+    sTREE_DATA.CGI_NAME[sizeof sTREE_DATA.CGI_NAME - 1] = '\0';
+    const int q = G_StrFind(sTREE_DATA.CGI_NAME, "?");
+    if (q >= 1) sTREE_DATA.CGI_NAME[q] = '\0';
+    G_set(JOB_EXE, sTREE_DATA.CGI_NAME);
+    return true;
+}
+
+// Stores a personal setting of the current user: update, else add.
+void store_personal(const char* name, char* value) {
+    if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_UPDATE, name, value, 40) != 0)
+        Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, name, value, 40);
+}
+
+// Step 16: a password login is recorded in the system log and in the user's
+// login date and count. Results are not examined: a lost record never stops
+// the request.
+void log_login() {
+    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
+    Tm_set_date(sSYSTEM_LOG.LOG_DATE);
+    G_set(sSYSTEM_LOG.USER_ID, G_USER_MST.USER_ID);
+    G_set(sSYSTEM_LOG.USER_NAME, G_USER_MST.USER_NAME);
+    G_set(sSYSTEM_LOG.ACTION, "login");
+    const char* addr = std::getenv("REMOTE_ADDR");
+    const char* agent = std::getenv("HTTP_USER_AGENT");
+    G_set(sSYSTEM_LOG.REMOTE_ADDR, addr ? addr : "");
+    G_set(sSYSTEM_LOG.USER_AGENT, agent ? agent : "");
+    Fio_SYSTEM_LOG(0, SQL_ADD);
+
+    char buff[40];
+    Tm_set_date(buff);
+    store_personal("LAST_LOGIN_DATE", buff);
+
+    std::memset(buff, 0, sizeof buff);
+    Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "TOTAL_LOGIN_COUNT", buff);
+    // The count wraps as the suite's 32-bit counter would, never overflowing.
+    std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
+    store_personal("TOTAL_LOGIN_COUNT", buff);
+}
+
 // True when the requested job is exactly `name`.
 bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
 
@@ -88,7 +152,7 @@ bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
 void velt_cwrite_response(int r) {
     switch (r) {
         case 0:
-            // b_FRM223(): the message list frame (wired with the list frame).
+            b_FRM223();
             break;
         case -1:
             G_ErrMessage("", STRDEF.Message[11]);
@@ -106,28 +170,26 @@ void velt_cwrite_response(int r) {
 
 void velt_dispatch() {
     // Each name is compared on its own, in this order; no handler changes
-    // cgi_JOB, so at most one row acts. The handlers are wired in as their
-    // pages land; until then a row prints nothing.
-    if (job_is("BG1_DL")) { /* b_BG_DL(1): background picture of frame 1 */ }
-    if (job_is("BG2_DL")) { /* b_BG_DL(2): background picture of frame 2 */ }
-    if (job_is("BG3_DL")) { /* b_BG_DL(3): background picture of frame 3 */ }
-    if (job_is("BG4_DL")) { /* b_BG_DL(4): title picture */ }
-    if (job_is("ROOM")) { /* b_ROOM(): the three-frame page */ }
-    if (job_is("ROOM_IN")) { /* b_ROOM(): enter the room, then the frames */ }
-    if (job_is("ROOM_OUT")) { /* b_ROOM(): leave the room, then the frames */ }
-    if (job_is("FRM221")) { /* b_FRM221(): title frame */ }
-    if (job_is("FRM222")) { /* b_FRM222(): input frame */ }
-    if (job_is("FRM223")) { /* b_FRM223(): message list frame */ }
-    if (job_is("COLOR_SELECT")) { /* b_COLOR_SELECT(): colour palette */ }
-    if (job_is("SET_CONFIG")) { /* b_SET_CONFIG(): settings form */ }
+    // cgi_JOB, so at most one row acts.
+    if (job_is("BG1_DL")) b_BG_DL(1);
+    if (job_is("BG2_DL")) b_BG_DL(2);
+    if (job_is("BG3_DL")) b_BG_DL(3);
+    if (job_is("BG4_DL")) b_BG_DL(4);
+    if (job_is("ROOM")) b_ROOM();
+    if (job_is("ROOM_IN")) b_ROOM();
+    if (job_is("ROOM_OUT")) b_ROOM();
+    if (job_is("FRM221")) b_FRM221();
+    if (job_is("FRM222")) b_FRM222();
+    if (job_is("FRM223")) b_FRM223();
+    if (job_is("COLOR_SELECT")) b_COLOR_SELECT();
+    if (job_is("SET_CONFIG")) b_SET_CONFIG();
     if (job_is("SET_CONFIGWR")) {
-        /* b_SET_CONFIGWR(); b_SET_DIR_CONFIG(cgi_FOLDER_NO); b_SET_CONFIG():
-           store, reload the settings just written, show the form again */
+        // The answer is the form itself, showing the values just stored.
+        b_SET_CONFIGWR();
+        b_SET_DIR_CONFIG(cgi_FOLDER_NO);
+        b_SET_CONFIG();
     }
-    if (job_is("CWRITE")) {
-        /* velt_cwrite_response(b_CWRITE()): post a line of talk, then the
-           list frame or the error page its result names */
-    }
+    if (job_is("CWRITE")) velt_cwrite_response(b_CWRITE());
 }
 
 int velt_main() {
@@ -137,19 +199,32 @@ int velt_main() {
 
     if (std::strcmp(cgi_help, "ver") == 0) {  // 7
         print_version_page();
-    } else {
-        // 8-10: Fio_TREE_DATA(cgi_FOLDER_NO, 1, 1) into G_TREE_DATA, JOB_EXE
-        //       from its CGI_NAME cut at "?"; when unreadable, return 0 at
-        //       once (nothing written, no cgi_free).
-        // 11:   login gate; a refusal has printed its page: go to the end.
-        // 12:   Fio_USER_MST(cgi_uid, 1) into G_USER_MST.
-        // 13:   ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO); below 1, return 0 at
-        //       once (nothing written, no cgi_free).
-        // 14:   the user's own language, when set and not the site's.
-        // 15:   Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO): presence sweep.
-        // 16:   login logging after a password login, when LOG_DATE >= 1.
-        // 17:   b_SET_DIR_CONFIG(cgi_FOLDER_NO): room settings.
-        velt_dispatch();                    // 18
+        cgi_free();
+        return 0;
+    }
+
+    // 8-10: an unreadable folder ends the run with an empty response, before
+    // the login, the presence index or the log are touched.
+    if (!load_folder()) return 0;
+
+    int fast_flg = 0;
+    if (G_login_gate(&fast_flg) == 0) {     // 11: a refusal printed its page
+        Fio_USER_MST(cgi_uid, SQL_READ);    // 12
+        G_USER_MST = sUSER_MST;
+
+        ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no answer
+        if (ACL_LEVEL < 1) return 0;
+
+        if (G_USER_MST.LANGUAGE[0] != '\0' &&  // 14
+            std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0)
+            StrdefFileOpen("velt.lng", G_USER_MST.LANGUAGE);
+
+        Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO);  // 15
+
+        if (G_atoi(SYSINFO.LOG_DATE) >= 1 && fast_flg == 1) log_login();  // 16
+
+        b_SET_DIR_CONFIG(cgi_FOLDER_NO);      // 17
+        velt_dispatch();                      // 18
     }
 
     cgi_free();                             // 19
