@@ -37,7 +37,7 @@ struct Request {
     std::string content_type;              // CONTENT_TYPE (unset when empty)
     std::string content_length = "auto";   // "auto": body size; "" unset; else as given
     std::map<std::string, std::string> env;  // further variables (REMOTE_ADDR...)
-    std::string faketime;                  // non-empty: run velt-dyn.cgi under faketime with this spec
+    std::string faketime;                  // non-empty: run velt-dyn.cgi under faketime at this time
 };
 
 // Runs build/velt.cgi in site.cgi_dir with a clean CGI environment.
