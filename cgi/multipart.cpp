@@ -1,6 +1,5 @@
-// Reader of multipart form data: text fields become pairs of the parameter
-// list, file fields land in temporary files "CGI<n>" of the data directory;
-// and the end step that releases the list and clears old temporary files.
+// Multipart form data: text fields become parameter pairs, file fields land
+// in temporary files "CGI<n>"; and the end step that clears old ones.
 #include "cgi/multipart.h"
 
 #include <cerrno>

@@ -1,6 +1,5 @@
-// Internals of the multipart form-data reader, open to the tests: the body
-// can come from memory instead of standard input, and the part readers can be
-// driven one by one.
+// Internals of the multipart reader, open to tests: a body held in memory
+// instead of standard input, and the part readers one by one.
 #pragma once
 #include <cstdint>
 

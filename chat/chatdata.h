@@ -1,6 +1,5 @@
-// The message store of a room: chatdata.dat, 408-byte records newest first,
-// with its three operations (put a record in front, read the newest 100,
-// remove the file).
+// The message store of a room: chatdata.dat, 408-byte records newest first;
+// put a record in front, read the newest 100, remove the file.
 #pragma once
 #include "request/struct_velt.h"
 

@@ -1,6 +1,5 @@
-// The presence index of a room (chatuser.idx, fixed 164-byte records in order
-// of entry), rewritten whole through the locked rewrite of the store layer,
-// and the time-out sweep guarded by chattime.txt.
+// The presence index of a room, rewritten whole through the locked rewrite of
+// the store layer, and the time-out sweep guarded by chattime.txt.
 #include "chat/chatuser.h"
 
 #include <cstdio>

@@ -1,6 +1,5 @@
-// The presence index of a room: chatuser.idx, 164-byte records of the members
-// present in order of entry, its store operations, the block read of the
-// member list, and the sweep that drops members silent for over five minutes.
+// The presence index of a room (chatuser.idx, 164-byte records in order of
+// entry), its block read, and the sweep that drops silent members.
 #pragma once
 #include "request/struct_velt.h"
 

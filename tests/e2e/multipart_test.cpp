@@ -1,6 +1,5 @@
-// End-to-end runs of the multipart reader in the real program: uploads left
-// byte for byte in the data directory, text fields read from a multipart
-// body, the upload limit, cut-off bodies, and the clearing of old uploads.
+// End-to-end runs of the multipart reader: uploads byte for byte on disk, the
+// upload limit, cut-off bodies, and the clearing of old uploads.
 #include <gtest/gtest.h>
 
 #include <dirent.h>

@@ -1,6 +1,5 @@
-// Unit tests of the chat stores: the message file chatdata.dat, the presence
-// index chatuser.idx with its block read, and the time-out sweep with
-// chattime.txt, run under a shifted clock instead of waiting.
+// Unit tests of the message file, the presence index and the time-out sweep,
+// run under a shifted clock instead of waiting.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>

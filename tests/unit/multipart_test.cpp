@@ -1,6 +1,5 @@
-// Unit tests of the multipart reader: pairs and uploads from bodies held in
-// memory (and through cgi_get from standard input), temporary file names,
-// cut-off bodies and the clean-up of old temporary files.
+// Unit tests of the multipart reader: pairs and uploads from bodies in memory
+// and on standard input, temporary names, cut-off bodies, the clean-up.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
