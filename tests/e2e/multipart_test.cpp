@@ -48,7 +48,7 @@ std::string awkward_bytes(std::size_t n, unsigned seed, const std::string& bound
     return s;
 }
 
-// A faketime spec for the program's clock `seconds` from now.
+// The faketime argument that sets the program's clock `seconds` from now.
 std::string clock_in(long seconds) { return "@" + std::to_string(static_cast<long>(time(nullptr)) + seconds); }
 
 class MultipartE2E : public ::testing::Test {
