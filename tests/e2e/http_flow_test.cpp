@@ -38,13 +38,14 @@ struct Http {
 };
 
 // One HTTP/1.0 exchange with the server on 127.0.0.1:port; the answer is read
-// until the server closes the connection (bounded by a receive timeout).
+// until the server closes the connection (a silent server is given up after
+// thirty seconds).
 Http http(int port, const std::string& method, const std::string& target, const std::string& content_type = "",
           const std::string& body = "") {
     Http res;
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return res;
-    timeval tv{10, 0};
+    timeval tv{30, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -206,8 +207,8 @@ protected:
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Ready when the portal answers; at most ten seconds.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        // Ready when the portal answers; given up after thirty seconds.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (http(port, "GET", "/").status != 200) {
             int st;
             ASSERT_EQ(waitpid(server, &st, WNOHANG), 0) << "the server ended: " << e2e::read_file(root + "/serve.out")
