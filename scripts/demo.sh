@@ -33,7 +33,8 @@ mkdir -p "$demo/www"
 cp "$build/velt.cgi" "$demo/cgi-bin/velt.cgi"
 "$admin" add-room "$demo/cgi-bin" "$folder" --name "Demo room" --cgi /cgi-bin/velt.cgi \
     --access-level 1 --write-level 1
-"$admin" add-user "$demo/cgi-bin" taro --password taro123 --name "Taro Yamada" --level 5 --color Navy
+# taro is a system administrator (level 100): he also gets the room settings.
+"$admin" add-user "$demo/cgi-bin" taro --password taro123 --name "Taro Yamada" --level 100 --color Navy
 "$admin" add-user "$demo/cgi-bin" hanako --password hanako123 --name "Hanako Sato" --level 5 --color DarkRed
 
 logins="taro / taro123<br>hanako / hanako123"
@@ -59,7 +60,7 @@ cat <<INFO
 
 The chat is served at   http://127.0.0.1:$port/
 Demo logins (user id / password):
-    taro   / taro123
+    taro   / taro123     (may also change the room's settings)
     hanako / hanako123
 Log in on the portal page; open a second browser (or a private window) for the
 other user. Stop the server with Ctrl-C.
