@@ -16,9 +16,13 @@ int Cu_b_open(char* FileName, int mode);
 // so that two requests never both believe they made the same file. Returns
 // the descriptor, or -1 (errno EEXIST when the file was there).
 int Cu_b_open_excl(char* FileName);
+// The platform's read and write: bytes moved, 0 at the end (read), -1 on an
+// error or a negative count.
 int Cu_b_read(int fh, void* buff, int in_count);
 int Cu_b_write(int fh, const void* buff, int in_count);
+// The platform's lseek (origin 0 from the start): the new position, or -1.
 long Cu_b_lseek(int fh, long offset, int origin);
+// 0 or -1.
 int Cu_b_close(int fh);
 // Cuts the file to length bytes; 0 or -1.
 int Cu_b_truncate(int fh, long length);
@@ -27,6 +31,7 @@ int Cu_b_sync(int fh);
 
 // Stream open with "r", "r+" or "w+"; null on failure.
 FILE* Cu_fopen(char* filename, const char* mode);
+// 0 or -1 (also for a null stream).
 int Cu_fseek(FILE* stream, long offset, int origin);
 int Cu_fclose(FILE* stream);
 // Flushes the stream's buffer and its file's data to the disk; 0, or -1 when
