@@ -144,6 +144,21 @@ void log_login() {
     store_personal("TOTAL_LOGIN_COUNT", buff);
 }
 
+// Step 12: the user into G_USER_MST. A user who is no longer in the user
+// list but still holds a key file is refused with the session error page:
+// otherwise a deleted account would go on reading and posting with the
+// folder's default levels. A list that is only locked or unreadable (-9, -2)
+// does not lock everybody out: the request goes on with the empty record.
+bool load_user() {
+    const int r = Fio_USER_MST(cgi_uid, SQL_READ);
+    G_USER_MST = sUSER_MST;
+    if (r == FIO_NOT_FOUND) {
+        G_IDerr();
+        return false;
+    }
+    return true;
+}
+
 // True when the requested job is exactly `name`.
 bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
 
@@ -208,9 +223,7 @@ int velt_main() {
     if (!load_folder()) return 0;
 
     int fast_flg = 0;
-    if (G_login_gate(&fast_flg) == 0) {     // 11: a refusal printed its page
-        Fio_USER_MST(cgi_uid, SQL_READ);    // 12
-        G_USER_MST = sUSER_MST;
+    if (G_login_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
 
         ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no answer
         if (ACL_LEVEL < 1) return 0;

@@ -310,3 +310,18 @@ TEST_F(LoginTest, AUserWithALanguageSectionSeesThatLanguage) {
 }
 
 }  // namespace
+
+TEST_F(LoginTest, AUserDeletedFromTheUserListIsRefusedDespiteHisKeyFile) {
+    folder(0, 0);  // defaults that would give anybody level 2
+    write_file(skey_file("Taro"), roomsite::skey_record("Taro", 4711, 815));
+    Result r = by_key("Taro", "4711", "815");
+    expect_clean(r);
+    EXPECT_NE(r.out.find(title_frame("Taro", "4711", "815")), std::string::npos) << r.out;
+
+    write_file(site.data_dir + "user.mst", "Hanako\n");
+    const std::string before = read_file(site.data_dir + "12/chatdata.dat");
+    r = by_key("Taro", "4711", "815", "CWRITE&CHAT_NAME=T&CTALK=still+here");
+    expect_clean(r);
+    EXPECT_EQ(r.out, session_page());
+    EXPECT_EQ(read_file(site.data_dir + "12/chatdata.dat"), before);
+}
