@@ -28,6 +28,10 @@ int Fio_CHAT_DATA_DAT() {
 
     CHAT_DATA_DAT rec = sCHAT_DATA_DAT;
     std::memset(rec.pad_, 0, sizeof rec.pad_);
+    // Readers take the first zero MODE as the end of the list, so a writer
+    // whose personal settings say MODE 0 would hide every older line: such a
+    // record is stored as an ordinary account's.
+    if (rec.MODE == 0) rec.MODE = 1;
     Fio_write_rec(&a, &rec, sizeof rec);
     // The old records follow unchanged; a trailing piece shorter than a
     // record (a damaged file) is left behind.

@@ -31,6 +31,8 @@ rm -rf "$demo"
 mkdir -p "$demo/www"
 "$admin" create-site "$demo/cgi-bin" --data "$demo/data/" --site-id "$site_id" --language english
 cp "$build/velt.cgi" "$demo/cgi-bin/velt.cgi"
+# The content types of the room's pictures (title and backgrounds).
+cp "$repo/site/mimemap.txt" "$demo/data/mimemap.txt"
 "$admin" add-room "$demo/cgi-bin" "$folder" --name "Demo room" --cgi /cgi-bin/velt.cgi \
     --access-level 1 --write-level 1
 # taro is a system administrator (level 100): he also gets the room settings.

@@ -126,6 +126,18 @@ TEST_F(ChatStores, NewRecordsGoInFrontAndAnEmptyColourReadsAsBlue) {
     EXPECT_EQ(sCHAT_DATA_DAT100[2].MODE, 0);
 }
 
+TEST_F(ChatStores, ARecordWithModeZeroIsStoredAsModeOneSoOlderLinesStayVisible) {
+    EXPECT_EQ(write_line(line("a", "older")), 0);
+    CHAT_DATA_DAT r = line("b", "newer");
+    r.MODE = 0;
+    EXPECT_EQ(write_line(r), 0);
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
+    EXPECT_EQ(sCHAT_DATA_DAT100[0].MODE, 1);
+    EXPECT_STREQ(sCHAT_DATA_DAT100[0].CTALK, "newer");
+    EXPECT_NE(sCHAT_DATA_DAT100[1].MODE, 0);
+    EXPECT_STREQ(sCHAT_DATA_DAT100[1].CTALK, "older");
+}
+
 TEST_F(ChatStores, A150RecordFileReadsAsItsNewest100AndKeepsAll) {
     std::vector<CHAT_DATA_DAT> recs;
     for (int i = 0; i < 150; ++i) recs.push_back(line("u" + std::to_string(i), "talk " + std::to_string(i)));
