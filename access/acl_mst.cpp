@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "access/whole_line.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 

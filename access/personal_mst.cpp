@@ -7,7 +7,6 @@
 
 #include "access/text_line.h"
 #include "access/user_mst.h"
-#include "access/whole_line.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 

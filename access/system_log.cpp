@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "access/text_line.h"
-#include "access/whole_line.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 

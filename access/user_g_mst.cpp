@@ -2,7 +2,6 @@
 // through the common locked access of the data files.
 #include "access/user_g_mst.h"
 
-#include "access/whole_line.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "access/text_line.h"
-#include "access/whole_line.h"
 #include "request/velt.h"
 #include "roomconf/info_txt.h"
 #include "store/fileio.h"

@@ -1,5 +1,6 @@
 // Lock files, the one locked read-or-rewrite of a data file that every record
-// store uses, the file move of uploaded pictures, and the data path builders.
+// store uses (with whole-line reading and copying for the text stores), the
+// file move of uploaded pictures, and the data path builders.
 #pragma once
 #include <cstdio>
 
@@ -109,6 +110,18 @@ int Fio_read(FIO_ACCESS* a, void* buf, int cap);
 void Fio_puts(FIO_ACCESS* a, const char* text);
 // Text: printf into the temporary file.
 void Fio_printf(FIO_ACCESS* a, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Whole lines of a text store: a line longer than the store's read buffer
+// arrives in pieces, and the pieces after the first belong to the same line
+// rather than being taken for lines of their own. Both take `piece`, the first
+// piece of a line just read with Fio_gets into a buffer of cap bytes; a piece
+// goes on only when it filled its buffer without reaching a line feed.
+// Fio_skip_line reads and drops the rest of the line, if any.
+void Fio_skip_line(FIO_ACCESS* a, const char* piece, int cap);
+// Fio_copy_line copies the whole line into the temporary file. A line that
+// ends without a line feed (the last of a file) gets one, so that a line
+// written after it cannot run into it.
+void Fio_copy_line(FIO_ACCESS* a, const char* piece, int cap);
 
 // Binary: reads the next whole record of size bytes. Returns 1, or 0 at the
 // end of the file or on a partial record (which ends every scan).
