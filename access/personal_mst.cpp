@@ -5,15 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "access/text_line.h"
+#include "access/keyed_line.h"
 #include "access/user_mst.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 
 namespace {
-
-// Lines are read in pieces of this size less one.
-enum { PERSONAL_LINE_CAP = 10000 };
 
 // The user-record fields kept in personal.mst, in the order a whole-record
 // write stores them: a text field of cap bytes, or a number.
@@ -35,70 +32,14 @@ const PersonalField kFields[] = {
 #undef PERSONAL_TEXT
 #undef PERSONAL_NUMBER
 
-// The line "name,value\n" of a setting written by this store.
-std::string setting_line(const char* name, const char* value) {
-    std::string line;
-    line_field_append(line, name, std::strlen(name), true);
-    line += ',';
-    line_field_append(line, value, std::strlen(value), false);
-    line += '\n';
-    return line;
-}
-
 }  // namespace
 
 int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_buff, char* out_buff,
                      int out_size) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
-
-    FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, "personal.mst", "personal.chk",
-                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
-    if (rc != 0) return rc;
-
-    const bool writer = sql_mode != SQL_READ;
-    const std::string new_line = writer && sql_mode != SQL_DELETE ? setting_line(in_buff, out_buff) : "";
-    if (!writer && out_size > 0) out_buff[0] = '\0';
-    const std::size_t name_len = std::strlen(in_buff);
-
-    // A line longer than the buffer is handled whole: its later pieces are
-    // never taken for settings of their own.
-    int result = FIO_NOT_FOUND;
-    char line[PERSONAL_LINE_CAP];
-    while (Fio_gets(&a, line, sizeof line)) {
-        int comma = G_StrFind(line, ",");
-        bool match = comma >= 0 && static_cast<std::size_t>(comma) == name_len &&
-                     std::memcmp(line, in_buff, name_len) == 0;
-        if (!match) {
-            // A line without a comma holds no setting: a rewrite drops it.
-            if (writer && comma >= 0) {
-                Fio_copy_line(&a, line, sizeof line);
-            } else {
-                Fio_skip_line(&a, line, sizeof line);
-            }
-            continue;
-        }
-        if (sql_mode == SQL_ADD) {
-            result = FIO_EXISTS;
-            break;
-        }
-        Fio_skip_line(&a, line, sizeof line);
-        result = FIO_OK;
-        if (sql_mode == SQL_READ) {
-            char* value = line + comma + 1;
-            G_CutCrLf(value);
-            if (out_size > 0) G_set(out_buff, static_cast<std::size_t>(out_size), value);
-            break;
-        }
-        if (sql_mode == SQL_UPDATE) Fio_puts(&a, new_line.c_str());
-    }
-    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
-        Fio_puts(&a, new_line.c_str());
-        result = FIO_OK;
-    }
-    return Fio_close(&a, result);
+    return Fio_keyed_line(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", sql_mode, in_buff, out_buff,
+                          out_size);
 }
 
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
@@ -116,14 +57,14 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
         FIO_ACCESS a;
         int rc = Fio_open(&a, dir, "personal.mst", "personal.chk", FIO_READ, FIO_TEXT);
         if (rc != 0) return rc;
-        char line[PERSONAL_LINE_CAP];
+        char line[KEYED_LINE_CAP];
         while (Fio_gets(&a, line, sizeof line)) {
             Fio_skip_line(&a, line, sizeof line);
-            int comma = G_StrFind(line, ",");
-            if (comma < 0) continue;
-            line[comma] = '\0';
-            char* value = line + comma + 1;
-            G_CutCrLf(value);
+            int key_len, value_pos, value_len;
+            if (keyed_line_split(KEYED_NAME_VALUE, line, &key_len, &value_pos, &value_len) != 0) continue;
+            line[key_len] = '\0';
+            char* value = line + value_pos;
+            value[value_len] = '\0';
             for (const PersonalField& f : kFields) {
                 if (std::strcmp(line, f.name) != 0) continue;
                 if (f.text != nullptr) {

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "access/keyed_line.h"
+
 // Lines are read in pieces of this size less one.
-enum { DIRCNF_LINE_CAP = 10000 };
+enum { DIRCNF_LINE_CAP = KEYED_LINE_CAP };
 
 // Splits a line into its entry: the key is the text before the first comma,
 // the value the text between the first and the second comma (commas found at

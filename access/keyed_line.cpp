@@ -1,0 +1,107 @@
+// The keyed-line text stores: the one read/add/delete/update walk shared by
+// personal.mst and dir.cnf, which differ only in their line format.
+#include "access/keyed_line.h"
+
+#include <cstring>
+#include <string>
+
+#include "access/text_line.h"
+#include "store/fileio.h"
+#include "store/groval.h"
+
+namespace {
+
+// The line of an entry as the format writes it.
+std::string entry_line(KEYED_FORMAT format, const char* key, const char* value) {
+    const bool comma_value = format == KEYED_KEY_VALUE_COMMA;
+    std::string line;
+    line_field_append(line, key, std::strlen(key), true);
+    line += ',';
+    line_field_append(line, value, std::strlen(value), comma_value);
+    line += comma_value ? ",\n" : "\n";
+    return line;
+}
+
+// Copies a value of len bytes into out (cap bytes), cut as the format cuts.
+void copy_value(KEYED_FORMAT format, char* out, std::size_t cap, const char* value, std::size_t len) {
+    if (format == KEYED_KEY_VALUE_COMMA) {
+        line_field_copy_chars(out, cap, value, len);
+    } else {
+        line_field_copy(out, cap, value, len);
+    }
+}
+
+}  // namespace
+
+int keyed_line_split(KEYED_FORMAT format, const char* line, int* key_len, int* value_pos, int* value_len) {
+    int first = G_StrFind(line, ",");
+    if (first < 0) return -1;
+    const char* value = line + first + 1;
+    int len;
+    if (format == KEYED_KEY_VALUE_COMMA) {
+        len = G_StrFind(value, ",");
+        if (len < 0) return -1;
+    } else {
+        // The line end is no part of the value; CR and LF cannot be second
+        // bytes, so a byte-wise cut from the end is safe.
+        len = static_cast<int>(std::strlen(value));
+        while (len > 0 && (value[len - 1] == '\r' || value[len - 1] == '\n')) --len;
+    }
+    *key_len = first;
+    *value_pos = first + 1;
+    *value_len = len;
+    return 0;
+}
+
+int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t sql_mode,
+                   const char* in_buff, char* out_buff, int out_size) {
+    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+
+    FIO_ACCESS a;
+    int rc = Fio_open(&a, dir, file, lock, sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+    if (rc != 0) return rc;
+
+    const bool writer = sql_mode != SQL_READ;
+    const std::string new_line =
+        sql_mode == SQL_ADD || sql_mode == SQL_UPDATE ? entry_line(format, in_buff, out_buff) : std::string();
+    if (!writer && out_size > 0) out_buff[0] = '\0';
+    const std::size_t want = std::strlen(in_buff);
+
+    // A line longer than the buffer is handled whole: its later pieces are
+    // never taken for entries of their own.
+    int result = FIO_NOT_FOUND;
+    char line[KEYED_LINE_CAP];
+    while (Fio_gets(&a, line, sizeof line)) {
+        int key_len, value_pos, value_len;
+        bool entry = keyed_line_split(format, line, &key_len, &value_pos, &value_len) == 0;
+        bool match = entry && static_cast<std::size_t>(key_len) == want && std::memcmp(line, in_buff, want) == 0;
+        if (!match) {
+            // A line that holds no entry is passed over, so a rewrite drops it.
+            if (writer && entry) {
+                Fio_copy_line(&a, line, sizeof line);
+            } else {
+                Fio_skip_line(&a, line, sizeof line);
+            }
+            continue;
+        }
+        if (sql_mode == SQL_ADD) {
+            result = FIO_EXISTS;
+            break;
+        }
+        Fio_skip_line(&a, line, sizeof line);
+        result = FIO_OK;
+        if (sql_mode == SQL_READ) {
+            if (out_size > 0) {
+                copy_value(format, out_buff, static_cast<std::size_t>(out_size), line + value_pos,
+                           static_cast<std::size_t>(value_len));
+            }
+            break;
+        }
+        if (sql_mode == SQL_UPDATE) Fio_puts(&a, new_line.c_str());
+    }
+    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+        Fio_puts(&a, new_line.c_str());
+        result = FIO_OK;
+    }
+    return Fio_close(&a, result);
+}
