@@ -1,5 +1,5 @@
-// The keyed-line text stores: the one read/add/delete/update walk shared by
-// personal.mst and dir.cnf, which differ only in their line format.
+// The keyed-line text stores: the one read/add/delete/update walk and the one
+// loader shared by personal.mst and dir.cnf, which differ only in line format.
 #include "access/keyed_line.h"
 
 #include <cstring>
@@ -104,4 +104,32 @@ int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const
         result = FIO_OK;
     }
     return Fio_close(&a, result);
+}
+
+int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, const char* lock,
+                        const KEYED_FIELD* fields, int count) {
+    FIO_ACCESS a;
+    int rc = Fio_open(&a, dir, file, lock, FIO_READ, FIO_TEXT);
+    if (rc != 0) return rc;
+    char line[KEYED_LINE_CAP];
+    while (Fio_gets(&a, line, sizeof line)) {
+        Fio_skip_line(&a, line, sizeof line);
+        int key_len, value_pos, value_len;
+        if (keyed_line_split(format, line, &key_len, &value_pos, &value_len) != 0) continue;
+        // The value ends here for G_atoi; the key is compared by its length.
+        line[value_pos + value_len] = '\0';
+        for (int i = 0; i < count; ++i) {
+            const KEYED_FIELD& f = fields[i];
+            if (std::strlen(f.key) != static_cast<std::size_t>(key_len) ||
+                std::memcmp(line, f.key, static_cast<std::size_t>(key_len)) != 0) {
+                continue;
+            }
+            if (f.text != nullptr) {
+                copy_value(format, f.text, f.cap, line + value_pos, static_cast<std::size_t>(value_len));
+            } else if (f.number != nullptr) {
+                *f.number = G_atoi(line + value_pos);
+            }
+        }
+    }
+    return Fio_close(&a, FIO_OK);
 }

@@ -1,6 +1,7 @@
 // The keyed-line text stores (personal.mst, dir.cnf): one entry a line, found
 // by the key before the line's first comma; read, add, delete and update.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Lines are read in pieces of this size less one.
@@ -39,3 +40,21 @@ int keyed_line_split(KEYED_FORMAT format, const char* line, int* key_len, int* v
 // cannot be opened, -9 the lock is held; on these out_buff is as it was.
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t sql_mode,
                    const char* in_buff, char* out_buff, int out_size);
+
+// A field a keyed store's loader fills from the entry of its key: a text field
+// of cap bytes (text), or a number (number, read with G_atoi).
+struct KEYED_FIELD {
+    const char* key;
+    char* text;
+    std::size_t cap;
+    int32_t* number;
+};
+
+// Loads every entry of the store (see Fio_keyed_line for dir, file and lock)
+// whose key is one of the count fields' into that field: a text value cut as
+// the format cuts (an empty value empties the field), a number by G_atoi; of
+// two lines of a key the later wins; fields without a line stay as they are.
+// Returns 0, -9 the lock is held, -2 the file cannot be opened (no field is
+// changed). Never takes the lock.
+int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, const char* lock,
+                        const KEYED_FIELD* fields, int count);

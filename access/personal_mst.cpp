@@ -2,7 +2,6 @@
 // user's directory, read and rewritten under the user's personal.chk lock.
 #include "access/personal_mst.h"
 
-#include <cstring>
 #include <string>
 
 #include "access/keyed_line.h"
@@ -14,16 +13,9 @@ namespace {
 
 // The user-record fields kept in personal.mst, in the order a whole-record
 // write stores them: a text field of cap bytes, or a number.
-struct PersonalField {
-    const char* name;
-    char* text;
-    std::size_t cap;
-    int32_t* number;
-};
-
 #define PERSONAL_TEXT(f) {#f, sUSER_MST.f, sizeof sUSER_MST.f, nullptr}
 #define PERSONAL_NUMBER(f) {#f, nullptr, 0, &sUSER_MST.f}
-const PersonalField kFields[] = {
+const KEYED_FIELD kFields[] = {
     PERSONAL_TEXT(USER_NAME),     PERSONAL_NUMBER(USER_LEVEL),     PERSONAL_TEXT(E_MAIL_ADDR),
     PERSONAL_NUMBER(P_GROUP),     PERSONAL_NUMBER(USER_DISP_DEF),  PERSONAL_NUMBER(MODE),
     PERSONAL_NUMBER(WRITE_MODE),  PERSONAL_NUMBER(BBS_FRAME_MODE), PERSONAL_NUMBER(TREE_MODE),
@@ -54,30 +46,11 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
     if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
 
     if (sql_mode == SQL_READ) {
-        FIO_ACCESS a;
-        int rc = Fio_open(&a, dir, "personal.mst", "personal.chk", FIO_READ, FIO_TEXT);
-        if (rc != 0) return rc;
-        char line[KEYED_LINE_CAP];
-        while (Fio_gets(&a, line, sizeof line)) {
-            Fio_skip_line(&a, line, sizeof line);
-            int key_len, value_pos, value_len;
-            if (keyed_line_split(KEYED_NAME_VALUE, line, &key_len, &value_pos, &value_len) != 0) continue;
-            line[key_len] = '\0';
-            char* value = line + value_pos;
-            value[value_len] = '\0';
-            for (const PersonalField& f : kFields) {
-                if (std::strcmp(line, f.name) != 0) continue;
-                if (f.text != nullptr) {
-                    G_set(f.text, f.cap, value);
-                } else {
-                    *f.number = G_atoi(value);
-                }
-            }
-        }
-        return Fio_close(&a, FIO_OK);
+        return Fio_keyed_line_load(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", kFields,
+                                   static_cast<int>(sizeof kFields / sizeof kFields[0]));
     }
     if (sql_mode == SQL_ADD || sql_mode == SQL_UPDATE) {
-        for (const PersonalField& f : kFields) {
+        for (const KEYED_FIELD& f : kFields) {
             char value[260];
             if (f.text != nullptr) {
                 G_set(value, f.text);
@@ -85,8 +58,8 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
                 std::string n = std::to_string(*f.number);
                 G_set(value, n.c_str());
             }
-            if (Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_UPDATE, f.name, value) != 0) {
-                Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_ADD, f.name, value);
+            if (Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_UPDATE, f.key, value) != 0) {
+                Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_ADD, f.key, value);
             }
         }
     }
