@@ -56,6 +56,19 @@ uint32_t read_body(char* buf, uint32_t want) {
     return got;
 }
 
+// Allocates the input text and the parser's work buffer, size bytes each.
+// Returns false (both null, nothing held) when either cannot be had.
+bool alloc_buffers(std::size_t size, char** buf, char** piece) {
+    *buf = static_cast<char*>(std::malloc(size));
+    *piece = static_cast<char*>(std::malloc(size));
+    if (*buf != nullptr && *piece != nullptr) return true;
+    std::free(*buf);
+    std::free(*piece);
+    *buf = nullptr;
+    *piece = nullptr;
+    return false;
+}
+
 }  // namespace
 
 int cgi_get(uint32_t max_length) {
@@ -74,13 +87,7 @@ int cgi_get(uint32_t max_length) {
         const char* query = std::getenv("QUERY_STRING");
         if (!query || query[0] == '\0') return 0;
         const std::size_t size = std::strlen(query) + 9;
-        buf = static_cast<char*>(std::malloc(size));
-        piece = static_cast<char*>(std::malloc(size));
-        if (!buf || !piece) {
-            std::free(buf);
-            std::free(piece);
-            return -1;
-        }
+        if (!alloc_buffers(size, &buf, &piece)) return -1;
         std::strcpy(buf, query);
     } else if (std::strcmp(method, "POST") == 0) {
         const char* length_text = std::getenv("CONTENT_LENGTH");
@@ -98,13 +105,7 @@ int cgi_get(uint32_t max_length) {
             return cgi_get_multipart(result, store_files);
         }
         const std::size_t size = static_cast<std::size_t>(content_length) + 10;
-        buf = static_cast<char*>(std::malloc(size));
-        piece = static_cast<char*>(std::malloc(size));
-        if (!buf || !piece) {
-            std::free(buf);
-            std::free(piece);
-            return -1;
-        }
+        if (!alloc_buffers(size, &buf, &piece)) return -1;
         // A body shorter than announced ends where the input ended.
         input_byte = read_body(buf, content_length);
         buf[input_byte] = '\0';
