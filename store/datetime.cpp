@@ -46,7 +46,10 @@ Stamp read_stamp(const char* s) {
 // A stamp is 16 characters; a damaged one whose values run wide is cut to the
 // 17 bytes every caller provides.
 void write_stamp(char* buff, const Stamp& t) {
-    std::snprintf(buff, 17, "%04d/%02d/%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+    char full[64];  // room for five values of any size
+    std::snprintf(full, sizeof full, "%04d/%02d/%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+    std::memcpy(buff, full, 16);  // the format never writes fewer than 16
+    buff[16] = '\0';
 }
 
 void next_day(Stamp& t) {
