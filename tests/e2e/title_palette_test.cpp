@@ -230,6 +230,54 @@ TEST_F(TitleFrame, PaletteHas35RowsOf4NamedColours) {
     EXPECT_EQ(res.out, palette_page(site_head(), names, "111", "taro"));
 }
 
+// The palette as the suite has always shown it, written out here on its own
+// (not read from the program's table): every name, its spelling and its place.
+const std::vector<std::string> kPalette = {
+    "Black", "Navy", "Darkblue", "Mediumblue",
+    "Blue", "Darkgreen", "Green", "Teal",
+    "Darkcyan", "Deepskyblue", "Darkturquoise", "Mediumspringgreen",
+    "Lime", "Springgreen", "Aqua", "Cyan",
+    "Midnightblue", "Dodgerblue", "Lightseagreen", "Forestgreen",
+    "Seagreen", "Darkslategray", "Limegreen", "Mediumseagreen",
+    "Turquoise", "Royalblue", "Steelblue", "Darkslateblue",
+    "Mediumturquoise", "Indigo", "Darkolivegreen", "Cadetblue",
+    "Cornflowerblue", "Mediumaquamarine", "Dimgray", "Slateblue",
+    "Olivedrab", "Slategray", "Lightslategray", "Mediumslateblue",
+    "Lawngreen", "Chartreuse", "Aquamarine", "Maroon",
+    "Purple", "Olive", "Gray", "Skyblue",
+    "Lightskyblue", "Blueviolet", "Darkred", "Darkmagenta",
+    "Saddlebrown", "Darkseagreen", "Lightgreen", "Mediumpurple",
+    "Darkviolet", "Palegreen", "Darkorchid", "Yellowgreen",
+    "Sienna", "Brown", "Darkgray", "Lightblue",
+    "Greenyellow", "Paleturquoise", "Lightsteelblue", "Powderblue",
+    "Firebrick", "Darkgoldenrod", "Mediumorchid", "Rosybrown",
+    "Darkkhaki", "Silver", "Mediumvioletred", "Indianred",
+    "Peru", "Chocolate", "Tan", "Lightgrey",
+    "Thistle", "Orchid", "Goldenrod", "Palevioletred",
+    "Crimson", "Gainsboro", "Plum", "Burlywood",
+    "Lightcyan", "Lavender", "Darksalmon", "Violet",
+    "Palegoldenrod", "Lightcoral", "Khaki", "Aliceblue",
+    "Honeydew", "Azure", "Sandybrown", "Wheat",
+    "Beige", "Whitesmoke", "Mintcream", "Ghostwhite",
+    "Salmon", "Linen", "Lightgoldenrodyellow", "Antiquewhite",
+    "Oldlace", "Red", "Fuchsia", "Magenta",
+    "Deeppink", "Orangered", "Tomato", "Hotpink",
+    "Coral", "Darkorange", "Lightsalmon", "Orange",
+    "Lightpink", "Pink", "Gold", "Peachpuff",
+    "Navajowhite", "Moccasin", "Bisque", "Mistyrose",
+    "Blanchedalmond", "Papayawhip", "Lavenderblush", "Seashell",
+    "Cornsilk", "Lemonchiffon", "Floralwhite", "Snow",
+    "Yellow", "Lightyellow", "Ivory", "White",
+};
+
+TEST_F(TitleFrame, PaletteShowsEveryColourInItsPlace) {
+    ASSERT_EQ(kPalette.size(), 140u);
+    RoomSite& r = room(0, 0, 10);
+    const Result res = get(r.site, query(r, "COLOR_SELECT"));
+    expect_clean(res);
+    EXPECT_EQ(res.out, palette_page(site_head(), kPalette, "111", "taro"));
+}
+
 TEST_F(TitleFrame, PaletteWearsTheListFramesBackgroundAndEscapesTheRequest) {
     RoomSite& r = room(0, 0, 0, 2, "a&b");
     write_file(r.room_dir + "dir.cnf", "BACKPIC1,one.gif,\nBACKPIC3,list.gif,\n");
