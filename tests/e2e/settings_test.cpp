@@ -554,6 +554,28 @@ TEST_F(SettingsTest, InformationTextIsCutTo3999BytesAtACharacterBoundary) {
     EXPECT_EQ(read_file(room + "info.txt"), std::string(3999, 'k'));
 }
 
+TEST_F(SettingsTest, FieldsAreCutToTheirCapacities) {
+    // A room name of 100 bytes keeps its first 81, a font colour or frame size
+    // of 10 characters its first 7.
+    FormValues v;
+    v.name = std::string(60, 'n') + std::string(40, 'm');
+    v.fontcolor[1] = "0123456789";
+    v.frameset[0] = "abcdefghij";
+    Multipart mp = update_of();
+    text_fields(mp, v);
+    const Result r = run(site, mp_request(mp));
+    expect_clean(r);
+    const std::string name81 = std::string(60, 'n') + std::string(21, 'm');
+    EXPECT_EQ(read_file(site.data_dir + "tree.mst"),
+              kTreeOther1 + room7_line(name81, "old-folder.gif") + kTreeOther9);
+    EXPECT_EQ(read_file(room + "dir.cnf"),
+              "FONTCOLOR1,,\nFONTCOLOR2,0123456,\nFONTCOLOR3,,\nFRAMESET1,abcdefg,\nFRAMESET2,40%,\nFRAMESET3,50%,\n");
+    v.name = name81;
+    v.fontcolor[1] = "0123456";
+    v.frameset[0] = "abcdefg";
+    EXPECT_EQ(r.out, expected_form(v));
+}
+
 TEST_F(SettingsTest, RoomNameThatWouldBreakTheTreeLine) {
     FormValues v;
     v.name = "a,b\r\nc";
