@@ -74,22 +74,27 @@ void f03_encryption(char* in_buff, int mode, const char* key_id) {
 }
 
 int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
-    if (sql_mode == SQL_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
 
     const bool by_record = sql_mode == SQL_ADD || sql_mode == SQL_UPDATE;
     const char* id = by_record ? sUSER_MST.USER_ID : UserID;
-    // An id that cannot name a user directory is no user; one holding a line
-    // end would break the list.
-    if (!Fio_safe_user_id(id)) return FIO_NOT_FOUND;
+    // An id that cannot name a user directory is no user (a read answers as
+    // for an unknown user); one holding a line end would break the list.
+    if (!Fio_safe_user_id(id)) {
+        if (sql_mode == SQL_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+        return FIO_NOT_FOUND;
+    }
     if (by_record && std::strpbrk(id, "\r\n") != nullptr) return FIO_NOT_FOUND;
     const std::string key = match_key(id);
 
     char dir[FIO_PATH_MAX];
-    if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, "user.mst", "user.chk",
-                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+    const int how = sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE;
+    int rc = Fio_dir_data(dir) != 0 ? FIO_NO_FILE : Fio_open(&a, dir, "user.mst", "user.chk", how, FIO_TEXT);
+    // A read clears the record once the lock is found free: a held lock (-9)
+    // leaves sUSER_MST as the caller had it, so the request entry goes on
+    // with the user its login just read rather than with an empty one.
+    if (sql_mode == SQL_READ && rc != FIO_LOCKED) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     if (rc != 0) return rc;
 
     char line[USER_LINE_CAP];

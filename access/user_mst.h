@@ -11,7 +11,8 @@
 extern USER_MST sUSER_MST;
 
 // One operation on user.mst; ids match regardless of the case of ASCII
-// letters. 1 read: clears sUSER_MST, and on the first match fills USER_ID with
+// letters. 1 read: clears sUSER_MST (not when the lock is held: then the
+// record stays as it was), and on the first match fills USER_ID with
 // the stored spelling and the rest from personal.mst (loader defaults when
 // that file cannot be read); 0 found, -1 not found (sUSER_MST all zero).
 // 2 add the id in sUSER_MST.USER_ID as the last line, then write its personal

@@ -148,7 +148,9 @@ void log_login() {
 // list but still holds a key file is refused with the session error page:
 // otherwise a deleted account would go on reading and posting with the
 // folder's default levels. A list that is only locked or unreadable (-9, -2)
-// does not lock everybody out: the request goes on with the empty record.
+// does not lock everybody out: the request goes on with the record as the
+// read left it (locked: the user a password login has just read, else empty;
+// unreadable: empty).
 bool load_user() {
     const int r = Fio_USER_MST(cgi_uid, SQL_READ);
     G_USER_MST = sUSER_MST;

@@ -2,6 +2,7 @@
 // folder tree, the user list and passwords, personal settings, the system log.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -440,7 +441,14 @@ TEST_F(TextStores, UserAddDeleteUpdate) {
 TEST_F(TextStores, UserListLockedGivesMinus9) {
     write_all(at("user.mst"), "Taro\n");
     write_all(at("user.chk"), "");
+    // A held lock leaves the record as the caller had it (the request entry
+    // goes on with the user its login read); it is not emptied.
+    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    G_set(sUSER_MST.USER_ID, "Taro");
+    sUSER_MST.USER_LEVEL = 7;
     EXPECT_EQ(Fio_USER_MST("Taro", SQL_READ), -9);
+    EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
+    EXPECT_EQ(sUSER_MST.USER_LEVEL, 7);
     G_set(sUSER_MST.USER_ID, "Jiro");
     EXPECT_EQ(Fio_USER_MST("", SQL_ADD), -9);
     EXPECT_EQ(read_all(at("user.mst")), "Taro\n");
