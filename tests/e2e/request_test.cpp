@@ -1,8 +1,14 @@
 // End-to-end runs of the request entry: the version page, the error pages of
-// missing site files, and requests that must print nothing.
+// missing site files, requests that must print nothing, the folder number
+// and the script address the pages point to.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tests/e2e/harness.h"
+#include "tests/e2e/room_site.h"
 
 using namespace e2e;
 
@@ -171,6 +177,63 @@ TEST_F(RequestTest, ShippedMessageFileSetsEveryNumberInBothLanguages) {
     // The Japanese section is Shift_JIS, with a character whose second byte is
     // a backslash (as in "hyou" of "hyouji").
     EXPECT_NE(message(303, "japanese").find("\x95\x5C"), std::string::npos);
+}
+
+
+// The room of room_site.h with the given script address in its folder record;
+// taro (level 5) may read and write there by the folder's defaults.
+roomsite::RoomSite room_with_cgi_name(const std::string& cgi_name) {
+    roomsite::RoomSite r = roomsite::make_room("Lobby", 5, 0, 0);
+    write_file(r.site.data_dir + "tree.mst", "1,Top,0,/cgi-bin/other.cgi,0,0,,0,0,0,0,\n 12,Lobby,0," + cgi_name +
+                                                 ",0,0,,0,0,0,0,\n");
+    return r;
+}
+
+// The title frame's line of the room page for the script address exe.
+std::string title_frame_of(const std::string& exe) {
+    return "\t<FRAME SRC = \"" + exe + "?uid=taro&SKEY1=111&SKEY2=222&JOB=FRM221&FOLDER_NO=12\" NAME=\"FRM221SEL12\">\n";
+}
+
+TEST(ScriptAddress, TheFolderScriptNameUpToItsFirstQuestionMarkCutTo127) {
+    const std::string long_name = "/cgi-bin/" + std::string(191, 'v');  // 200 characters, no "?"
+    const std::string cut_late = "/" + std::string(199, 'w') + "?a=1";  // "?" behind the cut
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/cgi-bin/velt.cgi?mode=chat&x=?", "/cgi-bin/velt.cgi"},
+        {"?mode=chat", "?mode=chat"},          // a "?" in the first place is kept
+        {"?a?b", "?a?b"},                      // only the first "?" is looked at
+        {"/cgi-bin/velt.cgi", "/cgi-bin/velt.cgi"},
+        {long_name, long_name.substr(0, 127)},
+        {cut_late, cut_late.substr(0, 127)},
+    };
+    for (const auto& [cgi_name, exe] : cases) {
+        SCOPED_TRACE(cgi_name);
+        roomsite::RoomSite r = room_with_cgi_name(cgi_name);
+        const Result res = get(r.site, roomsite::query(r, "ROOM"));
+        expect_clean(res);
+        EXPECT_NE(res.out.find(title_frame_of(exe)), std::string::npos) << res.out;
+        // The folder record keeps its full script name.
+        EXPECT_NE(read_file(r.site.data_dir + "tree.mst").find("," + cgi_name + ","), std::string::npos);
+        remove_site(r.site);
+    }
+}
+
+TEST(FolderNumber, ReadAsADecimalNumberInTheMannerOfStrtol) {
+    roomsite::RoomSite r = room_with_cgi_name("/cgi-bin/velt.cgi");
+    const std::string creds = "uid=taro&SKEY1=111&SKEY2=222&JOB=ROOM";
+    for (const char* no : {"12", "%2012", "+12", "012", "12abc", "12%2C5"}) {
+        SCOPED_TRACE(no);
+        const Result res = get(r.site, creds + "&FOLDER_NO=" + no);
+        expect_clean(res);
+        EXPECT_NE(res.out.find(title_frame_of("/cgi-bin/velt.cgi")), std::string::npos) << res.out;
+    }
+    // Folder 0 (no digits, or no parameter) is not in the tree: no answer.
+    for (const char* q : {"&FOLDER_NO=abc", "&FOLDER_NO=", "", "&FOLDER_NO=-12"}) {
+        SCOPED_TRACE(q);
+        const Result res = get(r.site, creds + q);
+        expect_clean(res);
+        EXPECT_EQ(res.out, "");
+    }
+    remove_site(r.site);
 }
 
 }  // namespace
