@@ -101,6 +101,9 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
     if (sql_mode == SQL_READ) {
         int result = FIO_NOT_FOUND;
         while (Fio_gets(&a, line, sizeof line)) {
+            // The pieces of a line longer than the buffer are never taken for
+            // ids of their own.
+            Fio_skip_line(&a, line, sizeof line);
             if (match_key(line) != key) continue;
             G_CutCrLf(line);
             G_set(sUSER_MST.USER_ID, line);
@@ -119,6 +122,12 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
 
     int result = sql_mode == SQL_ADD ? FIO_OK : FIO_NOT_FOUND;
     while (Fio_gets(&a, line, sizeof line)) {
+        if (std::strlen(line) + 1 == sizeof line && line[sizeof line - 2] != '\n') {
+            // A line longer than the buffer holds no id (ids are at most 21
+            // characters): it is carried over whole, never split into lines.
+            Fio_copy_line(&a, line, sizeof line);
+            continue;
+        }
         G_CutCrLf(line);
         if (match_key(line) == key) {
             if (sql_mode == SQL_ADD) {

@@ -438,6 +438,22 @@ TEST_F(TextStores, UserAddDeleteUpdate) {
     EXPECT_FALSE(exists(at("user.chk")));
 }
 
+TEST_F(TextStores, UserListLineLongerThanTheBufferIsOneLine) {
+    // 9999 bytes fill the read buffer; the line's tail "Jiro" must not be
+    // taken for a user, and a rewrite carries the line over whole.
+    const std::string long_line = std::string(9999, 'x') + "Jiro";
+    const std::string before = "Taro\n" + long_line + "\nHanako\n";
+    write_all(at("user.mst"), before);
+    EXPECT_EQ(Fio_USER_MST("Jiro", SQL_READ), -1);
+    ASSERT_EQ(Fio_USER_MST("hanako", SQL_READ), 0);
+    EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
+
+    EXPECT_EQ(Fio_USER_MST("Jiro", SQL_DELETE), -1);
+    EXPECT_EQ(read_all(at("user.mst")), before);
+    ASSERT_EQ(Fio_USER_MST("TARO", SQL_DELETE), 0);
+    EXPECT_EQ(read_all(at("user.mst")), long_line + "\nHanako\n");
+}
+
 TEST_F(TextStores, UserListLockedGivesMinus9) {
     write_all(at("user.mst"), "Taro\n");
     write_all(at("user.chk"), "");
