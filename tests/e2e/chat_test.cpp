@@ -641,6 +641,71 @@ TEST_F(ChatTest, EntryFormOfAnAbsentUserUsesPresetsAndPersonalColour) {
               std::string::npos);
 }
 
+// ---- settings carried by the frames ----
+
+TEST_F(ChatTest, TalkFormOfAnAbsentNameShowsThePresetsOnTheRoomBackground) {
+    // Of the room's settings the input frame uses only its background; the
+    // font colour of frame 2 plays no part.
+    e2e::write_file(c.room + "dir.cnf", "BACKPIC2,b2.gif,\nFONTCOLOR2,00FF00,\n");
+    const std::string body = "<BODY BACKGROUND=\"" + kExe + "?JOB=BG2_DL&SKEY1=111&SKEY2=222&uid=taro&FOLDER_NO=7\" >\n";
+    const std::string settings = message(301) + ":[Nobody]&nbsp;&nbsp;" + message(216) + "[Navy]&nbsp;&nbsp;" +
+                                 message(303) + "[30]&nbsp;&nbsp;" + message(304) + "[30]<P>\n";
+    e2e::Result r = page(c, kTaro, "FRM222", "&CHAT_NAME=Nobody&COLOR=Navy");
+    EXPECT_EQ(r.out.compare(0, site_head(body).size(), site_head(body)), 0);
+    EXPECT_NE(r.out.find(settings), std::string::npos);
+    EXPECT_EQ(r.out.find("<FONT"), std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - kEnd.size()), kEnd);
+    // The entry form is on the same background.
+    EXPECT_EQ(page(c, kTaro, "FRM222").out.compare(0, site_head(body).size(), site_head(body)), 0);
+
+    // The index locked: the refused read leaves zeros.
+    e2e::write_file(c.room + "chatuser.chk", "");
+    r = page(c, kTaro, "FRM222", "&CHAT_NAME=Nobody&COLOR=Navy");
+    EXPECT_NE(r.out.find(message(303) + "[0]&nbsp;&nbsp;" + message(304) + "[0]<P>\n"), std::string::npos);
+}
+
+TEST_F(ChatTest, EntryNumbersAreReadAsLeadingDecimals) {
+    form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", " +20abc"}, {"RELOAD_TIME", "abc"}});
+    const std::string idx = c.index();
+    ASSERT_EQ(idx.size(), 164u);
+    EXPECT_EQ(int_at(idx, 156), 20);
+    EXPECT_EQ(int_at(idx, 160), 0);
+    // A reload time of 0 brings no refresh.
+    EXPECT_EQ(page(c, kTaro, "FRM223", "&CHAT_NAME=Taro").out,
+              site_head("") + shown_line("Navy", "Taro", message(312)) + kEnd);
+}
+
+TEST_F(ChatTest, OnlyReloadTimesFromOneTo998Refresh) {
+    e2e::write_file(c.room + "chatdata.dat", line_rec("hanako", "Hanako", "Red", "hi"));
+    for (int reload : {-5, 0, 1, 998, 999, 1000}) {
+        e2e::write_file(c.room + "chatuser.idx", member_rec("taro", "Taro", stamp_now(), "Navy", 30, reload));
+        const bool refreshes = reload >= 1 && reload <= 998;
+        EXPECT_EQ(page(c, kTaro, "FRM223", "&CHAT_NAME=Taro").out,
+                  site_head("") + (refreshes ? refresh(kTaro, reload, "Taro") : "") +
+                      shown_line("Red", "Hanako", "hi") + kEnd)
+            << "reload " << reload;
+    }
+}
+
+TEST_F(ChatTest, LeavingWithoutColourPostsTheNoticeWithoutOne) {
+    form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    e2e::Result r = form(c, kTaro, "ROOM_OUT", {{"CHAT_NAME", "Taro"}, {"COLOR", ""}});
+    EXPECT_EQ(r.out, frameset(kTaro, "", ""));
+    const std::vector<Line> lines = read_lines(c.data());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].talk, message(313));
+    EXPECT_EQ(lines[0].color, "");  // stored empty, shown as blue
+    EXPECT_EQ(c.index(), "");
+}
+
+TEST_F(ChatTest, MemberOfAnUnknownModeHasNoTag) {
+    e2e::write_file(c.room + "chatuser.idx", member_rec("u1", "M1", stamp_now(), "Green", 30, 60, 3) +
+                                                 member_rec("u2", "M2", stamp_now(), "Green", 30, 60, 2));
+    EXPECT_EQ(page(c, kTaro, "FRM223").out,
+              site_head("") + refresh(kTaro, 10, "") + message(300) + "<P>1:<B><FONT COLOR=\"Green\">M1</FONT></B><BR>" +
+                  member_entry(2, "Green", "M2", 2) + "total:[2]<P>" + kEnd);
+}
+
 // ---- user text on the pages ----
 
 // The chat name is carried through the frameset's address, the talk form's
@@ -694,6 +759,11 @@ TEST_F(ChatTest, NameWithQuoteAndAmpersandRoundTrips) {
 TEST_F(ChatTest, ShiftJisNameWithBackslashByteRoundTrips) {
     // 0x95 0x5C: the second byte is a backslash when read byte by byte.
     round_trip(*this, "\x95\x5C\x8E\xA6", "%95%5C%8E%A6", "\x95\x5C\x8E\xA6");
+}
+
+TEST_F(ChatTest, FrameSizesCannotBreakOutOfTheRowsAttribute) {
+    e2e::write_file(c.room + "dir.cnf", "FRAMESET1,1\"><b>,\nFRAMESET2,40%,\nFRAMESET3,*,\n");
+    EXPECT_EQ(page(c, kTaro, "ROOM").out, frameset(kTaro, "", "", "1&quot;&gt;&lt;b&gt;,40%,*"));
 }
 
 TEST_F(ChatTest, ColourCannotBreakOutOfItsAttribute) {
