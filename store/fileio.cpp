@@ -87,8 +87,15 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
     // put an empty picture in place and report success.
     int src = Cu_b_open(FileSRC, 0);
     if (src == -1) return -1;
-    Cu_remove(FileDSC);
-    int dst = Cu_b_open(FileDSC, 1);
+    // The copy is made beside the destination and put in its place by one
+    // rename, so a failed copy never costs the picture that stood there.
+    char tmp[FIO_PATH_MAX + 8];
+    if (std::snprintf(tmp, sizeof tmp, "%s.tmp", FileDSC) >= static_cast<int>(sizeof tmp)) {
+        Cu_b_close(src);
+        return -1;
+    }
+    Cu_remove(tmp);
+    int dst = Cu_b_open(tmp, 1);
     if (dst == -1) {
         Cu_b_close(src);
         return -1;
@@ -114,9 +121,10 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
     if (ok && Cu_b_sync(dst) != 0) ok = false;
     if (Cu_b_close(dst) != 0) ok = false;
     Cu_b_close(src);
+    if (ok && Cu_replace(tmp, FileDSC) != 0) ok = false;
     if (!ok) {
         // A partial copy is no picture; the upload stays for the clean-up.
-        Cu_remove(FileDSC);
+        Cu_remove(tmp);
         return -1;
     }
     Cu_remove(FileSRC);

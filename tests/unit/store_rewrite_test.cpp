@@ -3,6 +3,9 @@
 // program clock, failed rewrites that change nothing, commits by one rename.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -461,6 +464,26 @@ TEST_F(FioTest, FilemoveFailuresReportMinus1AndKeepTheUpload) {
     Buf src2(at("CGI1")), dst2(dir + "\\77\\fcg\\pic.gif");
     EXPECT_EQ(Fio_filemove(src2, dst2), -1);
     EXPECT_EQ(read_all(at("CGI1")), "gif");
+}
+
+TEST_F(FioTest, AFailedCopyKeepsThePictureThatStoodThereAndTheUpload) {
+    write_all(at("pic.gif"), std::string(300, 'o'));   // the room's picture
+    write_all(at("CGI2"), std::string(2500, 'n'));     // a new upload of that name
+    // A file-size limit makes the copy fail after its first kilobyte.
+    struct rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Buf src(at("CGI2")), dst(at("pic.gif"));
+    const int r = Fio_filemove(src, dst);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(read_all(at("pic.gif")), std::string(300, 'o'));
+    EXPECT_EQ(read_all(at("CGI2")), std::string(2500, 'n'));
+    EXPECT_FALSE(exists(at("pic.gif.tmp")));
 }
 
 }  // namespace
