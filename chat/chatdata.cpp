@@ -17,6 +17,17 @@ namespace {
 const char DATA_FILE[] = "chatdata.dat";
 const char LOCK_FILE[] = "chatdata.chk";
 
+// Records read from a file may lack their terminators (a damaged file, or one
+// written by a careless program); every text field is ended within its width
+// before the pages print it as text, so no reader runs past the record.
+void terminate_fields(CHAT_DATA_DAT* rec) {
+    rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
+    rec->USER_NAME[sizeof rec->USER_NAME - 1] = '\0';
+    rec->WRITE_DATE[sizeof rec->WRITE_DATE - 1] = '\0';
+    rec->COLOR[sizeof rec->COLOR - 1] = '\0';
+    rec->CTALK[sizeof rec->CTALK - 1] = '\0';
+}
+
 }  // namespace
 
 int Fio_CHAT_DATA_DAT() {
@@ -53,6 +64,7 @@ int Fio_CHAT_DATA_DAT100(int in_folder_no) {
             std::memset(rec, 0, sizeof *rec);
             break;
         }
+        terminate_fields(rec);
         if (rec->COLOR[0] == '\0') G_set(rec->COLOR, "blue");
     }
     return Fio_close(&a, FIO_OK);

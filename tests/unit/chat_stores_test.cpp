@@ -171,6 +171,32 @@ TEST_F(ChatStores, ATrailingPartialRecordIsNeverReadAndDroppedByTheNextWrite) {
     EXPECT_EQ(bytes.substr(408), bytes_of(recs));
 }
 
+TEST_F(ChatStores, RecordsWithoutTerminatorsReadAsTextsEndedWithinTheirFields) {
+    // A damaged file: every byte of the record's texts and padding is 'x', so
+    // a text printed as it stands would run past the record (the last slot
+    // past the table).
+    CHAT_DATA_DAT bad;
+    std::memset(&bad, 'x', sizeof bad);
+    bad.FOLDER_NO = ROOM;
+    bad.MODE = 1;
+    std::string bytes;
+    for (int i = 0; i < 100; ++i) bytes.append(reinterpret_cast<const char*>(&bad), sizeof bad);
+    write_all(data(), bytes);
+
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
+    for (int i : {0, 99}) {
+        const CHAT_DATA_DAT& r = sCHAT_DATA_DAT100[i];
+        EXPECT_EQ(std::strlen(r.USER_ID), sizeof r.USER_ID - 1);
+        EXPECT_EQ(std::strlen(r.USER_NAME), sizeof r.USER_NAME - 1);
+        EXPECT_EQ(std::strlen(r.WRITE_DATE), sizeof r.WRITE_DATE - 1);
+        EXPECT_EQ(std::strlen(r.COLOR), sizeof r.COLOR - 1);
+        EXPECT_EQ(std::strlen(r.CTALK), sizeof r.CTALK - 1);
+        EXPECT_EQ(r.CTALK[0], 'x');
+    }
+    // The file itself is not repaired by a read.
+    EXPECT_EQ(read_all(data()), bytes);
+}
+
 TEST_F(ChatStores, ReadingARoomWithoutAFileCreatesItEmpty) {
     std::memset(sCHAT_DATA_DAT100, 0x55, sizeof sCHAT_DATA_DAT100);
     ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
