@@ -119,6 +119,9 @@ int cgi_get(uint32_t max_length) {
     return result;
 }
 
+// The lookup does not move `cur`: it stays at the list's empty end node, so a
+// pair added after a lookup is appended and never written over a node that
+// already holds one.
 void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_size) {
     if (in_size <= 0) return;
     out_buff[0] = '\0';

@@ -280,6 +280,18 @@ TEST_F(CgiTest, SetDataModes) {
     EXPECT_EQ(cur->next, nullptr);
 }
 
+TEST_F(CgiTest, ALookupLeavesTheListEndForLaterPairs) {
+    ASSERT_EQ(get("a=1&b=2&a=3"), 0);
+    char out[22];
+    cgi_getvalue("a", 0, out, sizeof out);
+    EXPECT_STREQ(out, "1");
+    // A pair added after a lookup goes behind the others; none is overwritten.
+    cgi_setdata("c=4", 2);
+    EXPECT_EQ(pairs(), (Pairs{{"a", "1"}, {"b", "2"}, {"a", "3"}, {"c", "4"}}));
+    cgi_getvalue("a", 1, out, sizeof out);
+    EXPECT_STREQ(out, "3");
+}
+
 TEST_F(CgiTest, DecodeInPlace) {
     char a[] = "%41%42c%";
     cgi_decode(a);
