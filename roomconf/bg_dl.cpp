@@ -69,23 +69,11 @@ int Fio_mime_line(const char* line, const char* ext, char* type, int cap) {
     return 1;
 }
 
-int Fio_mime_lookup(const char* map, long len, const char* ext, char* type, int cap) {
+int Fio_mime_find(FILE* map, const char* ext, char* type, int cap) {
     if (cap > 0) type[0] = '\0';
-    char piece[MIME_LINE_CAP];
-    long pos = 0;
-    while (pos < len) {
-        // The pieces a line reader with a MIME_LINE_CAP buffer returns: up to
-        // and including a line feed, at most MIME_LINE_CAP - 1 bytes; a zero
-        // byte inside ends the text of its piece.
-        long n = 0;
-        while (pos + n < len && n < MIME_LINE_CAP - 1) {
-            piece[n] = map[pos + n];
-            ++n;
-            if (piece[n - 1] == '\n') break;
-        }
-        piece[n] = '\0';
-        pos += n;
-        if (Fio_mime_line(piece, ext, type, cap)) return (cap > 0 && type[0] != '\0') ? 0 : -2;
+    char line[MIME_LINE_CAP];
+    while (std::fgets(line, sizeof line, map) != nullptr) {
+        if (Fio_mime_line(line, ext, type, cap)) return (cap > 0 && type[0] != '\0') ? 0 : -2;
     }
     return -2;
 }
@@ -98,13 +86,10 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
 
     FILE* map = Cu_fopen(mime_filename, "r");
     if (map == nullptr) return -2;
-    char type[MIME_TYPE_CAP] = {0};
-    char line[MIME_LINE_CAP];
-    while (std::fgets(line, sizeof line, map) != nullptr) {
-        if (Fio_mime_line(line, ext, type, sizeof type)) break;
-    }
+    char type[MIME_TYPE_CAP];
+    const int found = Fio_mime_find(map, ext, type, sizeof type);
     Cu_fclose(map);
-    if (type[0] == '\0') return -2;
+    if (found != 0) return -2;
 
     Cu_setmode();
     const int fh = Cu_b_open(in_filename, 0);

@@ -1,6 +1,7 @@
 // Delivery of a room's pictures (title picture and frame backgrounds) from its
 // picture directory, under the content type that the site's mimemap.txt gives.
 #pragma once
+#include <cstdio>
 
 // Capacities of the type lookup: a map line is read in pieces of at most 999
 // bytes, the extension of a picture is held in 100 bytes (99 characters).
@@ -35,8 +36,7 @@ int Fio_mime_ext(const char* path, char* ext, int cap);
 // Returns 0 when the line is passed over (type left as it was).
 int Fio_mime_line(const char* line, const char* ext, char* type, int cap);
 
-// The whole lookup over a map held in memory (len bytes, any content): the map
-// is taken in the pieces a line reader with a MIME_LINE_CAP buffer would give,
-// and the first deciding piece sets type. Returns 0 with a non-empty type, -2
-// when no piece decides or the deciding type is empty (type then empty).
-int Fio_mime_lookup(const char* map, long len, const char* ext, char* type, int cap);
+// Reads the map from its current position in the pieces of a MIME_LINE_CAP
+// line buffer; the first deciding piece sets type. Returns 0 with a non-empty
+// type, -2 when no piece decides or the deciding type is empty (type empty).
+int Fio_mime_find(FILE* map, const char* ext, char* type, int cap);
