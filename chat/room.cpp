@@ -110,10 +110,14 @@ void b_ROOM() {
     chat_field("DISP_LINE", disp_line, sizeof disp_line);
     chat_field("RELOAD_TIME", reload_time, sizeof reload_time);
 
+    // Entering and leaving write into the room (presence record and a notice
+    // under a chat name of the user's choosing), so they need the right to
+    // write there; a reader of level 1 is shown the room and changes nothing.
+    const bool may_write = ACL_LEVEL >= 2;
     if (std::strcmp(cgi_JOB, "ROOM_IN") == 0) {
-        enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
+        if (may_write) enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
     } else if (std::strcmp(cgi_JOB, "ROOM_OUT") == 0) {
-        leave_room(chat_name, color);
+        if (may_write) leave_room(chat_name, color);
         chat_name[0] = '\0';
     }
     print_frameset(chat_name, color);

@@ -400,6 +400,25 @@ TEST_F(ChatTest, ReaderWithoutWriteRightGetsMessage11AndBareFrames) {
     EXPECT_EQ(page(c, kGuest, "ROOM").out, frameset(kGuest, "", ""));
 }
 
+TEST_F(ChatTest, ReaderWithoutWriteRightCannotEnterOrLeaveTheRoom) {
+    // Entering would put a presence record and a notice under a chosen name
+    // into a room the reader may not write in.
+    e2e::Result r = form(c, kGuest, "ROOM_IN", {{"CHAT_NAME", "<i>G</i>"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    expect_clean(r);
+    EXPECT_NE(r.out.find("<FRAMESET ROWS="), std::string::npos) << r.out;
+    EXPECT_FALSE(e2e::file_exists(c.room + "chatuser.idx") && !c.index().empty());
+    EXPECT_FALSE(e2e::file_exists(c.room + "chatdata.dat") && !c.data().empty());
+    EXPECT_EQ(c.personal(kGuest).find("COLOR"), std::string::npos);
+
+    // A reader's leave posts no notice either, whatever name it gives.
+    form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    const std::string idx = c.index(), data = c.data();
+    r = form(c, kGuest, "ROOM_OUT", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}});
+    EXPECT_EQ(r.out, frameset(kGuest, "", "Navy"));
+    EXPECT_EQ(c.index(), idx);
+    EXPECT_EQ(c.data(), data);
+}
+
 TEST_F(ChatTest, HeldMessageLockGivesMessage19AndStoresNothing) {
     e2e::write_file(c.room + "chatdata.dat", line_rec("hanako", "Hanako", "Red", "earlier"));
     e2e::write_file(c.room + "chatdata.chk", "");
