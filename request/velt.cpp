@@ -226,7 +226,6 @@ int velt_main() {
 
     int fast_flg = 0;
     if (G_login_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
-
         ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no answer
         if (ACL_LEVEL < 1) return 0;
 
