@@ -255,4 +255,44 @@ std::string site_head(const std::string& body_line, const std::string& language)
     return page_head(message(1, language), message(2, language), body_line);
 }
 
+std::string html_unescape(const std::string& s) {
+    static const std::pair<const char*, char> ents[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        bool done = false;
+        for (const auto& e : ents) {
+            const std::size_t n = std::strlen(e.first);
+            if (s.compare(i, n, e.first) == 0) {
+                out += e.second;
+                i += n;
+                done = true;
+                break;
+            }
+        }
+        if (!done) out += s[i++];
+    }
+    return out;
+}
+
+Fields hidden_fields(const std::string& html, int nth_form) {
+    std::size_t pos = 0;
+    for (int i = 0; i <= nth_form; ++i) {
+        pos = html.find("<FORM", pos);
+        if (pos == std::string::npos) return {};
+        ++pos;
+    }
+    const std::size_t end = html.find("</FORM>", pos);
+    Fields out;
+    const std::string tag = "<INPUT TYPE=\"hidden\" name=\"";
+    for (std::size_t p = html.find(tag, pos); p != std::string::npos && p < end; p = html.find(tag, p + 1)) {
+        const std::size_t n0 = p + tag.size();
+        const std::size_t n1 = html.find('"', n0);
+        const std::size_t v0 = html.find("value=\"", n1) + 7;
+        const std::size_t v1 = html.find('"', v0);
+        out.emplace_back(html.substr(n0, n1 - n0), html_unescape(html.substr(v0, v1 - v0)));
+    }
+    return out;
+}
+
 }  // namespace e2e

@@ -3,6 +3,8 @@
 #pragma once
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace e2e {
 
@@ -75,5 +77,15 @@ std::string message(int n, const std::string& language = SITE_LANGUAGE);
 
 // page_head with messages 1 and 2 of `language`.
 std::string site_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
+
+// Name/value pairs in page order (form fields).
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// What a browser makes of an HTML-escaped text or attribute value.
+std::string html_unescape(const std::string& s);
+
+// The hidden fields of the nth_form-th form of a page (from 0), in order,
+// their values unescaped as a browser would submit them.
+Fields hidden_fields(const std::string& html, int nth_form = 0);
 
 }  // namespace e2e

@@ -28,6 +28,10 @@
 
 namespace {
 
+using e2e::Fields;
+using e2e::hidden_fields;
+using e2e::html_unescape;
+
 const std::string kAdmin = std::string(VELT_BINARY_DIR) + "/velt-admin";
 const std::string kServe = std::string(VELT_SOURCE_DIR) + "/scripts/serve.sh";
 
@@ -120,45 +124,12 @@ std::string url_encode(const std::string& s) {
     return out;
 }
 
-std::string html_unescape(std::string s) {
-    const std::pair<std::string, std::string> ents[] = {
-        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-    for (const auto& e : ents) {
-        for (std::size_t p = s.find(e.first); p != std::string::npos; p = s.find(e.first, p + e.second.size())) {
-            s.replace(p, e.first.size(), e.second);
-        }
-    }
-    return s;
-}
-
 // The address of the frame named name in a frameset page.
 std::string frame_src(const std::string& html, const std::string& name) {
     const std::size_t at = html.find("NAME=\"" + name + "\"");
     if (at == std::string::npos) return "";
     const std::size_t src = html.rfind("SRC = \"", at) + 7;
     return html_unescape(html.substr(src, html.find('"', src) - src));
-}
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-// The hidden fields of the n-th form of a page, unescaped, in order.
-Fields hidden_fields(const std::string& html, int nth_form) {
-    std::size_t pos = 0;
-    for (int i = 0; i <= nth_form; ++i) {
-        pos = html.find("<FORM", pos);
-        if (pos == std::string::npos) return {};
-        ++pos;
-    }
-    const std::size_t end = html.find("</FORM>", pos);
-    Fields out;
-    const std::string tag = "<INPUT TYPE=\"hidden\" name=\"";
-    for (std::size_t p = html.find(tag, pos); p != std::string::npos && p < end; p = html.find(tag, p + 1)) {
-        const std::size_t n0 = p + tag.size();
-        const std::size_t n1 = html.find('"', n0);
-        const std::size_t v0 = html.find("value=\"", n1) + 7;
-        out.emplace_back(html.substr(n0, n1 - n0), html_unescape(html.substr(v0, html.find('"', v0) - v0)));
-    }
-    return out;
 }
 
 class HttpFlowTest : public ::testing::Test {
