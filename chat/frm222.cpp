@@ -20,8 +20,6 @@
 
 namespace {
 
-const char* msg(int k) { return STRDEF.Message[k]; }
-
 // Entry form: what the user is proposed comes from the presence record under
 // the registered name, else the personal colour; a colour in the request (a
 // choice from the palette) wins over both.
@@ -31,10 +29,10 @@ void print_entry_form(const char* param_color) {
     std::fputs("var count=0;\n", stdout);
     std::fputs("function postcheck(){\n", stdout);
     std::fputs("if ( document.INPUT.CHAT_NAME.value==\"\" ) {\n", stdout);
-    std::printf("window.alert( \"%s\" );\n", msg(306));
+    std::printf("window.alert( \"%s\" );\n", G_msg(306));
     std::fputs("return false; }\n", stdout);
     std::fputs("count++;\n", stdout);
-    std::printf("document.INPUT.SUB.value=\"%s\";\n", msg(308));
+    std::printf("document.INPUT.SUB.value=\"%s\";\n", G_msg(308));
     std::fputs("if ( count < 2 ){ return true; }\n", stdout);
     std::fputs("else { return false; }\n", stdout);
     std::fputs("}\n", stdout);
@@ -67,38 +65,38 @@ void print_entry_form(const char* param_color) {
     if (disp_line == 0) disp_line = 30;
     if (reload_time == 0) reload_time = 999;
 
-    std::printf("%s", msg(301));
+    std::printf("%s", G_msg(301));
     std::printf("<INPUT TYPE=\"text\" NAME=\"CHAT_NAME\" SIZE=\"40\" VALUE=\"%s\" MAXLENGTH=\"80\"><BR>\n",
                 G_html(G_USER_MST.USER_NAME).c_str());
-    std::printf("%s", msg(216));
+    std::printf("%s", G_msg(216));
     std::printf("<INPUT TYPE=\"text\" NAME=\"COLOR\" SIZE=\"20\" VALUE=\"%s\" MAXLENGTH=\"20\"><BR>\n",
                 G_html(color).c_str());
 
-    std::printf("%s", msg(303));
+    std::printf("%s", G_msg(303));
     std::fputs("<SELECT NAME=\"DISP_LINE\" >\n", stdout);
     std::printf("<OPTION VALUE=\"%d\">%d\n", disp_line, disp_line);
     for (int v : {10, 20, 30, 40, 50}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
     std::fputs("</SELECT><BR>\n", stdout);
 
-    std::printf("%s", msg(304));
+    std::printf("%s", G_msg(304));
     std::fputs("<SELECT NAME=\"RELOAD_TIME\" >\n", stdout);
     if (reload_time == 999) {
-        std::printf("<OPTION VALUE=\"999\">%s\n", msg(305));
+        std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(305));
     } else {
         std::printf("<OPTION VALUE=\"%d\">%d\n", reload_time, reload_time);
     }
     for (int v : {10, 20, 30, 60, 120, 180}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
-    std::printf("<OPTION VALUE=\"999\">%s\n", msg(305));
+    std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(305));
     std::fputs("</SELECT><BR>\n", stdout);
 
-    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"return postcheck()\" >\n", msg(302));
+    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"return postcheck()\" >\n", G_msg(302));
     std::fputs("</FORM>\n", stdout);
     std::fputs("<P>\n", stdout);
 
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
                 exe.c_str(), cgi_FOLDER_NO);
     G_hidden_fields("COLOR_SELECT");
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", msg(307));
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(307));
     std::fputs("</FORM>\n", stdout);
 }
 
@@ -132,21 +130,21 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
     Fio_CHAT_USER_IDX(SQL_READ);
 
-    std::printf("%s:", msg(301));
+    std::printf("%s:", G_msg(301));
     std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
-    std::printf("%s", msg(216));
+    std::printf("%s", G_msg(216));
     std::printf("[%s]&nbsp;&nbsp;", G_html(color).c_str());
-    std::printf("%s", msg(303));
+    std::printf("%s", G_msg(303));
     std::printf("[%d]&nbsp;&nbsp;", sCHAT_USER_IDX.DISP_LINE);
-    std::printf("%s", msg(304));
+    std::printf("%s", G_msg(304));
     std::printf("[%d]<P>\n", sCHAT_USER_IDX.RELOAD_TIME);
 
-    std::printf("%s:", msg(309));
+    std::printf("%s:", G_msg(309));
     std::fputs("<INPUT TYPE=\"text\" NAME=\"CTALK\" SIZE=\"60\" MAXLENGTH=\"250\"><BR>\n", stdout);
     std::fputs("<TABLE>\n", stdout);
     std::fputs("<TR>\n", stdout);
     std::fputs("<TD>\n", stdout);
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", msg(310));
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", G_msg(310));
     std::fputs("</FORM>\n", stdout);
     std::fputs("</TD>\n", stdout);
 
@@ -156,7 +154,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_hidden_fields("ROOM_OUT");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", msg(311));
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(311));
     std::fputs("</FORM>\n", stdout);
     std::fputs("</TD>\n", stdout);
 
@@ -164,7 +162,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
                 exe.c_str(), cgi_FOLDER_NO);
     G_hidden_fields("FRM223");
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", msg(316));
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(316));
     std::fputs("</FORM>\n", stdout);
     std::fputs("</TD>\n", stdout);
     std::fputs("</TR>\n", stdout);

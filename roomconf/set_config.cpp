@@ -18,10 +18,9 @@ namespace {
 const char* const LABEL_BG = "#E0FFFF";
 const char* const VALUE_BG = "#FFFFFF";
 
-const char* msg(int k) { return STRDEF.Message[k]; }
 
 void label_cell(int message) {
-    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", LABEL_BG, msg(message));
+    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", LABEL_BG, G_msg(message));
 }
 
 void value_cell_open() { std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", VALUE_BG); }
@@ -31,9 +30,9 @@ void value_cell_open() { std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\"
 void picture_cell(const char* current, const char* field) {
     std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s", VALUE_BG, G_html(current).c_str());
     if (current[0] != '\0')
-        std::printf("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, msg(219));
+        std::printf("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, G_msg(219));
     std::printf("<BR>\n");
-    std::printf("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", msg(9), field);
+    std::printf("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", G_msg(9), field);
     std::printf("</TD>\n");
 }
 
@@ -43,7 +42,7 @@ void frame_rows(int k, int group_message, const char* backpic, const char* fontc
     char field[16];
     std::printf("<TR>\n");
     std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=\"3\">%s</TD>\n", LABEL_BG,
-                msg(group_message));
+                G_msg(group_message));
     label_cell(220);
     std::snprintf(field, sizeof field, "BACKPIC%d", k);
     picture_cell(backpic, field);
@@ -53,7 +52,7 @@ void frame_rows(int k, int group_message, const char* backpic, const char* fontc
     label_cell(216);
     value_cell_open();
     std::printf("<INPUT TYPE=\"text\" NAME=\"FONTCOLOR%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"> %s</TD>\n",
-                k, G_html(fontcolor).c_str(), msg(217));
+                k, G_html(fontcolor).c_str(), G_msg(217));
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
@@ -71,7 +70,7 @@ char g_form_info[4002];
 
 void print_form() {
     if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
-    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_TREE_DATA.NAME, msg(201));
+    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_TREE_DATA.NAME, G_msg(201));
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
     G_hidden_fields("SET_CONFIGWR");
 
@@ -113,7 +112,7 @@ void print_form() {
     std::printf("</TABLE>\n");
 
     std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", msg(205));
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", G_msg(205));
     std::printf("</TD>\n</TR>\n</TABLE>\n");
 }
 
@@ -124,13 +123,13 @@ void b_SET_CONFIG() {
     // The script stops a submission whose room name is empty.
     std::printf("<SCRIPT Language=\"JavaScript\">\n<!--\nfunction title_chk(){\n");
     std::printf("if ( document.INPUT.NAME.value==\"\" ) {\n");
-    std::printf("window.alert( \"%s\" );\n", msg(200));
+    std::printf("window.alert( \"%s\" );\n", G_msg(200));
     std::printf("return false }\n}\n// -->\n</SCRIPT>\n");
 
     if (ACL_LEVEL <= 7) {
-        std::printf("%s\n", msg(8));
+        std::printf("%s\n", G_msg(8));
         std::printf("<FORM>\n");
-        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n", msg(21));
+        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n", G_msg(21));
     } else {
         print_form();
     }

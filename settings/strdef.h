@@ -10,6 +10,9 @@ struct STRDEF_REC {
 
 extern STRDEF_REC STRDEF;
 
+// Message k of the loaded table (empty text when unset), as pages print it.
+inline const char* G_msg(int k) { return STRDEF.Message[k]; }
+
 // Replaces the whole table by section `language` of `filename`. -1 when the
 // file cannot be opened (the table is left empty), 0 otherwise (also when the
 // section is missing: the table is then empty).
