@@ -133,9 +133,10 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
 
     std::memset(sCHAT_USER_IDX20, 0, sizeof sCHAT_USER_IDX20);
     CHAT_USER_IDX rec;
-    for (int skipped = 0; skipped < in_count; ++skipped) {
-        if (!Fio_read_rec(&a, &rec, sizeof rec)) return Fio_close(&a, FIO_OK);
-    }
+    // The records before the block are passed over without being read; past
+    // the end of the index the block simply stays empty.
+    if (in_count > 0 && Fio_seek_rec(&a, static_cast<long>(in_count) * static_cast<long>(sizeof rec)) != 0)
+        return Fio_close(&a, FIO_OK);
     for (int n = 0; n < CHAT_USER_BLOCK; ++n) {
         if (!Fio_read_rec(&a, &rec, sizeof rec)) break;
         terminate_fields(&rec);

@@ -22,10 +22,6 @@ const KEYED_FIELD kKeys[] = {
 
 }  // namespace
 
-int dircnf_split(const char* line, int* key_len, int* value_pos, int* value_len) {
-    return keyed_line_split(KEYED_KEY_VALUE_COMMA, line, key_len, value_pos, value_len);
-}
-
 int b_SET_DIR_CONFIG(int32_t in_folder_no) {
     std::memset(&G_DIR_CONFIG, 0, sizeof G_DIR_CONFIG);
     G_set(G_DIR_CONFIG.FRAMESET1, "10%");

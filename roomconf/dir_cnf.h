@@ -9,12 +9,6 @@
 // Lines are read in pieces of this size less one.
 enum { DIRCNF_LINE_CAP = KEYED_LINE_CAP };
 
-// Splits a line into its entry: the key is the text before the first comma,
-// the value the text between the first and the second comma (commas found at
-// character boundaries). Returns 0 and the lengths and the value's offset, or
-// -1 when the line lacks either comma and so holds no entry.
-int dircnf_split(const char* line, int* key_len, int* value_pos, int* value_len);
-
 // Loads room in_folder_no's settings into G_DIR_CONFIG: clears it, sets the
 // frame sizes "10%", "40%", "50%", then applies every entry of the program's
 // ten keys (the last of two lines wins; an empty value empties the field),

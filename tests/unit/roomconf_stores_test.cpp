@@ -6,6 +6,7 @@
 #include <string>
 
 #include "request/velt.h"
+#include "access/keyed_line.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "store/datetime.h"
@@ -34,21 +35,21 @@ protected:
 
 TEST(DirCnfLine, SplitsKeyAndValueAtCharacterBoundaries) {
     int k, vp, vl;
-    ASSERT_EQ(dircnf_split("FRAMESET2,30%,\n", &k, &vp, &vl), 0);
+    ASSERT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, "FRAMESET2,30%,\n", &k, &vp, &vl), 0);
     EXPECT_EQ(k, 9);
     EXPECT_EQ(vp, 10);
     EXPECT_EQ(vl, 3);
-    ASSERT_EQ(dircnf_split(",x,", &k, &vp, &vl), 0);
+    ASSERT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, ",x,", &k, &vp, &vl), 0);
     EXPECT_EQ(k, 0);
     EXPECT_EQ(vl, 1);
-    ASSERT_EQ(dircnf_split("BACKPIC1,,", &k, &vp, &vl), 0);
+    ASSERT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, "BACKPIC1,,", &k, &vp, &vl), 0);
     EXPECT_EQ(vl, 0);
     // 0x81 0x2C is one character: its comma byte splits nothing.
-    ASSERT_EQ(dircnf_split("TITLEPIC,a\x81,b,rest", &k, &vp, &vl), 0);
+    ASSERT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, "TITLEPIC,a\x81,b,rest", &k, &vp, &vl), 0);
     EXPECT_EQ(vl, 4);
-    EXPECT_EQ(dircnf_split("FRAMESET2,30%\n", &k, &vp, &vl), -1);
-    EXPECT_EQ(dircnf_split("no comma\n", &k, &vp, &vl), -1);
-    EXPECT_EQ(dircnf_split("TITLEPIC,a\x81,\n", &k, &vp, &vl), -1);
+    EXPECT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, "FRAMESET2,30%\n", &k, &vp, &vl), -1);
+    EXPECT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, "no comma\n", &k, &vp, &vl), -1);
+    EXPECT_EQ(keyed_line_split(KEYED_KEY_VALUE_COMMA, "TITLEPIC,a\x81,\n", &k, &vp, &vl), -1);
 }
 
 TEST_F(RoomStores, LoaderOfARoomWithoutFilesGivesTheDefaultsAndLeavesEmptyFiles) {
