@@ -26,13 +26,5 @@ std::string chat_body_tag(const char* backpic, int picture_no) {
 }
 
 int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text) {
-    std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
-    sCHAT_DATA_DAT.FOLDER_NO = cgi_FOLDER_NO;
-    sCHAT_DATA_DAT.MODE = G_USER_MST.MODE;
-    G_set(sCHAT_DATA_DAT.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_DATA_DAT.USER_NAME, chat_name);
-    G_set(sCHAT_DATA_DAT.WRITE_DATE, stamp);
-    G_set(sCHAT_DATA_DAT.COLOR, color);
-    G_set(sCHAT_DATA_DAT.CTALK, text);
-    return Fio_CHAT_DATA_DAT();
+    return Fio_CHAT_DATA_post(cgi_FOLDER_NO, G_USER_MST.MODE, G_USER_MST.USER_ID, chat_name, stamp, color, text);
 }

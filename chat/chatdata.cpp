@@ -50,6 +50,19 @@ int Fio_CHAT_DATA_DAT() {
     return Fio_close(&a, FIO_OK);
 }
 
+int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char* chat_name, const char* stamp,
+                       const char* color, const char* text) {
+    std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
+    sCHAT_DATA_DAT.FOLDER_NO = folder_no;
+    sCHAT_DATA_DAT.MODE = mode;
+    G_set(sCHAT_DATA_DAT.USER_ID, user_id);
+    G_set(sCHAT_DATA_DAT.USER_NAME, chat_name);
+    G_set(sCHAT_DATA_DAT.WRITE_DATE, stamp);
+    G_set(sCHAT_DATA_DAT.COLOR, color);
+    G_set(sCHAT_DATA_DAT.CTALK, text);
+    return Fio_CHAT_DATA_DAT();
+}
+
 int Fio_CHAT_DATA_DAT100(int in_folder_no) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;

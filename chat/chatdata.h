@@ -16,6 +16,11 @@ extern CHAT_DATA_DAT sCHAT_DATA_DAT100[CHAT_DATA_READ_MAX];
 // or created, -9 the store is locked.
 int Fio_CHAT_DATA_DAT();
 
+// Fills sCHAT_DATA_DAT with one line (every field given, the rest zero) and
+// puts it in front of room folder_no's file; the result of Fio_CHAT_DATA_DAT.
+int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char* chat_name, const char* stamp,
+                       const char* color, const char* text);
+
 // Reads the newest 100 records of room in_folder_no into sCHAT_DATA_DAT100, an
 // empty COLOR read as "blue"; a missing file is created empty. 0 (possibly
 // nothing read), -2 cannot open, -9 locked.

@@ -64,15 +64,8 @@ int write_chattime(const char* dir, const char* now) {
 
 // Puts the notice that member rec was dropped in front of the room's messages.
 void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now) {
-    std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
-    sCHAT_DATA_DAT.FOLDER_NO = folder_no;
-    sCHAT_DATA_DAT.MODE = rec.MODE;
-    G_set(sCHAT_DATA_DAT.USER_ID, rec.USER_ID);
-    G_set(sCHAT_DATA_DAT.USER_NAME, rec.USER_NAME);
-    G_set(sCHAT_DATA_DAT.WRITE_DATE, now);
-    G_set(sCHAT_DATA_DAT.COLOR, rec.COLOR);
-    G_set(sCHAT_DATA_DAT.CTALK, STRDEF.Message[MSG_DROPPED]);
-    Fio_CHAT_DATA_DAT();  // a notice that cannot be written is simply lost
+    // A notice that cannot be written is simply lost.
+    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, STRDEF.Message[MSG_DROPPED]);
 }
 
 }  // namespace
