@@ -96,14 +96,14 @@ int G_SkeyChk(const char* uid) {
 int G_LoginChk(const char* uid, const char* upw) {
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     clear_pair();
-    if (!Fio_safe_user_id(uid)) return FIO_NOT_FOUND;
+    if (!Fio_safe_name(uid)) return FIO_NOT_FOUND;
     if (Fio_USER_MST(uid, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;
 
     // From here on the id is the spelling of user.mst, which names the
     // user's directory.
     char id[sizeof sUSER_MST.USER_ID];
     G_set(id, sizeof id, sUSER_MST.USER_ID);
-    if (!Fio_safe_user_id(id)) return FIO_NOT_FOUND;
+    if (!Fio_safe_name(id)) return FIO_NOT_FOUND;
     // A password that cannot be read (file locked, directory missing) must not
     // pass for the empty password.
     if (Fio_MST_PASSWORD(id, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;

@@ -80,7 +80,7 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
     const char* id = by_record ? sUSER_MST.USER_ID : UserID;
     // An id that cannot name a user directory is no user (a read answers as
     // for an unknown user); one holding a line end would break the list.
-    if (!Fio_safe_user_id(id)) {
+    if (!Fio_safe_name(id)) {
         if (sql_mode == SQL_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
         return FIO_NOT_FOUND;
     }

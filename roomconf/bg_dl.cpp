@@ -115,9 +115,8 @@ int b_BG_DL(int flg) {
     if (name[0] == '\0') return -1;
     // A picture is a bare name in the room's picture directory; a name that
     // carries a directory (written into dir.cnf by hand or by another program)
-    // must not reach files outside it. A slash is a separator wherever it
-    // stands; a backslash only where the file layer would turn it into one.
-    if (std::strchr(name, '/') != nullptr || G_StrFind(name, "\\") >= 0) return -1;
+    // must not reach files outside it.
+    if (!Fio_safe_name(name)) return -1;
 
     char mime_filename[FIO_PATH_MAX] = {0};
     char map_filename[FIO_PATH_MAX] = {0};

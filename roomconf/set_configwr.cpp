@@ -81,18 +81,6 @@ void stored_pic_name(char* name) {
     G_set(name, PIC_CAP, field.c_str());
 }
 
-// True for a name that can only mean a file inside the picture directory:
-// not empty, not "." or "..", no slash byte anywhere (the system takes it as
-// a separator even behind a lead byte) and no backslash of its own (the file
-// layer turns that into a slash).
-bool safe_pic_name(const char* name) {
-    if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    if (std::strchr(name, '/') != nullptr) return false;
-    for (int pos = 0; name[pos] != '\0'; pos += G_char_len(name + pos))
-        if (G_char_len(name + pos) == 1 && name[pos] == '\\') return false;
-    return true;
-}
-
 // The room's picture directory "<data>\<n>\fcg" (name null) or a picture in
 // it "<data>\<n>\fcg\<name>"; false when the path cannot be built.
 bool pic_path(char* out, const char* name) {
@@ -130,7 +118,7 @@ void drop_temp(const char* temp) {
 // than `self`) still names the same file, or the name could lead out of the
 // picture directory.
 void remove_picture(int self, const char* name) {
-    if (!safe_pic_name(name)) return;
+    if (!Fio_safe_name(name)) return;
     for (int i = 0; i < PIC_COUNT; ++i)
         if (i != self && std::strcmp(sUPDATE.names[i], name) == 0) return;
     char path[PIC_PATH_CAP];
@@ -158,7 +146,7 @@ bool apply_picture(int i, char* old_name) {
     if (upload) {
         G_set(sUPDATE.used_temp[sUPDATE.used_count++], temp);
         stored_pic_name(bare);
-        if (safe_pic_name(bare)) {
+        if (Fio_safe_name(bare)) {
             char dir[PIC_PATH_CAP];
             char dest[PIC_PATH_CAP];
             if (!pic_path(dir, nullptr) || !pic_path(dest, bare)) {

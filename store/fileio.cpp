@@ -132,19 +132,19 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
     return 0;
 }
 
-bool Fio_safe_user_id(const char* user_id) {
-    if (user_id == nullptr || user_id[0] == '\0') return false;
-    if (std::strcmp(user_id, ".") == 0 || std::strcmp(user_id, "..") == 0) return false;
+bool Fio_safe_name(const char* name) {
+    if (name == nullptr || name[0] == '\0') return false;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
     // '/' is refused as any byte: the platform takes every 0x2F for a
     // separator. A backslash is refused where it stands as a character (the
     // path conversion would make it a separator); the 0x5C second byte of a
-    // double-byte character stays an ordinary byte of the name. An id that
+    // double-byte character stays an ordinary byte of the name. A name that
     // ends in a lone lead byte would swallow the separator behind it.
-    if (std::strchr(user_id, '/') != nullptr) return false;
-    for (int pos = 0; user_id[pos] != '\0';) {
-        int len = G_char_len(user_id + pos);
-        if (len == 1 && user_id[pos] == '\\') return false;
-        if (len == 1 && G_is_lead(static_cast<unsigned char>(user_id[pos]))) return false;
+    if (std::strchr(name, '/') != nullptr) return false;
+    for (int pos = 0; name[pos] != '\0';) {
+        int len = G_char_len(name + pos);
+        if (len == 1 && name[pos] == '\\') return false;
+        if (len == 1 && G_is_lead(static_cast<unsigned char>(name[pos]))) return false;
         pos += len;
     }
     return true;
@@ -165,7 +165,7 @@ int Fio_dir_room(char* out, int folder_no) {
 int Fio_dir_user(char* out, const char* user_id) {
     if (out == nullptr) return -1;
     out[0] = '\0';
-    if (!Fio_safe_user_id(user_id)) return -1;
+    if (!Fio_safe_name(user_id)) return -1;
     char tail[FIO_PATH_MAX];
     int n = std::snprintf(tail, sizeof tail, "user\\%s\\", user_id);
     if (n < 0 || n >= static_cast<int>(sizeof tail)) return -1;

@@ -54,8 +54,11 @@ int Fio_dir_data(char* out);
 int Fio_dir_room(char* out, int folder_no);
 int Fio_dir_user(char* out, const char* user_id);
 
-// True for a user id that may name a directory (see Fio_dir_user).
-bool Fio_safe_user_id(const char* user_id);
+// True for a name that can only mean one entry of the directory it is put in
+// (a user id as a user directory, a picture in a room's picture directory):
+// not empty, not "." or "..", no '/' byte, no backslash of its own, and no
+// lone lead byte at its end (it would swallow the separator behind it).
+bool Fio_safe_name(const char* name);
 
 // One locked access to one data file. A store opens it, walks the old content
 // with the read calls, writes what stays (and what is new) with the write

@@ -302,7 +302,7 @@ int add_user(int argc, char** argv) {
     const std::string color = opt_or(a, "--color", "");
     if (uid.empty()) bad_value("the user id is empty");
     check_text(uid, sizeof sUSER_MST.USER_ID - 1, false, "the user id");
-    if (!Fio_safe_user_id(uid.c_str()) || uid.find(' ') != std::string::npos) {
+    if (!Fio_safe_name(uid.c_str()) || uid.find(' ') != std::string::npos) {
         bad_value("the user id must not be . or .. nor hold / \\ or a blank: " + uid);
     }
     // The password file holds at most 20 bytes; the login compares whole texts.

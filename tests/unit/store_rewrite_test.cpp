@@ -428,10 +428,10 @@ TEST_F(FioTest, UnsafeUserIdsAreRefused) {
         std::strcpy(out, "junk");
         EXPECT_EQ(Fio_dir_user(out, id), -1) << id;
         EXPECT_STREQ(out, "") << id;
-        EXPECT_FALSE(Fio_safe_user_id(id)) << id;
+        EXPECT_FALSE(Fio_safe_name(id)) << id;
     }
     EXPECT_EQ(Fio_dir_user(out, nullptr), -1);
-    for (const char* id : {"Taro", "...", ".hidden", "\x95\x5C", "a.b"}) EXPECT_TRUE(Fio_safe_user_id(id)) << id;
+    for (const char* id : {"Taro", "...", ".hidden", "\x95\x5C", "a.b"}) EXPECT_TRUE(Fio_safe_name(id)) << id;
     EXPECT_EQ(Fio_dir_user(out, std::string(500, 'u').c_str()), 0);
     EXPECT_EQ(Fio_dir_user(out, std::string(2000, 'u').c_str()), -1);  // would not fit
 }
