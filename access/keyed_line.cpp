@@ -53,12 +53,24 @@ int keyed_line_split(KEYED_FORMAT format, const char* line, int* key_len, int* v
     return 0;
 }
 
+namespace {
+
+// How a read opens the store of a format. personal.mst is the suite's shared
+// file, which other programs may rewrite in ways a reader must not meet
+// halfway: its reads wait while it is locked. dir.cnf is the chat's own and
+// only ever replaced by one rename of a whole new file: its reads take it as
+// the last commit left it and never wait, so that a settings update at work
+// delays no page of the room.
+int read_how(KEYED_FORMAT format) { return format == KEYED_KEY_VALUE_COMMA ? FIO_SNAPSHOT : FIO_READ; }
+
+}  // namespace
+
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t sql_mode,
                    const char* in_buff, char* out_buff, int out_size) {
     if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
 
     FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, file, lock, sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+    int rc = Fio_open(&a, dir, file, lock, sql_mode == SQL_READ ? read_how(format) : FIO_REWRITE, FIO_TEXT);
     if (rc != 0) return rc;
 
     const bool writer = sql_mode != SQL_READ;
@@ -109,7 +121,7 @@ int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const
 int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, const char* lock,
                         const KEYED_FIELD* fields, int count) {
     FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, file, lock, FIO_READ, FIO_TEXT);
+    int rc = Fio_open(&a, dir, file, lock, read_how(format), FIO_TEXT);
     if (rc != 0) return rc;
     char line[KEYED_LINE_CAP];
     while (Fio_gets(&a, line, sizeof line)) {

@@ -37,7 +37,9 @@ int keyed_line_split(KEYED_FORMAT format, const char* line, int* key_len, int* v
 // and LF in it become '_', and so does a comma where the format's field
 // cannot hold one. A line longer than the read buffer is handled whole.
 // Returns also -1 for an unknown sql_mode (nothing is touched), -2 a file
-// cannot be opened, -9 the lock is held; on these out_buff is as it was.
+// cannot be opened, -9 the lock is still held after the wait; on these
+// out_buff is as it was. Reads of personal.mst wait while it is locked; reads
+// of dir.cnf take it as the last rewrite left it (see keyed_line.cpp).
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t sql_mode,
                    const char* in_buff, char* out_buff, int out_size);
 
@@ -54,7 +56,7 @@ struct KEYED_FIELD {
 // whose key is one of the count fields' into that field: a text value cut as
 // the format cuts (an empty value empties the field), a number by G_atoi; of
 // two lines of a key the later wins; fields without a line stay as they are.
-// Returns 0, -9 the lock is held, -2 the file cannot be opened (no field is
-// changed). Never takes the lock.
+// Returns 0, -9 the lock is still held after the wait, -2 the file cannot be
+// opened (no field is changed). Never takes the lock.
 int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, const char* lock,
                         const KEYED_FIELD* fields, int count);

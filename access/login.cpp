@@ -2,12 +2,10 @@
 // check, and the gate that picks one of them and prints the refusal pages.
 #include "access/login.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/random.h>
 
 #include "access/skey_mst.h"
 #include "access/user_mst.h"
@@ -20,43 +18,13 @@
 
 namespace {
 
-// Fills buf with n bytes from the kernel's cryptographic source: getrandom(2),
-// or /dev/urandom where the call is unavailable. False when neither gives all
-// n bytes.
-bool random_bytes(unsigned char* buf, std::size_t n) {
-    std::size_t got = 0;
-    while (got < n) {
-        ssize_t r = getrandom(buf + got, n - got, 0);
-        if (r > 0) {
-            got += static_cast<std::size_t>(r);
-        } else if (r < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;
-        }
-    }
-    if (got == n) return true;
-
-    char path[] = "/dev/urandom";
-    int fd = Cu_b_open(path, 0);
-    if (fd < 0) return false;
-    got = 0;
-    while (got < n) {
-        int r = Cu_b_read(fd, buf + got, static_cast<int>(n - got));
-        if (r <= 0) break;
-        got += static_cast<std::size_t>(r);
-    }
-    Cu_b_close(fd);
-    return got == n;
-}
-
 // One key number, uniform in 1..2147483647: 31 random bits, drawn again in
 // the rare case of 0. Keys must not be guessable, so no clock-seeded
 // generator.
 bool new_key_number(int32_t* out) {
     for (;;) {
         unsigned char b[4];
-        if (!random_bytes(b, sizeof b)) return false;
+        if (!Cu_random(b, sizeof b)) return false;
         uint32_t v = (static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
                       static_cast<uint32_t>(b[2]) << 8 | b[3]) & 0x7FFFFFFFu;
         if (v != 0) {

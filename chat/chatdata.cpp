@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chat/chatuser.h"
 #include "store/cust.h"
 #include "store/fileio.h"
 #include "store/groval.h"
@@ -46,7 +47,7 @@ int Fio_CHAT_DATA_DAT() {
     Fio_write_rec(&a, &rec, sizeof rec);
     // The old records follow unchanged; a trailing piece shorter than a
     // record (a damaged file) is left behind.
-    while (Fio_read_rec(&a, &rec, sizeof rec)) Fio_write_rec(&a, &rec, sizeof rec);
+    Fio_copy_rest(&a, sizeof rec);
     return Fio_close(&a, FIO_OK);
 }
 
@@ -66,8 +67,11 @@ int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char*
 int Fio_CHAT_DATA_DAT100(int in_folder_no) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
+    // Only this program writes the message file, always by one rename of a
+    // whole new file: the file as the last post left it is the truth, and a
+    // reload never waits for a post at work (nor shows an empty list for it).
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_READ, FIO_BINARY);
+    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
     if (r != FIO_OK) return r;
 
     std::memset(sCHAT_DATA_DAT100, 0, sizeof sCHAT_DATA_DAT100);
@@ -90,7 +94,13 @@ int Fio_CHAT_DATA_DAT_DEL(int in_folder_no) {
     char data[FIO_PATH_MAX + sizeof DATA_FILE];
     std::snprintf(lock, sizeof lock, "%s%s", dir, LOCK_FILE);
     std::snprintf(data, sizeof data, "%s%s", dir, DATA_FILE);
-    // The removal only tests the lock: a writer at work keeps the file.
-    if (Fio_xor_control(lock, 0) == 1) return FIO_LOCKED;
-    return Cu_remove(data) == 0 ? FIO_OK : FIO_NOT_FOUND;
+    // Under the message lock, so no post is at work; and the room must still
+    // be empty then: a member who entered after the caller looked has his
+    // presence record in place before his entry notice takes this lock.
+    if (Fio_xor_control(lock, 1) != 0) return FIO_LOCKED;
+    int r = FIO_NOT_FOUND;
+    if (Fio_CHAT_USER_IDX20(in_folder_no, 0) == FIO_OK && sCHAT_USER_IDX20[0].FOLDER_NO == 0)
+        r = Cu_remove(data) == 0 ? FIO_OK : FIO_NOT_FOUND;
+    Fio_xor_control(lock, 2);
+    return r;
 }

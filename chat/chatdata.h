@@ -22,10 +22,13 @@ int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char*
                        const char* color, const char* text);
 
 // Reads the newest 100 records of room in_folder_no into sCHAT_DATA_DAT100, an
-// empty COLOR read as "blue"; a missing file is created empty. 0 (possibly
-// nothing read), -2 cannot open, -9 locked.
+// empty COLOR read as "blue"; a missing file is created empty. Reads the file
+// as the last post left it, never waiting. 0 (possibly nothing read), -2
+// cannot open.
 int Fio_CHAT_DATA_DAT100(int in_folder_no);
 
-// Removes the message file of room in_folder_no. -9 locked, otherwise 0
-// removed or -1 not removed (for instance because it does not exist).
+// Removes the message file of a room that nobody is in: under the message
+// lock (waited for), and only when the presence index, read under it, is
+// empty. -9 the lock is still held after the wait, otherwise 0 removed or -1
+// not removed (the file does not exist, or somebody has entered).
 int Fio_CHAT_DATA_DAT_DEL(int in_folder_no);

@@ -74,8 +74,11 @@ int Fio_CHAT_USER_IDX(int sql_mode) {
     if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+    // Only this program writes the index, always by one rename of a whole
+    // new file: a read takes the index as the last commit left it and never
+    // waits, so a writer at work never makes a member look absent.
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE,
+    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, sql_mode == SQL_READ ? FIO_SNAPSHOT : FIO_REWRITE,
                      FIO_BINARY);
     if (r != FIO_OK) return r;
 
@@ -121,7 +124,7 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_READ, FIO_BINARY);
+    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
     if (r != FIO_OK) return r;
 
     std::memset(sCHAT_USER_IDX20, 0, sizeof sCHAT_USER_IDX20);
@@ -152,7 +155,7 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
 
     // Once a minute per room: a run in this minute already is enough.
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, TIME_FILE, LOCK_FILE, FIO_READ, FIO_TEXT);
+    int r = Fio_open(&a, dir, TIME_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_TEXT);
     if (r != FIO_OK) return r;
     char line[1000];
     if (!Fio_gets(&a, line, sizeof line)) line[0] = '\0';
@@ -164,7 +167,7 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
     Tm_add_minute(limit, -TIMEOUT_MIN);
 
     // A plain read first: a minute in which nobody timed out rewrites nothing.
-    r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_READ, FIO_BINARY);
+    r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
     if (r != FIO_OK) return r;
     bool any = false;
     CHAT_USER_IDX rec;

@@ -18,11 +18,13 @@ extern CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
 // COLOR, DISP_LINE 30 and RELOAD_TIME 30 in sCHAT_USER_IDX; a found record
 // with an empty COLOR reads as "blue". 0 done, -1 no such record (or a bad
 // sql_mode), -3 add found the key present, -2 a file could not be opened or
-// created, -9 the index is locked.
+// created, -9 the index is still locked after the wait (never for a read,
+// which takes the index as the last commit left it).
 int Fio_CHAT_USER_IDX(int sql_mode);
 
 // Reads the records after the first in_count into sCHAT_USER_IDX20 (at most
-// 20), an empty COLOR read as "blue". 0, -2 cannot open, -9 locked.
+// 20), an empty COLOR read as "blue"; never waits (as the read above). 0, or
+// -2 cannot open.
 int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count);
 
 // The presence sweep of room in_folder_no, at most once a minute (the minute

@@ -15,9 +15,11 @@ int Fio_INFO_TXT(int32_t in_folder_no, int32_t sql_mode, char* in_buff, int in_s
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
 
     // Opened as raw bytes: a new file gets the owner-only bits of the suite's
-    // data files, and the text keeps its line ends exactly.
+    // data files, and the text keeps its line ends exactly. Only this program
+    // writes the text, always by one rename of a whole new file, so a read
+    // takes it as the last update left it and never waits.
     FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, "info.txt", "info.chk", sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE,
+    int rc = Fio_open(&a, dir, "info.txt", "info.chk", sql_mode == SQL_READ ? FIO_SNAPSHOT : FIO_REWRITE,
                       FIO_BINARY);
     if (rc != 0) return rc;
 

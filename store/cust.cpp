@@ -3,11 +3,14 @@
 // form to slashes, so no data path reaches the platform unconverted.
 #include "store/cust.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -66,7 +69,114 @@ int Cu_b_sync(int fh) { return fsync(fh) == 0 ? 0 : -1; }
 FILE* Cu_fopen(char* filename, const char* mode) {
     if (filename == nullptr || mode == nullptr) return nullptr;
     yen_to_sura(filename);
-    return std::fopen(filename, mode);
+    if (std::strcmp(mode, "w+") != 0) return std::fopen(filename, mode);
+    // fopen would create the file with 0666 less the umask.
+    int fd = open(filename, O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (fd == -1) return nullptr;
+    FILE* f = fdopen(fd, "w+");
+    if (f == nullptr) close(fd);
+    return f;
+}
+
+FILE* Cu_fdopen(int fh, const char* mode) {
+    if (fh < 0 || mode == nullptr) return nullptr;
+    return fdopen(fh, mode);
+}
+
+int Cu_b_flock(int fh, int wait) {
+    for (;;) {
+        if (flock(fh, wait ? LOCK_EX : LOCK_EX | LOCK_NB) == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+namespace {
+void fill_id(const struct stat& st, CU_FILE_ID* id) {
+    id->dev = static_cast<unsigned long long>(st.st_dev);
+    id->ino = static_cast<unsigned long long>(st.st_ino);
+    id->ctime = static_cast<long long>(st.st_ctime);
+    id->links = static_cast<long long>(st.st_nlink);
+}
+}  // namespace
+
+int Cu_b_id(int fh, CU_FILE_ID* id) {
+    struct stat st;
+    if (id == nullptr || fstat(fh, &st) != 0) return -1;
+    fill_id(st, id);
+    return 0;
+}
+
+int Cu_id(char* FileName, CU_FILE_ID* id) {
+    if (FileName == nullptr || id == nullptr) return -1;
+    yen_to_sura(FileName);
+    struct stat st;
+    if (stat(FileName, &st) != 0) return -1;
+    fill_id(st, id);
+    return 0;
+}
+
+long Cu_b_copy(int in_fh, long from, int out_fh, long count) {
+    if (count < 0 || from < 0) return -1;
+    long done = 0;
+    off_t in_off = static_cast<off_t>(from);
+    bool in_kernel = true;
+    while (done < count) {
+        ssize_t n = -1;
+        if (in_kernel) {
+            n = copy_file_range(in_fh, &in_off, out_fh, nullptr, static_cast<size_t>(count - done), 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && done == 0) {
+                in_kernel = false;  // not offered here (another file system, an old kernel)
+                continue;
+            }
+        } else {
+            static char buf[65536];
+            const size_t want = static_cast<size_t>(count - done) < sizeof buf ? static_cast<size_t>(count - done) : sizeof buf;
+            n = pread(in_fh, buf, want, in_off);
+            if (n < 0 && errno == EINTR) continue;
+            if (n > 0) {
+                for (ssize_t w = 0; w < n;) {
+                    ssize_t k = write(out_fh, buf + w, static_cast<size_t>(n - w));
+                    if (k < 0 && errno == EINTR) continue;
+                    if (k <= 0) return done > 0 ? done : -1;
+                    w += k;
+                }
+                in_off += n;
+            }
+        }
+        if (n <= 0) break;
+        done += n;
+    }
+    return done > 0 || count == 0 ? done : -1;
+}
+
+int Cu_b_touch(int fh) { return futimens(fh, nullptr) == 0 ? 0 : -1; }
+
+bool Cu_random(void* buf, std::size_t n) {
+    unsigned char* p = static_cast<unsigned char*>(buf);
+    std::size_t got = 0;
+    while (got < n) {
+        ssize_t r = getrandom(p + got, n - got, 0);
+        if (r > 0) {
+            got += static_cast<std::size_t>(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (got == n) return true;
+
+    int fd = open("/dev/urandom", O_RDONLY);
+    if (fd < 0) return false;
+    got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, p + got, n - got);
+        if (r <= 0) break;
+        got += static_cast<std::size_t>(r);
+    }
+    close(fd);
+    return got == n;
 }
 
 int Cu_fseek(FILE* stream, long offset, int origin) {

@@ -2,6 +2,7 @@
 // through these calls, which first turn each free-standing backslash of a path
 // into a slash, in the caller's buffer.
 #pragma once
+#include <cstddef>
 #include <cstdio>
 
 // Converts the path in place (a 0x5C that is the second byte of a double-byte
@@ -28,9 +29,38 @@ int Cu_b_close(int fh);
 int Cu_b_truncate(int fh, long length);
 // Flushes the file's data to the disk (fsync); 0 or -1.
 int Cu_b_sync(int fh);
+// The kernel's advisory lock on the whole file (flock): held until the
+// descriptor is closed. wait 0 tries once, otherwise blocks. 0 taken, -1 not.
+int Cu_b_flock(int fh, int wait);
+// Identity of the file behind a descriptor or a path (device and inode) and
+// its status-change time; 0, or -1 when its status cannot be read. links gets
+// the number of names the file has (0 once it was removed).
+struct CU_FILE_ID {
+    unsigned long long dev;
+    unsigned long long ino;
+    long long ctime;
+    long long links;
+};
+int Cu_b_id(int fh, CU_FILE_ID* id);
+int Cu_id(char* FileName, CU_FILE_ID* id);
+// Copies count bytes of the file in_fh from byte offset from to the current
+// position of out_fh, inside the kernel where it can (copy_file_range), else
+// through a 64 KiB buffer; out_fh's position moves on, in_fh's does not.
+// The bytes copied (count unless a read or write failed), or -1.
+long Cu_b_copy(int in_fh, long from, int out_fh, long count);
+// Sets the file's times to now, which also renews its status-change time
+// (the age of a lock file); 0 or -1.
+int Cu_b_touch(int fh);
+// Fills buf with n bytes from the kernel's cryptographic source: getrandom(2),
+// or /dev/urandom where the call is unavailable. false when neither gives all.
+bool Cu_random(void* buf, std::size_t n);
 
-// Stream open with "r", "r+" or "w+"; null on failure.
+// Stream open with "r", "r+" or "w+"; null on failure. A file that "w+"
+// creates is 0600 (data files are readable by their owner only).
 FILE* Cu_fopen(char* filename, const char* mode);
+// A stream over an open descriptor (which it then owns); null on failure, the
+// descriptor then still the caller's.
+FILE* Cu_fdopen(int fh, const char* mode);
 // 0 or -1 (also for a null stream).
 int Cu_fseek(FILE* stream, long offset, int origin);
 int Cu_fclose(FILE* stream);

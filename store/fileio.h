@@ -20,18 +20,50 @@ enum { SQL_READ = 1, SQL_ADD = 2, SQL_DELETE = 3, SQL_UPDATE = 4 };
 // plus "user\", a user id, "\", a file name and ".tmp".
 enum { FIO_PATH_MAX = 1200 };
 
-// Lock protocol on the lock file chkfilename. mode 0 test, 1 acquire (exclusive
-// create; up to three tries with 3-second waits), 2 release (up to three tries
-// with 1-second waits). Every mode first removes a lock older than 60 seconds.
-// Returns 1 when the lock is held by someone else (test) or was not taken
-// (acquire), else 0. An acquisition whose lock file cannot be made for any
-// reason but its existence (no such directory, no permission) returns 1 at
-// once, without waits: nothing is taken, and waiting would change nothing.
+// Lock files. A lock file's existence is the lock, as for every program of
+// the suite, which only tests that it exists. This program also writes into
+// each lock file it makes a mark of its own (FIO_MARK_PREFIX, the host name,
+// the process id and 16 random hex digits) and holds the kernel's advisory
+// lock (flock) on it while it holds the lock, so that:
+//  - a lock is broken only when no live process holds its kernel lock, and
+//    then when it is older than 60 seconds (a crashed request, or another
+//    program of the suite that never released it) or carries a mark of this
+//    host (its holder on this machine has died: no need to wait the minute);
+//    a live holder of this program is never broken, whatever the clocks say;
+//  - a writer checks, just before its commit rename, that the lock file is
+//    still the one it made; a writer whose lock was broken after all (another
+//    suite program judged it by age alone) commits nothing and gives -9.
+// A request that finds a lock held waits for it, sleeping in short growing
+// steps with jitter (a few milliseconds first) up to Fio_lock_wait_ms.
+#define FIO_MARK_PREFIX "velt "
+enum { FIO_MARK_CAP = 128 };
+
+// Longest wait for a held lock, in milliseconds (the CGI keeps the default
+// of 4 seconds; tests shorten it).
+extern int Fio_lock_wait_ms;
+
+// A lock this request holds.
+struct FIO_LOCK {
+    char path[FIO_PATH_MAX];
+    int fd;                   // the lock file, holding its kernel lock; -1 when not held
+    char mark[FIO_MARK_CAP];  // what was written into it
+    long long fresh;          // clock reading of its making or last renewal
+    long long unrenewed;      // bytes written under it since then
+};
+
+// Lock protocol on the lock file chkfilename. mode 0 test: 1 when the lock is
+// held, else 0, at once (a stale or dead lock is broken first). mode 1
+// acquire: waits for a held lock as above; 0 taken, 1 not taken (still held
+// after the wait, or the lock file cannot be made at all: no such directory,
+// no permission, which no wait changes and so gives 1 at once). mode 2
+// release: removes the lock only when it is the one this process took with
+// mode 1 and still stands; another's is never removed. Release and any other
+// mode return 0.
 int Fio_xor_control(char* chkfilename, int mode);
 
 // Moves FileSRC to FileDSC by copying in pieces of 1000 bytes (flushed to
-// disk before the source is removed), then sets the destination's bits to
-// 0777. 0 moved; -1 when the source is missing or cannot be opened, the
+// disk before the source is removed); the destination is readable by its
+// owner only (0600: the program delivers the pictures itself). 0 moved; -1 when the source is missing or cannot be opened, the
 // destination cannot be created, or the copy fails (any partial destination
 // is removed and the source stays).
 int Fio_filemove(char* FileSRC, char* FileDSC);
@@ -63,43 +95,54 @@ bool Fio_safe_name(const char* name);
 // One locked access to one data file. A store opens it, walks the old content
 // with the read calls, writes what stays (and what is new) with the write
 // calls, and closes it with its result:
-//   FIO_READ     tests the lock only (held: -9) and opens the data file,
-//                creating it empty when missing (as every store does).
-//   FIO_REWRITE  tests and takes the lock, opens the data file likewise and a
-//                fresh temporary file "<data file>.tmp". Fio_close with result
-//                0 flushes the temporary file to disk and renames it over the
-//                data file in one step; any other result removes it and leaves
-//                the data file byte for byte as it was.
+//   FIO_READ      for the suite's shared files, which other programs may
+//                 rewrite in ways a reader must not meet halfway: waits
+//                 while the lock is held (-9 when it still is after the
+//                 wait), then opens the data file, creating it empty when
+//                 missing (as every store does).
+//   FIO_SNAPSHOT  for files that only this program writes, each always
+//                 replaced by one rename of a whole new file: opens the
+//                 data file as the last commit left it, without looking at
+//                 the lock. A writer at work never makes such a reader see
+//                 less than the truth, and the reader never waits.
+//   FIO_REWRITE   takes the lock (waiting as above), opens the data file
+//                 likewise and a temporary file of its own, created
+//                 exclusively under a unique name "<data file>.<pid>.<random
+//                 hex>.tmp". Fio_close with result 0 flushes the temporary
+//                 file to disk, checks that the lock is still this access's,
+//                 and renames it over the data file in one step; any other
+//                 result, or a lock found lost, removes it and leaves the
+//                 data file byte for byte as it was.
 // Text stores use streams (lines), binary stores descriptors (records).
-enum { FIO_READ = 0, FIO_REWRITE = 1 };
+enum { FIO_READ = 0, FIO_REWRITE = 1, FIO_SNAPSHOT = 2 };
 enum { FIO_TEXT = 0, FIO_BINARY = 1 };
 
 struct FIO_ACCESS {
     char data_path[FIO_PATH_MAX];
     char tmp_path[FIO_PATH_MAX];
     char lock_path[FIO_PATH_MAX];
-    int how;         // FIO_READ or FIO_REWRITE
+    int how;         // FIO_READ, FIO_SNAPSHOT or FIO_REWRITE
     int binary;      // FIO_TEXT or FIO_BINARY
-    int locked;      // 1 while this access holds the lock
     int write_error; // 1 once a write to the temporary file failed
     FILE* src;       // text: the data file
     FILE* tmp;       // text: the temporary file
     int src_fd;      // binary: the data file, or -1
     int tmp_fd;      // binary: the temporary file, or -1
+    FIO_LOCK lock;   // the lock a rewrite took (fd -1 when none)
 };
 
 // Opens data file `file` in directory prefix `dir` (see Fio_dir_*), guarded by
 // lock file `lock` in the same directory. Returns 0 (the access is open and
-// must be closed with Fio_close), -9 (lock held or not taken) or -2 (a file
-// could not be opened, the lock file cannot be made, or a path would not fit;
-// a lock this call took is released). On a non-zero result the access holds
-// nothing and Fio_close need not be called.
-// A null or empty `lock` means the caller already holds the lock (the
-// presence sweep's delete rewrite): the access then neither tests, takes nor
-// releases any lock file. A FIO_READ access never creates or removes a lock
-// file (beyond the expiry of a stale one that every test performs).
-// Data file and temporary file: text "r+" (else "w+", creating it empty) and a
-// fresh "w+" temporary; binary Cu_b_open(path, 1) and a fresh, empty temporary.
+// must be closed with Fio_close), -9 (lock still held after the wait) or -2
+// (a file could not be opened, the lock file cannot be made, or a path would
+// not fit; a lock this call took is released). On a non-zero result the
+// access holds nothing and Fio_close need not be called.
+// A null or empty `lock` means the caller already holds the lock: the access
+// then neither tests, takes nor releases any lock file. A reading access never
+// creates or removes a lock file (beyond breaking a stale or dead one while it
+// waits). The data file is opened read-write and created empty (0600) when
+// missing, never truncated: a file that a writer renames into place at the
+// same moment is never emptied.
 int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock, int how, int binary);
 
 // Text: reads the next piece of a line into buf (fgets with cap bytes, so a
@@ -134,9 +177,15 @@ int Fio_read_rec(FIO_ACCESS* a, void* rec, int size);
 int Fio_seek_rec(FIO_ACCESS* a, long offset);
 // Binary: appends size bytes (a record, or any piece) to the temporary file.
 void Fio_write_rec(FIO_ACCESS* a, const void* rec, int size);
+// Binary: appends everything of the data file from the read position to its
+// end to the temporary file (in large pieces, or inside the kernel where it
+// can); a trailing piece shorter than rec_size bytes (a damaged file) is left
+// behind. The read position ends at the end of the file.
+void Fio_copy_rest(FIO_ACCESS* a, int rec_size);
 
 // Ends the access with the store's result: commits a rewrite when result is 0
-// (a commit that fails turns the result into -2 and leaves the old file),
+// (a commit that fails turns the result into -2, a lock found lost into -9,
+// and either leaves the old file),
 // discards it otherwise, closes every file and releases a lock this access
 // took. Returns the final result.
 int Fio_close(FIO_ACCESS* a, int result);

@@ -12,8 +12,12 @@
 #include <string>
 #include <sys/stat.h>
 
+#include <sys/resource.h>
+#include <csignal>
+
 #include "settings/sysinfo.h"
 #include "store/datetime.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 
 namespace store_test {
@@ -48,6 +52,27 @@ struct Buf {
     operator char*() { return b; }
 };
 
+// A held lock is waited for this long in unit tests (the CGI waits seconds).
+const int kLockWaitMs = 300;
+
+// While it lives, files this process writes cannot grow past `bytes` (a write
+// beyond fails instead of raising SIGXFSZ): a disk that fills up.
+struct FileSizeLimit {
+    struct rlimit old_limit;
+    void (*old_handler)(int);
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        old_handler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old_limit;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_limit);
+        signal(SIGXFSZ, old_handler);
+    }
+};
+
 class TmpDirTest : public ::testing::Test {
 protected:
     std::string dir;  // ends without '/'
@@ -59,9 +84,11 @@ protected:
         std::memset(&SYSINFO, 0, sizeof SYSINFO);
         G_set(SYSINFO.DATA_FILE_PATH, (dir + "/").c_str());
         Tm_clock_offset = 0;
+        Fio_lock_wait_ms = kLockWaitMs;
     }
     void TearDown() override {
         Tm_clock_offset = 0;
+        Fio_lock_wait_ms = 4000;
         std::memset(&SYSINFO, 0, sizeof SYSINFO);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
