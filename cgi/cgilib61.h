@@ -34,8 +34,11 @@ void cgi_decode(char* in_data);
 // Byte index of keyword in in_buff at a character boundary, or -1.
 int StrFind(const char* in_buff, const char* keyword);
 
-// Releases the parameter list and removes upload temporary files of the data
-// directory older than an hour.
+// Releases the parameter list, removes this request's upload temporary files
+// that are still in place (no handler moved them), and removes upload
+// temporary files of the data directory older than an hour (left by requests
+// that were killed). Every request calls it before it ends, whatever its
+// outcome.
 void cgi_free();
 
 // Multipart reading of the body (the reader of multipart form data). Appends

@@ -27,9 +27,13 @@ struct MP_INPUT {
 };
 MP_INPUT g_in;
 
-// One upload temporary file made by this request.
+// One upload temporary file made by this request, with the identity of the
+// file it made: the name may later be another request's, once this one's
+// file was moved away.
 struct MP_UPLOAD {
     char* path;
+    unsigned long long dev;
+    unsigned long long ino;
     MP_UPLOAD* next;
 };
 MP_UPLOAD* g_uploads;
@@ -50,9 +54,10 @@ int g_name_took_line;
 const uint32_t VALUE_KEEP = 100000;
 // Output block of a file field's content.
 const int BIN_BLOCK = 1000;
-// The highest temporary number probed: a data directory holding that many
-// upload files is broken, and the probe must end somewhere.
-const int TEMP_MAX = 1000000;
+// Random numbers tried for a free temporary name before giving up: with
+// numbers drawn from 31 bits, a clash at all is rare, eight in a row means a
+// broken directory.
+const int TEMP_TRIES = 8;
 
 void input_reset(const unsigned char* mem, uint32_t mem_len) {
     g_in.mem = mem;
@@ -187,17 +192,22 @@ int skip_part_header() {
     }
 }
 
-// Creates the next free temporary file "CGI<n>" of the data directory in one
-// exclusive step, so that two requests uploading at the same moment never
-// share a file, and records it as this request's own. path (MP_TEMP_CAP
-// bytes) receives the name in the platform's form even when nothing could be
-// created. 0 created, -1 not.
+// Creates a free temporary file "CGI<n>" of the data directory, n a random
+// number (never a count from 0, which grows slower with every file left
+// over), in one exclusive step, so that two requests uploading at the same
+// moment never share a file, and records it as this request's own. path
+// (MP_TEMP_CAP bytes) receives the name in the platform's form even when
+// nothing could be created. 0 created, -1 not.
 int create_temp(char* path) {
-    for (int n = 0; n <= TEMP_MAX; ++n) {
-        std::snprintf(path, MP_TEMP_CAP, "%sCGI%d", SYSINFO.DATA_FILE_PATH, n);
+    for (int tries = 0; tries < TEMP_TRIES; ++tries) {
+        uint32_t n = 0;
+        if (!Cu_random(&n, sizeof n)) return -1;
+        std::snprintf(path, MP_TEMP_CAP, "%sCGI%u", SYSINFO.DATA_FILE_PATH, static_cast<unsigned>(n & 0x7FFFFFFFu));
         yen_to_sura(path);
         int fd = Cu_b_open_excl(path);
         if (fd != -1) {
+            CU_FILE_ID id = {};
+            Cu_b_id(fd, &id);
             Cu_b_close(fd);
             MP_UPLOAD* rec = static_cast<MP_UPLOAD*>(std::malloc(sizeof(MP_UPLOAD)));
             char* copy = static_cast<char*>(std::malloc(std::strlen(path) + 1));
@@ -210,6 +220,8 @@ int create_temp(char* path) {
             }
             std::strcpy(copy, path);
             rec->path = copy;
+            rec->dev = id.dev;
+            rec->ino = id.ino;
             rec->next = g_uploads;
             g_uploads = rec;
             return 0;
@@ -467,15 +479,22 @@ void cgi_free() {
     list = _list{};
     cur = &list;
 
+    // Whatever the request's outcome, its uploads that no handler moved away
+    // go with it: nothing a request wrote before its login was checked may
+    // outlive it. A name that now leads to another file (ours was moved, and
+    // another request made a new one of the same name) is left alone.
     while (g_uploads != nullptr) {
         MP_UPLOAD* next = g_uploads->next;
+        CU_FILE_ID id;
+        if (Cu_id(g_uploads->path, &id) == 0 && id.dev == g_uploads->dev && id.ino == g_uploads->ino)
+            Cu_remove(g_uploads->path);
         std::free(g_uploads->path);
         std::free(g_uploads);
         g_uploads = next;
     }
 
-    // Uploads an hour old were left by earlier requests (a handler moves the
-    // files it keeps); younger ones may still be in use.
+    // Uploads an hour old were left by earlier requests that were killed
+    // before their end; younger ones may still be in use.
     char names[1200];
     std::snprintf(names, sizeof names, "%sCGI*", SYSINFO.DATA_FILE_PATH);
     Cu_filefind(names);

@@ -24,7 +24,9 @@ namespace {
 // updated with the new stamp and display settings) and the entry notice is
 // posted. The notice follows only a presence record actually written: a room
 // must not announce a member the index does not hold. color may become "blue".
-void enter_room(const char* chat_name, char* color, int disp_line, int reload_time) {
+// Returns the presence write's result (0 also when there was nothing to
+// write); a lost notice alone does not undo an entry.
+int enter_room(const char* chat_name, char* color, int disp_line, int reload_time) {
     char stamp[20] = {};
     Tm_set_date(stamp);
 
@@ -36,7 +38,7 @@ void enter_room(const char* chat_name, char* color, int disp_line, int reload_ti
             Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, "COLOR", value);
         }
     }
-    if (chat_name[0] == '\0') return;
+    if (chat_name[0] == '\0') return 0;
     if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
 
     CHAT_USER_IDX member;
@@ -52,27 +54,31 @@ void enter_room(const char* chat_name, char* color, int disp_line, int reload_ti
 
     sCHAT_USER_IDX = member;
     int r = Fio_CHAT_USER_IDX(SQL_ADD);
-    if (r != 0) {
+    if (r == FIO_EXISTS) {
         sCHAT_USER_IDX = member;
         r = Fio_CHAT_USER_IDX(SQL_UPDATE);
     }
     if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[312]);
+    return r;
 }
 
 // ROOM_OUT. Removes the member's record; the leave notice is posted only when
 // a record was removed, so a member dropped by the time-out (who had a notice
 // then) or one who left already gets no second one. The colour goes into the
-// notice as given: an empty one reads back as "blue".
-void leave_room(const char* chat_name, const char* color) {
+// notice as given: an empty one reads back as "blue". Returns 0 when the
+// member is out of the index (left now or before), else the refusal (-9, -2).
+int leave_room(const char* chat_name, const char* color) {
     char stamp[20] = {};
     Tm_set_date(stamp);
-    if (chat_name[0] == '\0') return;
+    if (chat_name[0] == '\0') return 0;
 
     std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
     sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
     G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
     G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    if (Fio_CHAT_USER_IDX(SQL_DELETE) == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[313]);
+    const int r = Fio_CHAT_USER_IDX(SQL_DELETE);
+    if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[313]);
+    return r == FIO_NOT_FOUND ? 0 : r;
 }
 
 // The three frames; every request or user text in the addresses is
@@ -113,12 +119,20 @@ void b_ROOM() {
     // Entering and leaving write into the room (presence record and a notice
     // under a chat name of the user's choosing), so they need the right to
     // write there; a reader of level 1 is shown the room and changes nothing.
+    // A presence change refused (the index still locked after the wait, or
+    // not writable) gets the error page: the frameset would claim an entry or
+    // a leave that did not happen.
     const bool may_write = ACL_LEVEL >= 2;
+    int r = 0;
     if (std::strcmp(cgi_JOB, "ROOM_IN") == 0) {
-        if (may_write) enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
+        if (may_write) r = enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
     } else if (std::strcmp(cgi_JOB, "ROOM_OUT") == 0) {
-        if (may_write) leave_room(chat_name, color);
+        if (may_write) r = leave_room(chat_name, color);
         chat_name[0] = '\0';
+    }
+    if (r == FIO_LOCKED || r == FIO_NO_FILE) {
+        G_ErrMessage("", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        return;
     }
     print_frameset(chat_name, color);
 }

@@ -201,10 +201,15 @@ void velt_dispatch() {
     if (job_is("COLOR_SELECT")) b_COLOR_SELECT();
     if (job_is("SET_CONFIG")) b_SET_CONFIG();
     if (job_is("SET_CONFIGWR")) {
-        // The answer is the form itself, showing the values just stored.
-        b_SET_CONFIGWR();
-        b_SET_DIR_CONFIG(cgi_FOLDER_NO);
-        b_SET_CONFIG();
+        // The answer is the form itself, showing the values just stored; a
+        // refused store gets the error page instead.
+        const int r = b_SET_CONFIGWR();
+        if (r == FIO_LOCKED || r == FIO_NO_FILE) {
+            G_ErrMessage("", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        } else {
+            b_SET_DIR_CONFIG(cgi_FOLDER_NO);
+            b_SET_CONFIG();
+        }
     }
     if (job_is("CWRITE")) velt_cwrite_response(b_CWRITE());
 }
@@ -222,12 +227,18 @@ int velt_main() {
 
     // 8-10: an unreadable folder ends the run with an empty response, before
     // the login, the presence index or the log are touched.
-    if (!load_folder()) return 0;
+    if (!load_folder()) {
+        cgi_free();
+        return 0;
+    }
 
     int fast_flg = 0;
     if (G_login_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
         ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no answer
-        if (ACL_LEVEL < 1) return 0;
+        if (ACL_LEVEL < 1) {
+            cgi_free();
+            return 0;
+        }
 
         if (G_USER_MST.LANGUAGE[0] != '\0' &&  // 14
             std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0)

@@ -189,20 +189,24 @@ void settle_picture(int i, const char* old_name, bool stored) {
 }
 
 // One dir.cnf setting: update, and add when the key is not there yet.
-// Returns true when it was stored.
-bool store_setting(const char* key, const char* value) {
+// Returns the store's result: 0 stored, -9 or -2 refused.
+int store_setting(const char* key, const char* value) {
     char v[PIC_CAP];
     G_set(v, value);
-    if (Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_UPDATE, key, v) == 0) return true;
-    return Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_ADD, key, v) == 0;
+    const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_UPDATE, key, v);
+    if (r != FIO_NOT_FOUND) return r;
+    return Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_ADD, key, v);
 }
+
+// A store's answer as the update's: -1 (a key not there) counts as done.
+bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 
 }  // namespace
 
-void b_SET_CONFIGWR() {
+int b_SET_CONFIGWR() {
     // The form is offered to room administrators only; the update asks the
     // same, since anyone can post to it.
-    if (ACL_LEVEL <= 7) return;
+    if (ACL_LEVEL <= 7) return 0;
 
     std::memset(&sUPDATE, 0, sizeof sUPDATE);
     SETTINGS_FORM& f = sUPDATE.form;
@@ -213,20 +217,31 @@ void b_SET_CONFIGWR() {
     G_set(sUPDATE.names[PIC_FOLDER], G_TREE_DATA.PIC_FILENAME);
 
     char old_name[PIC_CAP];
-    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (apply_picture(i, old_name)) settle_picture(i, old_name, store_setting(PIC_FIELD[i], sUPDATE.names[i]));
+    int r = 0;
+    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
+        if (!apply_picture(i, old_name)) continue;
+        r = store_setting(PIC_FIELD[i], sUPDATE.names[i]);
+        settle_picture(i, old_name, r == 0);
+        if (refused(r)) return r;
+    }
 
     const bool folder_pic = apply_picture(PIC_FOLDER, old_name);
     if (folder_pic) G_set(G_TREE_DATA.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
     G_set(G_TREE_DATA.NAME, f.NAME);
     sTREE_DATA = G_TREE_DATA;
-    const bool tree_stored = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_UPDATE, 1) == 0;
-    if (folder_pic) settle_picture(PIC_FOLDER, old_name, tree_stored);
+    r = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_UPDATE, 1);
+    if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
+    if (refused(r)) return r;
     // The form printed next shows the folder as the store holds it.
     if (Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
 
-    if (Fio_INFO_TXT(cgi_FOLDER_NO, SQL_UPDATE, f.INFO) != 0) Fio_INFO_TXT(cgi_FOLDER_NO, SQL_ADD, f.INFO);
+    r = Fio_INFO_TXT(cgi_FOLDER_NO, SQL_UPDATE, f.INFO);
+    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(cgi_FOLDER_NO, SQL_ADD, f.INFO);
+    if (refused(r)) return r;
 
-    for (int k = 0; k < 3; ++k) store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]);
-    for (int k = 0; k < 3; ++k) store_setting(FRAMESET_KEY[k], f.FRAMESET[k]);
+    for (int k = 0; k < 3; ++k)
+        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]))) return r;
+    for (int k = 0; k < 3; ++k)
+        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k]))) return r;
+    return 0;
 }

@@ -72,11 +72,8 @@ TEST_F(MultipartE2E, UploadsOf999To1001BytesArriveByteForByte) {
     expect_clean(r);
     EXPECT_EQ(r.out, site_head() + kVersionBody);
 
-    // The empty file name made no file; the uploads are young and stay.
-    EXPECT_EQ(uploads_in(site.data_dir), (std::set<std::string>{"CGI0", "CGI1", "CGI2"}));
-    EXPECT_TRUE(read_file(site.data_dir + "CGI0") == a);
-    EXPECT_TRUE(read_file(site.data_dir + "CGI1") == b);
-    EXPECT_TRUE(read_file(site.data_dir + "CGI2") == c);
+    // Nothing took the uploads: they went with the request.
+    EXPECT_EQ(uploads_in(site.data_dir), std::set<std::string>{});
 }
 
 TEST_F(MultipartE2E, AnotherRequestsUploadIsLeftAlone) {
@@ -87,7 +84,7 @@ TEST_F(MultipartE2E, AnotherRequestsUploadIsLeftAlone) {
     const Result r = run(site, mp_request(mp));
     expect_clean(r);
     EXPECT_EQ(read_file(site.data_dir + "CGI0"), "earlier upload");
-    EXPECT_EQ(read_file(site.data_dir + "CGI1"), "new");
+    EXPECT_EQ(uploads_in(site.data_dir), std::set<std::string>{"CGI0"});
 }
 
 TEST_F(MultipartE2E, OverTheUploadLimitTextFieldsCountAndNoFileIsStored) {
@@ -115,10 +112,8 @@ TEST_F(MultipartE2E, ACutOffBodyEndsTheRun) {
     const Result r = run(site, req);
     expect_clean(r);
     EXPECT_EQ(r.out, site_head() + kVersionBody);
-    // Only whole blocks written before the input ended are in the file.
-    const std::string got = read_file(site.data_dir + "CGI0");
-    EXPECT_EQ(got, std::string(got.size(), 'x'));
-    EXPECT_LT(got.size(), 2500u);
+    // The partial upload goes with the request.
+    EXPECT_EQ(uploads_in(site.data_dir), std::set<std::string>{});
 }
 
 TEST_F(MultipartE2E, AWrongBoundaryReadsNothing) {

@@ -74,6 +74,19 @@ std::set<std::string> names_in(const std::string& dir) {
     return names;
 }
 
+// The temporary path of an upload field's value "<browser name>,<path>",
+// checked to be <data_dir>CGI<n>, n printed in decimal and in 0..2147483647;
+// a failure and "" for any other value.
+std::string upload_path(const std::string& value, const std::string& browser_name, const std::string& data_dir) {
+    const std::string head = browser_name + "," + data_dir + "CGI";
+    const std::string digits = value.compare(0, head.size(), head) == 0 ? value.substr(head.size()) : "";
+    if (!digits.empty() && digits.size() <= 10 && digits.find_first_not_of("0123456789") == std::string::npos &&
+        std::to_string(std::stoull(digits)) == digits && std::stoull(digits) <= 2147483647ull)
+        return value.substr(browser_name.size() + 1);
+    ADD_FAILURE() << "not an upload of " << browser_name << " under " << data_dir << ": " << value;
+    return "";
+}
+
 // Every pair of the parameter list, in order.
 std::vector<std::pair<std::string, std::string>> pairs() {
     std::vector<std::pair<std::string, std::string>> out;
@@ -208,16 +221,14 @@ TEST_F(Multipart, UploadsArriveByteForByteWhateverTheirLength) {
         Body b;
         b.file("BG1", "a.gif", content, "image/gif");
         read(b.close());
-        std::string v = value_of("BG1");
-        ASSERT_EQ(v, "a.gif," + dir + "CGI0");
-        EXPECT_TRUE(cgi_is_own_upload((dir + "CGI0").c_str()));
-        std::string got = read_all(dir + "CGI0");
+        const std::string path = upload_path(value_of("BG1"), "a.gif", dir);
+        ASSERT_NE(path, "");
+        EXPECT_TRUE(cgi_is_own_upload(path.c_str()));
+        std::string got = read_all(path);
         EXPECT_EQ(got.size(), content.size());
         EXPECT_TRUE(got == content);
-        Tm_clock_offset = 24 * 3600;
         cgi_free();
-        Tm_clock_offset = 0;
-        ASSERT_FALSE(exists(dir + "CGI0"));
+        ASSERT_FALSE(exists(path));
     }
 }
 
@@ -240,7 +251,7 @@ TEST_F(Multipart, ContentEndingInLineBreaksOrLookingLikeTheBoundaryIsKept) {
         b.file("F", "x.bin", contents[i]);
         b.field("AFTER", "ok");
         read(b.close());
-        EXPECT_TRUE(read_all(dir + "CGI0") == contents[i]);
+        EXPECT_TRUE(read_all(upload_path(value_of("F"), "x.bin", dir)) == contents[i]);
         EXPECT_EQ(value_of("AFTER"), "ok");
         Tm_clock_offset = 24 * 3600;
         cgi_free();
@@ -248,36 +259,44 @@ TEST_F(Multipart, ContentEndingInLineBreaksOrLookingLikeTheBoundaryIsKept) {
     }
 }
 
-TEST_F(Multipart, TwoFileFieldsGetTheFirstTwoFreeNumbers) {
+TEST_F(Multipart, TwoFileFieldsGetTwoDifferentNames) {
     Body b;
     b.file("BG1", "C:\\pics\\a.gif", "AAA");
     b.field("MID", "m");
     b.file("BG2", "b.jpg", "BBBB");
     read(b.close());
-    EXPECT_EQ(value_of("BG1"), "C:\\pics\\a.gif," + dir + "CGI0");
-    EXPECT_EQ(value_of("BG2"), "b.jpg," + dir + "CGI1");
-    EXPECT_EQ(read_all(dir + "CGI0"), "AAA");
-    EXPECT_EQ(read_all(dir + "CGI1"), "BBBB");
-    EXPECT_TRUE(cgi_is_own_upload((dir + "CGI0").c_str()));
-    EXPECT_TRUE(cgi_is_own_upload((dir + "CGI1").c_str()));
-    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI2").c_str()));
+    const std::string first = upload_path(value_of("BG1"), "C:\\pics\\a.gif", dir);
+    const std::string second = upload_path(value_of("BG2"), "b.jpg", dir);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(names_in(dir).size(), 2u);
+    EXPECT_EQ(read_all(first), "AAA");
+    EXPECT_EQ(read_all(second), "BBBB");
+    EXPECT_TRUE(cgi_is_own_upload(first.c_str()));
+    EXPECT_TRUE(cgi_is_own_upload(second.c_str()));
+    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI").c_str()));
     EXPECT_FALSE(cgi_is_own_upload("/etc/passwd"));
     EXPECT_FALSE(cgi_is_own_upload(""));
 }
 
-TEST_F(Multipart, ANameTakenByAnotherRequestIsNeverReused) {
-    write_all(dir + "CGI0", "someone else's");
-    write_all(dir + "CGI2", "also taken");
+TEST_F(Multipart, FilesThatExistBeforehandAreNeverReusedOrTouched) {
+    const std::vector<std::pair<std::string, std::string>> before = {{dir + "CGI0", "someone else's"},
+                                                                     {dir + "CGI2", "also taken"}};
+    for (const auto& f : before) write_all(f.first, f.second);
     Body b;
     b.file("A", "a", "one");
     b.file("B", "b", "two");
     read(b.close());
-    EXPECT_EQ(value_of("A"), "a," + dir + "CGI1");
-    EXPECT_EQ(value_of("B"), "b," + dir + "CGI3");
-    EXPECT_EQ(read_all(dir + "CGI0"), "someone else's");
-    EXPECT_EQ(read_all(dir + "CGI2"), "also taken");
-    EXPECT_EQ(read_all(dir + "CGI3"), "two");
-    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI0").c_str()));
+    const std::string one = upload_path(value_of("A"), "a", dir);
+    const std::string two = upload_path(value_of("B"), "b", dir);
+    EXPECT_NE(one, two);
+    EXPECT_EQ(read_all(one), "one");
+    EXPECT_EQ(read_all(two), "two");
+    for (const auto& f : before) {
+        EXPECT_NE(one, f.first);
+        EXPECT_NE(two, f.first);
+        EXPECT_EQ(read_all(f.first), f.second);
+        EXPECT_FALSE(cgi_is_own_upload(f.first.c_str()));
+    }
 }
 
 TEST_F(Multipart, AnEmptyFileNameMakesNoFileAndSkipsItsContent) {
@@ -308,8 +327,9 @@ TEST_F(Multipart, AnUploadThatCannotBeStoredIsNotThisRequestsOwn) {
     b.file("BG1", "a.gif", "data");
     b.field("NEXT", "n");
     read(b.close());
-    EXPECT_EQ(value_of("BG1"), "a.gif," + dir + "not_there/CGI0");
-    EXPECT_FALSE(cgi_is_own_upload((dir + "not_there/CGI0").c_str()));
+    const std::string path = upload_path(value_of("BG1"), "a.gif", dir + "not_there/");
+    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(cgi_is_own_upload(path.c_str()));
     EXPECT_EQ(value_of("NEXT"), "n");
 }
 
@@ -319,9 +339,10 @@ TEST_F(Multipart, BackslashesOfTheDataDirectoryBecomeSlashesInTheValue) {
     Body b;
     b.file("BG1", "a.gif", "data");
     read(b.close());
-    EXPECT_EQ(value_of("BG1"), "a.gif," + dir + "CGI0");
-    EXPECT_TRUE(cgi_is_own_upload((back + "CGI0").c_str()));
-    EXPECT_EQ(read_all(dir + "CGI0"), "data");
+    const std::string path = upload_path(value_of("BG1"), "a.gif", dir);
+    ASSERT_NE(path, "");
+    EXPECT_TRUE(cgi_is_own_upload((back + path.substr(dir.size())).c_str()));
+    EXPECT_EQ(read_all(path), "data");
 }
 
 TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
@@ -356,8 +377,7 @@ TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
     cut = whole.find("zzz") + 2500;
     cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
                       static_cast<uint32_t>(cut), 0, 1);
-    EXPECT_EQ(value_of("F"), "f.bin," + dir + "CGI0");
-    std::string got = read_all(dir + "CGI0");
+    std::string got = read_all(upload_path(value_of("F"), "f.bin", dir));
     EXPECT_LT(got.size(), 2500u);
     EXPECT_EQ(got, std::string(got.size(), 'z'));
 }
@@ -405,7 +425,7 @@ TEST_F(Multipart, LongNamesAndFileNamesAreCut) {
     auto p = pairs();
     ASSERT_EQ(p.size(), 1u);
     EXPECT_EQ(p[0].first, std::string(999, 'n'));
-    EXPECT_EQ(p[0].second, std::string(999, 'f') + "," + dir + "CGI0");
+    upload_path(p[0].second, std::string(999, 'f'), dir);
 }
 
 TEST_F(Multipart, ThePartReadersAnswerAsDocumented) {
@@ -516,38 +536,52 @@ TEST_F(Multipart, DamagedBodiesEndTheReadingWithoutOverrun) {
     }
 }
 
-TEST_F(Multipart, TheEndStepRemovesOnlyTemporaryFilesOverAnHourOld) {
+TEST_F(Multipart, TheEndStepRemovesOwnUploadsAndOthersOverAnHourOld) {
     write_all(dir + "CGI5", "old upload");
     write_all(dir + "CGI77", "another");
     write_all(dir + "chatdata.dat", "not an upload");
     Body b;
     b.field("a", "1");
+    b.file("OWN", "own.gif", "own");
+    b.file("MOVED", "moved.gif", "moved");
     read(b.close());
+    const std::string own = upload_path(value_of("OWN"), "own.gif", dir);
+    const std::string moved = upload_path(value_of("MOVED"), "moved.gif", dir);
+    // A handler moved this upload away and another request made a file of the
+    // same name; the moved file stays alive, so the new one has another inode.
+    ASSERT_EQ(std::rename(moved.c_str(), (dir + "kept.gif").c_str()), 0);
+    write_all(moved, "another request's");
 
-    // An hour less a minute later: everything stays, the list is released.
+    // An hour less a minute later: only this request's own upload goes, the
+    // list is released.
     Tm_clock_offset = 59 * 60;
     cgi_free();
     EXPECT_TRUE(pairs().empty());
     EXPECT_EQ(cur, &list);
-    EXPECT_TRUE(exists(dir + "CGI5"));
-    EXPECT_TRUE(exists(dir + "CGI77"));
+    EXPECT_FALSE(exists(own));
+    EXPECT_EQ(read_all(moved), "another request's");
+    EXPECT_EQ(read_all(dir + "kept.gif"), "moved");
+    EXPECT_EQ(read_all(dir + "CGI5"), "old upload");
+    EXPECT_EQ(read_all(dir + "CGI77"), "another");
 
     // An hour and a minute later: the uploads go, other files stay.
     Tm_clock_offset = 61 * 60;
     cgi_free();
     EXPECT_FALSE(exists(dir + "CGI5"));
     EXPECT_FALSE(exists(dir + "CGI77"));
-    EXPECT_TRUE(exists(dir + "chatdata.dat"));
+    EXPECT_FALSE(exists(moved));
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"chatdata.dat", "kept.gif"}));
 }
 
 TEST_F(Multipart, TheEndStepForgetsThisRequestsUploads) {
     Body b;
     b.file("BG1", "a.gif", "data");
     read(b.close());
-    ASSERT_TRUE(cgi_is_own_upload((dir + "CGI0").c_str()));
+    const std::string path = upload_path(value_of("BG1"), "a.gif", dir);
+    ASSERT_TRUE(cgi_is_own_upload(path.c_str()));
     cgi_free();
-    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI0").c_str()));
-    EXPECT_TRUE(exists(dir + "CGI0"));  // young: it stays for a later clean-up
+    EXPECT_FALSE(cgi_is_own_upload(path.c_str()));
+    EXPECT_FALSE(exists(path));
 }
 
 // The real entry: environment variables and the body on standard input.
@@ -585,8 +619,7 @@ TEST_F(MultipartStdin, ALargeUploadComesThroughStandardInput) {
     EXPECT_EQ(post(b.close(), 1000000), 0);
     EXPECT_EQ(value_of("CTALK"), "\x95\x5C");
     EXPECT_EQ(value_of("JOB"), "CWRITE");
-    EXPECT_EQ(value_of("BG1"), "big.bin," + dir + "CGI0");
-    EXPECT_TRUE(read_all(dir + "CGI0") == content);
+    EXPECT_TRUE(read_all(upload_path(value_of("BG1"), "big.bin", dir)) == content);
 }
 
 TEST_F(MultipartStdin, OverTheLimitTheTextIsReadAndTheUploadDropped) {
@@ -607,7 +640,7 @@ TEST_F(MultipartStdin, ABodyShorterThanAnnouncedEndsTheReading) {
                        std::string(100, 'f');
     EXPECT_EQ(post(body, 10000000, std::to_string(body.size() + 5000)), 0);
     EXPECT_EQ(value_of("A"), "1");
-    EXPECT_EQ(value_of("F"), "f," + dir + "CGI0");
+    upload_path(value_of("F"), "f", dir);
     EXPECT_EQ(input_byte, body.size());
 }
 
