@@ -2,10 +2,11 @@
 // server starts a CGI and times them, and prepares large room files.
 //
 //   velt-bench run [--runs N] [--warmup N] CASEFILE
-//       Runs every case of CASEFILE once per round, N rounds (default 31),
-//       after N warm-up rounds (default 2) that are not counted; each round
-//       starts one case later, so no case always follows the same one. Prints
-//       one tab-separated line per case:
+//       Runs every case of CASEFILE once per round (a case with "every K" in
+//       every K-th round only), N rounds (default 31), after N warm-up rounds
+//       (default 2) that run every case and are not counted; each round starts
+//       one case later, so no case always follows the same one. Prints one
+//       tab-separated line per case:
 //         name runs bad median_us p25_us p75_us min_us self_median_us
 //       (self_median_us is "-" unless the case is self-timed). Progress goes
 //       to standard error.
@@ -33,6 +34,8 @@
 //   expect TEXT            standard output must hold TEXT (repeatable)
 //   size PATH BYTES        after every run PATH must be BYTES long
 //   self-timed             the program prints "elapsed_us=N": that is its time
+//   every K                counted only in every K-th round (K >= 1), for the
+//                          slow cases, so that the quick ones get more rounds
 // A run that exits non-zero, or misses an expect or a size, counts as bad;
 // its time is kept all the same (the table shows how many were bad).
 #include <fcntl.h>
@@ -74,6 +77,7 @@ struct Case {
     std::string size_path;
     long long size_bytes = -1;
     bool self_timed = false;
+    int every = 1;
     // Results.
     std::vector<long long> wall_us;
     std::vector<long long> self_us;
@@ -163,6 +167,9 @@ std::vector<Case> read_cases(const std::string& path) {
             c.size_bytes = std::atoll(value.c_str() + sp2 + 1);
         } else if (key == "self-timed") {
             c.self_timed = true;
+        } else if (key == "every") {
+            c.every = std::atoi(value.c_str());
+            if (c.every < 1) die(where + ": every needs a count of at least 1");
         } else {
             die(where + ": unknown directive " + key);
         }
@@ -326,12 +333,16 @@ int cmd_run(int argc, char** argv) {
     if (cases.empty()) die(case_file + ": no case");
 
     const int n = static_cast<int>(cases.size());
+    const bool progress = isatty(2) != 0;
     for (int round = 0; round < warmup + runs; ++round) {
         const bool record = round >= warmup;
-        for (int k = 0; k < n; ++k) run_case(cases[(round + k) % n], record);
-        if (record) std::fprintf(stderr, "\rvelt-bench: round %d of %d", round - warmup + 1, runs);
+        for (int k = 0; k < n; ++k) {
+            Case& c = cases[(round + k) % n];
+            if (!record || (round - warmup) % c.every == 0) run_case(c, record);
+        }
+        if (record && progress) std::fprintf(stderr, "\rvelt-bench: round %d of %d", round - warmup + 1, runs);
     }
-    std::fputs("\n", stderr);
+    if (progress) std::fputs("\n", stderr);
 
     for (const Case& c : cases) {
         std::string self = "-";

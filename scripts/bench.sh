@@ -4,9 +4,10 @@
 #   scripts/bench.sh [--runs N] [--parts LIST] [--duration S] [--connections N]
 #                    [--sizes LIST] [--members LIST] [--keep]
 #
-#   --runs N          rounds of the spawn measurement (default 31); every round
-#                     starts each program once, interleaved, and the table
-#                     shows medians of the rounds
+#   --runs N          rounds of the spawn measurement (default 101); every
+#                     round starts each program once, interleaved (the posts
+#                     into 10,000 records and more, and their floor, only
+#                     every 4th round), and the table shows medians
 #   --parts LIST      comma-separated, any of: requests (reloads and room
 #                     entry), posts (posts and the bare-rewrite floor), http
 #                     (lighttpd + wrk throughput); default requests,posts,http.
@@ -30,7 +31,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELT_BUILD_DIR:-$repo/build}
 
-runs=31
+runs=101
 parts=requests,posts,http
 duration=10
 connections=32
@@ -247,7 +248,8 @@ if has_part posts; then
         { velt_case "post-$s" POST "" "$work/post-$s.body"
           echo "reset $tpl/msgs-$s $data/$f/chatdata.dat"
           echo "expect $post_text"
-          echo "size $data/$f/chatdata.dat $(((s + 1) * 408))"; } | add_case "post-$s"
+          echo "size $data/$f/chatdata.dat $(((s + 1) * 408))"
+          if [ "$s" -ge 10000 ]; then echo "every 4"; fi; } | add_case "post-$s"
         if [ "$s" -gt 0 ]; then
             add_case "floor-$s" <<EOF
 exe $bench_bin/velt-bench-floor
@@ -256,6 +258,7 @@ dir $site/floor
 reset $tpl/msgs-$s $site/floor/chatdata-$s.dat
 self-timed
 size $site/floor/chatdata-$s.dat $(((s + 1) * 408))
+$(if [ "$s" -ge 10000 ]; then echo "every 4"; fi)
 EOF
         fi
     done
@@ -337,7 +340,7 @@ echo "load average before: $load_before, after: $load_after; $runs interleaved r
 echo
 if [ -s "$results" ]; then
     awk -F'\t' '
-        { name[NR] = $1; bad[$1] = $3; med[$1] = $4; p25[$1] = $5; p75[$1] = $6; self[$1] = $8; order[NR] = $1 }
+        { name[NR] = $1; runs[$1] = $2; bad[$1] = $3; med[$1] = $4; p25[$1] = $5; p75[$1] = $6; self[$1] = $8; order[NR] = $1 }
         function label(n,   s) {
             if (n == "hello") return "static C++ hello CGI"
             if (n ~ /^reload-/) { s = substr(n, 8); return "reload (FRM223), 100 lines, " s " members" }
@@ -348,8 +351,8 @@ if [ -s "$results" ]; then
         }
         END {
             h = med["hello"]
-            printf "| request | median us | p25-p75 us | x hello | floor us | floor x hello | (post - empty) / floor | bad runs |\n"
-            printf "|---|---:|---:|---:|---:|---:|---:|---:|\n"
+            printf "| request | median us | p25-p75 us | x hello | floor us | floor x hello | (post - empty) / floor | runs | bad runs |\n"
+            printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n"
             for (i = 1; i <= NR; i++) {
                 n = order[i]
                 if (n ~ /^floor-/) continue
@@ -362,7 +365,7 @@ if [ -s "$results" ]; then
                         if ("post-0" in med && self[f] > 0) over = sprintf("%.2f", (med[n] - med["post-0"]) / self[f])
                     }
                 }
-                printf "| %s | %d | %d-%d | %.1fx | %s | %s | %s | %d |\n", label(n), med[n], p25[n], p75[n], med[n] / h, fl, flx, over, bad[n]
+                printf "| %s | %d | %d-%d | %.1fx | %s | %s | %s | %d | %d |\n", label(n), med[n], p25[n], p75[n], med[n] / h, fl, flx, over, runs[n], bad[n]
             }
         }' "$results"
     echo
