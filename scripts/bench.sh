@@ -1,0 +1,393 @@
+#!/usr/bin/env bash
+# Measures what a request of the chat costs against the cost of starting a
+# process: a benchmark, never a test (nothing here fails on speed).
+#   scripts/bench.sh [--runs N] [--parts LIST] [--duration S] [--connections N]
+#                    [--sizes LIST] [--members LIST] [--keep]
+#
+#   --runs N          rounds of the spawn measurement (default 101); every
+#                     round starts each program once, interleaved (the posts
+#                     into 10,000 records and more, and their floor, only
+#                     every 4th round), and the table shows medians
+#   --parts LIST      comma-separated, any of: requests (reloads and room
+#                     entry), posts (posts and the bare-rewrite floor), http
+#                     (lighttpd + wrk throughput); default requests,posts,http.
+#                     The static hello is measured in every spawn round.
+#   --duration S      seconds of each wrk run (default 10)
+#   --connections N   wrk connections (default 32)
+#   --sizes LIST      records in the rooms posted into (default 100,1000,10000,100000)
+#   --members LIST    members in the presence index for the reloads (default 20,200,2000)
+#   --keep            keep the temporary site (its path is printed)
+#
+# Builds (in VELT_BUILD_DIR, default build/, with -DVELT_BENCH=ON) velt.cgi,
+# velt-admin and the benchmark's programs in bench/: a static hello CGI, the
+# bare-rewrite floor and the spawn harness velt-bench. Makes a temporary site
+# under /tmp with velt-admin, logs a member in once with a password, enters
+# and posts for real, and makes the large room files by copying the real
+# records. Installs lighttpd and wrk from the distribution when missing.
+# Everything is served on 127.0.0.1 only. Takes about 3 minutes with the
+# defaults on a 2-core machine.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELT_BUILD_DIR:-$repo/build}
+
+runs=101
+parts=requests,posts,http
+duration=10
+connections=32
+sizes=100,1000,10000,100000
+members=20,200,2000
+keep=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs=$2; shift 2 ;;
+        --parts) parts=$2; shift 2 ;;
+        --duration) duration=$2; shift 2 ;;
+        --connections) connections=$2; shift 2 ;;
+        --sizes) sizes=$2; shift 2 ;;
+        --members) members=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+    esac
+done
+for n in "$runs" "$duration" "$connections" ${sizes//,/ } ${members//,/ }; do
+    case "$n" in
+        ''|*[!0-9]*) echo "bench.sh: not a number: $n" >&2; exit 2 ;;
+    esac
+done
+has_part() { case ",$parts," in *",$1,"*) return 0 ;; *) return 1 ;; esac; }
+for p in ${parts//,/ }; do
+    case "$p" in requests|posts|http) ;; *) echo "bench.sh: unknown part $p" >&2; exit 2 ;; esac
+done
+
+started=$(date +%s)
+
+# --- tools and build ---------------------------------------------------------
+if ! command -v cmake >/dev/null 2>&1 || ! command -v g++ >/dev/null 2>&1 ||
+   { ! command -v lighttpd >/dev/null 2>&1 && [ ! -x /usr/sbin/lighttpd ]; }; then
+    echo "Installing the build tools and lighttpd ..."
+    "$repo/scripts/install-deps.sh"
+fi
+if has_part http && ! command -v wrk >/dev/null 2>&1; then
+    echo "Installing wrk ..."
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq wrk >/dev/null
+fi
+
+echo "Building in $build ..."
+cmake -S "$repo" -B "$build" -DVELT_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target velt_cgi velt_admin velt_lng velt_bench_all >/dev/null
+bench_bin=$build/bench
+harness=$bench_bin/velt-bench
+
+# --- the site ----------------------------------------------------------------
+site=$(mktemp -d /tmp/velt-bench-XXXXXX)
+server_pid=""
+cleanup() {
+    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+    if [ "$keep" = 1 ]; then echo "The site stays in $site"; else rm -rf "$site"; fi
+}
+trap cleanup EXIT
+
+cgi=$site/cgi-bin
+data=$site/data
+tpl=$site/templates
+work=$site/work
+mkdir -p "$site/www" "$tpl" "$work" "$site/floor"
+admin=$build/velt-admin
+"$admin" create-site "$cgi" --data "$data/" --site-id bench --language english >/dev/null
+cp "$build/velt.cgi" "$cgi/velt.cgi"
+cp "$bench_bin/hello.cgi" "$cgi/hello.cgi"
+cp "$repo/site/mimemap.txt" "$data/mimemap.txt"
+echo "<HTML><BODY>velt benchmark</BODY></HTML>" > "$site/www/portal.html"
+# An ordinary member (not an administrator), who may read and write.
+"$admin" add-user "$cgi" bench --password bench-pw1 --name "Bench Member" --level 5 --color Navy >/dev/null
+
+# Rooms: 101.. reloads (one per member count), 150 the room entry, 200 an
+# empty room to post into, 201.. posts (one per size).
+reload_rooms=()
+i=0
+for m in ${members//,/ }; do
+    reload_rooms+=("$((101 + i)):$m")
+    i=$((i + 1))
+done
+post_rooms=()
+i=0
+for s in ${sizes//,/ }; do
+    post_rooms+=("$((201 + i)):$s")
+    i=$((i + 1))
+done
+entry_room=150
+empty_room=200
+all_rooms="$entry_room $empty_room"
+for r in "${reload_rooms[@]}" "${post_rooms[@]}"; do all_rooms="$all_rooms ${r%%:*}"; done
+for f in $all_rooms; do
+    "$admin" add-room "$cgi" "$f" --name "Room $f" --cgi /cgi-bin/velt.cgi --access-level 1 --write-level 1 >/dev/null
+done
+
+# One request to velt.cgi as a web server makes it: run_cgi METHOD QUERY BODYFILE [CONTENT_TYPE]
+run_cgi() {
+    (cd "$cgi" && env -i PATH=/usr/bin:/bin GATEWAY_INTERFACE=CGI/1.1 SERVER_PROTOCOL=HTTP/1.1 \
+        REMOTE_ADDR=127.0.0.1 SCRIPT_NAME=/cgi-bin/velt.cgi REQUEST_METHOD="$1" QUERY_STRING="$2" \
+        CONTENT_TYPE="${4:-application/x-www-form-urlencoded}" CONTENT_LENGTH="$(stat -c %s "$3")" \
+        ./velt.cgi < "$3")
+}
+
+# A multipart/form-data body as the room's forms send it: mp_body FILE NAME=VALUE...
+boundary=----veltBenchBoundary7MA4YWxk
+mp_type="multipart/form-data; boundary=$boundary"
+mp_body() {
+    local out=$1 kv
+    shift
+    : > "$out"
+    for kv in "$@"; do
+        printf -- '--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n' \
+            "$boundary" "${kv%%=*}" "${kv#*=}" >> "$out"
+    done
+    printf -- '--%s--\r\n' "$boundary" >> "$out"
+}
+
+# The password login of the portal: its frameset carries the session key.
+printf 'uid=bench&upw=bench-pw1&FOLDER_NO=101&JOB=ROOM' > "$work/login.body"
+login_page=$(run_cgi POST "" "$work/login.body")
+skey1=$(printf '%s' "$login_page" | grep -o 'SKEY1=[0-9]*' | head -n1 | cut -d= -f2)
+skey2=$(printf '%s' "$login_page" | grep -o 'SKEY2=[0-9]*' | head -n1 | cut -d= -f2)
+if [ -z "$skey1" ] || [ -z "$skey2" ]; then
+    echo "bench.sh: the password login gave no session key:" >&2
+    printf '%s\n' "$login_page" | head -n 20 >&2
+    exit 1
+fi
+creds="uid=bench&SKEY1=$skey1&SKEY2=$skey2"
+chat_name=Bench
+line_text="Good morning everyone, the build is green again"
+post_text="A new line posted by the benchmark"
+
+# Enter room 101 and post one line for real: the records every large file is
+# made of come from the program itself.
+mp_body "$work/enter.body" "SKEY1=$skey1" "SKEY2=$skey2" uid=bench FOLDER_NO=101 JOB=ROOM_IN \
+    "CHAT_NAME=$chat_name" COLOR=Navy DISP_LINE=100 RELOAD_TIME=10 SUB=Enter
+run_cgi POST "" "$work/enter.body" "$mp_type" > "$work/enter.out"
+mp_body "$work/first-post.body" "SKEY1=$skey1" "SKEY2=$skey2" uid=bench FOLDER_NO=101 JOB=CWRITE \
+    "CHAT_NAME=$chat_name" COLOR=Navy "CTALK=$line_text" SUB=Send
+run_cgi POST "" "$work/first-post.body" "$mp_type" > "$work/first-post.out"
+if ! grep -q "$line_text" "$work/first-post.out" || [ ! -s "$data/101/chatuser.idx" ]; then
+    echo "bench.sh: entering and posting for real failed; see $work (use --keep)" >&2
+    keep=1
+    exit 1
+fi
+cp "$data/101/chatdata.dat" "$tpl/real-messages"
+cp "$data/101/chatuser.idx" "$tpl/real-member"
+
+# Templates: message files of every size, presence indexes of every count.
+: > "$tpl/msgs-0"
+for s in 100 ${sizes//,/ }; do
+    [ -e "$tpl/msgs-$s" ] || "$harness" fill-messages "$tpl/real-messages" "$s" "$tpl/msgs-$s"
+done
+for m in 20 ${members//,/ }; do
+    [ -e "$tpl/members-$m" ] || "$harness" fill-members "$tpl/real-member" "$m" "$tpl/members-$m"
+done
+# The room entry: 20 others present, the entering member not yet.
+"$harness" fill-members "$tpl/real-member" 21 "$tpl/members-21"
+head -c $((20 * 164)) "$tpl/members-21" > "$tpl/others-20"
+
+# Room contents that the requests leave as they are (a reload renews one
+# stamp; a post's answer too): set once.
+for r in "${reload_rooms[@]}"; do
+    cp "$tpl/msgs-100" "$data/${r%%:*}/chatdata.dat"
+    cp "$tpl/members-${r#*:}" "$data/${r%%:*}/chatuser.idx"
+done
+for f in $empty_room $(for r in "${post_rooms[@]}"; do echo "${r%%:*}"; done); do
+    cp "$tpl/members-20" "$data/$f/chatuser.idx"
+done
+
+# --- the spawn measurement ---------------------------------------------------
+cases=$work/cases.txt
+add_case() {  # add_case NAME: the directives follow on standard input
+    { echo "case $1"; cat; } >> "$cases"
+}
+velt_case() {  # velt_case NAME METHOD QUERY [BODYFILE]: directives for velt.cgi
+    echo "exe $cgi/velt.cgi"
+    echo "dir $cgi"
+    echo "method $2"
+    echo "query $3"
+    if [ -n "${4:-}" ]; then
+        echo "content-type $mp_type"
+        echo "stdin $4"
+    fi
+}
+: > "$cases"
+add_case hello <<EOF
+exe $cgi/hello.cgi
+dir $cgi
+expect hello
+EOF
+if has_part requests; then
+    for r in "${reload_rooms[@]}"; do
+        f=${r%%:*}
+        { velt_case "reload-${r#*:}" GET "$creds&JOB=FRM223&FOLDER_NO=$f&CHAT_NAME=$chat_name"
+          echo "expect $line_text"; echo "expect </HTML>"; } | add_case "reload-${r#*:}"
+    done
+    mp_body "$work/entry.body" "SKEY1=$skey1" "SKEY2=$skey2" uid=bench FOLDER_NO=$entry_room JOB=ROOM_IN \
+        "CHAT_NAME=$chat_name" COLOR=Navy DISP_LINE=30 RELOAD_TIME=10 SUB=Enter
+    { velt_case entry POST "" "$work/entry.body"
+      echo "reset $tpl/others-20 $data/$entry_room/chatuser.idx"
+      echo "reset $tpl/msgs-100 $data/$entry_room/chatdata.dat"
+      echo "expect JOB=FRM223&FOLDER_NO=$entry_room&CHAT_NAME=$chat_name"
+      echo "size $data/$entry_room/chatdata.dat $((101 * 408))"; } | add_case entry
+fi
+if has_part posts; then
+    post_rooms_all=("$empty_room:0" "${post_rooms[@]}")
+    for r in "${post_rooms_all[@]}"; do
+        f=${r%%:*}
+        s=${r#*:}
+        mp_body "$work/post-$s.body" "SKEY1=$skey1" "SKEY2=$skey2" uid=bench FOLDER_NO=$f JOB=CWRITE \
+            "CHAT_NAME=$chat_name" COLOR=Navy "CTALK=$post_text" SUB=Send
+        { velt_case "post-$s" POST "" "$work/post-$s.body"
+          echo "reset $tpl/msgs-$s $data/$f/chatdata.dat"
+          echo "expect $post_text"
+          echo "size $data/$f/chatdata.dat $(((s + 1) * 408))"
+          if [ "$s" -ge 10000 ]; then echo "every 4"; fi; } | add_case "post-$s"
+        if [ "$s" -gt 0 ]; then
+            add_case "floor-$s" <<EOF
+exe $bench_bin/velt-bench-floor
+arg $site/floor/chatdata-$s.dat
+dir $site/floor
+reset $tpl/msgs-$s $site/floor/chatdata-$s.dat
+self-timed
+size $site/floor/chatdata-$s.dat $(((s + 1) * 408))
+$(if [ "$s" -ge 10000 ]; then echo "every 4"; fi)
+EOF
+        fi
+    done
+fi
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+results=$work/results.tsv
+: > "$results"
+if has_part requests || has_part posts; then
+    echo "Measuring $(grep -c '^case ' "$cases") programs, $runs interleaved rounds ..."
+    "$harness" run --runs "$runs" "$cases" > "$results"
+fi
+
+# --- throughput through lighttpd ----------------------------------------------
+http_results=$work/http.tsv
+: > "$http_results"
+if has_part http; then
+    port=""
+    for candidate in $(seq 18080 18180); do
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
+    done
+    [ -n "$port" ] || { echo "bench.sh: no free port between 18080 and 18180" >&2; exit 1; }
+    "$repo/scripts/serve.sh" "$site" "$port" > "$site/lighttpd.out" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 50); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+        sleep 0.1
+    done
+    # Counts the answers that are the page asked for (a locked store answers
+    # 200 with an error page), keeps the first wrong one of each thread, and
+    # reports the counts when wrk ends.
+    cat > "$work/check.lua" <<'EOF'
+local threads = {}
+local n = 0
+function setup(thread) n = n + 1; thread:set("id", n); table.insert(threads, thread) end
+function init(args) expect = args[1]; sample = args[2]; good = 0; wrong = 0 end
+function response(status, headers, body)
+  if status == 200 and body and string.find(body, expect, 1, true) then good = good + 1; return end
+  wrong = wrong + 1
+  if wrong == 1 then
+    local f = io.open(sample .. "-" .. id .. ".txt", "w")
+    if f then f:write(status, "\n", body or "", "\n"); f:close() end
+  end
+end
+function done(summary, latency, requests)
+  local g, w = 0, 0
+  for _, t in ipairs(threads) do g = g + t:get("good"); w = w + t:get("wrong") end
+  io.write(string.format("checked good=%d wrong=%d\n", g, w))
+end
+EOF
+    base=http://127.0.0.1:$port/cgi-bin
+    reload_url="$base/velt.cgi?SKEY1=$skey1&SKEY2=$skey2&uid=bench&JOB=FRM223&FOLDER_NO=101&CHAT_NAME=$chat_name"
+    for target in "hello|$base/hello.cgi|hello" "reload|$reload_url|$line_text"; do
+        IFS='|' read -r name url expect <<<"$target"
+        echo "wrk: $name, $connections connections, ${duration}s ..."
+        out=$(wrk -t2 -c"$connections" -d"${duration}s" --latency -s "$work/check.lua" "$url" -- "$expect" "$work/wrong-$name")
+        printf '%s\n' "$out" > "$work/wrk-$name.txt"
+        rps=$(printf '%s\n' "$out" | awk '/^Requests\/sec:/ {print $2}')
+        p50=$(printf '%s\n' "$out" | awk '$1 == "50%" {print $2}')
+        p99=$(printf '%s\n' "$out" | awk '$1 == "99%" {print $2}')
+        timeouts=$(printf '%s\n' "$out" | awk '/Socket errors:/ {gsub(",", ""); print $NF}')
+        sockerr=$(printf '%s\n' "$out" | awk '/Socket errors:/ {gsub(",", ""); print $4 + $6 + $8}')
+        non2xx=$(printf '%s\n' "$out" | awk '/Non-2xx/ {print $NF}')
+        good=$(printf '%s\n' "$out" | sed -n 's/^checked good=\([0-9]*\) wrong=.*/\1/p')
+        wrong=$(printf '%s\n' "$out" | sed -n 's/^checked good=[0-9]* wrong=\([0-9]*\)/\1/p')
+        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "${rps:-0}" "${p50:--}" "${p99:--}" \
+            "${timeouts:-0}" "${sockerr:-0}" "${non2xx:-0}" "${good:-0}" "${wrong:-0}" >> "$http_results"
+    done
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=""
+fi
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- the table ---------------------------------------------------------------
+echo
+echo "velt benchmark, $(date '+%Y-%m-%d %H:%M'), $(nproc) cores, $(uname -r)"
+echo "load average before: $load_before, after: $load_after; $runs interleaved rounds; times in microseconds"
+echo
+if [ -s "$results" ]; then
+    awk -F'\t' '
+        { name[NR] = $1; runs[$1] = $2; bad[$1] = $3; med[$1] = $4; p25[$1] = $5; p75[$1] = $6; self[$1] = $8; order[NR] = $1 }
+        function label(n,   s) {
+            if (n == "hello") return "static C++ hello CGI"
+            if (n ~ /^reload-/) { s = substr(n, 8); return "reload (FRM223), 100 lines, " s " members" }
+            if (n == "entry") return "room entry (ROOM_IN), 100 lines, 20 members"
+            if (n == "post-0") return "post (CWRITE) into an empty room"
+            if (n ~ /^post-/) { s = substr(n, 6); return "post (CWRITE) into " s " records" }
+            return n
+        }
+        END {
+            h = med["hello"]
+            printf "| request | median us | p25-p75 us | x hello | floor us | floor x hello | (post - empty) / floor | runs | bad runs |\n"
+            printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+            for (i = 1; i <= NR; i++) {
+                n = order[i]
+                if (n ~ /^floor-/) continue
+                fl = "-"; flx = "-"; over = "-"
+                if (n ~ /^post-/ && n != "post-0") {
+                    f = "floor-" substr(n, 6)
+                    if (f in self && self[f] != "-") {
+                        fl = self[f]
+                        flx = sprintf("%.1fx", self[f] / h)
+                        if ("post-0" in med && self[f] > 0) over = sprintf("%.2f", (med[n] - med["post-0"]) / self[f])
+                    }
+                }
+                printf "| %s | %d | %d-%d | %.1fx | %s | %s | %s | %d | %d |\n", label(n), med[n], p25[n], p75[n], med[n] / h, fl, flx, over, runs[n], bad[n]
+            }
+        }' "$results"
+    echo
+    echo "floor: the bare rewrite alone (new file, one 408-byte record, in-kernel copy of the old"
+    echo "records, fsync, rename), timed inside its program, without a process start."
+    echo
+fi
+if [ -s "$http_results" ]; then
+    echo "Through lighttpd (mod_cgi), wrk -t2 -c$connections -d${duration}s on 127.0.0.1 (wrk's timeout: 2 s):"
+    echo
+    awk -F'\t' '
+        { n[NR] = $1; rps[$1] = $2; line[NR] = $0 }
+        END {
+            printf "| program | requests/s | of hello | latency p50 | latency p99 | timeouts | socket errors | non-2xx | right pages | wrong pages |\n"
+            printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+            for (i = 1; i <= NR; i++) {
+                split(line[i], f, "\t")
+                of = rps["hello"] > 0 ? sprintf("%.0f %%", 100 * f[2] / rps["hello"]) : "-"
+                printf "| %s | %.0f | %s | %s | %s | %s | %s | %s | %s | %s |\n", f[1] == "reload" ? "reload (FRM223), 100 lines, 20 members" : "static C++ hello CGI", f[2], of, f[3], f[4], f[5], f[6], f[7], f[8], f[9]
+            }
+        }' "$http_results"
+    echo
+    echo "wrong pages: answered, but not the page asked for (an error page, for one)."
+fi
+echo "Took $(( $(date +%s) - started )) s."
