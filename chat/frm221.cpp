@@ -29,8 +29,9 @@ void b_FRM221() {
     std::printf("// -->\n");
     std::printf("</SCRIPT>\n");
 
-    // The font colour is written by the room's administrators through the
-    // settings form and so escaped; the room name is printed as it stands.
+    // The font colour and the room name are written by the room's
+    // administrators through the settings form, and so are escaped: a name is
+    // text, shown to every member.
     const std::string color = G_html(G_DIR_CONFIG.FONTCOLOR1);
     const bool has_color = G_DIR_CONFIG.FONTCOLOR1[0] != '\0';
     std::printf("<TABLE>\n");
@@ -38,7 +39,7 @@ void b_FRM221() {
     std::printf("<TD NOWRAP>\n");
     std::printf("<FONT SIZE=\"5\"");
     if (has_color) std::printf(" COLOR=\"#%s\"", color.c_str());
-    std::printf("><B>%s</B></FONT>\n", G_TREE_DATA.NAME);
+    std::printf("><B>%s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str());
     std::printf("</TD>\n");
 
     if (ACL_LEVEL >= 8) {

@@ -1,6 +1,5 @@
 // The settings form of a room (see set_config.h). Every value that came from
-// a request or a user is HTML-escaped; the room name in the heading is printed
-// as it stands, as in the title frame.
+// a request or a user is HTML-escaped, the room name in the heading too.
 #include "roomconf/set_config.h"
 
 #include <cstdio>
@@ -70,7 +69,7 @@ char g_form_info[4002];
 
 void print_form() {
     if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
-    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_TREE_DATA.NAME, G_msg(201));
+    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str(), G_msg(201));
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
     G_hidden_fields("SET_CONFIGWR");
 

@@ -20,8 +20,9 @@ const std::string kScript =
     "if ( count < 2 ){ return true; }\nelse { return false; }\n}\n// -->\n</SCRIPT>\n";
 
 // Shift_JIS room name with a 0x5C second byte, markup and an ampersand: the
-// title frame prints it as it stands.
-const std::string kRoomName = "Chat \x95\x5C <i>A&B</i>";
+// title frame shows it as text.
+const std::string kRoomName = "Chat \x95\x5C <script>A&B</script>";
+const std::string kRoomNameHtml = "Chat \x95\x5C &lt;script&gt;A&amp;B&lt;/script&gt;";
 
 std::string settings_button(const std::string& skey1_html, const std::string& uid_html) {
     return "<TD>\n<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"/cgi-bin/velt.cgi\" METHOD=POST  TARGET=\"FRM22" +
@@ -35,7 +36,7 @@ std::string settings_button(const std::string& skey1_html, const std::string& ui
 }
 
 std::string name_cell(const std::string& color_attr) {
-    return "<TABLE>\n<TR>\n<TD NOWRAP>\n<FONT SIZE=\"5\"" + color_attr + "><B>" + kRoomName + "</B></FONT>\n</TD>\n";
+    return "<TABLE>\n<TR>\n<TD NOWRAP>\n<FONT SIZE=\"5\"" + color_attr + "><B>" + kRoomNameHtml + "</B></FONT>\n</TD>\n";
 }
 
 class TitleFrame : public ::testing::Test {
