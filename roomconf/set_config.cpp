@@ -7,6 +7,7 @@
 #include "request/escape.h"
 #include "request/form.h"
 #include "request/page.h"
+#include "request/script.h"
 #include "request/velt.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
@@ -111,7 +112,8 @@ void print_form() {
     std::printf("</TABLE>\n");
 
     std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", G_msg(205));
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(205),
+                G_handler(HANDLER_TITLE_CHK).c_str());
     std::printf("</TD>\n</TR>\n</TABLE>\n");
 }
 
@@ -120,15 +122,12 @@ void print_form() {
 void b_SET_CONFIG() {
     G_header_printf("");
     // The script stops a submission whose room name is empty.
-    std::printf("<SCRIPT Language=\"JavaScript\">\n<!--\nfunction title_chk(){\n");
-    std::printf("if ( document.INPUT.NAME.value==\"\" ) {\n");
-    std::printf("window.alert( \"%s\" );\n", G_msg(200));
-    std::printf("return false }\n}\n// -->\n</SCRIPT>\n");
+    G_script_print(SCRIPT_SETTINGS_CHECK);
 
     if (ACL_LEVEL <= 7) {
         std::printf("%s\n", G_msg(8));
         std::printf("<FORM>\n");
-        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n", G_msg(21));
+        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(21), G_handler(HANDLER_BACK).c_str());
     } else {
         print_form();
     }

@@ -131,6 +131,27 @@ TEST_F(TitleFrame, RequestAndSettingsTextIsEscaped) {
                            "<FONT COLOR=\"#&quot;&gt;&lt;i&gt;\">x</FONT>\n</BODY>\n</HTML>\n");
 }
 
+TEST_F(TitleFrame, OnlyTheProgramsOwnScriptsAreAllowed) {
+    // The information text may carry markup, script included; the page's
+    // policy names none of it, and a changed own script falls outside it too.
+    RoomSite& r = room(0, 0, 0, 8);
+    write_file(r.room_dir + "info.txt",
+               "<script>top.pwned=1</script><img src=x onerror=\"top.pwned=2\">"
+               "<A HREF='javascript:top.pwned=3'>x</A>");
+    Request req;
+    req.query = query(r, "FRM221");
+    req.foreign_scripts = true;
+    const Result res = run(r.site, req);
+    expect_clean(res);
+    EXPECT_EQ(foreign_scripts(res.out),
+              (std::vector<std::string>{"top.pwned=1", "top.pwned=2", "javascript:top.pwned=3"}));
+    std::string changed = res.out;
+    changed.replace(changed.find("count < 2"), 9, "count < 3");
+    changed.replace(changed.find("return postcheck()"), 18, "return !postcheck()");
+    EXPECT_EQ(foreign_scripts(changed).size(), 5u);
+    EXPECT_EQ(foreign_scripts("Content-type: text/html\n\n<HTML>"), std::vector<std::string>{"no policy"});
+}
+
 // ---- colour palette ----
 
 struct Link {
