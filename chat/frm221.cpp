@@ -7,6 +7,7 @@
 #include "request/escape.h"
 #include "request/form.h"
 #include "request/page.h"
+#include "request/script.h"
 #include "request/velt.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -18,19 +19,11 @@ void b_FRM221() {
 
     // The settings button lets its first click through and refuses the
     // others, so a slow answer does not send the form twice.
-    std::printf("<SCRIPT Language=\"JavaScript\">\n");
-    std::printf("<!--\n");
-    std::printf("var count=0;\n");
-    std::printf("function postcheck(){\n");
-    std::printf("count++;\n");
-    std::printf("if ( count < 2 ){ return true; }\n");
-    std::printf("else { return false; }\n");
-    std::printf("}\n");
-    std::printf("// -->\n");
-    std::printf("</SCRIPT>\n");
+    G_script_print(SCRIPT_TITLE_GUARD);
 
-    // The font colour is written by the room's administrators through the
-    // settings form and so escaped; the room name is printed as it stands.
+    // The font colour and the room name are written by the room's
+    // administrators through the settings form, and so are escaped: a name is
+    // text, shown to every member.
     const std::string color = G_html(G_DIR_CONFIG.FONTCOLOR1);
     const bool has_color = G_DIR_CONFIG.FONTCOLOR1[0] != '\0';
     std::printf("<TABLE>\n");
@@ -38,7 +31,7 @@ void b_FRM221() {
     std::printf("<TD NOWRAP>\n");
     std::printf("<FONT SIZE=\"5\"");
     if (has_color) std::printf(" COLOR=\"#%s\"", color.c_str());
-    std::printf("><B>%s</B></FONT>\n", G_TREE_DATA.NAME);
+    std::printf("><B>%s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str());
     std::printf("</TD>\n");
 
     if (ACL_LEVEL >= 8) {
@@ -51,7 +44,8 @@ void b_FRM221() {
         G_hidden("uid", cgi_uid);
         G_hidden("JOB", "SET_CONFIG");
         G_hidden_int("FOLDER_NO", cgi_FOLDER_NO);
-        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return postcheck()\" >\n", STRDEF.Message[102]);
+        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"%s\" >\n", STRDEF.Message[102],
+                    G_handler(HANDLER_POSTCHECK).c_str());
         std::printf("</FORM>\n");
         std::printf("</TD>\n");
     }

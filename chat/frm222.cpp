@@ -11,6 +11,7 @@
 #include "request/escape.h"
 #include "request/form.h"
 #include "request/page.h"
+#include "request/script.h"
 #include "request/velt.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -24,20 +25,7 @@ namespace {
 // the registered name, else the personal colour; a colour in the request (a
 // choice from the palette) wins over both.
 void print_entry_form(const char* param_color) {
-    std::fputs("<SCRIPT Language=\"JavaScript\">\n", stdout);
-    std::fputs("<!--\n", stdout);
-    std::fputs("var count=0;\n", stdout);
-    std::fputs("function postcheck(){\n", stdout);
-    std::fputs("if ( document.INPUT.CHAT_NAME.value==\"\" ) {\n", stdout);
-    std::printf("window.alert( \"%s\" );\n", G_msg(306));
-    std::fputs("return false; }\n", stdout);
-    std::fputs("count++;\n", stdout);
-    std::printf("document.INPUT.SUB.value=\"%s\";\n", G_msg(308));
-    std::fputs("if ( count < 2 ){ return true; }\n", stdout);
-    std::fputs("else { return false; }\n", stdout);
-    std::fputs("}\n", stdout);
-    std::fputs("// -->\n", stdout);
-    std::fputs("</SCRIPT>\n", stdout);
+    G_script_print(SCRIPT_ENTRY_CHECK);
 
     const std::string exe = G_html(JOB_EXE);
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
@@ -89,7 +77,8 @@ void print_entry_form(const char* param_color) {
     std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(305));
     std::fputs("</SELECT><BR>\n", stdout);
 
-    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"return postcheck()\" >\n", G_msg(302));
+    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(302),
+                G_handler(HANDLER_POSTCHECK).c_str());
     std::fputs("</FORM>\n", stdout);
     std::fputs("<P>\n", stdout);
 
@@ -103,23 +92,12 @@ void print_entry_form(const char* param_color) {
 // Talk form: posts go to the list frame; the settings line shows the member's
 // presence record (the read's presets when the name is not in the room).
 void print_talk_form(const char* chat_name, const char* color) {
-    std::fputs("<SCRIPT Language=\"JavaScript\">\n", stdout);
-    std::fputs("<!--\n", stdout);
-    std::fputs("function onLoad(){\n", stdout);
-    std::fputs("document.INPUT.CTALK.focus();\n", stdout);
-    std::fputs("}\n", stdout);
-    std::fputs("var count=0;\n", stdout);
-    std::fputs("function autoclear(){\n", stdout);
-    std::fputs("document.INPUT.CTALK.value=\"\";\n", stdout);
-    std::fputs("document.INPUT.CTALK.focus();\n", stdout);
-    std::fputs("}\n", stdout);
-    std::fputs("// -->\n", stdout);
-    std::fputs("</SCRIPT>\n", stdout);
+    G_script_print(SCRIPT_TALK);
 
     const std::string exe = G_html(JOB_EXE);
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
-                "onSubmit=\"setTimeout(&quot;autoclear()&quot;,10)\" TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), cgi_FOLDER_NO);
+                "onSubmit=\"%s\" TARGET=\"FRM223SEL%d\">\n",
+                exe.c_str(), G_handler(HANDLER_AUTOCLEAR).c_str(), cgi_FOLDER_NO);
     G_hidden_fields("CWRITE");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
@@ -177,7 +155,13 @@ void b_FRM222() {
     chat_field("CHAT_NAME", chat_name, sizeof chat_name);
     chat_field("COLOR", color, sizeof color);
 
-    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC2, 2).c_str());
+    // Only the talk form's policy lets its timer text run.
+    const std::string body_tag = chat_body_tag(G_DIR_CONFIG.BACKPIC2, 2);
+    if (ACL_LEVEL < 2 || chat_name[0] == '\0') {
+        G_header_printf(body_tag.c_str());
+    } else {
+        G_header_printf_timer(body_tag.c_str());
+    }
     if (ACL_LEVEL < 2) return;
 
     if (chat_name[0] == '\0') {

@@ -6,6 +6,11 @@
 // & < > " ' become &amp; &lt; &gt; &quot; &#39;; every other byte passes
 // unchanged (a Shift_JIS second byte is never below 0x40, so a byte-wise pass
 // cannot break a character). Also right for the content of a TEXTAREA.
+// A well-formed numeric character reference (&#128512; or &#x1F600;) of a
+// printable character beyond ASCII passes whole: that is how a browser sends a
+// character that Shift_JIS cannot hold, and it displays as that character (and
+// a TEXTAREA or hidden field sends it back the same way). Any other & is
+// escaped.
 std::string G_html(const char* text);
 
 // Percent-encodes a query-parameter value: every byte but A-Z a-z 0-9 - . _ ~

@@ -4,12 +4,17 @@
 
 #include <cstdio>
 
+#include "request/script.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 
-void G_header_printf(const char* bg) {
+namespace {
+
+void print_head(const char* bg, bool string_timer) {
     std::fputs("Content-type: text/html\n", stdout);
     std::fputs("Pragma: no-cache\n", stdout);
+    std::printf("Content-Security-Policy: %s\n", G_csp_policy(string_timer).c_str());
+    std::fputs("Referrer-Policy: no-referrer\n", stdout);
     std::fputs("\n", stdout);
     std::fputs("<HTML>\n", stdout);
     std::fputs("<HEAD>\n", stdout);
@@ -24,6 +29,12 @@ void G_header_printf(const char* bg) {
     }
 }
 
+}  // namespace
+
+void G_header_printf(const char* bg) { print_head(bg, false); }
+
+void G_header_printf_timer(const char* bg) { print_head(bg, true); }
+
 void G_ErrMessage(const char* syori, const char* buff) {
     G_header_printf("");
     std::fputs("<CENTER>\n", stdout);
@@ -32,7 +43,7 @@ void G_ErrMessage(const char* syori, const char* buff) {
     std::fputs("<P><BR><HR><P><BR>\n", stdout);
     std::printf("<FONT COLOR=\"RED\"><B>%s</B></FONT>\n", buff);
     std::fputs("<FORM METHOD=POST >\n", stdout);
-    std::fputs("<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n", stdout);
+    std::printf("<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"%s\">\n", G_handler(HANDLER_BACK).c_str());
     std::fputs("</FORM>\n", stdout);
     std::fputs("</CENTER>\n", stdout);
     std::fputs("</BODY>\n", stdout);

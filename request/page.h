@@ -5,8 +5,16 @@
 // Prints the CGI header and the page head. bg empty: the site's default BODY
 // tag (CG_FILE_WEB_PATH and BACK_GIF joined directly); otherwise bg is printed
 // in the body line's place, followed by "\n". Messages 1 and 2 of the loaded
-// table fill the head and its comment.
+// table fill the head and its comment. The header carries the page's
+// Content-Security-Policy (only the program's own scripts run; see script.h)
+// and Referrer-Policy: no-referrer, so that no address with session keys in it
+// leaves the site as a referrer (a picture in the information text may point
+// anywhere).
 void G_header_printf(const char* bg);
+
+// The same for the talk form, whose own script hands setTimeout a text: its
+// policy also allows that (browsers count it as eval).
+void G_header_printf_timer(const char* bg);
 
 // Prints a whole error page: syori as the bold title (may be empty), buff in red
 // below it, and an OK button that goes back in the browser's history.

@@ -95,7 +95,9 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     const int fh = Cu_b_open(in_filename, 0);
     if (fh < 0) return -1;
 
-    std::printf("Content-type: %s\n\n", type);
+    // The type comes from the site's map, never from the bytes: a picture that
+    // holds markup must not be taken for a page.
+    std::printf("Content-type: %s\nX-Content-Type-Options: nosniff\n\n", type);
     char block[1000];
     for (;;) {
         const int got = Cu_b_read(fh, block, sizeof block);

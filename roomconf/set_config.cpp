@@ -1,6 +1,5 @@
 // The settings form of a room (see set_config.h). Every value that came from
-// a request or a user is HTML-escaped; the room name in the heading is printed
-// as it stands, as in the title frame.
+// a request or a user is HTML-escaped, the room name in the heading too.
 #include "roomconf/set_config.h"
 
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include "request/escape.h"
 #include "request/form.h"
 #include "request/page.h"
+#include "request/script.h"
 #include "request/velt.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
@@ -70,7 +70,7 @@ char g_form_info[4002];
 
 void print_form() {
     if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
-    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_TREE_DATA.NAME, G_msg(201));
+    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str(), G_msg(201));
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
     G_hidden_fields("SET_CONFIGWR");
 
@@ -112,7 +112,8 @@ void print_form() {
     std::printf("</TABLE>\n");
 
     std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", G_msg(205));
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(205),
+                G_handler(HANDLER_TITLE_CHK).c_str());
     std::printf("</TD>\n</TR>\n</TABLE>\n");
 }
 
@@ -121,15 +122,12 @@ void print_form() {
 void b_SET_CONFIG() {
     G_header_printf("");
     // The script stops a submission whose room name is empty.
-    std::printf("<SCRIPT Language=\"JavaScript\">\n<!--\nfunction title_chk(){\n");
-    std::printf("if ( document.INPUT.NAME.value==\"\" ) {\n");
-    std::printf("window.alert( \"%s\" );\n", G_msg(200));
-    std::printf("return false }\n}\n// -->\n</SCRIPT>\n");
+    G_script_print(SCRIPT_SETTINGS_CHECK);
 
     if (ACL_LEVEL <= 7) {
         std::printf("%s\n", G_msg(8));
         std::printf("<FORM>\n");
-        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n", G_msg(21));
+        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(21), G_handler(HANDLER_BACK).c_str());
     } else {
         print_form();
     }

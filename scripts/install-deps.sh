@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the packages the build and the tests need, and only those missing:
 # the compiler, CMake, GoogleTest, faketime (shifted clocks in end-to-end
-# tests) and lighttpd (the demo web server). iconv comes with libc-bin.
+# tests), lighttpd (the demo web server), and for the browser tests Node.js,
+# Chromium and a Japanese font (readable screenshots). iconv comes with libc-bin.
 set -euo pipefail
 
-wanted=(g++ cmake libgtest-dev faketime lighttpd libc-bin)
+wanted=(g++ cmake libgtest-dev faketime lighttpd libc-bin nodejs chromium fonts-ipafont-gothic)
 missing=()
 for pkg in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then

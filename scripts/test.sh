@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build in build/ and a build with
-# AddressSanitizer and UBSan in build-asan/. Exits non-zero when anything
-# fails to build or any test fails. VELT_BUILD names another build directory
+# AddressSanitizer and UBSan in build-asan/ (unit, end-to-end and browser
+# tests; a failed browser run leaves its screenshots in the build directory's
+# browser-failures/). Exits non-zero when anything fails to build or any test
+# fails. VELT_BUILD names another build directory
 # (its sanitized twin gets "-asan" appended); JOBS sets the parallel jobs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh || { echo "test.sh: installing the dependencies failed" >&2; exit 1; }
+# Playwright for the browser tests, exactly as the lock file has it.
+(cd tests/browser && npm ci --no-audit --no-fund) || { echo "test.sh: npm ci for the browser tests failed" >&2; exit 1; }
 
 build=${VELT_BUILD:-build}
 jobs=${JOBS:-2}

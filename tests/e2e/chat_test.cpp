@@ -16,6 +16,7 @@ namespace {
 
 using e2e::message;
 using e2e::site_head;
+using e2e::talk_head;
 
 constexpr int kFolder = 7;
 const std::string kExe = "/cgi-bin/velt.cgi";
@@ -284,7 +285,7 @@ TEST_F(ChatTest, EnterPostSeeLineFirstThenLeave) {
     // The talk form, byte for byte.
     r = page(c, kTaro, "FRM222", "&CHAT_NAME=Taro&COLOR=Navy");
     const std::string talk_form =
-        site_head("") + "<SCRIPT Language=\"JavaScript\">\n<!--\nfunction onLoad(){\n" +
+        talk_head("") + "<SCRIPT Language=\"JavaScript\">\n<!--\nfunction onLoad(){\n" +
         "document.INPUT.CTALK.focus();\n}\nvar count=0;\nfunction autoclear(){\n" +
         "document.INPUT.CTALK.value=\"\";\ndocument.INPUT.CTALK.focus();\n}\n// -->\n</SCRIPT>\n" +
         "<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"" + kExe +
@@ -632,7 +633,7 @@ TEST_F(ChatTest, TalkFormOfAnAbsentNameShowsThePresetsOnTheRoomBackground) {
     const std::string settings = message(301) + ":[Nobody]&nbsp;&nbsp;" + message(216) + "[Navy]&nbsp;&nbsp;" +
                                  message(303) + "[30]&nbsp;&nbsp;" + message(304) + "[30]<P>\n";
     e2e::Result r = page(c, kTaro, "FRM222", "&CHAT_NAME=Nobody&COLOR=Navy");
-    EXPECT_EQ(r.out.compare(0, site_head(body).size(), site_head(body)), 0);
+    EXPECT_EQ(r.out.compare(0, talk_head(body).size(), talk_head(body)), 0);
     EXPECT_NE(r.out.find(settings), std::string::npos);
     EXPECT_EQ(r.out.find("<FONT"), std::string::npos);
     EXPECT_EQ(r.out.substr(r.out.size() - kEnd.size()), kEnd);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "request/digest.h"
+#include "request/script.h"
+#include "request/sjis.h"
+#include "settings/strdef.h"
 
 namespace e2e {
 
@@ -150,7 +158,101 @@ Result run(const Site& site, const Request& req) {
     std::remove(in_path.c_str());
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
+    if (!req.foreign_scripts && r.out.rfind("Content-type: text/html\n", 0) == 0) {
+        for (const std::string& s : foreign_scripts(r.out))
+            ADD_FAILURE() << "script outside the page's policy (" << req.query << "): " << s;
+    }
     return r;
+}
+
+namespace {
+
+bool starts_with_nocase(const std::string& s, std::size_t at, const char* word) {
+    for (std::size_t i = 0; word[i]; ++i) {
+        if (at + i >= s.size() || std::tolower(static_cast<unsigned char>(s[at + i])) != word[i]) return false;
+    }
+    return true;
+}
+
+std::size_t find_nocase(const std::string& s, const char* word, std::size_t from) {
+    for (std::size_t at = from; at < s.size(); ++at)
+        if (starts_with_nocase(s, at, word)) return at;
+    return std::string::npos;
+}
+
+// Each attribute of the tag text between '<' and '>' as (lower-case name,
+// value unescaped).
+std::vector<std::pair<std::string, std::string>> attributes(const std::string& tag) {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::size_t i = 0;
+    while (i < tag.size() && !std::isspace(static_cast<unsigned char>(tag[i]))) ++i;  // the tag's name
+    while (i < tag.size()) {
+        while (i < tag.size() && (std::isspace(static_cast<unsigned char>(tag[i])) || tag[i] == '/')) ++i;
+        std::string name;
+        while (i < tag.size() && tag[i] != '=' && !std::isspace(static_cast<unsigned char>(tag[i])))
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(tag[i++])));
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+        std::string value;
+        if (i < tag.size() && tag[i] == '=') {
+            ++i;
+            while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+            if (i < tag.size() && (tag[i] == '"' || tag[i] == '\'')) {
+                const char q = tag[i++];
+                while (i < tag.size() && tag[i] != q) value += tag[i++];
+                ++i;
+            } else {
+                while (i < tag.size() && !std::isspace(static_cast<unsigned char>(tag[i]))) value += tag[i++];
+            }
+        }
+        if (!name.empty()) out.emplace_back(name, html_unescape(value));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> foreign_scripts(const std::string& response) {
+    const std::size_t end = response.find("\n\n");
+    const std::string header = response.substr(0, end);
+    const std::size_t p = header.find("\nContent-Security-Policy: ");
+    if (p == std::string::npos) return {"no policy"};
+    const std::size_t p0 = p + 27;
+    const std::string policy = header.substr(p0, header.find('\n', p0) - p0) + ";";
+    const std::string body = end == std::string::npos ? "" : response.substr(end + 2);
+    std::vector<std::string> out;
+    auto check = [&](const std::string& text) {
+        const std::string source = "'sha256-" + G_base64(G_sha256(G_sjis_to_utf8(text))) + "'";
+        if (policy.find(" " + source + " ") == std::string::npos && policy.find(" " + source + ";") == std::string::npos)
+            out.push_back(text);
+    };
+    for (std::size_t at = body.find('<'); at != std::string::npos; at = body.find('<', at + 1)) {
+        if (starts_with_nocase(body, at, "<!--")) {  // the frame's comment line; scripts hide theirs inside
+            const std::size_t close = body.find("-->", at);
+            if (close == std::string::npos) break;
+            at = close;
+            continue;
+        }
+        std::size_t close = at + 1;
+        for (char q = 0; close < body.size() && (q != 0 || body[close] != '>'); ++close) {
+            if (q == 0 && (body[close] == '"' || body[close] == '\'')) q = body[close];
+            else if (body[close] == q) q = 0;
+        }
+        if (close >= body.size()) break;
+        const std::string tag = body.substr(at + 1, close - at - 1);
+        for (const auto& a : attributes(tag)) {
+            if (a.first.compare(0, 2, "on") == 0) check(a.second);
+            if (starts_with_nocase(a.second, a.second.find_first_not_of(" \t\n"), "javascript:")) check(a.second);
+        }
+        if (starts_with_nocase(body, at, "<script")) {
+            const std::size_t stop = find_nocase(body, "</script", close + 1);
+            check(body.substr(close + 1, stop == std::string::npos ? std::string::npos : stop - close - 1));
+            if (stop == std::string::npos) break;
+            at = stop;
+        } else {
+            at = close;
+        }
+    }
+    return out;
 }
 
 Result get(const Site& site, const std::string& query) {
@@ -220,8 +322,13 @@ void make_dir(const std::string& path) {
     }
 }
 
-std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line) {
-    std::string s = "Content-type: text/html\nPragma: no-cache\n\n<HTML>\n<HEAD>\n";
+std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line,
+                      const std::string& language, bool timer) {
+    // The policy as the program builds it for the messages its scripts show;
+    // foreign_scripts (run on every page) proves that it fits the page.
+    for (int n : {200, 306, 308}) std::snprintf(STRDEF.Message[n], STRDEF_WIDTH, "%s", message(n, language).c_str());
+    std::string s = "Content-type: text/html\nPragma: no-cache\nContent-Security-Policy: " + G_csp_policy(timer) +
+                    "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n";
     s += msg1;
     s += "</HEAD>\n<!--" + msg2 + "-->\n";
     if (body_line.empty()) {
@@ -252,7 +359,11 @@ std::string message(int n, const std::string& language) {
 }
 
 std::string site_head(const std::string& body_line, const std::string& language) {
-    return page_head(message(1, language), message(2, language), body_line);
+    return page_head(message(1, language), message(2, language), body_line, language);
+}
+
+std::string talk_head(const std::string& body_line, const std::string& language) {
+    return page_head(message(1, language), message(2, language), body_line, language, true);
 }
 
 std::string html_unescape(const std::string& s) {

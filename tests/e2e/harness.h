@@ -40,10 +40,19 @@ struct Request {
     std::string content_length = "auto";   // "auto": body size; "" unset; else as given
     std::map<std::string, std::string> env;  // further variables (REMOTE_ADDR...)
     std::string faketime;                  // non-empty: run velt-dyn.cgi under faketime at this time
+    bool foreign_scripts = false;          // the page may show script that is not the program's own
 };
 
-// Runs build/velt.cgi in site.cgi_dir with a clean CGI environment.
+// Runs build/velt.cgi in site.cgi_dir with a clean CGI environment. Every HTML
+// page it prints is checked with foreign_scripts (a test failure names each
+// script the page's policy does not allow), unless req.foreign_scripts is set.
 Result run(const Site& site, const Request& req);
+
+// The inline scripts, event handlers and javascript: addresses of an HTML
+// response whose hashes its Content-Security-Policy header does not name, as
+// a browser hashes them (UTF-8 reading of the Shift_JIS text, handler values
+// unescaped), one text each; "no policy" when the header lacks one.
+std::vector<std::string> foreign_scripts(const std::string& response);
 
 // Shortcuts: a GET with the query string; a URL-encoded POST.
 Result get(const Site& site, const std::string& query);
@@ -68,8 +77,12 @@ void make_dir(const std::string& path);
 
 // The page head every HTML response starts with, given messages 1 and 2 of the
 // loaded language and the body line ("" gives the default BODY tag of a site
-// made by make_site: SITE_CG_WEB_PATH and SITE_BACK_GIF joined).
-std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line);
+// made by make_site: SITE_CG_WEB_PATH and SITE_BACK_GIF joined). Its header
+// carries the policy for the scripts as shown in `language` (messages 200, 306,
+// 308; "" for a table without them), with the talk form's timer allowed when
+// `timer` is set.
+std::string page_head(const std::string& msg1, const std::string& msg2, const std::string& body_line,
+                      const std::string& language = "", bool timer = false);
 
 // Message n of the built velt.lng in `language`, exactly as the program loads
 // it (Shift_JIS bytes; "" when the section does not set it).
@@ -77,6 +90,9 @@ std::string message(int n, const std::string& language = SITE_LANGUAGE);
 
 // page_head with messages 1 and 2 of `language`.
 std::string site_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
+
+// The same for the talk form.
+std::string talk_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
 
 // Name/value pairs in page order (form fields).
 using Fields = std::vector<std::pair<std::string, std::string>>;

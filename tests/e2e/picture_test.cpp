@@ -49,11 +49,11 @@ TEST_F(Pictures, EachJobDeliversItsOwnPictureByteForByte) {
     picture("list.png", list);
     picture("title.bmp", title);
 
-    EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/jpeg\n\n" + sea);
+    EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/jpeg\nX-Content-Type-Options: nosniff\n\n" + sea);
     // The first gif line has no second comma and is passed over.
-    EXPECT_EQ(fetch("BG2_DL"), "Content-type: image/png\n\n");
-    EXPECT_EQ(fetch("BG3_DL"), "Content-type: image/png\n\n" + list);
-    EXPECT_EQ(fetch("BG4_DL"), "Content-type: image/bmp\n\n" + title);
+    EXPECT_EQ(fetch("BG2_DL"), "Content-type: image/png\nX-Content-Type-Options: nosniff\n\n");
+    EXPECT_EQ(fetch("BG3_DL"), "Content-type: image/png\nX-Content-Type-Options: nosniff\n\n" + list);
+    EXPECT_EQ(fetch("BG4_DL"), "Content-type: image/bmp\nX-Content-Type-Options: nosniff\n\n" + title);
     // Delivery changes nothing on disk.
     EXPECT_EQ(read_file(r.fcg_dir + "sea.jpg"), sea);
     EXPECT_EQ(read_file(r.fcg_dir + "empty.gif"), "");
@@ -66,7 +66,7 @@ TEST_F(Pictures, ExtensionsAreCaseSensitive) {
     picture("LOGO.GIF", logo);
     EXPECT_EQ(fetch("BG4_DL"), "");
     map("gif,image/gif,\nGIF,image/gif,\n");
-    EXPECT_EQ(fetch("BG4_DL"), "Content-type: image/gif\n\n" + logo);
+    EXPECT_EQ(fetch("BG4_DL"), "Content-type: image/gif\nX-Content-Type-Options: nosniff\n\n" + logo);
 }
 
 TEST_F(Pictures, AnEmptyExtensionFieldMatchesEveryPicture) {
@@ -74,7 +74,7 @@ TEST_F(Pictures, AnEmptyExtensionFieldMatchesEveryPicture) {
     cnf("BACKPIC1,sea.jpg,\nBACKPIC2,noext,\n");
     picture("sea.jpg", "jpegdata");
     picture("noext", "raw");
-    EXPECT_EQ(fetch("BG1_DL"), "Content-type: application/octet-stream\n\njpegdata");
+    EXPECT_EQ(fetch("BG1_DL"), "Content-type: application/octet-stream\nX-Content-Type-Options: nosniff\n\njpegdata");
     // A name without a dot has no extension here (no dot in the directories
     // of the test site either): no type.
     ASSERT_EQ(r.site.data_dir.find('.'), std::string::npos);
@@ -92,8 +92,8 @@ TEST_F(Pictures, DoubleByteNamesAndLongExtensions) {
     picture("a." + ext99, "ninety-nine");
     picture("a." + ext100, "one hundred");
     cnf("BACKPIC1," + sjis + ",\nBACKPIC2,a." + ext99 + ",\nBACKPIC3,a." + ext100 + ",\n");
-    EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/x-any\n\nsjis");
-    EXPECT_EQ(fetch("BG2_DL"), "Content-type: image/x-any\n\nninety-nine");
+    EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/x-any\nX-Content-Type-Options: nosniff\n\nsjis");
+    EXPECT_EQ(fetch("BG2_DL"), "Content-type: image/x-any\nX-Content-Type-Options: nosniff\n\nninety-nine");
     // An extension longer than its 99 bytes is no extension: no type at all.
     EXPECT_EQ(fetch("BG3_DL"), "");
 }
@@ -103,7 +103,7 @@ TEST_F(Pictures, EveryFailureAnswersNothing) {
     cnf("BACKPIC1,a.gif,\nBACKPIC2,,\nBACKPIC3,gone.gif,\nTITLEPIC,t.jpg,\n");
     picture("a.gif", "GIF");
     picture("t.jpg", "JPG");
-    EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/gif\n\nGIF");
+    EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/gif\nX-Content-Type-Options: nosniff\n\nGIF");
     EXPECT_EQ(fetch("BG2_DL"), "");  // picture not set
     EXPECT_EQ(fetch("BG3_DL"), "");  // picture file removed
     EXPECT_EQ(fetch("BG4_DL"), "");  // the map gives an empty type
@@ -132,7 +132,7 @@ TEST_F(Pictures, NamesThatLeaveThePictureDirectoryAreRefused) {
     // The same picture under a plain name is delivered.
     picture("secret.gif", "pic");
     cnf("BACKPIC1,secret.gif,\n");
-    EXPECT_EQ(fetch("BG1_DL"), "Content-type: application/octet-stream\n\npic");
+    EXPECT_EQ(fetch("BG1_DL"), "Content-type: application/octet-stream\nX-Content-Type-Options: nosniff\n\npic");
 }
 
 TEST_F(Pictures, OnlyUsersWithAccessGetThePicture) {
@@ -167,7 +167,7 @@ TEST_F(Pictures, ShippedMapCoversTheUsualPictureTypes) {
     for (const Case& c : cases) {
         picture(c.name, std::string("bytes of ") + c.name);
         cnf(std::string("TITLEPIC,") + c.name + ",\n");
-        EXPECT_EQ(fetch("BG4_DL"), std::string("Content-type: ") + c.type + "\n\nbytes of " + c.name) << c.name;
+        EXPECT_EQ(fetch("BG4_DL"), std::string("Content-type: ") + c.type + "\nX-Content-Type-Options: nosniff\n\nbytes of " + c.name) << c.name;
     }
     // Pictures that can carry scripts, and other files, get no type.
     for (const char* name : {"a.svg", "a.html", "a.txt"}) {

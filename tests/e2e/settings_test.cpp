@@ -120,7 +120,7 @@ std::string script() {
 // admin / 111 / 222), written out from the page's layout.
 std::string expected_form(const FormValues& v) {
     std::string s = site_head() + script();
-    s += "<FONT SIZE=\"5\"><B>(" + v.name + ") " + message(201) + "</B></FONT>\n";
+    s += "<FONT SIZE=\"5\"><B>(" + html(v.name) + ") " + message(201) + "</B></FONT>\n";
     s += "<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"/cgi-bin/velt.cgi\" METHOD=POST >\n";
     s += "<INPUT TYPE=\"hidden\" name=\"SKEY1\" value=\"111\">\n";
     s += "<INPUT TYPE=\"hidden\" name=\"SKEY2\" value=\"222\">\n";
@@ -245,8 +245,8 @@ TEST_F(SettingsTest, FormShowsStoredValuesEscaped) {
     v.frameset[0] = "";
     v.frameset[2] = "'5%";
     EXPECT_EQ(r.out, expected_form(v));
-    // The heading keeps the room name as it stands; the field escapes it.
-    EXPECT_NE(r.out.find("<B>(R<b>&\x95\x5C) "), std::string::npos);
+    // The heading and the field both show the room name as text.
+    EXPECT_NE(r.out.find("<B>(R&lt;b&gt;&amp;\x95\x5C) "), std::string::npos);
     EXPECT_NE(r.out.find("VALUE=\"R&lt;b&gt;&amp;\x95\x5C\""), std::string::npos);
     EXPECT_NE(r.out.find(">Line &lt;1&gt;\r\nA &amp; \x95\x5C &quot;q&quot;</TEXTAREA>"), std::string::npos);
 }

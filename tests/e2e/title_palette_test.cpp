@@ -20,8 +20,9 @@ const std::string kScript =
     "if ( count < 2 ){ return true; }\nelse { return false; }\n}\n// -->\n</SCRIPT>\n";
 
 // Shift_JIS room name with a 0x5C second byte, markup and an ampersand: the
-// title frame prints it as it stands.
-const std::string kRoomName = "Chat \x95\x5C <i>A&B</i>";
+// title frame shows it as text.
+const std::string kRoomName = "Chat \x95\x5C <script>A&B</script>";
+const std::string kRoomNameHtml = "Chat \x95\x5C &lt;script&gt;A&amp;B&lt;/script&gt;";
 
 std::string settings_button(const std::string& skey1_html, const std::string& uid_html) {
     return "<TD>\n<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"/cgi-bin/velt.cgi\" METHOD=POST  TARGET=\"FRM22" +
@@ -35,7 +36,7 @@ std::string settings_button(const std::string& skey1_html, const std::string& ui
 }
 
 std::string name_cell(const std::string& color_attr) {
-    return "<TABLE>\n<TR>\n<TD NOWRAP>\n<FONT SIZE=\"5\"" + color_attr + "><B>" + kRoomName + "</B></FONT>\n</TD>\n";
+    return "<TABLE>\n<TR>\n<TD NOWRAP>\n<FONT SIZE=\"5\"" + color_attr + "><B>" + kRoomNameHtml + "</B></FONT>\n</TD>\n";
 }
 
 class TitleFrame : public ::testing::Test {
@@ -128,6 +129,27 @@ TEST_F(TitleFrame, RequestAndSettingsTextIsEscaped) {
                            "<IMG SRC=\"/cgi-bin/velt.cgi?JOB=BG4_DL&SKEY1=0111%22%3Cx&SKEY2=222&uid=a%26b"
                            "&FOLDER_NO=12\" ><BR>\n"
                            "<FONT COLOR=\"#&quot;&gt;&lt;i&gt;\">x</FONT>\n</BODY>\n</HTML>\n");
+}
+
+TEST_F(TitleFrame, OnlyTheProgramsOwnScriptsAreAllowed) {
+    // The information text may carry markup, script included; the page's
+    // policy names none of it, and a changed own script falls outside it too.
+    RoomSite& r = room(0, 0, 0, 8);
+    write_file(r.room_dir + "info.txt",
+               "<script>top.pwned=1</script><img src=x onerror=\"top.pwned=2\">"
+               "<A HREF='javascript:top.pwned=3'>x</A>");
+    Request req;
+    req.query = query(r, "FRM221");
+    req.foreign_scripts = true;
+    const Result res = run(r.site, req);
+    expect_clean(res);
+    EXPECT_EQ(foreign_scripts(res.out),
+              (std::vector<std::string>{"top.pwned=1", "top.pwned=2", "javascript:top.pwned=3"}));
+    std::string changed = res.out;
+    changed.replace(changed.find("count < 2"), 9, "count < 3");
+    changed.replace(changed.find("return postcheck()"), 18, "return !postcheck()");
+    EXPECT_EQ(foreign_scripts(changed).size(), 5u);
+    EXPECT_EQ(foreign_scripts("Content-type: text/html\n\n<HTML>"), std::vector<std::string>{"no policy"});
 }
 
 // ---- colour palette ----

@@ -193,9 +193,9 @@ TEST_F(MimeDownload, PicturesGoOutByteForByteUnderTheMappedType) {
     write("sea.jpg", big);
     write("empty.gif", "");
     int rc = 1;
-    EXPECT_EQ(deliver(dir + "\\sea.jpg", dir + "\\mimemap.txt", &rc), "Content-type: image/jpeg\n\n" + big);
+    EXPECT_EQ(deliver(dir + "\\sea.jpg", dir + "\\mimemap.txt", &rc), "Content-type: image/jpeg\nX-Content-Type-Options: nosniff\n\n" + big);
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(deliver(dir + "/empty.gif", dir + "/mimemap.txt", &rc), "Content-type: image/png\n\n");
+    EXPECT_EQ(deliver(dir + "/empty.gif", dir + "/mimemap.txt", &rc), "Content-type: image/png\nX-Content-Type-Options: nosniff\n\n");
     EXPECT_EQ(rc, 0);
 }
 
@@ -219,7 +219,7 @@ TEST_F(MimeDownload, EveryFailurePrintsNothing) {
     EXPECT_EQ(deliver(dir + "/gone.gif", dir + "/mimemap.txt", &rc), "");
     EXPECT_EQ(rc, -1);
     write("mimemap.txt", "GIF,image/gif,\n");
-    EXPECT_EQ(deliver(dir + "/LOGO.GIF", dir + "/mimemap.txt", &rc), "Content-type: image/gif\n\nGIF89a");
+    EXPECT_EQ(deliver(dir + "/LOGO.GIF", dir + "/mimemap.txt", &rc), "Content-type: image/gif\nX-Content-Type-Options: nosniff\n\nGIF89a");
     EXPECT_EQ(rc, 0);
 }
 
@@ -239,7 +239,7 @@ TEST_F(MimeDownload, DeliveryPrintsWhatTheLookupFindsOnArbitraryMaps) {
         const std::string type = lookup(map, "gif", &rc_mem);
         const std::string out = deliver(dir + "/p.gif", dir + "/map.txt", &rc_file);
         ASSERT_EQ(rc_file, rc_mem) << "round " << round;
-        ASSERT_EQ(out, rc_mem == 0 ? "Content-type: " + type + "\n\nx" : "") << "round " << round;
+        ASSERT_EQ(out, rc_mem == 0 ? "Content-type: " + type + "\nX-Content-Type-Options: nosniff\n\nx" : "") << "round " << round;
         if (rc_mem == 0) ++delivered;
     }
     // The maps exercise both outcomes, not just one of them.

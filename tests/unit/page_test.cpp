@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -48,6 +49,12 @@ protected:
         std::snprintf(STRDEF.Message[11], STRDEF_WIDTH, "no write");
         std::snprintf(STRDEF.Message[12], STRDEF_WIDTH, "no file");
         std::snprintf(STRDEF.Message[19], STRDEF_WIDTH, "<I>locked</I>");
+        // Messages inside the scripts: Shift_JIS, hashed as a browser reads it.
+        std::snprintf(STRDEF.Message[200], STRDEF_WIDTH, "\x95\x5C");
+        std::snprintf(STRDEF.Message[306], STRDEF_WIDTH, "%s",
+                      "\x83n\x83\x93\x83h\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad"
+                      "\x82\xbe\x82\xb3\x82\xa2\x81\x42");
+        std::snprintf(STRDEF.Message[308], STRDEF_WIDTH, "Entering...");
         std::snprintf(SYSINFO.CG_FILE_WEB_PATH, sizeof SYSINFO.CG_FILE_WEB_PATH, "/cg/");
         std::snprintf(SYSINFO.BACK_GIF, sizeof SYSINFO.BACK_GIF, "bg.gif");
     }
@@ -58,35 +65,61 @@ protected:
     SYSINFO_REC saved_sys_;
 };
 
-const char kHead[] = "Content-type: text/html\nPragma: no-cache\n\n<HTML>\n<HEAD>\n<TITLE>T</TITLE>\n</HEAD>\n<!--c&2-->\n";
+// The policy names the hashes of the program's four scripts and four handlers
+// (taken with another SHA-256 over their UTF-8 text) and nothing else may run.
+const char kPolicy[] =
+    "script-src 'unsafe-hashes' 'sha256-JmVET9mkhGwYftlVR7b4YXISVuwvf+K/NCkXgYtuhdA=' "
+    "'sha256-DHYPE5XLfSpjEe470R/RM6T9v8z0aI0kKImHe4oowdU=' 'sha256-ccl4XGk2TwM//mtyED0i8w8XWcnQNRMWWKwubFiNz4U=' "
+    "'sha256-SQ9ch/onlt6hLfiquznElhg2t1Ij1zbwK+ACMHcSn0s=' 'sha256-LdlORHyUW/rwezK0l13nW+IwcZmi78eWOCBjewMWRr4=' "
+    "'sha256-4f9N86bYltY9WL20fUmDvhl+FtzwCYv/4rPydrG358s=' 'sha256-tgtj2rWUzMuhWiKIuONuh6GtFZ5fDeXm7jHYLIw1vMk=' "
+    "'sha256-2gpiN+B/OX8J68UrutfqO/1tuflK7mEm2+5u+m1d1/M='";
+const std::string kRest = "; object-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'self'";
+
+const std::string kHead = std::string("Content-type: text/html\nPragma: no-cache\nContent-Security-Policy: ") +
+                          kPolicy + kRest +
+                          "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n<TITLE>T</TITLE>\n</HEAD>\n<!--c&2-->\n";
 
 std::string err_page(const std::string& title, const std::string& text) {
-    return std::string(kHead) + "<BODY BACKGROUND=\"/cg/bg.gif\" >\n<CENTER>\n<BR><FONT SIZE=\"5\"><B>" + title +
+    return kHead + "<BODY BACKGROUND=\"/cg/bg.gif\" >\n<CENTER>\n<BR><FONT SIZE=\"5\"><B>" + title +
            "</B></FONT>\n<P><BR><HR><P><BR>\n<FONT COLOR=\"RED\"><B>" + text +
            "</B></FONT>\n<FORM METHOD=POST >\n<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n"
            "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n";
 }
 
 TEST_F(PageTest, HeadWithTheSiteBackground) {
-    EXPECT_EQ(capture([] { G_header_printf(""); }), std::string(kHead) + "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
+    EXPECT_EQ(capture([] { G_header_printf(""); }), kHead + "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
     SYSINFO.CG_FILE_WEB_PATH[0] = '\0';
     SYSINFO.BACK_GIF[0] = '\0';
-    EXPECT_EQ(capture([] { G_header_printf(""); }), std::string(kHead) + "<BODY BACKGROUND=\"\" >\n");
+    EXPECT_EQ(capture([] { G_header_printf(""); }), kHead + "<BODY BACKGROUND=\"\" >\n");
 }
 
 TEST_F(PageTest, HeadWithTheCallersBodyLine) {
-    EXPECT_EQ(capture([] { G_header_printf(" "); }), std::string(kHead) + " \n");
+    EXPECT_EQ(capture([] { G_header_printf(" "); }), kHead + " \n");
     EXPECT_EQ(capture([] { G_header_printf("<BODY BGCOLOR=\"#FFFFFF\">"); }),
-              std::string(kHead) + "<BODY BGCOLOR=\"#FFFFFF\">\n");
+              kHead + "<BODY BGCOLOR=\"#FFFFFF\">\n");
     // A "%" in the body line is printed, never taken as a format.
-    EXPECT_EQ(capture([] { G_header_printf("<BODY x=\"%s%d\">"); }), std::string(kHead) + "<BODY x=\"%s%d\">\n");
+    EXPECT_EQ(capture([] { G_header_printf("<BODY x=\"%s%d\">"); }), kHead + "<BODY x=\"%s%d\">\n");
 }
 
 TEST_F(PageTest, HeadWithAnEmptyTable) {
     std::memset(&STRDEF, 0, sizeof STRDEF);
-    EXPECT_EQ(capture([] { G_header_printf(""); }),
-              "Content-type: text/html\nPragma: no-cache\n\n<HTML>\n<HEAD>\n</HEAD>\n<!---->\n"
-              "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
+    const std::string out = capture([] { G_header_printf(""); });
+    // The scripts that show messages show empty ones: their hashes change.
+    EXPECT_EQ(out.find(kPolicy), std::string::npos);
+    EXPECT_EQ(out.substr(out.find(kRest)), kRest + "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n</HEAD>\n<!---->\n"
+                                                  "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
+}
+
+TEST_F(PageTest, TalkFormAndFramingOrigins) {
+    EXPECT_EQ(capture([] { G_header_printf_timer(" "); }),
+              kHead.substr(0, kHead.find(kRest)) + " 'unsafe-eval'" + kHead.substr(kHead.find(kRest)) + " \n");
+    // Origins from the web server's environment; words that could end the
+    // directive or name a keyword are left out.
+    setenv("VELT_FRAME_ANCESTORS", " https://portal.example.com\t'unsafe-inline' a;b x,y\n https://*.example.org:8443 ", 1);
+    const std::string out = capture([] { G_header_printf(""); });
+    unsetenv("VELT_FRAME_ANCESTORS");
+    EXPECT_NE(out.find("; frame-ancestors 'self' https://portal.example.com https://*.example.org:8443\n"),
+              std::string::npos);
 }
 
 TEST_F(PageTest, ErrorPage) {
@@ -98,7 +131,7 @@ TEST_F(PageTest, ErrorPage) {
 
 TEST_F(PageTest, SessionErrorPage) {
     EXPECT_EQ(capture([] { G_IDerr(); }),
-              std::string(kHead) +
+              kHead +
                   "<BODY BACKGROUND=\"/cg/bg.gif\" >\n<CENTER>\n<BR><FONT SIZE=\"5\"><B>bad key \x95\x5C</B></FONT>\n"
                   "<P><BR><HR><P><BR>\n</CENTER>\n</BODY>\n</HTML>\n");
 }
