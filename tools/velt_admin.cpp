@@ -27,9 +27,10 @@ struct COMMAND {
 const COMMAND kCommands[] = {
     {"create-site", "create-site CGI_DIR --data DATA_DIR [--site-id ID] [--language LANG] [--lng FILE]",
      "Creates a site: CGI_DIR gets zepa.ini and the message file velt.lng (by default\n"
-     "the one beside velt-admin), DATA_DIR and DATA_DIR/user are made. The site id\n"
-     "names the suite's frame FRM22<ID> (default 1); LANG is the default message\n"
-     "language, a section of velt.lng (default english). A site is created once.\n"},
+     "the one beside velt-admin or installed with it), DATA_DIR and DATA_DIR/user\n"
+     "are made. The site id names the suite's frame FRM22<ID> (default 1); LANG is\n"
+     "the default message language, a section of velt.lng (default english). A\n"
+     "site is created once.\n"},
     {"add-user", "add-user CGI_DIR USER_ID --password PW [--name NAME] [--level N] [--mode 1|2]\n"
      "         [--language LANG] [--color COLOR]",
      "Adds a user: the password (at most 20 bytes), the display name (default the\n"
@@ -160,7 +161,11 @@ int admin_create_site(int argc, char** argv) {
     const std::string site_id = admin_text(admin_opt(a, "--site-id", "1"), sizeof SYSINFO.SITE_ID - 1, false, "the site id");
     const std::string language =
         admin_text(admin_opt(a, "--language", "english"), sizeof SYSINFO.LANGUAGE - 1, false, "the language");
-    const std::string lng_src = admin_opt(a, "--lng", admin_own_dir() + "/velt.lng");
+    // The message file beside the tool (a build tree), else where an install
+    // puts it (bin/../share/velt).
+    std::string lng_src = admin_own_dir() + "/velt.lng";
+    if (!admin_exists(lng_src)) lng_src = admin_own_dir() + "/../share/velt/velt.lng";
+    lng_src = admin_opt(a, "--lng", lng_src);
     // The data directory is a path of this machine: it is stored as given.
     if (data_dir.size() > sizeof SYSINFO.DATA_FILE_PATH - 1) admin_bad_value("the data directory's path is too long");
     if (data_dir.find_first_of(",\r\n") != std::string::npos) {
