@@ -79,5 +79,18 @@ apt() {
   return 1
 }
 
+# The web servers are installed for the tests, which start their own on
+# free ports: their packages must not start the system services (on port 80,
+# where one of them may fail and fail the install). Where the machine has no
+# policy of its own, one that denies every service start is in place for the
+# install and removed after it.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\n# Placed by install-deps.sh for the time of its install.\nexit 101\n' |
+    "${as_root[@]}" tee "$policy" >/dev/null
+  "${as_root[@]}" chmod 0755 "$policy"
+  trap '"${as_root[@]}" rm -f "$policy"' EXIT
+fi
+
 apt update
 apt install -y "${missing[@]}"
