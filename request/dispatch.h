@@ -3,7 +3,8 @@
 #pragma once
 
 // Calls the page handler that cgi_JOB names (whole, case-sensitive names); a
-// job that matches no name prints nothing at all.
+// job that matches no name is answered with "404 Not Found" and a line of
+// plain text.
 void velt_dispatch();
 
 // The response after a posted line of talk, chosen by the post's result r:

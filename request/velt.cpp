@@ -99,11 +99,29 @@ void print_version_page() {
     std::fputs("</HTML>\n", stdout);
 }
 
+// A request that gets no page still gets a whole CGI response: a status for
+// the web server (which would otherwise log a malformed answer and send an
+// internal error) and one line of plain text for whoever asked. Bots, probes
+// and bare requests of the program end here.
+void answer_without_page(const char* status, const char* text) {
+    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
+}
+
 // Steps 8-10: the requested folder into G_TREE_DATA and the script address
 // into JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
-// false when the folder record cannot be read.
+// false when the folder record cannot be read; the answer is then printed:
+// a folder that is not in the tree is not found, a tree that is being
+// rewritten (or cannot be opened) is worth asking again.
 bool load_folder() {
-    if (Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1) != 0) return false;
+    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1);
+    if (r == FIO_NOT_FOUND) {
+        answer_without_page("404 Not Found", "No such chat room.");
+        return false;
+    }
+    if (r != FIO_OK) {
+        answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
+        return false;
+    }
     G_TREE_DATA = sTREE_DATA;
     sTREE_DATA.CGI_NAME[sizeof sTREE_DATA.CGI_NAME - 1] = '\0';
     const int q = G_StrFind(sTREE_DATA.CGI_NAME, "?");
@@ -188,19 +206,25 @@ void velt_cwrite_response(int r) {
 void velt_dispatch() {
     // Each name is compared on its own, in this order; no handler changes
     // cgi_JOB, so at most one row acts.
-    if (job_is("BG1_DL")) b_BG_DL(1);
-    if (job_is("BG2_DL")) b_BG_DL(2);
-    if (job_is("BG3_DL")) b_BG_DL(3);
-    if (job_is("BG4_DL")) b_BG_DL(4);
-    if (job_is("ROOM")) b_ROOM();
-    if (job_is("ROOM_IN")) b_ROOM();
-    if (job_is("ROOM_OUT")) b_ROOM();
-    if (job_is("FRM221")) b_FRM221();
-    if (job_is("FRM222")) b_FRM222();
-    if (job_is("FRM223")) b_FRM223();
-    if (job_is("COLOR_SELECT")) b_COLOR_SELECT();
-    if (job_is("SET_CONFIG")) b_SET_CONFIG();
-    if (job_is("SET_CONFIGWR")) {
+    bool known = false;
+    auto row = [&known](const char* name) {
+        const bool match = job_is(name);
+        known = known || match;
+        return match;
+    };
+    if (row("BG1_DL")) b_BG_DL(1);
+    if (row("BG2_DL")) b_BG_DL(2);
+    if (row("BG3_DL")) b_BG_DL(3);
+    if (row("BG4_DL")) b_BG_DL(4);
+    if (row("ROOM")) b_ROOM();
+    if (row("ROOM_IN")) b_ROOM();
+    if (row("ROOM_OUT")) b_ROOM();
+    if (row("FRM221")) b_FRM221();
+    if (row("FRM222")) b_FRM222();
+    if (row("FRM223")) b_FRM223();
+    if (row("COLOR_SELECT")) b_COLOR_SELECT();
+    if (row("SET_CONFIG")) b_SET_CONFIG();
+    if (row("SET_CONFIGWR")) {
         // The answer is the form itself, showing the values just stored; a
         // refused store gets the error page instead.
         const int r = b_SET_CONFIGWR();
@@ -211,7 +235,8 @@ void velt_dispatch() {
             b_SET_CONFIG();
         }
     }
-    if (job_is("CWRITE")) velt_cwrite_response(b_CWRITE());
+    if (row("CWRITE")) velt_cwrite_response(b_CWRITE());
+    if (!known) answer_without_page("404 Not Found", "No such page of the chat.");
 }
 
 int velt_main() {
@@ -225,7 +250,7 @@ int velt_main() {
         return 0;
     }
 
-    // 8-10: an unreadable folder ends the run with an empty response, before
+    // 8-10: an unreadable folder ends the run with its status answer, before
     // the login, the presence index or the log are touched.
     if (!load_folder()) {
         cgi_free();
@@ -234,8 +259,9 @@ int velt_main() {
 
     int fast_flg = 0;
     if (G_login_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
-        ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no answer
+        ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no page
         if (ACL_LEVEL < 1) {
+            answer_without_page("403 Forbidden", "You have no access to this chat room.");
             cgi_free();
             return 0;
         }

@@ -42,6 +42,8 @@ cp "$repo/site/mimemap.txt" "$demo/data/mimemap.txt"
 logins="taro / taro123<br>hanako / hanako123"
 sed -e "s|@CGI@|/cgi-bin/velt.cgi|g" -e "s|@SITE_ID@|$site_id|g" -e "s|@FOLDER_NO@|$folder|g" \
     -e "s|@LOGINS@|$logins|g" "$repo/site/portal.html" > "$demo/www/portal.html"
+# The chat frame's first page: an error page's OK button goes back to it.
+cp "$repo/site/welcome.html" "$demo/www/welcome.html"
 
 # A free port on the loopback address: the first one nobody answers on.
 port=${VELT_DEMO_PORT:-}

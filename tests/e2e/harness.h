@@ -94,6 +94,13 @@ std::string site_head(const std::string& body_line = "", const std::string& lang
 // The same for the talk form.
 std::string talk_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
 
+// The answers of a request that gets no page: a CGI status and one line of
+// plain text.
+inline const char* const NO_ROOM = "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such chat room.\n";
+inline const char* const NO_PAGE = "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such page of the chat.\n";
+inline const char* const NO_ACCESS =
+    "Status: 403 Forbidden\nContent-Type: text/plain\n\nYou have no access to this chat room.\n";
+
 // Name/value pairs in page order (form fields).
 using Fields = std::vector<std::pair<std::string, std::string>>;
 

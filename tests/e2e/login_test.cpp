@@ -257,12 +257,12 @@ TEST_F(LoginTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothing) {
     EXPECT_EQ(files(), before);
 }
 
-TEST_F(LoginTest, BelowLevelOneTheResponseIsEmpty) {
+TEST_F(LoginTest, BelowLevelOneAccessIsForbidden) {
     write_file(skey_file("Taro"), roomsite::skey_record("Taro", 4711, 815));
     folder(6, 10);  // Taro's USER_LEVEL 5 does not reach the room
     Result r = by_key("Taro", "4711", "815");
     expect_clean(r);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, e2e::NO_ACCESS);
     // An entry of the access list lets him in.
     write_file(site.data_dir + "12/acl.mst", "U,Taro,2,\n");
     r = by_key("Taro", "4711", "815");
@@ -282,7 +282,7 @@ TEST_F(LoginTest, ASharedAccountIsShutOutWhereTheRoomSaysSo) {
     write_file(site.data_dir + "12/dir.cnf", "SHARE_USER_PERMIT,1,\n");
     r = by_key("Guest", "-7", "99");
     expect_clean(r);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, e2e::NO_ACCESS);
 }
 
 TEST_F(LoginTest, AUserWithALanguageSectionSeesThatLanguage) {

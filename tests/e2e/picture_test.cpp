@@ -144,14 +144,14 @@ TEST_F(Pictures, OnlyUsersWithAccessGetThePicture) {
     expect_clean(wrong);
     EXPECT_EQ(wrong.out.find("GIF"), std::string::npos);
     EXPECT_EQ(wrong.out.find("Content-type: image/gif"), std::string::npos);
-    // A user without access to the folder gets nothing at all.
+    // A user without access to the folder gets no picture: access is refused.
     RoomSite closed = make_room("Closed", 0, 5, 5);
     write_file(closed.site.data_dir + "mimemap.txt", "gif,image/gif,\n");
     write_file(closed.room_dir + "dir.cnf", "BACKPIC1,a.gif,\n");
     write_file(closed.fcg_dir + "a.gif", "GIF");
     const Result res = get(closed.site, query(closed, "BG1_DL"));
     expect_clean(res);
-    EXPECT_EQ(res.out, "");
+    EXPECT_EQ(res.out, e2e::NO_ACCESS);
     remove_site(closed.site);
 }
 

@@ -1,5 +1,6 @@
 // End-to-end runs of the request entry: the version page, the error pages of
-// missing site files, requests that must print nothing, the folder number
+// missing site files, the status answers of requests that get no page, the
+// folder number
 // and the script address the pages point to.
 #include <gtest/gtest.h>
 
@@ -91,7 +92,7 @@ TEST_F(RequestTest, OtherHelpValuesAreNotTheVersionPage) {
     for (const char* q : {"help=VER", "help=ver2", "help=+ver", "help=ver%20", "help=", "Help=ver"}) {
         const Result r = get(site, q);
         expect_clean(r);
-        EXPECT_EQ(r.out, "") << q;
+        EXPECT_EQ(r.out, NO_ROOM) << q;
     }
 }
 
@@ -111,11 +112,12 @@ TEST_F(RequestTest, MissingMessageFile) {
     EXPECT_EQ(r.out, file_error_page(".lng", "<BODY BACKGROUND=\"/zepa/cg/back.gif\" >"));
 }
 
-TEST_F(RequestTest, UnknownOrMissingJobPrintsNothing) {
+TEST_F(RequestTest, ARequestWithoutARoomIsNotFound) {
+    // A bare request of the program, as bots and probes send it, included.
     for (const char* q : {"", "JOB=", "JOB=room", "JOB=ROOM%20", "JOB=NOSUCH&FOLDER_NO=1", "uid=taro&JOB=xyz"}) {
         const Result r = get(site, q);
         expect_clean(r);
-        EXPECT_EQ(r.out, "") << q;
+        EXPECT_EQ(r.out, NO_ROOM) << q;
     }
 }
 
@@ -135,14 +137,14 @@ TEST_F(RequestTest, UnusualRequestsEndCleanly) {
     mp_field(mp, "JOB", "NOSUCH");
     r = run(site, mp_request(mp));
     expect_clean(r);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, NO_ROOM);
 
     Request put;
     put.method = "PUT";
     put.query = "help=ver";
     r = run(site, put);
     expect_clean(r);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, NO_ROOM);
 
     r = get(site, "help=ver&x=%");
     expect_clean(r);
@@ -226,12 +228,12 @@ TEST(FolderNumber, ReadAsADecimalNumberInTheMannerOfStrtol) {
         expect_clean(res);
         EXPECT_NE(res.out.find(title_frame_of("/cgi-bin/velt.cgi")), std::string::npos) << res.out;
     }
-    // Folder 0 (no digits, or no parameter) is not in the tree: no answer.
+    // Folder 0 (no digits, or no parameter) is not in the tree: not found.
     for (const char* q : {"&FOLDER_NO=abc", "&FOLDER_NO=", "", "&FOLDER_NO=-12"}) {
         SCOPED_TRACE(q);
         const Result res = get(r.site, creds + q);
         expect_clean(res);
-        EXPECT_EQ(res.out, "");
+        EXPECT_EQ(res.out, NO_ROOM);
     }
     remove_site(r.site);
 }

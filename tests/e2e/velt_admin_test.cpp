@@ -1,12 +1,14 @@
 // The operator tool on a fresh site: what it writes is what the program reads
-// (a password login into the room it added), and every refusal is a message on
-// standard error, a non-zero exit and no file changed.
+// (a password login into the room it added), UTF-8 arguments stored as
+// Shift_JIS, the list, password, removal, trim and check commands, and every
+// refusal is a message on standard error, a non-zero exit and no file changed.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "tests/e2e/harness.h"
@@ -20,13 +22,23 @@ struct AdminRun {
     std::string out, err;
 };
 
-// Runs velt-admin with the given argument text (already shell-quoted).
-AdminRun admin(const std::string& args) {
+// Runs velt-admin with the given argument text (already shell-quoted), the
+// text `input` on its standard input, and its clock `ahead` (a date(1)
+// offset such as "+5 min") ahead of the real one when that is not empty (file
+// times stay real, so that files look that much older).
+AdminRun admin(const std::string& args, const std::string& input = "", const std::string& ahead = "") {
     char out[] = "/tmp/velt-admin-out-XXXXXX";
     char err[] = "/tmp/velt-admin-err-XXXXXX";
+    char in[] = "/tmp/velt-admin-in-XXXXXX";
     close(mkstemp(out));
     close(mkstemp(err));
-    const int st = std::system((kAdmin + " " + args + " >" + out + " 2>" + err).c_str());
+    close(mkstemp(in));
+    e2e::write_file(in, input);
+    const std::string clock = ahead.empty() ? ""
+                                            : "ASAN_OPTIONS=verify_asan_link_order=0 NO_FAKE_STAT=1 faketime \"$(date -d '" + ahead +
+                                                  "' '+%Y-%m-%d %H:%M:%S')\" ";
+    const int st = std::system((clock + kAdmin + " " + args + " <" + in + " >" + out + " 2>" + err).c_str());
+    std::remove(in);
     AdminRun r;
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     r.out = e2e::read_file(out);
@@ -135,6 +147,16 @@ TEST_F(AdminTest, RefusalsChangeNothing) {
         {"add-room " + q_cgi + " x --name X", 2, "whole number"},
         {"add-user '" + site.root + "' bob --password x", 1, "no readable zepa.ini"},
         {"frobnicate", 2, "unknown command"},
+        {"add-user " + q_cgi + " bob --password x --name '\xF0\x9F\x8D\xA3'", 2, "which Shift_JIS cannot hold"},
+        {"add-user " + q_cgi + " bob --password x --name '\xFF'", 2, "not valid UTF-8"},
+        {"add-user " + q_cgi + " bob --password x --name '\x81' --encoding sjis", 2, "not valid Shift_JIS"},
+        {"add-user " + q_cgi + " bob --password x --encoding latin1", 2, "--encoding takes utf8 or sjis"},
+        {"passwd " + q_cgi + " bob --password x", 1, "no user bob"},
+        {"remove-user " + q_cgi + " bob", 1, "no user bob"},
+        {"remove-room " + q_cgi + " 10", 1, "no folder 10"},
+        {"trim-history " + q_cgi + " 9", 2, "--keep"},
+        {"trim-history " + q_cgi + " 9 --keep -1", 2, "0 or more"},
+        {"list-users " + q_cgi + " --all", 2, "unknown option --all"},
     };
     for (const Case& c : cases) {
         const AdminRun r = admin(c.args);
@@ -155,6 +177,177 @@ TEST_F(AdminTest, LockedUserListLeavesNoHalfUser) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("locked"), std::string::npos) << r.err;
     EXPECT_FALSE(e2e::file_exists(site.data_dir + "user/bob"));
+}
+
+// Shift_JIS bytes of a UTF-8 text, as the suite stores it.
+std::string sjis(const std::string& utf8) {
+    char path[] = "/tmp/velt-sjis-XXXXXX";
+    close(mkstemp(path));
+    e2e::write_file(path, utf8);
+    const int st = std::system(("iconv -f UTF-8 -t CP932 " + std::string(path) + " -o " + path + ".out").c_str());
+    EXPECT_EQ(st, 0);
+    const std::string out = e2e::read_file(std::string(path) + ".out");
+    std::remove(path);
+    std::remove((std::string(path) + ".out").c_str());
+    return out;
+}
+
+TEST_F(AdminTest, TextArgumentsAreStoredAsShiftJisAndListedAsUtf8) {
+    // "表" and "ソ" end in the byte 0x5C, a backslash on its own.
+    ASSERT_EQ(admin("add-room " + q_cgi + " 7 --name '表示ソフト, 雑談室'").status, 2);  // a comma splits tree.mst
+    AdminRun r = admin("add-room " + q_cgi + " 7 --name '表示ソフトの雑談室' --access-level 1 --write-level 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(data("tree.mst"), " 7," + sjis("表示ソフトの雑談室") + ",0,/cgi-bin/velt.cgi,1,2,,0,0,0,0,\n");
+    r = admin("add-user " + q_cgi + " yamada --password 'パス' --name '山田 太郎' --level 5");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "user added: yamada (山田 太郎), level 5, mode 1\n");
+    EXPECT_NE(data("user/yamada/personal.mst").find("USER_NAME," + sjis("山田 太郎") + "\n"), std::string::npos);
+    // A caller that passes Shift_JIS says so.
+    r = admin("add-user " + q_cgi + " sato --password x --name '" + sjis("佐藤") + "' --encoding sjis");
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    r = admin("list-users " + q_cgi);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "yamada\t5\t1\t山田 太郎\nsato\t1\t1\t佐藤\n");
+    e2e::write_file(site.data_dir + "7/chatdata.dat", std::string(3 * 408, 'x'));
+    r = admin("list-rooms " + q_cgi);
+    EXPECT_EQ(r.out, "7\t1\t2\t3\t表示ソフトの雑談室\t/cgi-bin/velt.cgi\n");
+
+    // The program logs in with the Shift_JIS password, as a Shift_JIS page posts it.
+    const e2e::Result page = e2e::post(site, "uid=yamada&upw=%83p%83X&FOLDER_NO=7&JOB=ROOM");
+    EXPECT_NE(page.out.find("<FRAMESET"), std::string::npos) << page.out;
+}
+
+TEST_F(AdminTest, PasswdEndsTheSessionAndRemoveUserTheAccount) {
+    ASSERT_EQ(admin("add-room " + q_cgi + " 9 --name Lobby --access-level 1").status, 0);
+    ASSERT_EQ(admin("add-user " + q_cgi + " taro --password old").status, 0);
+    const e2e::Result login = e2e::post(site, "uid=taro&upw=old&FOLDER_NO=9&JOB=ROOM");
+    ASSERT_NE(login.out.find("<FRAMESET"), std::string::npos);
+    const std::size_t k = login.out.find("SKEY1=");
+    const std::string keys = login.out.substr(k, login.out.find("&JOB=", k) - k);
+
+    // The new password from standard input; the session of the old one ends.
+    AdminRun r = admin("passwd " + q_cgi + " TARO --password -", "new pw\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "password changed: taro; open sessions must log in again\n");
+    EXPECT_NE(e2e::get(site, "uid=taro&" + keys + "&FOLDER_NO=9&JOB=FRM221").out.find(e2e::message(7)), std::string::npos);
+    EXPECT_NE(e2e::post(site, "uid=taro&upw=old&FOLDER_NO=9&JOB=ROOM").out.find(e2e::message(6)), std::string::npos);
+    EXPECT_NE(e2e::post(site, "uid=taro&upw=new+pw&FOLDER_NO=9&JOB=ROOM").out.find("<FRAMESET"), std::string::npos);
+
+    r = admin("remove-user " + q_cgi + " taro");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "user removed: taro\n");
+    EXPECT_EQ(data("user.mst"), "");
+    EXPECT_FALSE(e2e::file_exists(site.data_dir + "user/taro"));
+    EXPECT_NE(e2e::post(site, "uid=taro&upw=new+pw&FOLDER_NO=9&JOB=ROOM").out.find(e2e::message(6)), std::string::npos);
+}
+
+// A message record of room 9 whose line of talk is `talk`.
+std::string chat_record(const std::string& talk) {
+    std::string rec(408, '\0');
+    rec[0] = 9;
+    rec[4] = 1;
+    std::memcpy(&rec[154], talk.data(), talk.size());
+    return rec;
+}
+
+TEST_F(AdminTest, TrimHistoryKeepsTheNewestUnderTheLockAndRemoveRoomTheRest) {
+    ASSERT_EQ(admin("add-room " + q_cgi + " 9 --name Lobby").status, 0);
+    std::string history;
+    for (int i = 5; i >= 1; --i) history += chat_record("line " + std::to_string(i));  // newest first
+    e2e::write_file(site.data_dir + "9/chatdata.dat", history);
+
+    // A held lock (another request posting) refuses the trim and keeps the file.
+    e2e::write_file(site.data_dir + "9/chatdata.chk", "");
+    AdminRun r = admin("trim-history " + q_cgi + " 9 --keep 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("locked"), std::string::npos) << r.err;
+    EXPECT_EQ(data("9/chatdata.dat"), history);
+    std::remove((site.data_dir + "9/chatdata.chk").c_str());
+
+    r = admin("trim-history " + q_cgi + " 9 --keep 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "room 9: 2 messages kept, 3 dropped\n");
+    EXPECT_EQ(data("9/chatdata.dat"), history.substr(0, 2 * 408));
+    EXPECT_FALSE(e2e::file_exists(site.data_dir + "9/chatdata.chk"));
+    r = admin("trim-history " + q_cgi + " 9 --keep 2");
+    EXPECT_EQ(r.out, "room 9: 2 messages kept, 0 dropped\n");
+
+    // A folder with a folder below it stays; a room goes with all its files.
+    e2e::write_file(site.data_dir + "tree.mst", data("tree.mst") + "  10,Below,0,/cgi-bin/velt.cgi,0,0,,0,0,0,0,\n");
+    r = admin("remove-room " + q_cgi + " 9");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("has folders below it (10)"), std::string::npos) << r.err;
+    e2e::write_file(site.data_dir + "tree.mst", " 9,Lobby,0,/cgi-bin/velt.cgi,0,0,,0,0,0,0,\n");
+    e2e::make_dir(site.data_dir + "9/fcg");
+    e2e::write_file(site.data_dir + "9/fcg/title.gif", "GIF");
+    r = admin("remove-room " + q_cgi + " 9");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "room removed: folder 9 (Lobby)\n");
+    EXPECT_EQ(data("tree.mst"), "");
+    EXPECT_FALSE(e2e::file_exists(site.data_dir + "9"));
+}
+
+TEST_F(AdminTest, CheckReportsDamageAndRepairsOnlyStaleLeftovers) {
+    ASSERT_EQ(admin("add-room " + q_cgi + " 9 --name Lobby").status, 0);
+    ASSERT_EQ(admin("add-user " + q_cgi + " taro --password x").status, 0);
+    const std::string d = site.data_dir;
+    const std::string locks[] = {d + "user.chk", d + "9/chatdata.chk", d + "user/taro/skey.chk", d + "9/dir.cnf.tmp"};
+    for (const std::string& f : locks) e2e::write_file(f, "");
+    e2e::write_file(d + "CGI1234", "upload");
+
+    // Young leftovers may belong to a request at work: not reported.
+    AdminRun r = admin("check " + q_cgi);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "check: " + d + " is in order\n");
+    // Five minutes on, the locks and the temporary file are stale, the upload not yet.
+    r = admin("check " + q_cgi, "", "+5 min");
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& f : locks) EXPECT_NE(r.out.find("leftover: " + f + " ("), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("CGI1234"), std::string::npos) << r.out;
+    for (const std::string& f : locks) EXPECT_TRUE(e2e::file_exists(f)) << f;
+    r = admin("check " + q_cgi + " --repair", "", "+5 min");
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const std::string& f : locks) EXPECT_FALSE(e2e::file_exists(f)) << f;
+    EXPECT_TRUE(e2e::file_exists(d + "CGI1234"));
+    r = admin("check " + q_cgi + " --repair", "", "+2 hours");
+    EXPECT_NE(r.out.find("removed: " + d + "CGI1234 (upload, "), std::string::npos) << r.out;
+    EXPECT_FALSE(e2e::file_exists(d + "CGI1234"));
+
+    // Damage is reported, never repaired.
+    e2e::write_file(d + "9/chatdata.dat", std::string(409, 'x'));
+    e2e::write_file(d + "tree.mst", data("tree.mst") + "garbage\n 12,Gone,0,/cgi-bin/velt.cgi,0,0,,0,0,0,0,\n");
+    e2e::write_file(d + "user/taro/personal.mst", data("user/taro/personal.mst") + "no comma\n");
+    e2e::write_file(d + "user.mst", "taro\nhanako\n");
+    const std::string tree = data("tree.mst");
+    r = admin("check " + q_cgi + " --repair", "", "+5 min");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("problem: " + d + "9/chatdata.dat is 409 bytes, not a whole number of 408-byte records\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("problem: " + d + "tree.mst line 2 does not parse: garbage\n"), std::string::npos);
+    EXPECT_NE(r.out.find("problem: folder 12 (Gone) has no directory " + d + "12/\n"), std::string::npos);
+    EXPECT_NE(r.out.find("problem: user hanako has no directory " + d + "user/hanako/\n"), std::string::npos);
+    EXPECT_NE(r.out.find("personal.mst line 12 does not parse: no comma\n"), std::string::npos);
+    EXPECT_NE(r.out.find("check: 5 problems, 0 leftovers\n"), std::string::npos);
+    EXPECT_EQ(data("tree.mst"), tree);
+    EXPECT_EQ(data("9/chatdata.dat").size(), 409u);
+}
+
+TEST_F(AdminTest, HelpForTheToolAndEachCommand) {
+    AdminRun r = admin("--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* c : {"create-site", "add-user", "list-users", "passwd", "remove-user", "add-room", "list-rooms",
+                          "remove-room", "trim-history", "check"}) {
+        EXPECT_NE(r.out.find(std::string("  ") + c + " CGI_DIR"), std::string::npos) << c;
+        const AdminRun one = admin(std::string(c) + " --help");
+        EXPECT_EQ(one.status, 0);
+        EXPECT_EQ(one.out.rfind(std::string("usage: velt-admin ") + c + " CGI_DIR", 0), 0u) << one.out;
+        EXPECT_EQ(admin(std::string("help ") + c).out, one.out);
+    }
+    // A wrong command line shows the command's usage on standard error.
+    r = admin("passwd " + q_cgi);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("usage: velt-admin passwd CGI_DIR USER_ID --password PW"), std::string::npos) << r.err;
 }
 
 }  // namespace

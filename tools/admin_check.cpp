@@ -1,0 +1,230 @@
+// velt-admin check: the health of a site's data directory after a crash or a
+// careless edit, and with --repair the removal of what crashed requests left
+// behind. The files are read directly, never through the stores: a store
+// creates a missing file and expires a stale lock on every access, and a
+// check must change nothing unless it is asked to repair.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "access/keyed_line.h"
+#include "access/struct.h"
+#include "access/tree_mst.h"
+#include "request/struct_velt.h"
+#include "settings/sysinfo.h"
+#include "store/fileio.h"
+#include "tools/admin.h"
+
+namespace {
+
+// The ages from which a request's leftovers are stale: the store layer takes
+// a lock older than a minute for one a crashed request left, and upload
+// files older than an hour are swept by every request.
+const long kStaleLock = 60;
+const long kStaleTemp = 60;
+const long kStaleUpload = 3600;
+
+struct CHECK_STATE {
+    bool repair = false;
+    int problems = 0;
+    int leftovers = 0;   // stale leftovers found (and, repairing, not removed)
+    int removed = 0;
+};
+
+void problem(CHECK_STATE& s, const std::string& text) {
+    std::printf("problem: %s\n", text.c_str());
+    ++s.problems;
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool all_digits(const std::string& s, std::size_t from) {
+    if (s.size() <= from) return false;
+    for (std::size_t i = from; i < s.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+
+// Seconds since the file was last written or changed; -1 when it is gone.
+long age_of(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return -1;
+    const time_t last = st.st_mtime > st.st_ctime ? st.st_mtime : st.st_ctime;
+    return static_cast<long>(std::time(nullptr) - last);
+}
+
+// The names in dir (without . and ..), or none when it cannot be read.
+std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<std::string> out;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return out;
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != "..") out.push_back(n);
+    }
+    closedir(d);
+    return out;
+}
+
+// Reports a leftover of a crashed request that is older than stale seconds,
+// and removes it when repairing (looking at its age once more just before,
+// so that a file made again meanwhile is kept).
+void leftover(CHECK_STATE& s, const std::string& path, const char* what, long stale) {
+    const long age = age_of(path);
+    if (age < stale) return;
+    if (s.repair) {
+        if (age_of(path) >= stale && std::remove(path.c_str()) == 0) {
+            std::printf("removed: %s (%s, %ld s old)\n", path.c_str(), what, age);
+            ++s.removed;
+            return;
+        }
+        std::printf("leftover: %s (%s, %ld s old) could not be removed: %s\n", path.c_str(), what, age,
+                    std::strerror(errno));
+    } else {
+        std::printf("leftover: %s (%s, %ld s old)\n", path.c_str(), what, age);
+    }
+    ++s.leftovers;
+}
+
+// Lock and temporary files in one directory.
+void scan_leftovers(CHECK_STATE& s, const std::string& dir) {
+    for (const std::string& n : names_in(dir)) {
+        if (ends_with(n, ".chk")) leftover(s, dir + n, "lock file", kStaleLock);
+        if (ends_with(n, ".tmp")) leftover(s, dir + n, "temporary file", kStaleTemp);
+    }
+}
+
+// A binary file of fixed-size records: its length must be a whole number of them.
+void check_records(CHECK_STATE& s, const std::string& path, std::size_t size) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return;
+    if (static_cast<std::size_t>(st.st_size) % size != 0) {
+        problem(s, path + " is " + std::to_string(st.st_size) + " bytes, not a whole number of " + std::to_string(size) +
+                       "-byte records");
+    }
+}
+
+// The lines of a text file, each without its line end; false when it cannot
+// be read (a missing file is no problem: the stores create it empty).
+bool read_lines(const std::string& path, std::vector<std::string>* lines) {
+    std::string all;
+    lines->clear();
+    if (!admin_read_file(path, &all)) return false;
+    std::size_t at = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find('\n', at);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines->push_back(line);
+        at = end + 1;
+    }
+    return true;
+}
+
+// Lines of a keyed store (personal.mst, dir.cnf) that hold no entry.
+void check_keyed(CHECK_STATE& s, const std::string& path, KEYED_FORMAT format) {
+    std::vector<std::string> lines;
+    if (!read_lines(path, &lines)) return;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        int key_len, value_pos, value_len;
+        if (!lines[i].empty() && keyed_line_split(format, lines[i].c_str(), &key_len, &value_pos, &value_len) != 0) {
+            problem(s, path + " line " + std::to_string(i + 1) + " does not parse: " + admin_utf8(lines[i]));
+        }
+    }
+}
+
+void check_users(CHECK_STATE& s, const std::string& data) {
+    std::vector<std::string> ids;
+    read_lines(data + "user.mst", &ids);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::string& id = ids[i];
+        if (id.empty()) continue;
+        if (!Fio_safe_name(id.c_str()) || id.size() > sizeof(USER_MST::USER_ID) - 1) {
+            problem(s, data + "user.mst line " + std::to_string(i + 1) + " is no usable user id: " + admin_utf8(id));
+            continue;
+        }
+        const std::string dir = data + "user/" + id + "/";
+        if (!admin_is_dir(dir)) {
+            problem(s, "user " + admin_utf8(id) + " has no directory " + dir);
+            continue;
+        }
+        std::string pw;
+        if (admin_read_file(dir + "password.mst", &pw)) {
+            bool hex = pw.size() % 2 == 0 && pw.size() <= 40;
+            for (char c : pw) hex = hex && std::isxdigit(static_cast<unsigned char>(c));
+            if (!hex) problem(s, dir + "password.mst is not a scrambled password (hex digit pairs, no line end)");
+        }
+        check_records(s, dir + "skey.mst", sizeof(MST_SKEY));
+        check_keyed(s, dir + "personal.mst", KEYED_NAME_VALUE);
+    }
+}
+
+void check_tree(CHECK_STATE& s, const std::string& data) {
+    std::vector<std::string> lines;
+    read_lines(data + "tree.mst", &lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].empty()) continue;
+        TREE_DATA f;
+        if (tree_parse_line(lines[i].c_str(), &f) != 0) {
+            problem(s, data + "tree.mst line " + std::to_string(i + 1) + " does not parse: " + admin_utf8(lines[i]));
+            continue;
+        }
+        const std::string dir = data + std::to_string(f.FOLDER_NO) + "/";
+        if (!admin_is_dir(dir)) {
+            problem(s, "folder " + std::to_string(f.FOLDER_NO) + " (" + admin_utf8(f.NAME) + ") has no directory " + dir);
+        }
+    }
+}
+
+// One room directory: its binary files and settings, and the leftovers in it
+// and in its picture directory.
+void check_room(CHECK_STATE& s, const std::string& dir) {
+    check_records(s, dir + "chatdata.dat", sizeof(CHAT_DATA_DAT));
+    check_records(s, dir + "chatuser.idx", sizeof(CHAT_USER_IDX));
+    check_keyed(s, dir + "dir.cnf", KEYED_KEY_VALUE_COMMA);
+    scan_leftovers(s, dir);
+    if (admin_is_dir(dir + "fcg")) scan_leftovers(s, dir + "fcg/");
+}
+
+}  // namespace
+
+int admin_check(int argc, char** argv) {
+    ADMIN_ARGS a = admin_parse("check", argc, argv, 2, {}, {"--repair"});
+    if (a.pos.size() != 1) admin_usage("check", "check needs the program directory");
+    CHECK_STATE s;
+    s.repair = a.opt.count("--repair") > 0;
+    admin_open_site(a.pos[0]);
+    if (!admin_exists("velt.lng")) problem(s, "the message file velt.lng is missing beside zepa.ini");
+    const std::string data = admin_platform_path(SYSINFO.DATA_FILE_PATH);
+
+    check_users(s, data);
+    check_tree(s, data);
+    scan_leftovers(s, data);
+    for (const std::string& n : names_in(data)) {
+        // Uploads the program writes into the data directory while it reads a request.
+        if (n.rfind("CGI", 0) == 0 && all_digits(n, 3)) leftover(s, data + n, "upload", kStaleUpload);
+        if (all_digits(n, 0) && admin_is_dir(data + n)) check_room(s, data + n + "/");
+    }
+    for (const std::string& n : names_in(data + "user")) {
+        if (admin_is_dir(data + "user/" + n)) scan_leftovers(s, data + "user/" + n + "/");
+    }
+
+    if (s.problems == 0 && s.leftovers == 0) {
+        std::printf("check: %s is in order%s\n", data.c_str(),
+                    s.removed > 0 ? (" (" + std::to_string(s.removed) + " leftovers removed)").c_str() : "");
+        return 0;
+    }
+    std::printf("check: %d problems, %d leftovers%s\n", s.problems, s.leftovers,
+                s.leftovers > 0 && !s.repair ? " (check --repair removes the leftovers)" : "");
+    return ADMIN_FAILED;
+}
