@@ -31,7 +31,7 @@ const int FIRST_STEP_MS = 2;
 const int LONGEST_STEP_MS = 100;
 
 // Locks taken with Fio_xor_control mode 1, until their release.
-const int HELD_MAX = 4;
+const int HELD_MAX = 8;
 FIO_LOCK g_held[HELD_MAX];
 
 long long monotonic_ms() {

@@ -38,6 +38,7 @@ cp "$repo/site/mimemap.txt" "$site/data/mimemap.txt"
 mkdir -p "$site/www"
 sed -e "s|@CGI@|/cgi-bin/velt.cgi|g" -e "s|@SITE_ID@|demo|g" -e "s|@FOLDER_NO@|100|g" -e "s|@LOGINS@||g" \
     "$repo/site/portal.html" > "$site/www/portal.html"
+cp "$repo/site/welcome.html" "$site/www/welcome.html"
 
 # A free loopback port: the first from a per-run start that nobody answers on.
 port=""
