@@ -38,6 +38,9 @@ fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velt-fuzz-run.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+# The targets' own scratch files (uploads, read files) go there too, so that
+# a target that stops on a fault leaves nothing behind in the system's /tmp.
+export TMPDIR="$scratch"
 mkdir -p "$dir/fuzz/artifacts"
 found=0
 for fuzzer in "$dir"/fuzz/*_fuzz; do
