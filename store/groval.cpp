@@ -116,16 +116,18 @@ void G_cut_filename(const char* in_filename, char* out_filename, char* TEMP_file
     if (in_filename == nullptr || out_filename == nullptr || TEMP_filename == nullptr) return;
 
     // The temporary path is what follows the LAST comma: the multipart reader
-    // appends it behind the browser's name, which may itself hold commas.
-    int comma = -1;
-    int pos = 0;
-    for (; in_filename[pos] != '\0'; pos += G_char_len(in_filename + pos))
-        if (in_filename[pos] == ',') comma = pos;
-    const int name_end = comma >= 0 ? comma : pos;
+    // appends it behind the browser's name, which may itself hold commas. The
+    // comma is found byte-wise: the browser's name may end in a lone lead byte
+    // (a name in another encoding), which a character walk would pair with
+    // the reader's comma, losing the upload. The path itself holds no comma.
+    const char* last = std::strrchr(in_filename, ',');
+    const int comma = last != nullptr ? static_cast<int>(last - in_filename) : -1;
+    const int name_end = comma >= 0 ? comma : static_cast<int>(std::strlen(in_filename));
     G_set(TEMP_filename, TEMP_CAP, comma >= 0 ? in_filename + comma + 1 : in_filename);
 
     // The browser's directories end at the last single-byte "\" or "/".
     int name_start = 0;
+    int pos;
     for (pos = 0; pos < name_end; pos += G_char_len(in_filename + pos))
         if (in_filename[pos] == '\\' || in_filename[pos] == '/') name_start = pos + 1;
 

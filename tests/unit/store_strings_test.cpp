@@ -198,10 +198,22 @@ TEST(GroCutFilename, TemporaryPathFollowsTheLastCommaAndNameCommasBecomeUndersco
     EXPECT_STREQ(c.name, "p_q_r.gif");
     EXPECT_STREQ(c.temp, "/d/CGI5");
 
-    // A comma byte behind a stray lead byte is no separator by the walk, but
-    // it must not reach a comma-separated file either.
+    // A comma byte behind a stray lead byte must not reach a comma-separated
+    // file either.
     c = cut("\xE0,");
     EXPECT_EQ(std::strchr(c.name, ','), nullptr);
+}
+
+TEST(GroCutFilename, ABrowserNameEndingInALoneLeadByteKeepsItsTemporaryPath) {
+    // UTF-8 "画像" ends in 0x8F, a lead byte by the walk's rule: the reader's
+    // comma behind it still separates the temporary path, and the bare name
+    // keeps the byte (the picture store drops it when it writes the name).
+    Cut c = cut("C:\\\xE7\x94\xBB\xE5\x83\x8F,/d/CGI9");
+    EXPECT_STREQ(c.temp, "/d/CGI9");
+    EXPECT_STREQ(c.name, "\xE7\x94\xBB\xE5\x83\x8F");
+    c = cut("a,b\x81,/d/CGI10");
+    EXPECT_STREQ(c.temp, "/d/CGI10");
+    EXPECT_STREQ(c.name, "a_b\x81");
 }
 
 TEST(GroCutFilename, LongNamesAreCutAtACharacterBoundary) {
