@@ -35,7 +35,8 @@ void cgi_decode(char* in_data);
 int StrFind(const char* in_buff, const char* keyword);
 
 // Releases the parameter list, removes this request's upload temporary files
-// that are still in place (no handler moved them), and removes upload
+// that are still in place (no handler moved them), and, in a request whose
+// body was multipart form data (the only kind that uploads), removes upload
 // temporary files of the data directory older than an hour (left by requests
 // that were killed). Every request calls it before it ends, whatever its
 // outcome.

@@ -37,6 +37,10 @@ struct MP_UPLOAD {
     MP_UPLOAD* next;
 };
 MP_UPLOAD* g_uploads;
+// Set once this request's body was read as multipart form data: only such
+// requests make upload files, so only they look for old ones (listing the
+// data directory on every reload would cost every request).
+bool g_multipart_read;
 
 // Work texts of the reader: the field name, the browser's file name, the
 // temporary path, a text field's value and the assembled "name=value" pair.
@@ -263,6 +267,7 @@ void pair_set(const char* name, const char* value, const char* path = nullptr) {
 
 // The reading of all parts once the source is set.
 int read_parts(const char* content_type, int result, int store_files) {
+    g_multipart_read = true;
     char boundary[MP_BOUNDARY_CAP];
     mp_boundary(content_type, boundary);
     if (wait_boundary(boundary) != 0) return 0;
@@ -494,7 +499,11 @@ void cgi_free() {
     }
 
     // Uploads an hour old were left by earlier requests that were killed
-    // before their end; younger ones may still be in use.
+    // before their end; younger ones may still be in use. Looked for by the
+    // requests that upload, so leftovers never pile up beyond what uploading
+    // requests left.
+    if (!g_multipart_read) return;
+    g_multipart_read = false;
     char names[1200];
     std::snprintf(names, sizeof names, "%sCGI*", SYSINFO.DATA_FILE_PATH);
     Cu_filefind(names);

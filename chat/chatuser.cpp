@@ -2,6 +2,7 @@
 // the store layer, and the time-out sweep guarded by chattime.txt.
 #include "chat/chatuser.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -115,6 +116,27 @@ int Fio_CHAT_USER_IDX(int sql_mode) {
     }
     if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
         Fio_write_rec(&a, &mine, sizeof mine);
+        result = FIO_OK;
+    }
+    return Fio_close(&a, result);
+}
+
+int Fio_CHAT_USER_IDX_touch() {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_IN_PLACE, FIO_BINARY);
+    if (r != FIO_OK) return r;
+    const CHAT_USER_IDX mine = sCHAT_USER_IDX;
+    int result = FIO_NOT_FOUND;
+    CHAT_USER_IDX rec;
+    for (long at = 0; Fio_read_rec(&a, &rec, sizeof rec); at += static_cast<long>(sizeof rec)) {
+        if (!same_member(rec, mine)) continue;
+        if (Fio_write_at(&a, at + static_cast<long>(offsetof(CHAT_USER_IDX, LAST_DATE)), mine.LAST_DATE,
+                         sizeof mine.LAST_DATE) != 0) {
+            result = FIO_NO_FILE;
+            break;
+        }
         result = FIO_OK;
     }
     return Fio_close(&a, result);

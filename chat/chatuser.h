@@ -22,6 +22,15 @@ extern CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
 // which takes the index as the last commit left it).
 int Fio_CHAT_USER_IDX(int sql_mode);
 
+// A member's sign of life: LAST_DATE of every record with the key of
+// sCHAT_USER_IDX (FOLDER_NO, USER_ID, USER_NAME) becomes sCHAT_USER_IDX's,
+// written in place under the index lock, without a new file or a flush to
+// disk. A sign of life is renewed on every reload, so a crash that loses one
+// costs at most a drop that a re-entry mends; the index keeps its records
+// whole whatever happens. 0 renewed, -1 no such record, -2 the index cannot
+// be opened, -9 still locked after the wait.
+int Fio_CHAT_USER_IDX_touch();
+
 // Reads the records after the first in_count into sCHAT_USER_IDX20 (at most
 // 20), an empty COLOR read as "blue"; never waits (as the read above). 0, or
 // -2 cannot open.

@@ -92,13 +92,14 @@ void print_messages(const char* chat_name) {
     char now[sizeof sCHAT_USER_IDX.LAST_DATE] = {};
     Tm_set_date(now);
     // Stamps have minutes only: a member who gave a sign of life in this
-    // minute already would be rewritten byte for byte, so the index is left
-    // as it is (most reloads then write nothing). A renewal refused after
-    // the wait costs nothing either: the next reload renews.
+    // minute already keeps the stamp he has, so the index is left as it is
+    // (most reloads then write nothing). A renewal refused after the wait
+    // costs nothing either: the next reload renews.
     const bool renew = std::strncmp(now, sCHAT_USER_IDX.LAST_DATE, sizeof now) != 0;
     G_set(sCHAT_USER_IDX.LAST_DATE, now);
+    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;  // the room asked for, whatever the record says
     const CHAT_USER_IDX member = sCHAT_USER_IDX;
-    if (renew) Fio_CHAT_USER_IDX(SQL_UPDATE);
+    if (renew) Fio_CHAT_USER_IDX_touch();
 
     if (member.RELOAD_TIME >= 1 && member.RELOAD_TIME < NO_RELOAD_FROM) {
         std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,

@@ -80,6 +80,7 @@ fi
 echo "Building in $build ..."
 cmake -S "$repo" -B "$build" -DVELT_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target velt_cgi velt_admin velt_lng velt_bench_all >/dev/null
+build=$(cd "$build" && pwd)  # the programs are started from other directories
 bench_bin=$build/bench
 harness=$bench_bin/velt-bench
 

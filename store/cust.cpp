@@ -56,6 +56,19 @@ int Cu_b_write(int fh, const void* buff, int in_count) {
     return static_cast<int>(write(fh, buff, static_cast<size_t>(in_count)));
 }
 
+int Cu_b_pwrite(int fh, const void* buff, int in_count, long offset) {
+    if (in_count < 0 || offset < 0) return -1;
+    const char* p = static_cast<const char*>(buff);
+    int done = 0;
+    while (done < in_count) {
+        ssize_t n = pwrite(fh, p + done, static_cast<size_t>(in_count - done), static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return done > 0 ? done : -1;
+        done += static_cast<int>(n);
+    }
+    return done;
+}
+
 long Cu_b_lseek(int fh, long offset, int origin) {
     return static_cast<long>(lseek(fh, static_cast<off_t>(offset), origin));
 }

@@ -21,6 +21,9 @@ int Cu_b_open_excl(char* FileName);
 // error or a negative count.
 int Cu_b_read(int fh, void* buff, int in_count);
 int Cu_b_write(int fh, const void* buff, int in_count);
+// Writes in_count bytes at byte offset (pwrite, the position stays): the
+// bytes written, or -1.
+int Cu_b_pwrite(int fh, const void* buff, int in_count, long offset);
 // The platform's lseek (origin 0 from the start): the new position, or -1.
 long Cu_b_lseek(int fh, long offset, int origin);
 // 0 or -1.

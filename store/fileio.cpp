@@ -103,10 +103,14 @@ bool break_if_dead(char* path) {
     return removed;
 }
 
-// True when a lock file stands at path (after breaking a dead one).
+// True when a lock file stands at path (after breaking a dead one). A free
+// lock, the common case, costs one failed open.
 bool lock_held(char* path) {
-    break_if_dead(path);
     int fd = Cu_b_open(path, 0);
+    if (fd == -1) return false;
+    Cu_b_close(fd);
+    if (!break_if_dead(path)) return true;
+    fd = Cu_b_open(path, 0);
     if (fd == -1) return false;
     Cu_b_close(fd);
     return true;
@@ -398,7 +402,7 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     a->src_fd = -1;
     a->tmp_fd = -1;
     a->lock.fd = -1;
-    a->how = how == FIO_REWRITE || how == FIO_SNAPSHOT ? how : FIO_READ;
+    a->how = how == FIO_REWRITE || how == FIO_SNAPSHOT || how == FIO_IN_PLACE ? how : FIO_READ;
     a->binary = binary == FIO_BINARY ? FIO_BINARY : FIO_TEXT;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
@@ -510,9 +514,34 @@ void Fio_copy_line(FIO_ACCESS* a, const char* piece, int cap) {
     if (!pass_rest(a, piece, cap, true)) Fio_puts(a, "\n");
 }
 
+namespace {
+
+// Hands out up to cap bytes of the binary data file through the read buffer:
+// the count, 0 at the end, -1 on an error.
+int buffered_read(FIO_ACCESS* a, char* out, int cap) {
+    if (a->rbuf_pos == a->rbuf_len) {
+        a->rbuf_pos = a->rbuf_len = 0;
+        const int n = Cu_b_read(a->src_fd, a->rbuf, static_cast<int>(sizeof a->rbuf));
+        if (n <= 0) return n;
+        a->rbuf_len = n;
+    }
+    const int n = cap < a->rbuf_len - a->rbuf_pos ? cap : a->rbuf_len - a->rbuf_pos;
+    std::memcpy(out, a->rbuf + a->rbuf_pos, static_cast<std::size_t>(n));
+    a->rbuf_pos += n;
+    return n;
+}
+
+// The read position in the binary data file as the store sees it.
+long logical_pos(FIO_ACCESS* a) {
+    const long fd_pos = Cu_b_lseek(a->src_fd, 0, SEEK_CUR);
+    return fd_pos < 0 ? -1 : fd_pos - (a->rbuf_len - a->rbuf_pos);
+}
+
+}  // namespace
+
 int Fio_read(FIO_ACCESS* a, void* buf, int cap) {
     if (a == nullptr || buf == nullptr || cap <= 0) return -1;
-    if (a->binary == FIO_BINARY) return a->src_fd == -1 ? -1 : Cu_b_read(a->src_fd, buf, cap);
+    if (a->binary == FIO_BINARY) return a->src_fd == -1 ? -1 : buffered_read(a, static_cast<char*>(buf), cap);
     if (a->src == nullptr) return -1;
     std::size_t n = std::fread(buf, 1, static_cast<std::size_t>(cap), a->src);
     if (n == 0 && std::ferror(a->src)) return -1;
@@ -524,7 +553,7 @@ int Fio_read_rec(FIO_ACCESS* a, void* rec, int size) {
     char* p = static_cast<char*>(rec);
     int got = 0;
     while (got < size) {
-        int n = Cu_b_read(a->src_fd, p + got, size - got);
+        int n = buffered_read(a, p + got, size - got);
         if (n <= 0) return 0;  // end of file, an error, or a partial record
         got += n;
     }
@@ -533,7 +562,10 @@ int Fio_read_rec(FIO_ACCESS* a, void* rec, int size) {
 
 int Fio_seek_rec(FIO_ACCESS* a, long offset) {
     if (a == nullptr || offset < 0) return -1;
-    if (a->binary == FIO_BINARY) return (a->src_fd != -1 && Cu_b_lseek(a->src_fd, offset, 0) == offset) ? 0 : -1;
+    if (a->binary == FIO_BINARY) {
+        a->rbuf_pos = a->rbuf_len = 0;
+        return (a->src_fd != -1 && Cu_b_lseek(a->src_fd, offset, 0) == offset) ? 0 : -1;
+    }
     return Cu_fseek(a->src, offset, SEEK_SET);
 }
 
@@ -555,6 +587,12 @@ void Fio_write_rec(FIO_ACCESS* a, const void* rec, int size) {
     lock_renew(&a->lock, size);
 }
 
+int Fio_write_at(FIO_ACCESS* a, long offset, const void* bytes, int size) {
+    if (a == nullptr || a->how != FIO_IN_PLACE || a->src_fd == -1 || bytes == nullptr || size < 0 || offset < 0)
+        return -1;
+    return Cu_b_pwrite(a->src_fd, bytes, size, offset) == size ? 0 : -1;
+}
+
 void Fio_copy_rest(FIO_ACCESS* a, int rec_size) {
     if (a == nullptr || a->src_fd == -1 || rec_size <= 0) return;
     if (a->tmp_fd == -1) {
@@ -562,8 +600,9 @@ void Fio_copy_rest(FIO_ACCESS* a, int rec_size) {
         return;
     }
     CU_FILE_ID id;
-    const long pos = Cu_b_lseek(a->src_fd, 0, SEEK_CUR);
+    const long pos = logical_pos(a);
     const long end = Cu_b_lseek(a->src_fd, 0, SEEK_END);
+    a->rbuf_pos = a->rbuf_len = 0;
     if (pos < 0 || end < 0 || Cu_b_id(a->src_fd, &id) != 0) {
         a->write_error = 1;
         return;

@@ -113,15 +113,24 @@ bool Fio_safe_name(const char* name);
 //                 and renames it over the data file in one step; any other
 //                 result, or a lock found lost, removes it and leaves the
 //                 data file byte for byte as it was.
+//   FIO_IN_PLACE  takes the lock like a rewrite and opens the data file for
+//                 Fio_write_at: bytes overwritten where they stand, without a
+//                 temporary file, a flush to disk or a rename. Only for
+//                 volatile fields of fixed-size records (a member's sign of
+//                 life): the file's size and record boundaries never change,
+//                 so a crash can cost the new bytes but never tear a record
+//                 apart or the file's shape; and a reader that meets the
+//                 write halfway sees at worst a field that another look,
+//                 under the lock, gets right.
 // Text stores use streams (lines), binary stores descriptors (records).
-enum { FIO_READ = 0, FIO_REWRITE = 1, FIO_SNAPSHOT = 2 };
+enum { FIO_READ = 0, FIO_REWRITE = 1, FIO_SNAPSHOT = 2, FIO_IN_PLACE = 3 };
 enum { FIO_TEXT = 0, FIO_BINARY = 1 };
 
 struct FIO_ACCESS {
     char data_path[FIO_PATH_MAX];
     char tmp_path[FIO_PATH_MAX];
     char lock_path[FIO_PATH_MAX];
-    int how;         // FIO_READ, FIO_SNAPSHOT or FIO_REWRITE
+    int how;         // FIO_READ, FIO_SNAPSHOT, FIO_REWRITE or FIO_IN_PLACE
     int binary;      // FIO_TEXT or FIO_BINARY
     int write_error; // 1 once a write to the temporary file failed
     FILE* src;       // text: the data file
@@ -129,6 +138,11 @@ struct FIO_ACCESS {
     int src_fd;      // binary: the data file, or -1
     int tmp_fd;      // binary: the temporary file, or -1
     FIO_LOCK lock;   // the lock a rewrite took (fd -1 when none)
+    // Binary reads come through this buffer: a scan of many small records
+    // costs a few large reads instead of one per record.
+    int rbuf_pos;    // next byte to hand out
+    int rbuf_len;    // bytes held
+    char rbuf[32768];
 };
 
 // Opens data file `file` in directory prefix `dir` (see Fio_dir_*), guarded by
@@ -177,6 +191,9 @@ int Fio_read_rec(FIO_ACCESS* a, void* rec, int size);
 int Fio_seek_rec(FIO_ACCESS* a, long offset);
 // Binary: appends size bytes (a record, or any piece) to the temporary file.
 void Fio_write_rec(FIO_ACCESS* a, const void* rec, int size);
+// Binary, FIO_IN_PLACE: writes size bytes at byte offset of the data file,
+// leaving the read position where it was. 0, or -1 (nothing or part written).
+int Fio_write_at(FIO_ACCESS* a, long offset, const void* bytes, int size);
 // Binary: appends everything of the data file from the read position to its
 // end to the temporary file (in large pieces, or inside the kernel where it
 // can); a trailing piece shorter than rec_size bytes (a damaged file) is left

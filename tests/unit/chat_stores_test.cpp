@@ -339,6 +339,30 @@ TEST_F(ChatStores, AHeldIndexLockRefusesWritesButNeverHidesAMember) {
     EXPECT_STREQ(sCHAT_USER_IDX20[0].USER_ID, "a");
 }
 
+TEST_F(ChatStores, ASignOfLifeIsWrittenInPlaceIntoEveryRecordOfTheMember) {
+    user_op(SQL_ADD, member("a", "A", "2024/05/06 10:00"));
+    user_op(SQL_ADD, member("b", "B", "2024/05/06 10:00"));
+    struct stat before;
+    ASSERT_EQ(stat(index().c_str(), &before), 0);
+    const std::string old = read_all(index());
+    sCHAT_USER_IDX = member("b", "B", "2024/05/06 10:07");
+    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(), 0);
+    std::string expected = old;
+    std::memcpy(&expected[164 + 112], "2024/05/06 10:07", 16);
+    EXPECT_EQ(read_all(index()), expected);  // only those 16 bytes changed
+    struct stat after;
+    ASSERT_EQ(stat(index().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // the same file: no rewrite
+    EXPECT_FALSE(exists(room + "chatuser.chk"));
+
+    sCHAT_USER_IDX = member("z", "Z", "2024/05/06 10:07");
+    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(), -1);
+    write_all(room + "chatuser.chk", "");
+    sCHAT_USER_IDX = member("a", "A", "2024/05/06 10:08");
+    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(), -9);
+    EXPECT_EQ(read_all(index()), expected);
+}
+
 TEST_F(ChatStores, ABlockReadSkipsAndFillsTwentySlots) {
     std::vector<CHAT_USER_IDX> recs;
     for (int i = 1; i <= 25; ++i) recs.push_back(member("u" + std::to_string(i), "n", "2024/05/06 10:00", i == 22 ? "" : "red"));

@@ -564,8 +564,15 @@ TEST_F(Multipart, TheEndStepRemovesOwnUploadsAndOthersOverAnHourOld) {
     EXPECT_EQ(read_all(dir + "CGI5"), "old upload");
     EXPECT_EQ(read_all(dir + "CGI77"), "another");
 
-    // An hour and a minute later: the uploads go, other files stay.
+    // An hour and a minute later: a request without a multipart body (a
+    // reload) leaves them; the next uploading request removes them, and other
+    // files stay.
     Tm_clock_offset = 61 * 60;
+    cgi_free();
+    EXPECT_TRUE(exists(dir + "CGI5"));
+    Body next;
+    next.field("a", "2");
+    read(next.close());
     cgi_free();
     EXPECT_FALSE(exists(dir + "CGI5"));
     EXPECT_FALSE(exists(dir + "CGI77"));
