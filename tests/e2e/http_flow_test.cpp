@@ -7,132 +7,34 @@
 // server itself; a server that cannot be started fails the test.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ftw.h>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "tests/e2e/http_site.h"
 
 namespace {
 
 using e2e::Fields;
 using e2e::hidden_fields;
-using e2e::html_unescape;
+using e2e::frame_src;
+using e2e::free_port;
+using e2e::Http;
+using e2e::http;
+using e2e::url_encode;
+using e2e::shell;
 
 const std::string kAdmin = std::string(VELT_BINARY_DIR) + "/velt-admin";
-const std::string kServe = std::string(VELT_SOURCE_DIR) + "/scripts/serve.sh";
-
-struct Http {
-    int status = 0;
-    std::string head;
-    std::string body;
-};
-
-// One HTTP/1.0 exchange with the server on 127.0.0.1:port; the answer is read
-// until the server closes the connection (a silent server is given up after
-// thirty seconds).
-Http http(int port, const std::string& method, const std::string& target, const std::string& content_type = "",
-          const std::string& body = "") {
-    Http res;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return res;
-    timeval tv{30, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return res;
-    }
-    std::string req = method + " " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: velt-flow-test\r\n";
-    if (!content_type.empty()) req += "Content-Type: " + content_type + "\r\n";
-    if (method == "POST") req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    req += "\r\n" + body;
-    for (std::size_t sent = 0; sent < req.size();) {
-        const ssize_t n = send(fd, req.data() + sent, req.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
-    std::string all;
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        all.append(buf, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    const std::size_t split = all.find("\r\n\r\n");
-    if (all.compare(0, 9, "HTTP/1.0 ") != 0 && all.compare(0, 9, "HTTP/1.1 ") != 0) return res;
-    res.status = std::atoi(all.c_str() + 9);
-    res.head = all.substr(0, split);
-    res.body = split == std::string::npos ? "" : all.substr(split + 4);
-    return res;
-}
-
-// A port nobody listens on now (the kernel's choice for an ephemeral bind).
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-// Runs a command line through the shell; its exit status.
-int sh(const std::string& cmd) {
-    const int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
-
-std::string url_encode(const std::string& s) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-// The address of the frame named name in a frameset page.
-std::string frame_src(const std::string& html, const std::string& name) {
-    const std::size_t at = html.find("NAME=\"" + name + "\"");
-    if (at == std::string::npos) return "";
-    const std::size_t src = html.rfind("SRC = \"", at) + 7;
-    return html_unescape(html.substr(src, html.find('"', src) - src));
-}
 
 class HttpFlowTest : public ::testing::TestWithParam<const char*> {
 protected:
@@ -144,18 +46,18 @@ protected:
         ASSERT_EQ(access(kAdmin.c_str(), X_OK), 0) << kAdmin << " is missing: build the velt_admin target";
         const std::string server = GetParam();
         const std::string bin = server == "apache" ? "apache2" : server;
-        ASSERT_TRUE(access(("/usr/sbin/" + bin).c_str(), X_OK) == 0 || sh("command -v " + bin + " >/dev/null") == 0)
+        ASSERT_TRUE(access(("/usr/sbin/" + bin).c_str(), X_OK) == 0 || shell("command -v " + bin + " >/dev/null") == 0)
             << bin << " is not installed: run scripts/install-deps.sh";
         char tmpl[] = "/tmp/velt-http-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root = tmpl;
         const std::string cgi = root + "/cgi-bin";
         const std::string q = "'" + cgi + "'";
-        ASSERT_EQ(sh(kAdmin + " create-site " + q + " --data '" + root + "/data' --site-id web --language english >/dev/null"), 0);
-        ASSERT_EQ(sh(kAdmin + " add-room " + q + " 42 --name Lobby --cgi /cgi-bin/velt.cgi --access-level 1 --write-level 1 >/dev/null"), 0);
-        ASSERT_EQ(sh(kAdmin + " add-user " + q + " taro --password 'pw&1' --name 'Taro Yamada' --level 5 >/dev/null"), 0);
-        ASSERT_EQ(sh(kAdmin + " add-user " + q + " hanako --password pw2 --name 'Hanako Sato' --level 5 >/dev/null"), 0);
-        ASSERT_EQ(sh("cp '" + std::string(VELT_BINARY_DIR) + "/velt.cgi' " + q + "/velt.cgi"), 0);
+        ASSERT_EQ(shell(kAdmin + " create-site " + q + " --data '" + root + "/data' --site-id web --language english >/dev/null"), 0);
+        ASSERT_EQ(shell(kAdmin + " add-room " + q + " 42 --name Lobby --cgi /cgi-bin/velt.cgi --access-level 1 --write-level 1 >/dev/null"), 0);
+        ASSERT_EQ(shell(kAdmin + " add-user " + q + " taro --password 'pw&1' --name 'Taro Yamada' --level 5 >/dev/null"), 0);
+        ASSERT_EQ(shell(kAdmin + " add-user " + q + " hanako --password pw2 --name 'Hanako Sato' --level 5 >/dev/null"), 0);
+        ASSERT_EQ(shell("cp '" + std::string(VELT_BINARY_DIR) + "/velt.cgi' " + q + "/velt.cgi"), 0);
         e2e::make_dir(root + "/www");
         // The demo's portal page, filled in as scripts/demo.sh fills it.
         std::string portal = e2e::read_file(std::string(VELT_SOURCE_DIR) + "/site/portal.html");
@@ -171,39 +73,13 @@ protected:
 
         port = free_port();
         ASSERT_GT(port, 0);
-        std::fflush(nullptr);
-        server_pid = fork();
-        ASSERT_GE(server_pid, 0);
-        if (server_pid == 0) {
-            // The server's own messages stay in its log.
-            const int out = open("/dev/null", O_WRONLY);
-            const int err = open((root + "/serve.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-            execl("/bin/bash", "bash", kServe.c_str(), "--server", server.c_str(), root.c_str(),
-                  std::to_string(port).c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Ready when the portal answers; given up after thirty seconds.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (http(port, "GET", "/").status != 200) {
-            int st;
-            ASSERT_EQ(waitpid(server_pid, &st, WNOHANG), 0)
-                << "the server ended: " << e2e::read_file(root + "/serve.out")
-                << e2e::read_file(root + "/" + server + "/error.log");
-            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the server did not answer";
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        std::string why;
+        server_pid = e2e::serve_site(server, root, port, &why);
+        ASSERT_GT(server_pid, 0) << why;
     }
 
     // Stops the server, which writes out its logs.
-    void stop_server() {
-        if (server_pid > 0) {
-            kill(server_pid, SIGTERM);
-            int st;
-            waitpid(server_pid, &st, 0);
-            server_pid = -1;
-        }
-    }
+    void stop_server() { e2e::stop_site(&server_pid); }
 
     void TearDown() override {
         stop_server();
