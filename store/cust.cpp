@@ -221,6 +221,13 @@ int Cu_replace(char* in_buff1, char* in_buff2) {
     return std::rename(in_buff1, in_buff2) == 0 ? 0 : -1;
 }
 
+int Cu_link(char* in_buff1, char* in_buff2) {
+    if (in_buff1 == nullptr || in_buff2 == nullptr) return -1;
+    yen_to_sura(in_buff1);
+    yen_to_sura(in_buff2);
+    return link(in_buff1, in_buff2) == 0 ? 0 : -1;
+}
+
 void Cu_rename(char* in_buff1, char* in_buff2) { (void)Cu_replace(in_buff1, in_buff2); }
 
 int Cu_get_filelength(char* FileSRC) {

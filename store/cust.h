@@ -78,6 +78,9 @@ void Cu_rename(char* in_buff1, char* in_buff2);
 // The same rename (one rename(2): a reader sees either file, never none),
 // reporting 0 or -1; used where a failed replace must be noticed.
 int Cu_replace(char* in_buff1, char* in_buff2);
+// Gives the file in_buff1 the further name in_buff2 (link(2)), which fails
+// when in_buff2 exists. 0, or -1 (errno EEXIST when the name was taken).
+int Cu_link(char* in_buff1, char* in_buff2);
 // Size in bytes, or -1 when the file's status cannot be read.
 int Cu_get_filelength(char* FileSRC);
 // Creates one directory level (mkdir(2), 0777 less the umask) when nothing

@@ -127,39 +127,55 @@ bool wait_free(char* path) {
     }
 }
 
+int open_unique_tmp(char* out, const char* base);
+
 // Takes the lock at path into l, waiting while another holds it. 0 taken, 1
 // still held after the wait, -2 the lock file cannot be made at all (no such
 // directory, no permission), which no wait changes. *broke tells whether a
 // dead lock was broken on the way (its holder may have left a temporary file).
+// The lock file is made complete under a name of its own (the mark written,
+// the kernel lock held) and then given the lock's name by link(2), which
+// fails when the name exists: test and creation in one step, as an exclusive
+// create would be, but no other request ever sees the lock file empty and
+// without its holder's kernel lock, and so none can take a fresh lock for a
+// dead one, whatever its clock says.
 int lock_take(FIO_LOCK* l, const char* path, bool* broke) {
     l->fd = -1;
     if (std::snprintf(l->path, sizeof l->path, "%s", path) >= static_cast<int>(sizeof l->path)) return -2;
+    char draft[FIO_PATH_MAX];
+    const int fd = open_unique_tmp(draft, l->path);
+    if (fd == -1) return -2;
+    Cu_b_flock(fd, 1);
+    make_mark(l->mark);
+    (void)Cu_b_write(fd, l->mark, static_cast<int>(std::strlen(l->mark)));
+
+    int result = 1;
     const long long deadline = monotonic_ms() + Fio_lock_wait_ms;
     for (int step = FIRST_STEP_MS;; step = next_step(step)) {
-        // Test and creation in one step: of two requests that find the lock
-        // free at the same moment, only one makes the file.
-        int fd = Cu_b_open_excl(l->path);
-        if (fd != -1) {
-            // The kernel lock first, then the mark: a file that carries a mark
-            // always has a live holder or a dead one, never one on its way.
-            // (Only a breaker looking at the file can hold the kernel lock
-            // now, and only for a moment.)
-            Cu_b_flock(fd, 1);
-            make_mark(l->mark);
-            (void)Cu_b_write(fd, l->mark, static_cast<int>(std::strlen(l->mark)));
-            l->fd = fd;
-            l->fresh = static_cast<long long>(Tm_time());
-            l->unrenewed = 0;
-            return 0;
+        if (Cu_link(draft, l->path) == 0) {
+            result = 0;
+            break;
         }
-        if (errno != EEXIST) return -2;
+        if (errno != EEXIST) {
+            result = -2;
+            break;
+        }
         if (break_if_dead(l->path)) {
             if (broke != nullptr) *broke = true;
             continue;
         }
-        if (monotonic_ms() >= deadline) return 1;
+        if (monotonic_ms() >= deadline) break;
         sleep_step(step, deadline);
     }
+    Cu_remove(draft);
+    if (result != 0) {
+        Cu_b_close(fd);
+        return result;
+    }
+    l->fd = fd;
+    l->fresh = static_cast<long long>(Tm_time());
+    l->unrenewed = 0;
+    return 0;
 }
 
 // True while the lock file at l's path is still the one l made (the same
