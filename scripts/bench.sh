@@ -2,7 +2,7 @@
 # Measures what a request of the chat costs against the cost of starting a
 # process: a benchmark, never a test (nothing here fails on speed).
 #   scripts/bench.sh [--runs N] [--parts LIST] [--duration S] [--connections N]
-#                    [--sizes LIST] [--members LIST] [--keep]
+#                    [--sizes LIST] [--members LIST] [--keep] [--cgi PATH]
 #
 #   --runs N          rounds of the spawn measurement (default 101); every
 #                     round starts each program once, interleaved (the posts
@@ -17,6 +17,8 @@
 #   --sizes LIST      records in the rooms posted into (default 100,1000,10000,100000)
 #   --members LIST    members in the presence index for the reloads (default 20,200,2000)
 #   --keep            keep the temporary site (its path is printed)
+#   --cgi PATH        measure this build of velt.cgi (an earlier commit's, to
+#                     compare) instead of the one built here
 #
 # Builds (in VELT_BUILD_DIR, default build/, with -DVELT_BENCH=ON) velt.cgi,
 # velt-admin and the benchmark's programs in bench/: a static hello CGI, the
@@ -38,6 +40,7 @@ connections=32
 sizes=100,1000,10000,100000
 members=20,200,2000
 keep=0
+cgi_program=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=$2; shift 2 ;;
@@ -47,6 +50,7 @@ while [ $# -gt 0 ]; do
         --sizes) sizes=$2; shift 2 ;;
         --members) members=$2; shift 2 ;;
         --keep) keep=1; shift ;;
+        --cgi) cgi_program=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
         -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
@@ -100,7 +104,7 @@ work=$site/work
 mkdir -p "$site/www" "$tpl" "$work" "$site/floor"
 admin=$build/velt-admin
 "$admin" create-site "$cgi" --data "$data/" --site-id bench --language english >/dev/null
-cp "$build/velt.cgi" "$cgi/velt.cgi"
+cp "${cgi_program:-$build/velt.cgi}" "$cgi/velt.cgi"
 cp "$bench_bin/hello.cgi" "$cgi/hello.cgi"
 cp "$repo/site/mimemap.txt" "$data/mimemap.txt"
 echo "<HTML><BODY>velt benchmark</BODY></HTML>" > "$site/www/portal.html"
