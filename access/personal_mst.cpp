@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "access/user_mst.h"
 #include "store/fileio.h"
 #include "store/groval.h"

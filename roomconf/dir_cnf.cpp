@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "request/velt.h"
 #include "roomconf/info_txt.h"
 #include "store/fileio.h"

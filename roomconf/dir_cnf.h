@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 
 // Lines are read in pieces of this size less one.
 enum { DIRCNF_LINE_CAP = KEYED_LINE_CAP };

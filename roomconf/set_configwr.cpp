@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "access/text_line.h"
+#include "store/text_line.h"
 #include "access/tree_mst.h"
 #include "cgi/cgilib61.h"
 #include "request/velt.h"

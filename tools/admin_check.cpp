@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "access/struct.h"
 #include "access/tree_mst.h"
 #include "request/struct_velt.h"

@@ -19,6 +19,7 @@
 #include "cgi/cgilib61.h"
 #include "cgi/multipart.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -134,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = [] {
         // Uploads go to the scratch directory, which cgi_free also sweeps.
         G_set(SYSINFO.DATA_FILE_PATH, (fuzz::scratch_dir() + "/").c_str());
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         return true;
     }();
     (void)once;

@@ -11,6 +11,7 @@
 
 #include "cgi/cgilib61.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -58,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // cgi_free sweeps upload leftovers of the data directory: let it
         // sweep the scratch directory, never the working directory.
         G_set(SYSINFO.DATA_FILE_PATH, (fuzz::scratch_dir() + "/").c_str());
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         return true;
     }();
     (void)once;

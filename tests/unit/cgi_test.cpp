@@ -11,6 +11,7 @@
 
 #include "cgi/cgilib61.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ protected:
         saved_ = SYSINFO;
         // Keeps the end step away from any real data directory.
         snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "/nonexistent-velt-unit/");
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         for (const char* v : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"}) unsetenv(v);
     }
     void TearDown() override {

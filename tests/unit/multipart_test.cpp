@@ -19,6 +19,7 @@
 #include "cgi/cgilib61.h"
 #include "cgi/multipart.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/datetime.h"
 
 namespace {
@@ -124,6 +125,7 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = std::string(tmpl) + "/";
         std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%s", dir.c_str());
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         list = _list{};
         cur = &list;
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "request/velt.h"
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "store/datetime.h"
