@@ -179,10 +179,39 @@ bool load_user() {
     return true;
 }
 
+// The room's SHARE_USER_PERMIT as a number (0 when unset or unreadable).
+int32_t share_switch(int32_t folder_no) {
+    char value[100];
+    std::memset(value, 0, sizeof value);
+    Fio_DIR_CONFIG(folder_no, SQL_READ, "SHARE_USER_PERMIT", value);
+    return G_atoi(value);
+}
+
 // True when the requested job is exactly `name`.
 bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
 
 }  // namespace
+
+int velt_gate(int* fast_flg) {
+    switch (G_login_gate(cgi_uid, cgi_upw, cgi_SKEY1, cgi_SKEY2, fast_flg)) {
+        case LOGIN_PASSED:
+            return 0;
+        case LOGIN_BAD_KEY:
+            G_IDerr();
+            return -1;
+        case LOGIN_NO_UID:
+            G_ErrMessage(STRDEF.Message[3], STRDEF.Message[4]);
+            return -1;
+        default:
+            G_ErrMessage(STRDEF.Message[5], STRDEF.Message[6]);
+            return -1;
+    }
+}
+
+int32_t velt_access_level(int32_t folder_no) {
+    const int32_t share = G_acl_needs_share_switch(G_USER_MST) ? share_switch(folder_no) : 0;
+    return G_chk_ACL(G_USER_MST, folder_no, share);
+}
 
 void velt_cwrite_response(int r) {
     switch (r) {
@@ -258,8 +287,8 @@ int velt_main() {
     }
 
     int fast_flg = 0;
-    if (G_login_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
-        ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no page
+    if (velt_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
+        ACL_LEVEL = velt_access_level(cgi_FOLDER_NO);  // 13: no access, no page
         if (ACL_LEVEL < 1) {
             answer_without_page("403 Forbidden", "You have no access to this chat room.");
             cgi_free();

@@ -19,6 +19,16 @@ extern USER_MST G_USER_MST;
 extern int32_t ACL_LEVEL;
 extern DIR_CONFIG G_DIR_CONFIG;
 
+// The login gate on the request's fields; a refusal prints its page (the
+// session error page for a bad key, messages 3 and 4 without a uid, messages
+// 5 and 6 for a refused login). Returns 0 passed (*fast_flg as the gate sets
+// it) or -1 refused.
+int velt_gate(int* fast_flg);
+
+// The current user's (G_USER_MST) access level on folder_no, reading the
+// room's shared-account switch when the check needs it (see G_chk_ACL).
+int32_t velt_access_level(int32_t folder_no);
+
 // Handles the one request of this process from the environment and standard
 // input; everything goes to standard output. Returns 0 always.
 int velt_main();
