@@ -7,6 +7,7 @@
 #include "request/escape.h"
 #include "request/page.h"
 #include "request/velt.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 
 const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {

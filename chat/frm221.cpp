@@ -9,6 +9,7 @@
 #include "request/page.h"
 #include "request/script.h"
 #include "request/velt.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 #include "store/groval.h"

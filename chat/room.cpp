@@ -11,6 +11,7 @@
 #include "request/escape.h"
 #include "request/page.h"
 #include "request/velt.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
 #include "store/fileio.h"

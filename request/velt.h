@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include "access/struct.h"
-#include "request/struct_velt.h"
 
 extern char cgi_uid[22];
 extern char cgi_upw[22];
@@ -17,7 +16,6 @@ extern char JOB_EXE[128];
 extern TREE_DATA G_TREE_DATA;
 extern USER_MST G_USER_MST;
 extern int32_t ACL_LEVEL;
-extern DIR_CONFIG G_DIR_CONFIG;
 
 // The login gate on the request's fields; a refusal prints its page (the
 // session error page for a bad key, messages 3 and 4 without a uid, messages

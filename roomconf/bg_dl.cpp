@@ -3,7 +3,7 @@
 #include "roomconf/bg_dl.h"
 #include <cstdio>
 #include <cstring>
-#include "request/struct_velt.h"
+#include "roomconf/dir_cnf.h"
 #include "request/velt.h"
 #include "store/cust.h"
 #include "store/fileio.h"

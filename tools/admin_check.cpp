@@ -17,7 +17,7 @@
 #include "store/keyed_line.h"
 #include "access/struct.h"
 #include "access/tree_mst.h"
-#include "request/struct_velt.h"
+#include "chat/records.h"
 #include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "tools/admin.h"
