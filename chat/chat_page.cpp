@@ -6,8 +6,8 @@
 
 #include "cgi/cgilib61.h"
 #include "chat/chatdata.h"
-#include "request/escape.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/state.h"
 #include "store/groval.h"
 
 void chat_field(const char* name, char* out, int cap) { cgi_getvalue(name, 0, out, cap); }

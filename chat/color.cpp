@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 #include "chat/chat_page.h"
-#include "request/escape.h"
-#include "request/page.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/page.h"
+#include "page/state.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 

@@ -1,5 +1,5 @@
-// The life of one request: the request state every page reads, the start-up
-// sequence in its fixed order, the version page and the job dispatch.
+// The life of one request: the start-up sequence in its fixed order, the
+// version page, the gate's refusal pages and the job dispatch.
 #include "request/velt.h"
 
 #include <cstdio>
@@ -19,8 +19,9 @@
 #include "chat/frm222.h"
 #include "chat/frm223.h"
 #include "chat/room.h"
+#include "page/state.h"
 #include "request/dispatch.h"
-#include "request/page.h"
+#include "page/page.h"
 #include "roomconf/bg_dl.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/set_config.h"
@@ -30,19 +31,6 @@
 #include "store/datetime.h"
 #include "store/fileio.h"
 #include "store/groval.h"
-
-char cgi_uid[22];
-char cgi_upw[22];
-char cgi_JOB[128];
-char cgi_SUB[256];
-char cgi_SKEY1[22];
-char cgi_SKEY2[22];
-char cgi_help[22];
-int32_t cgi_FOLDER_NO;
-char JOB_EXE[128];
-TREE_DATA G_TREE_DATA;
-USER_MST G_USER_MST;
-int32_t ACL_LEVEL;
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Picture delivery: the pages point their backgrounds and the title picture at
 // this program, which answers with the picture's bytes and a mapped type.
+#include "page/state.h"
 #include "roomconf/bg_dl.h"
 #include <cstdio>
 #include <cstring>
 #include "roomconf/dir_cnf.h"
-#include "request/velt.h"
 #include "store/cust.h"
 #include "store/fileio.h"
 #include "store/groval.h"

@@ -4,11 +4,11 @@
 
 #include <cstdio>
 
-#include "request/escape.h"
-#include "request/form.h"
-#include "request/page.h"
-#include "request/script.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/form.h"
+#include "page/page.h"
+#include "page/script.h"
+#include "page/state.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"

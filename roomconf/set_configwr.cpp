@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "page/state.h"
 #include "store/text_line.h"
 #include "access/tree_mst.h"
 #include "cgi/cgilib61.h"
-#include "request/velt.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "store/cust.h"

@@ -18,6 +18,7 @@
 #include "access/skey_mst.h"
 #include "access/user_g_mst.h"
 #include "access/user_mst.h"
+#include "page/state.h"
 #include "request/velt.h"
 #include "settings/strdef.h"
 #include "store/fileio.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "request/dispatch.h"
-#include "request/page.h"
+#include "page/page.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 

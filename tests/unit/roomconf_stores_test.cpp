@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "request/velt.h"
+#include "page/state.h"
 #include "store/keyed_line.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"

@@ -1,10 +1,10 @@
 // The page frame and the error pages (see page.h). Texts are printed as they
 // stand: message texts belong to the site and may carry markup.
-#include "request/page.h"
+#include "page/page.h"
 
 #include <cstdio>
 
-#include "request/script.h"
+#include "page/script.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 
