@@ -106,8 +106,6 @@ void print_frameset(const char* chat_name, const char* color) {
 }  // namespace
 
 void b_ROOM() {
-    if (ACL_LEVEL < 1) return;
-
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
     char disp_line[CHAT_NUM_CAP];
