@@ -137,7 +137,7 @@ void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_s
 }
 
 void cgi_setdata(const char* input_buffer, int mode) {
-    const int k = StrFind(input_buffer, "=");
+    const int k = G_StrFind(input_buffer, "=");
     const std::size_t name_len = k >= 0 ? static_cast<std::size_t>(k) : std::strlen(input_buffer);
     const char* value_src = k >= 0 ? input_buffer + k + 1 : "";
     const std::size_t value_len = std::strlen(value_src);
@@ -184,4 +184,3 @@ void cgi_decode(char* in_data) {
     *out = '\0';
 }
 
-int StrFind(const char* in_buff, const char* keyword) { return G_StrFind(in_buff, keyword); }

@@ -31,8 +31,6 @@ void cgi_setdata(const char* input_buffer, int mode);
 // URL-decodes in place.
 void cgi_decode(char* in_data);
 
-// Byte index of keyword in in_buff at a character boundary, or -1.
-int StrFind(const char* in_buff, const char* keyword);
 
 // Releases the parameter list, removes this request's upload temporary files
 // that are still in place (no handler moved them), and, in a request whose

@@ -91,7 +91,6 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     Cu_fclose(map);
     if (found != 0) return -2;
 
-    Cu_setmode();
     const int fh = Cu_b_open(in_filename, 0);
     if (fh < 0) return -1;
 

@@ -12,6 +12,7 @@
 #include "cgi/cgilib61.h"
 #include "settings/sysinfo.h"
 #include "store/fileio.h"
+#include "store/groval.h"
 
 namespace {
 
@@ -309,15 +310,15 @@ TEST_F(CgiTest, DecodeInPlace) {
     EXPECT_STREQ(d, "\x95\x5C");
 }
 
-TEST_F(CgiTest, StrFindStepsOverDoubleByteCharacters) {
-    EXPECT_EQ(StrFind("ab=c", "="), 2);
-    EXPECT_EQ(StrFind("\x95\x5C=x", "="), 2);
-    EXPECT_EQ(StrFind("\x81=x=", "="), 3);  // the first "=" is a second byte
-    EXPECT_EQ(StrFind("\x7F=", "="), -1);   // 0x7F counts as a lead byte too
-    EXPECT_EQ(StrFind("\xA1=", "="), 1);    // half-width katakana is one byte
-    EXPECT_EQ(StrFind("abc", ","), -1);
-    EXPECT_EQ(StrFind("", "="), -1);
-    EXPECT_EQ(StrFind("abc", ""), -1);
+TEST_F(CgiTest, TheNameValueSplitStepsOverDoubleByteCharacters) {
+    EXPECT_EQ(G_StrFind("ab=c", "="), 2);
+    EXPECT_EQ(G_StrFind("\x95\x5C=x", "="), 2);
+    EXPECT_EQ(G_StrFind("\x81=x=", "="), 3);  // the first "=" is a second byte
+    EXPECT_EQ(G_StrFind("\x7F=", "="), -1);   // 0x7F counts as a lead byte too
+    EXPECT_EQ(G_StrFind("\xA1=", "="), 1);    // half-width katakana is one byte
+    EXPECT_EQ(G_StrFind("abc", ","), -1);
+    EXPECT_EQ(G_StrFind("", "="), -1);
+    EXPECT_EQ(G_StrFind("abc", ""), -1);
 }
 
 }  // namespace
