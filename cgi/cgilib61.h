@@ -4,16 +4,16 @@
 #pragma once
 #include <cstdint>
 
-struct _list {
+struct CGI_PAIR {
     char* name;
     char* value;
-    _list* next;
+    CGI_PAIR* next;
 };
 
-extern _list list;      // head node (not allocated)
-extern _list* cur;      // node the next pair fills
-extern uint32_t content_length;
-extern uint32_t input_byte;
+extern CGI_PAIR cgi_list;   // head node (not allocated)
+extern CGI_PAIR* cgi_cur;   // node the next pair fills
+extern uint32_t cgi_content_length;
+extern uint32_t cgi_input_byte;
 
 // Reads the request. 0 read (or nothing to read), -1 no memory, -2 a POST
 // without a positive CONTENT_LENGTH, or one larger than max_length (the body

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::size_t n = 0;
-    for (const _list* node = &list; node && node->name; node = node->next, ++n) {
+    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next, ++n) {
         FUZZ_CHECK(n < want.size());
         const std::string name = node->name, value = node->value;
         FUZZ_CHECK(name.size() <= want[n].first.size() && value.size() <= want[n].second.size());
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         // The lookup by name and occurrence finds this very pair.
         int occurrence = 0;
-        for (const _list* m = &list; m != node; m = m->next)
+        for (const CGI_PAIR* m = &cgi_list; m != node; m = m->next)
             if (name == m->name) ++occurrence;
         char got[64];
         const int cap = 1 + static_cast<int>(size % sizeof got);
@@ -106,6 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(n == want.size());
     cgi_free();
-    FUZZ_CHECK(list.name == nullptr && list.next == nullptr && cur == &list);
+    FUZZ_CHECK(cgi_list.name == nullptr && cgi_list.next == nullptr && cgi_cur == &cgi_list);
     return 0;
 }

@@ -84,7 +84,7 @@ protected:
     // The list in order, as the reader built it.
     static Pairs pairs() {
         Pairs out;
-        for (const _list* n = &list; n->name; n = n->next) out.emplace_back(n->name, n->value);
+        for (const CGI_PAIR* n = &cgi_list; n->name; n = n->next) out.emplace_back(n->name, n->value);
         return out;
     }
 
@@ -223,7 +223,7 @@ TEST_F(CgiTest, BodyOverTheLimitIsStillRead) {
 TEST_F(CgiTest, BodyShorterThanAnnouncedEndsWhereInputEnded) {
     EXPECT_EQ(post("a=1&b=2", "100"), 0);
     EXPECT_EQ(pairs(), (Pairs{{"a", "1"}, {"b", "2"}}));
-    EXPECT_EQ(input_byte, 7u);
+    EXPECT_EQ(cgi_input_byte, 7u);
     cgi_free();
     EXPECT_EQ(post("", "50"), 0);
     EXPECT_TRUE(pairs().empty());
@@ -232,7 +232,7 @@ TEST_F(CgiTest, BodyShorterThanAnnouncedEndsWhereInputEnded) {
 TEST_F(CgiTest, OnlyTheAnnouncedLengthIsRead) {
     EXPECT_EQ(post("a=12345&b=1", "4"), 0);
     EXPECT_EQ(pairs(), (Pairs{{"a", "12"}}));
-    EXPECT_EQ(content_length, 4u);
+    EXPECT_EQ(cgi_content_length, 4u);
 }
 
 TEST_F(CgiTest, LargeBodyIsReadWhole) {
@@ -268,8 +268,8 @@ TEST_F(CgiTest, OtherMethodsReadNothing) {
 }
 
 TEST_F(CgiTest, SetDataModes) {
-    list = _list{};
-    cur = &list;
+    cgi_list = CGI_PAIR{};
+    cgi_cur = &cgi_list;
     cgi_setdata("a=%41+b", 1);
     cgi_setdata("a=%41+b", 2);
     cgi_setdata("noequals", 2);
@@ -278,9 +278,9 @@ TEST_F(CgiTest, SetDataModes) {
     // by the splitter, never here.
     EXPECT_EQ(pairs(), (Pairs{{"a", "A+b"}, {"a", "%41+b"}, {"noequals", ""}, {"", ""}}));
     // The chain ends with an empty node, and cur points at it.
-    EXPECT_EQ(cur->name, nullptr);
-    EXPECT_EQ(cur->value, nullptr);
-    EXPECT_EQ(cur->next, nullptr);
+    EXPECT_EQ(cgi_cur->name, nullptr);
+    EXPECT_EQ(cgi_cur->value, nullptr);
+    EXPECT_EQ(cgi_cur->next, nullptr);
 }
 
 TEST_F(CgiTest, ALookupLeavesTheListEndForLaterPairs) {
