@@ -34,10 +34,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
     if (G_USER_MST.MODE == 1 && color[0] != '\0') {
         char value[CHAT_COLOR_CAP];
         G_set(value, color);
-        if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_UPDATE, "COLOR", value) != 0) {
-            G_set(value, color);
-            Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, "COLOR", value);
-        }
+        Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "COLOR", value);
     }
     if (chat_name[0] == '\0') return 0;
     if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");

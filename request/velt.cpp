@@ -117,12 +117,6 @@ bool load_folder() {
     return true;
 }
 
-// Stores a personal setting of the current user: update, else add.
-void store_personal(const char* name, char* value) {
-    if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_UPDATE, name, value, 40) != 0)
-        Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, name, value, 40);
-}
-
 // Step 16: a password login is recorded in the system log and in the user's
 // login date and count. Results are not examined: a lost record never stops
 // the request.
@@ -140,13 +134,13 @@ void log_login() {
 
     char buff[40];
     Tm_set_date(buff);
-    store_personal("LAST_LOGIN_DATE", buff);
+    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", buff);
 
     std::memset(buff, 0, sizeof buff);
     Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "TOTAL_LOGIN_COUNT", buff);
     // The count wraps as the suite's 32-bit counter would, never overflowing.
     std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
-    store_personal("TOTAL_LOGIN_COUNT", buff);
+    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "TOTAL_LOGIN_COUNT", buff);
 }
 
 // Step 12: the user into G_USER_MST. A user who is no longer in the user
