@@ -48,6 +48,8 @@ const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {
     "Yellow", "Lightyellow", "Ivory", "White",
 };
 
+// Job COLOR_SELECT: the colour palette page. Reads no parameter beyond the
+// request state.
 void b_COLOR_SELECT() {
     // The page opens in the list frame, so it wears that frame's background.
     G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());

@@ -14,6 +14,8 @@
 #include "settings/sysinfo.h"
 #include "store/groval.h"
 
+// Job FRM221: the title frame (room name, and the settings button from level
+// 8). Reads no parameter beyond the request state.
 void b_FRM221() {
     G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC1, 1).c_str());
     const std::string exe = G_html(JOB_EXE);

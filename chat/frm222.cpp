@@ -150,6 +150,9 @@ void print_talk_form(const char* chat_name, const char* color) {
 
 }  // namespace
 
+// Job FRM222: the entry form, or the talk form once a chat name is given.
+// Parameters: CHAT_NAME, COLOR. Below level 2 the frame is the page head
+// alone, so that level is checked here, not in the job table.
 void b_FRM222() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
@@ -174,6 +177,9 @@ void b_FRM222() {
     std::fputs("</HTML>\n", stdout);
 }
 
+// Job CWRITE: posts a line of talk. Parameters: CHAT_NAME, COLOR, CTALK.
+// Below level 2 it returns -1 (the dispatch then prints message 11), so that
+// level is checked here.
 int b_CWRITE() {
     if (ACL_LEVEL < 2) return -1;
 

@@ -128,6 +128,9 @@ void print_messages(const char* chat_name) {
 
 }  // namespace
 
+// Job FRM223, and the answer to CWRITE: the member list, or the messages once
+// a chat name is given. Parameter: CHAT_NAME. Below level 2 the frame is the
+// page head alone, so that level is checked here.
 void b_FRM223() {
     char chat_name[CHAT_NAME_CAP];
     chat_field("CHAT_NAME", chat_name, sizeof chat_name);

@@ -102,6 +102,8 @@ void print_frameset(const char* chat_name, const char* color) {
 
 }  // namespace
 
+// Jobs ROOM, ROOM_IN, ROOM_OUT: the room's frameset, after an entry or a
+// leave. Parameters: CHAT_NAME, COLOR, DISP_LINE, RELOAD_TIME, and JOB.
 void b_ROOM() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];

@@ -108,6 +108,9 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     return 0;
 }
 
+// Jobs BG1_DL to BG4_DL: delivers the room's picture flg (1-3 the frames'
+// backgrounds, 4 the title picture). Reads no parameter beyond the request
+// state.
 int b_BG_DL(int flg) {
     char name[252] = {0};
     G_set(name, picture_name(flg));

@@ -120,6 +120,9 @@ void print_form() {
 
 }  // namespace
 
+// Job SET_CONFIG, and the answer to SET_CONFIGWR: the room settings form
+// from level 8, message 8 below it (so that level is checked here). Reads no
+// parameter beyond the request state.
 void b_SET_CONFIG() {
     G_header_printf("");
     // The script stops a submission whose room name is empty.
