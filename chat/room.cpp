@@ -56,7 +56,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
         sCHAT_USER_IDX = member;
         r = Fio_CHAT_USER_IDX(SQL_UPDATE);
     }
-    if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[312]);
+    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(312));
     return r;
 }
 
@@ -75,7 +75,7 @@ int leave_room(const char* chat_name, const char* color) {
     G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
     G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
     const int r = Fio_CHAT_USER_IDX(SQL_DELETE);
-    if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[313]);
+    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(313));
     return r == FIO_NOT_FOUND ? 0 : r;
 }
 
@@ -129,7 +129,7 @@ void b_ROOM() {
         chat_name[0] = '\0';
     }
     if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        G_ErrMessage("", G_msg(r == FIO_LOCKED ? 19 : 12));
         return;
     }
     print_frameset(chat_name, color);

@@ -181,10 +181,10 @@ int velt_gate(int* fast_flg) {
             G_IDerr();
             return -1;
         case LOGIN_NO_UID:
-            G_ErrMessage(STRDEF.Message[3], STRDEF.Message[4]);
+            G_ErrMessage(G_msg(3), G_msg(4));
             return -1;
         default:
-            G_ErrMessage(STRDEF.Message[5], STRDEF.Message[6]);
+            G_ErrMessage(G_msg(5), G_msg(6));
             return -1;
     }
 }
@@ -200,13 +200,13 @@ void velt_cwrite_response(int r) {
             b_FRM223();
             break;
         case -1:
-            G_ErrMessage("", STRDEF.Message[11]);
+            G_ErrMessage("", G_msg(11));
             break;
         case -2:
-            G_ErrMessage("", STRDEF.Message[12]);
+            G_ErrMessage("", G_msg(12));
             break;
         case -9:
-            G_ErrMessage("", STRDEF.Message[19]);
+            G_ErrMessage("", G_msg(19));
             break;
         default:
             break;
@@ -226,7 +226,7 @@ void job_bg4() { b_BG_DL(4); }
 void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
     if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        G_ErrMessage("", G_msg(r == FIO_LOCKED ? 19 : 12));
     } else {
         b_SET_DIR_CONFIG(cgi_FOLDER_NO);
         b_SET_CONFIG();
