@@ -35,11 +35,7 @@ void print_entry_form(const char* param_color) {
 
     // A refused read leaves the cleared record: zero lines and reload, which
     // become 30 and "no reload" below.
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, G_USER_MST.USER_NAME);
-    Fio_CHAT_USER_IDX(SQL_READ);
+    chat_presence(SQL_READ, G_USER_MST.USER_NAME);
 
     char color[CHAT_COLOR_CAP];
     G_set(color, sCHAT_USER_IDX.COLOR);
@@ -103,11 +99,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
 
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    Fio_CHAT_USER_IDX(SQL_READ);
+    chat_presence(SQL_READ, chat_name);
 
     std::printf("%s:", G_msg(301));
     std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());

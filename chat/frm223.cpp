@@ -79,11 +79,7 @@ void print_member_list() {
 // sign of life: LAST_DATE is renewed in the presence index, which keeps the
 // member from the time-out.
 void print_messages(const char* chat_name) {
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    const int r = Fio_CHAT_USER_IDX(SQL_READ);
+    const int r = chat_presence(SQL_READ, chat_name);
     if (r != 0) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.

@@ -70,11 +70,7 @@ int leave_room(const char* chat_name, const char* color) {
     Tm_set_date(stamp);
     if (chat_name[0] == '\0') return 0;
 
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    const int r = Fio_CHAT_USER_IDX(SQL_DELETE);
+    const int r = chat_presence(SQL_DELETE, chat_name);
     if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(313));
     return r == FIO_NOT_FOUND ? 0 : r;
 }
