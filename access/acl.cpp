@@ -7,8 +7,6 @@
 #include "access/acl_mst.h"
 #include "access/tree_mst.h"
 #include "access/user_g_mst.h"
-#include "request/velt.h"
-#include "roomconf/dir_cnf.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 
@@ -18,25 +16,20 @@ namespace {
 // page, as 8 already opens the room's settings.
 constexpr int32_t ENOUGH = 8;
 
-bool is_member(int32_t group_id) {
+bool is_member(const USER_MST& user, int32_t group_id) {
     std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
-    G_set(sUSER_GROUP_MST.USER_ID, G_USER_MST.USER_ID);
+    G_set(sUSER_GROUP_MST.USER_ID, user.USER_ID);
     sUSER_GROUP_MST.GROUP_ID = group_id;
     return Fio_USER_GROUP_MST(group_id, SQL_READ, 1) == FIO_OK;
 }
 
 }  // namespace
 
-int32_t G_chk_ACL(int32_t in_folder_no) {
-    const USER_MST& user = G_USER_MST;
-    if (user.USER_LEVEL > 99) return 9;
+bool G_acl_needs_share_switch(const USER_MST& user) { return user.USER_LEVEL <= 99 && user.MODE == 2; }
 
-    if (user.MODE == 2) {
-        char value[100];
-        std::memset(value, 0, sizeof value);
-        Fio_DIR_CONFIG(in_folder_no, SQL_READ, "SHARE_USER_PERMIT", value);
-        if (G_atoi(value) == 1) return 0;
-    }
+int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_switch) {
+    if (user.USER_LEVEL > 99) return 9;
+    if (user.MODE == 2 && share_switch == 1) return 0;
 
     // The user's own entry, whatever its value.
     int32_t level = 0;
@@ -59,7 +52,7 @@ int32_t G_chk_ACL(int32_t in_folder_no) {
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
         }
-        if (is_member(group)) {
+        if (is_member(user, group)) {
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
         }

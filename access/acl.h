@@ -4,9 +4,17 @@
 #pragma once
 #include <cstdint>
 
-// Access level of the current user (G_USER_MST) on folder in_folder_no:
+#include "access/struct.h"
+
+// Whether the access check of user needs the room's shared-account switch:
+// true for a shared account (MODE 2) that is no system administrator. The
+// switch lives in the room's settings, above this layer: the caller reads it
+// only then.
+bool G_acl_needs_share_switch(const USER_MST& user);
+
+// Access level of user on folder in_folder_no:
 // 9 for a system administrator (USER_LEVEL 100 or more); 0 for a shared
-// account (MODE 2) in a room whose settings hold SHARE_USER_PERMIT 1;
+// account (MODE 2) when share_switch (the room's SHARE_USER_PERMIT) is 1;
 // otherwise the largest of the user's own entry in acl.mst, the entries of the
 // groups the user is in (primary group P_GROUP or user_g.mst), and the
 // folder's defaults (1 when USER_LEVEL reaches ACCESS_LEVEL, 2 when it reaches
@@ -14,4 +22,4 @@
 // no access. Uses the working records sACL_MST, sUSER_GROUP_MST and
 // sTREE_DATA; a list that is locked or unreadable counts as holding nothing
 // further.
-int32_t G_chk_ACL(int32_t in_folder_no);
+int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_switch);

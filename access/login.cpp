@@ -1,5 +1,5 @@
 // The login gate: password login with a fresh session key, the session key
-// check, and the gate that picks one of them and prints the refusal pages.
+// check, and the gate that picks one of them and names its refusal.
 #include "access/login.h"
 
 #include <cstdint>
@@ -9,9 +9,6 @@
 
 #include "access/skey_mst.h"
 #include "access/user_mst.h"
-#include "request/page.h"
-#include "request/velt.h"
-#include "settings/strdef.h"
 #include "store/cust.h"
 #include "store/fileio.h"
 #include "store/groval.h"
@@ -34,14 +31,14 @@ bool new_key_number(int32_t* out) {
     }
 }
 
-void put_pair(int32_t k1, int32_t k2) {
-    std::snprintf(cgi_SKEY1, sizeof cgi_SKEY1, "%d", static_cast<int>(k1));
-    std::snprintf(cgi_SKEY2, sizeof cgi_SKEY2, "%d", static_cast<int>(k2));
+void put_pair(char (&skey1)[LOGIN_FIELD], char (&skey2)[LOGIN_FIELD], int32_t k1, int32_t k2) {
+    std::snprintf(skey1, sizeof skey1, "%d", static_cast<int>(k1));
+    std::snprintf(skey2, sizeof skey2, "%d", static_cast<int>(k2));
 }
 
-void clear_pair() {
-    std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
-    std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
+void clear_pair(char (&skey1)[LOGIN_FIELD], char (&skey2)[LOGIN_FIELD]) {
+    std::memset(skey1, 0, sizeof skey1);
+    std::memset(skey2, 0, sizeof skey2);
 }
 
 const char* env_text(const char* name) {
@@ -51,19 +48,19 @@ const char* env_text(const char* name) {
 
 }  // namespace
 
-int G_SkeyChk(const char* uid) {
+int G_SkeyChk(const char* uid, const char* skey1, const char* skey2) {
     std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
-    const int32_t k1 = G_atoi(cgi_SKEY1);
-    const int32_t k2 = G_atoi(cgi_SKEY2);
+    const int32_t k1 = G_atoi(skey1);
+    const int32_t k2 = G_atoi(skey2);
     int r = Fio_MST_SKEY(uid, SQL_READ);
     if (r != FIO_OK) return r;
     if (k1 != sMST_SKEY.SKEY1 || k2 != sMST_SKEY.SKEY2) return FIO_NOT_FOUND;
     return FIO_OK;
 }
 
-int G_LoginChk(const char* uid, const char* upw) {
+int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], char (&skey2)[LOGIN_FIELD]) {
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    clear_pair();
+    clear_pair(skey1, skey2);
     if (!Fio_safe_name(uid)) return FIO_NOT_FOUND;
     if (Fio_USER_MST(uid, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;
 
@@ -79,13 +76,13 @@ int G_LoginChk(const char* uid, const char* upw) {
 
     // A shared account keeps one pair for everyone who uses it.
     if (sUSER_MST.MODE == 2 && Fio_MST_SKEY(id, SQL_READ) == FIO_OK) {
-        put_pair(sMST_SKEY.SKEY1, sMST_SKEY.SKEY2);
+        put_pair(skey1, skey2, sMST_SKEY.SKEY1, sMST_SKEY.SKEY2);
         return FIO_OK;
     }
 
     int32_t k1 = 0, k2 = 0;
     if (!new_key_number(&k1) || !new_key_number(&k2)) return FIO_NOT_FOUND;
-    put_pair(k1, k2);
+    put_pair(skey1, skey2, k1, k2);
 
     std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
     sMST_SKEY.SKEY1 = k1;
@@ -98,31 +95,22 @@ int G_LoginChk(const char* uid, const char* upw) {
     return FIO_OK;
 }
 
-int G_login_gate(int* fast_flg) {
+int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_FIELD],
+                 char (&skey2)[LOGIN_FIELD], int* fast_flg) {
     *fast_flg = 0;
-    if (cgi_SKEY1[0] != '\0' && cgi_SKEY2[0] != '\0' && cgi_uid[0] != '\0') {
-        if (G_SkeyChk(cgi_uid) != FIO_OK) clear_pair();
-        if (cgi_SKEY1[0] == '\0') {
-            G_IDerr();
-            return -1;
-        }
-        return 0;
+    if (skey1[0] != '\0' && skey2[0] != '\0' && uid[0] != '\0') {
+        if (G_SkeyChk(uid, skey1, skey2) != FIO_OK) clear_pair(skey1, skey2);
+        return skey1[0] == '\0' ? LOGIN_BAD_KEY : LOGIN_PASSED;
     }
 
-    if (cgi_uid[0] == '\0') {
-        G_ErrMessage(STRDEF.Message[3], STRDEF.Message[4]);
-        return -1;
-    }
+    if (uid[0] == '\0') return LOGIN_NO_UID;
     // A key that could not be stored would fail the very next request, so
     // such a login is refused here rather than passed.
-    if (G_LoginChk(cgi_uid, cgi_upw) != FIO_OK) clear_pair();
-    if (cgi_SKEY1[0] == '\0') {
-        G_ErrMessage(STRDEF.Message[5], STRDEF.Message[6]);
-        return -1;
-    }
+    if (G_LoginChk(uid, upw, skey1, skey2) != FIO_OK) clear_pair(skey1, skey2);
+    if (skey1[0] == '\0') return LOGIN_REFUSED;
     // The following requests carry the id as user.mst spells it, the name of
     // the directory that holds the key file.
-    G_set(cgi_uid, sUSER_MST.USER_ID);
+    G_set(uid, sUSER_MST.USER_ID);
     *fast_flg = 1;
-    return 0;
+    return LOGIN_PASSED;
 }

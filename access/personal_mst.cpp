@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "access/user_mst.h"
 #include "store/fileio.h"
 #include "store/groval.h"
@@ -34,6 +34,12 @@ int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_bu
                           out_size);
 }
 
+int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, int cap) {
+    const int r = Fio_PERSONAL_MST(in_user_id, SQL_UPDATE, key, value, cap);
+    if (r == FIO_OK) return r;
+    return Fio_PERSONAL_MST(in_user_id, SQL_ADD, key, value, cap);
+}
+
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
     if (sql_mode == SQL_READ) {
         // Set before anything can fail: a user whose file cannot be read is
@@ -58,9 +64,7 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
                 std::string n = std::to_string(*f.number);
                 G_set(value, n.c_str());
             }
-            if (Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_UPDATE, f.key, value) != 0) {
-                Fio_PERSONAL_MST(sUSER_MST.USER_ID, SQL_ADD, f.key, value);
-            }
+            Fio_PERSONAL_MST_put(sUSER_MST.USER_ID, f.key, value);
         }
     }
     return FIO_OK;

@@ -23,6 +23,14 @@ inline int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char
     return Fio_PERSONAL_MST(in_user_id, sql_mode, in_buff, out_buff, static_cast<int>(N));
 }
 
+// Stores value (cap bytes) under key in user's personal.mst: update, else
+// add, the add tried after any failed update. Returns the last call's result.
+int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, int cap);
+template <std::size_t N>
+inline int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char (&value)[N]) {
+    return Fio_PERSONAL_MST_put(in_user_id, key, value, static_cast<int>(N));
+}
+
 // The user-record fields of sUSER_MST. 1 read: sets USER_DISP_DEF 5, MODE 1,
 // WRITE_MODE 1, then stores every line named after one of the eleven fields
 // into it (the later of two lines wins; other fields of sUSER_MST stay as

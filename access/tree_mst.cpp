@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "access/text_line.h"
+#include "store/text_line.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 

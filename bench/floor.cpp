@@ -16,7 +16,7 @@
 #include <ctime>
 #include <string>
 
-#include "request/struct_velt.h"
+#include "chat/records.h"
 
 namespace {
 

@@ -54,7 +54,7 @@
 #include <string>
 #include <vector>
 
-#include "request/struct_velt.h"
+#include "chat/records.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include "store/groval.h"
 
-_list list;
-_list* cur = &list;
-uint32_t content_length;
-uint32_t input_byte;
+CGI_PAIR cgi_list;
+CGI_PAIR* cgi_cur = &cgi_list;
+uint32_t cgi_content_length;
+uint32_t cgi_input_byte;
 
 namespace {
 
@@ -73,10 +73,10 @@ bool alloc_buffers(std::size_t size, char** buf, char** piece) {
 
 int cgi_get(uint32_t max_length) {
     int result = 0;
-    list = _list{};
-    cur = &list;
-    content_length = 0;
-    input_byte = 0;
+    cgi_list = CGI_PAIR{};
+    cgi_cur = &cgi_list;
+    cgi_content_length = 0;
+    cgi_input_byte = 0;
 
     const char* method = std::getenv("REQUEST_METHOD");
     if (!method) method = "";
@@ -93,10 +93,10 @@ int cgi_get(uint32_t max_length) {
         const char* length_text = std::getenv("CONTENT_LENGTH");
         const int32_t length = G_atoi(length_text ? length_text : "");
         if (length <= 0) return -2;
-        content_length = static_cast<uint32_t>(length);
+        cgi_content_length = static_cast<uint32_t>(length);
         // A body over the limit is still read, but its uploads are not kept.
         int store_files = 1;
-        if (content_length > max_length) {
+        if (cgi_content_length > max_length) {
             result = -2;
             store_files = 0;
         }
@@ -104,11 +104,11 @@ int cgi_get(uint32_t max_length) {
         if (!type || std::strcmp(type, "application/x-www-form-urlencoded") != 0) {
             return cgi_get_multipart(result, store_files);
         }
-        const std::size_t size = static_cast<std::size_t>(content_length) + 10;
+        const std::size_t size = static_cast<std::size_t>(cgi_content_length) + 10;
         if (!alloc_buffers(size, &buf, &piece)) return -1;
         // A body shorter than announced ends where the input ended.
-        input_byte = read_body(buf, content_length);
-        buf[input_byte] = '\0';
+        cgi_input_byte = read_body(buf, cgi_content_length);
+        buf[cgi_input_byte] = '\0';
     } else {
         return 0;
     }
@@ -119,14 +119,14 @@ int cgi_get(uint32_t max_length) {
     return result;
 }
 
-// The lookup does not move `cur`: it stays at the list's empty end node, so a
+// The lookup does not move `cgi_cur`: it stays at the list's empty end node, so a
 // pair added after a lookup is appended and never written over a node that
 // already holds one.
 void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_size) {
     if (in_size <= 0) return;
     out_buff[0] = '\0';
     int count = 0;
-    for (const _list* node = &list; node && node->name; node = node->next) {
+    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next) {
         if (std::strcmp(node->name, serch_name) != 0) continue;
         if (count == in_count) {
             G_set(out_buff, static_cast<std::size_t>(in_size), node->value);
@@ -137,14 +137,14 @@ void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_s
 }
 
 void cgi_setdata(const char* input_buffer, int mode) {
-    const int k = StrFind(input_buffer, "=");
+    const int k = G_StrFind(input_buffer, "=");
     const std::size_t name_len = k >= 0 ? static_cast<std::size_t>(k) : std::strlen(input_buffer);
     const char* value_src = k >= 0 ? input_buffer + k + 1 : "";
     const std::size_t value_len = std::strlen(value_src);
 
     char* name = static_cast<char*>(std::malloc(name_len + 1));
     char* value = static_cast<char*>(std::malloc(value_len + 1));
-    _list* next = static_cast<_list*>(std::calloc(1, sizeof(_list)));
+    CGI_PAIR* next = static_cast<CGI_PAIR*>(std::calloc(1, sizeof(CGI_PAIR)));
     if (!name || !value || !next) {
         // Out of memory: the pair is dropped and the list stays as it was.
         std::free(name);
@@ -159,10 +159,10 @@ void cgi_setdata(const char* input_buffer, int mode) {
         cgi_decode(name);
         cgi_decode(value);
     }
-    cur->name = name;
-    cur->value = value;
-    cur->next = next;
-    cur = next;
+    cgi_cur->name = name;
+    cgi_cur->value = value;
+    cgi_cur->next = next;
+    cgi_cur = next;
 }
 
 void cgi_decode(char* in_data) {
@@ -184,4 +184,3 @@ void cgi_decode(char* in_data) {
     *out = '\0';
 }
 
-int StrFind(const char* in_buff, const char* keyword) { return G_StrFind(in_buff, keyword); }

@@ -4,16 +4,16 @@
 #pragma once
 #include <cstdint>
 
-struct _list {
+struct CGI_PAIR {
     char* name;
     char* value;
-    _list* next;
+    CGI_PAIR* next;
 };
 
-extern _list list;      // head node (not allocated)
-extern _list* cur;      // node the next pair fills
-extern uint32_t content_length;
-extern uint32_t input_byte;
+extern CGI_PAIR cgi_list;   // head node (not allocated)
+extern CGI_PAIR* cgi_cur;   // node the next pair fills
+extern uint32_t cgi_content_length;
+extern uint32_t cgi_input_byte;
 
 // Reads the request. 0 read (or nothing to read), -1 no memory, -2 a POST
 // without a positive CONTENT_LENGTH, or one larger than max_length (the body
@@ -31,8 +31,6 @@ void cgi_setdata(const char* input_buffer, int mode);
 // URL-decodes in place.
 void cgi_decode(char* in_data);
 
-// Byte index of keyword in in_buff at a character boundary, or -1.
-int StrFind(const char* in_buff, const char* keyword);
 
 // Releases the parameter list, removes this request's upload temporary files
 // that are still in place (no handler moved them), and, in a request whose

@@ -70,13 +70,13 @@ void input_reset(const unsigned char* mem, uint32_t mem_len) {
     g_in.pos = 0;
     g_in.len = 0;
     g_in.ended = 0;
-    input_byte = 0;
+    cgi_input_byte = 0;
 }
 
 // Fills the block with the next bytes of the body, at most up to
 // content_length. false when the input has no more bytes.
 bool input_fill() {
-    uint32_t want = content_length - input_byte;
+    uint32_t want = cgi_content_length - cgi_input_byte;
     if (want > sizeof g_in.block) want = sizeof g_in.block;
     uint32_t got = 0;
     if (g_in.mem != nullptr) {
@@ -136,8 +136,8 @@ bool window_match(const MP_WINDOW* w, int last) {
 // After a boundary: "--" closes the body, a line break opens the next part.
 // 0 when a part follows, -1 otherwise (the body ending counts as closed).
 int after_boundary() {
-    mp_getc();
-    int second = mp_getc();
+    cgi_mp_getc();
+    int second = cgi_mp_getc();
     return (second < 0 || second == '-') ? -1 : 0;
 }
 
@@ -149,7 +149,7 @@ int line_find(const char* key) {
     const int klen = static_cast<int>(std::strlen(key));
     int matched = 0;
     for (;;) {
-        int c = mp_getc();
+        int c = cgi_mp_getc();
         if (c < 0) return -1;
         if (c == '\n') return 0;
         if (c == static_cast<unsigned char>(key[matched])) {
@@ -165,13 +165,13 @@ int line_find(const char* key) {
 // ended it: '"', '\n', or -1 at the end of the body.
 int read_quoted(char* out, int cap) {
     int n = 0;
-    int c = mp_getc();  // the opening quote
+    int c = cgi_mp_getc();  // the opening quote
     if (c == '\n' || c < 0) {
         out[0] = '\0';
         return c;
     }
     for (;;) {
-        c = mp_getc();
+        c = cgi_mp_getc();
         if (c < 0 || c == '"' || c == '\n') break;
         if (n < cap - 1) out[n++] = static_cast<char>(c);
     }
@@ -184,14 +184,14 @@ int read_quoted(char* out, int cap) {
 // 0, or -1 when the body ended inside the header.
 int skip_part_header() {
     for (;;) {
-        int c = mp_getc();
+        int c = cgi_mp_getc();
         if (c < 0) return -1;
         if (c == '\n') return 0;       // a bare line feed as the empty line
         if (c == '\r') {
-            get_0x0a();
+            cgi_mp_get_0x0a();
             return g_in.ended ? -1 : 0;
         }
-        get_0x0a();                    // a further header line
+        cgi_mp_get_0x0a();  // a further header line
         if (g_in.ended) return -1;
     }
 }
@@ -269,18 +269,18 @@ void pair_set(const char* name, const char* value, const char* path = nullptr) {
 int read_parts(const char* content_type, int result, int store_files) {
     g_multipart_read = true;
     char boundary[MP_BOUNDARY_CAP];
-    mp_boundary(content_type, boundary);
-    if (wait_boundary(boundary) != 0) return 0;
+    cgi_mp_boundary(content_type, boundary);
+    if (cgi_mp_wait_boundary(boundary) != 0) return 0;
 
     for (;;) {
-        if (f_get_name(g_name) != 0) return result;
-        const bool is_file = f_get_filename(g_filename) == 0;
+        if (cgi_mp_get_name(g_name) != 0) return result;
+        const bool is_file = cgi_mp_get_filename(g_filename) == 0;
         // A body cut off inside the header adds nothing for the part.
         if (skip_part_header() != 0) return result;
 
         int more;
         if (!is_file) {
-            more = get_str(g_value, boundary);
+            more = cgi_mp_get_str(g_value, boundary);
             pair_set(g_name, g_value);
             cgi_setdata(g_pair, 2);
         } else {
@@ -294,7 +294,7 @@ int read_parts(const char* content_type, int result, int store_files) {
                 pair_set(g_name, "");
             }
             cgi_setdata(g_pair, 2);
-            more = get_bindata(stored ? g_temp : "", boundary);
+            more = cgi_mp_get_bindata(stored ? g_temp : "", boundary);
         }
         if (more != 0) return result;
     }
@@ -302,9 +302,9 @@ int read_parts(const char* content_type, int result, int store_files) {
 
 }  // namespace
 
-int mp_getc() {
+int cgi_mp_getc() {
     if (g_in.ended) return -1;
-    if (input_byte >= content_length) {
+    if (cgi_input_byte >= cgi_content_length) {
         g_in.ended = 1;
         return -1;
     }
@@ -312,17 +312,17 @@ int mp_getc() {
         g_in.ended = 1;
         return -1;
     }
-    ++input_byte;
+    ++cgi_input_byte;
     return g_in.block[g_in.pos++];
 }
 
-void mp_input_mem(const void* body, uint32_t body_len) {
+void cgi_mp_input_mem(const void* body, uint32_t body_len) {
     static const unsigned char none = 0;
     input_reset(body != nullptr ? static_cast<const unsigned char*>(body) : &none,
                 body != nullptr ? body_len : 0);
 }
 
-void mp_boundary(const char* content_type, char* out) {
+void cgi_mp_boundary(const char* content_type, char* out) {
     std::strcpy(out, "--");
     if (content_type == nullptr || content_type[0] == '\0') return;
     // Only a parameter after the media type counts: from position 1 on.
@@ -334,18 +334,18 @@ void mp_boundary(const char* content_type, char* out) {
     out[n] = '\0';
 }
 
-int wait_boundary(const char* boundary) {
+int cgi_mp_wait_boundary(const char* boundary) {
     MP_WINDOW w;
     window_init(&w, boundary);
     for (;;) {
-        int c = mp_getc();
+        int c = cgi_mp_getc();
         if (c < 0) return -1;
         window_push(&w, c);
         if (window_match(&w, c)) return after_boundary();
     }
 }
 
-int f_get_name(char* out_buff) {
+int cgi_mp_get_name(char* out_buff) {
     out_buff[0] = '\0';
     g_name_took_line = 0;
     // Header lines without a name (a content type before the disposition)
@@ -359,29 +359,29 @@ int f_get_name(char* out_buff) {
     return 0;
 }
 
-int f_get_filename(char* out_buff) {
+int cgi_mp_get_filename(char* out_buff) {
     out_buff[0] = '\0';
     if (g_name_took_line) return -1;
     if (line_find("filename=") != 1) return -1;
     int end = read_quoted(out_buff, MP_NAME_CAP);
     if (end != '"') return -1;  // no closing quote on the line: a text field
-    get_0x0a();
+    cgi_mp_get_0x0a();
     return 0;
 }
 
-void get_0x0a() {
+void cgi_mp_get_0x0a() {
     for (;;) {
-        int c = mp_getc();
+        int c = cgi_mp_getc();
         if (c < 0 || c == '\n') return;
     }
 }
 
-int get_str(char* out_buff, const char* boundary) {
+int cgi_mp_get_str(char* out_buff, const char* boundary) {
     MP_WINDOW w;
     window_init(&w, boundary);
     uint32_t kept = 0;
     for (;;) {
-        int c = mp_getc();
+        int c = cgi_mp_getc();
         if (c < 0) {
             // Cut off: the bytes still in the window are value bytes too.
             for (int i = 0; i < w.count && kept < VALUE_KEEP; ++i) {
@@ -401,7 +401,7 @@ int get_str(char* out_buff, const char* boundary) {
     }
 }
 
-int get_bindata(const char* tempfilename, const char* boundary) {
+int cgi_mp_get_bindata(const char* tempfilename, const char* boundary) {
     int fd = -1;
     if (tempfilename != nullptr && tempfilename[0] != '\0') {
         char path[MP_TEMP_CAP];
@@ -415,7 +415,7 @@ int get_bindata(const char* tempfilename, const char* boundary) {
     unsigned char buf[BIN_BLOCK + 2];
     int n = 0;
     for (;;) {
-        int c = mp_getc();
+        int c = cgi_mp_getc();
         if (c < 0) {
             // Cut off: what is still held is not written.
             if (fd != -1) Cu_b_close(fd);
@@ -450,8 +450,8 @@ int cgi_get_multipart(int result, int store_files) {
 
 int cgi_multipart_mem(const char* content_type, uint32_t declared_length,
                       const void* body, uint32_t body_len, int result, int store_files) {
-    content_length = declared_length;
-    mp_input_mem(body, body_len);
+    cgi_content_length = declared_length;
+    cgi_mp_input_mem(body, body_len);
     char type[MP_NAME_CAP];
     std::snprintf(type, sizeof type, "%s", content_type != nullptr ? content_type : "");
     return read_parts(type, result, store_files);
@@ -471,18 +471,18 @@ bool cgi_is_own_upload(const char* path) {
 
 void cgi_free() {
     // The head node is not allocated; its texts and every further node are.
-    _list* node = list.next;
-    std::free(list.name);
-    std::free(list.value);
+    CGI_PAIR* node = cgi_list.next;
+    std::free(cgi_list.name);
+    std::free(cgi_list.value);
     while (node != nullptr) {
-        _list* next = node->next;
+        CGI_PAIR* next = node->next;
         std::free(node->name);
         std::free(node->value);
         std::free(node);
         node = next;
     }
-    list = _list{};
-    cur = &list;
+    cgi_list = CGI_PAIR{};
+    cgi_cur = &cgi_list;
 
     // Whatever the request's outcome, its uploads that no handler moved away
     // go with it: nothing a request wrote before its login was checked may

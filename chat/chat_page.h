@@ -25,3 +25,9 @@ std::string chat_body_tag(const char* backpic, int picture_no);
 // color (empty reads back as "blue"), time stamp stamp and text, in front of the
 // room's message file. Returns the message store's result: 0, -2 or -9.
 int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text);
+
+// The presence lookup: clears sCHAT_USER_IDX, keys it on the current room
+// (cgi_FOLDER_NO), the current user and chat_name, and runs
+// Fio_CHAT_USER_IDX(sql_mode) on it (SQL_READ fills the member's record,
+// SQL_DELETE removes it). Returns that result.
+int chat_presence(int sql_mode, const char* chat_name);

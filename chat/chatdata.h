@@ -1,7 +1,7 @@
 // The message store of a room: chatdata.dat, 408-byte records newest first;
 // put a record in front, read the newest 100, remove the file.
 #pragma once
-#include "request/struct_velt.h"
+#include "chat/records.h"
 
 enum { CHAT_DATA_READ_MAX = 100 };
 

@@ -66,7 +66,7 @@ int write_chattime(const char* dir, const char* now) {
 // Puts the notice that member rec was dropped in front of the room's messages.
 void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now) {
     // A notice that cannot be written is simply lost.
-    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, STRDEF.Message[MSG_DROPPED]);
+    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, G_msg(MSG_DROPPED));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The presence index of a room (chatuser.idx, 164-byte records in order of
 // entry), its block read, and the sweep that drops silent members.
 #pragma once
-#include "request/struct_velt.h"
+#include "chat/records.h"
 
 enum { CHAT_USER_BLOCK = 20 };
 

@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <string>
 #include "chat/chat_page.h"
-#include "request/escape.h"
-#include "request/page.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/page.h"
+#include "page/state.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 
 const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {
@@ -47,6 +48,8 @@ const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {
     "Yellow", "Lightyellow", "Ivory", "White",
 };
 
+// Job COLOR_SELECT: the colour palette page. Reads no parameter beyond the
+// request state.
 void b_COLOR_SELECT() {
     // The page opens in the list frame, so it wears that frame's background.
     G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());

@@ -4,15 +4,18 @@
 #include <cstring>
 #include <string>
 #include "chat/chat_page.h"
-#include "request/escape.h"
-#include "request/form.h"
-#include "request/page.h"
-#include "request/script.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/form.h"
+#include "page/page.h"
+#include "page/script.h"
+#include "page/state.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 #include "store/groval.h"
 
+// Job FRM221: the title frame (room name, and the settings button from level
+// 8). Reads no parameter beyond the request state.
 void b_FRM221() {
     G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC1, 1).c_str());
     const std::string exe = G_html(JOB_EXE);
@@ -44,7 +47,7 @@ void b_FRM221() {
         G_hidden("uid", cgi_uid);
         G_hidden("JOB", "SET_CONFIG");
         G_hidden_int("FOLDER_NO", cgi_FOLDER_NO);
-        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"%s\" >\n", STRDEF.Message[102],
+        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(102),
                     G_handler(HANDLER_POSTCHECK).c_str());
         std::printf("</FORM>\n");
         std::printf("</TD>\n");

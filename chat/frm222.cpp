@@ -8,11 +8,12 @@
 #include "access/personal_mst.h"
 #include "chat/chat_page.h"
 #include "chat/chatuser.h"
-#include "request/escape.h"
-#include "request/form.h"
-#include "request/page.h"
-#include "request/script.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/form.h"
+#include "page/page.h"
+#include "page/script.h"
+#include "page/state.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 #include "store/datetime.h"
@@ -34,11 +35,7 @@ void print_entry_form(const char* param_color) {
 
     // A refused read leaves the cleared record: zero lines and reload, which
     // become 30 and "no reload" below.
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, G_USER_MST.USER_NAME);
-    Fio_CHAT_USER_IDX(SQL_READ);
+    chat_presence(SQL_READ, G_USER_MST.USER_NAME);
 
     char color[CHAT_COLOR_CAP];
     G_set(color, sCHAT_USER_IDX.COLOR);
@@ -102,11 +99,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
 
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    Fio_CHAT_USER_IDX(SQL_READ);
+    chat_presence(SQL_READ, chat_name);
 
     std::printf("%s:", G_msg(301));
     std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
@@ -149,6 +142,9 @@ void print_talk_form(const char* chat_name, const char* color) {
 
 }  // namespace
 
+// Job FRM222: the entry form, or the talk form once a chat name is given.
+// Parameters: CHAT_NAME, COLOR. Below level 2 the frame is the page head
+// alone, so that level is checked here, not in the job table.
 void b_FRM222() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
@@ -173,6 +169,9 @@ void b_FRM222() {
     std::fputs("</HTML>\n", stdout);
 }
 
+// Job CWRITE: posts a line of talk. Parameters: CHAT_NAME, COLOR, CTALK.
+// Below level 2 it returns -1 (the dispatch then prints message 11), so that
+// level is checked here.
 int b_CWRITE() {
     if (ACL_LEVEL < 2) return -1;
 

@@ -8,9 +8,10 @@
 #include "chat/chat_page.h"
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
-#include "request/escape.h"
-#include "request/page.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/page.h"
+#include "page/state.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
@@ -38,7 +39,7 @@ std::string refresh_url(const char* chat_name) {
 void print_member_list() {
     std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
                 refresh_url(nullptr).c_str());
-    std::printf("%s<P>", STRDEF.Message[300]);
+    std::printf("%s<P>", G_msg(300));
 
     int read_count = 0;
     int in_last_block = 0;
@@ -53,8 +54,8 @@ void print_member_list() {
             std::printf("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
             std::printf("%s", G_html(m.USER_NAME).c_str());
             std::fputs("</FONT></B>", stdout);
-            if (m.MODE == 1) std::printf("[%s]", STRDEF.Message[317]);
-            if (m.MODE == 2) std::printf("[%s]", STRDEF.Message[318]);
+            if (m.MODE == 1) std::printf("[%s]", G_msg(317));
+            if (m.MODE == 2) std::printf("[%s]", G_msg(318));
             std::fputs("<BR>", stdout);
             ++n;
         }
@@ -66,7 +67,7 @@ void print_member_list() {
     }
 
     if (r != 0) {
-        std::printf("%s<P>", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        std::printf("%s<P>", G_msg(r == FIO_LOCKED ? 19 : 12));
         return;
     }
     const int total = read_count + in_last_block;
@@ -78,15 +79,11 @@ void print_member_list() {
 // sign of life: LAST_DATE is renewed in the presence index, which keeps the
 // member from the time-out.
 void print_messages(const char* chat_name) {
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    const int r = Fio_CHAT_USER_IDX(SQL_READ);
+    const int r = chat_presence(SQL_READ, chat_name);
     if (r != 0) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
-        std::printf("%s[%d]<P>", STRDEF.Message[314], r);
+        std::printf("%s[%d]<P>", G_msg(314), r);
         return;
     }
     char now[sizeof sCHAT_USER_IDX.LAST_DATE] = {};
@@ -127,6 +124,9 @@ void print_messages(const char* chat_name) {
 
 }  // namespace
 
+// Job FRM223, and the answer to CWRITE: the member list, or the messages once
+// a chat name is given. Parameter: CHAT_NAME. Below level 2 the frame is the
+// page head alone, so that level is checked here.
 void b_FRM223() {
     char chat_name[CHAT_NAME_CAP];
     chat_field("CHAT_NAME", chat_name, sizeof chat_name);

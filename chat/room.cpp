@@ -8,9 +8,10 @@
 #include "access/personal_mst.h"
 #include "chat/chat_page.h"
 #include "chat/chatuser.h"
-#include "request/escape.h"
-#include "request/page.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/page.h"
+#include "page/state.h"
+#include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
@@ -33,10 +34,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
     if (G_USER_MST.MODE == 1 && color[0] != '\0') {
         char value[CHAT_COLOR_CAP];
         G_set(value, color);
-        if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_UPDATE, "COLOR", value) != 0) {
-            G_set(value, color);
-            Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, "COLOR", value);
-        }
+        Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "COLOR", value);
     }
     if (chat_name[0] == '\0') return 0;
     if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
@@ -58,7 +56,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
         sCHAT_USER_IDX = member;
         r = Fio_CHAT_USER_IDX(SQL_UPDATE);
     }
-    if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[312]);
+    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(312));
     return r;
 }
 
@@ -72,12 +70,8 @@ int leave_room(const char* chat_name, const char* color) {
     Tm_set_date(stamp);
     if (chat_name[0] == '\0') return 0;
 
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    const int r = Fio_CHAT_USER_IDX(SQL_DELETE);
-    if (r == 0) chat_post_line(chat_name, color, stamp, STRDEF.Message[313]);
+    const int r = chat_presence(SQL_DELETE, chat_name);
+    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(313));
     return r == FIO_NOT_FOUND ? 0 : r;
 }
 
@@ -104,9 +98,9 @@ void print_frameset(const char* chat_name, const char* color) {
 
 }  // namespace
 
+// Jobs ROOM, ROOM_IN, ROOM_OUT: the room's frameset, after an entry or a
+// leave. Parameters: CHAT_NAME, COLOR, DISP_LINE, RELOAD_TIME, and JOB.
 void b_ROOM() {
-    if (ACL_LEVEL < 1) return;
-
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
     char disp_line[CHAT_NUM_CAP];
@@ -131,7 +125,7 @@ void b_ROOM() {
         chat_name[0] = '\0';
     }
     if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
+        G_ErrMessage("", G_msg(r == FIO_LOCKED ? 19 : 12));
         return;
     }
     print_frameset(chat_name, color);

@@ -7,5 +7,5 @@
 // posts the entry notice (and remembers a given COLOR in the personal settings
 // of an ordinary account); ROOM_OUT first removes the user's chat name from
 // the index, posts the leave notice when a record was removed, and drops the
-// chat name from the frames. Prints nothing when ACL_LEVEL is below 1.
+// chat name from the frames. The dispatch calls it from access level 1 on.
 void b_ROOM();

@@ -1,5 +1,5 @@
-// The life of one request: the request state every page reads, the start-up
-// sequence in its fixed order, the version page and the job dispatch.
+// The life of one request: the start-up sequence in its fixed order, the
+// version page, the gate's refusal pages and the job dispatch.
 #include "request/velt.h"
 
 #include <cstdio>
@@ -19,8 +19,9 @@
 #include "chat/frm222.h"
 #include "chat/frm223.h"
 #include "chat/room.h"
+#include "page/state.h"
 #include "request/dispatch.h"
-#include "request/page.h"
+#include "page/page.h"
 #include "roomconf/bg_dl.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/set_config.h"
@@ -30,20 +31,6 @@
 #include "store/datetime.h"
 #include "store/fileio.h"
 #include "store/groval.h"
-
-char cgi_uid[22];
-char cgi_upw[22];
-char cgi_JOB[128];
-char cgi_SUB[256];
-char cgi_SKEY1[22];
-char cgi_SKEY2[22];
-char cgi_help[22];
-int32_t cgi_FOLDER_NO;
-char JOB_EXE[128];
-TREE_DATA G_TREE_DATA;
-USER_MST G_USER_MST;
-int32_t ACL_LEVEL;
-DIR_CONFIG G_DIR_CONFIG;
 
 namespace {
 
@@ -130,12 +117,6 @@ bool load_folder() {
     return true;
 }
 
-// Stores a personal setting of the current user: update, else add.
-void store_personal(const char* name, char* value) {
-    if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_UPDATE, name, value, 40) != 0)
-        Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_ADD, name, value, 40);
-}
-
 // Step 16: a password login is recorded in the system log and in the user's
 // login date and count. Results are not examined: a lost record never stops
 // the request.
@@ -153,13 +134,13 @@ void log_login() {
 
     char buff[40];
     Tm_set_date(buff);
-    store_personal("LAST_LOGIN_DATE", buff);
+    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", buff);
 
     std::memset(buff, 0, sizeof buff);
     Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "TOTAL_LOGIN_COUNT", buff);
     // The count wraps as the suite's 32-bit counter would, never overflowing.
     std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
-    store_personal("TOTAL_LOGIN_COUNT", buff);
+    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "TOTAL_LOGIN_COUNT", buff);
 }
 
 // Step 12: the user into G_USER_MST. A user who is no longer in the user
@@ -179,10 +160,39 @@ bool load_user() {
     return true;
 }
 
+// The room's SHARE_USER_PERMIT as a number (0 when unset or unreadable).
+int32_t share_switch(int32_t folder_no) {
+    char value[100];
+    std::memset(value, 0, sizeof value);
+    Fio_DIR_CONFIG(folder_no, SQL_READ, "SHARE_USER_PERMIT", value);
+    return G_atoi(value);
+}
+
 // True when the requested job is exactly `name`.
 bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
 
 }  // namespace
+
+int velt_gate(int* fast_flg) {
+    switch (G_login_gate(cgi_uid, cgi_upw, cgi_SKEY1, cgi_SKEY2, fast_flg)) {
+        case LOGIN_PASSED:
+            return 0;
+        case LOGIN_BAD_KEY:
+            G_IDerr();
+            return -1;
+        case LOGIN_NO_UID:
+            G_ErrMessage(G_msg(3), G_msg(4));
+            return -1;
+        default:
+            G_ErrMessage(G_msg(5), G_msg(6));
+            return -1;
+    }
+}
+
+int32_t velt_access_level(int32_t folder_no) {
+    const int32_t share = G_acl_needs_share_switch(G_USER_MST) ? share_switch(folder_no) : 0;
+    return G_chk_ACL(G_USER_MST, folder_no, share);
+}
 
 void velt_cwrite_response(int r) {
     switch (r) {
@@ -190,53 +200,76 @@ void velt_cwrite_response(int r) {
             b_FRM223();
             break;
         case -1:
-            G_ErrMessage("", STRDEF.Message[11]);
+            G_ErrMessage("", G_msg(11));
             break;
         case -2:
-            G_ErrMessage("", STRDEF.Message[12]);
+            G_ErrMessage("", G_msg(12));
             break;
         case -9:
-            G_ErrMessage("", STRDEF.Message[19]);
+            G_ErrMessage("", G_msg(19));
             break;
         default:
             break;
     }
 }
 
-void velt_dispatch() {
-    // Each name is compared on its own, in this order; no handler changes
-    // cgi_JOB, so at most one row acts.
-    bool known = false;
-    auto row = [&known](const char* name) {
-        const bool match = job_is(name);
-        known = known || match;
-        return match;
-    };
-    if (row("BG1_DL")) b_BG_DL(1);
-    if (row("BG2_DL")) b_BG_DL(2);
-    if (row("BG3_DL")) b_BG_DL(3);
-    if (row("BG4_DL")) b_BG_DL(4);
-    if (row("ROOM")) b_ROOM();
-    if (row("ROOM_IN")) b_ROOM();
-    if (row("ROOM_OUT")) b_ROOM();
-    if (row("FRM221")) b_FRM221();
-    if (row("FRM222")) b_FRM222();
-    if (row("FRM223")) b_FRM223();
-    if (row("COLOR_SELECT")) b_COLOR_SELECT();
-    if (row("SET_CONFIG")) b_SET_CONFIG();
-    if (row("SET_CONFIGWR")) {
-        // The answer is the form itself, showing the values just stored; a
-        // refused store gets the error page instead.
-        const int r = b_SET_CONFIGWR();
-        if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-            G_ErrMessage("", STRDEF.Message[r == FIO_LOCKED ? 19 : 12]);
-        } else {
-            b_SET_DIR_CONFIG(cgi_FOLDER_NO);
-            b_SET_CONFIG();
-        }
+namespace {
+
+// The jobs whose handlers take an argument or answer through the dispatch.
+void job_bg1() { b_BG_DL(1); }
+void job_bg2() { b_BG_DL(2); }
+void job_bg3() { b_BG_DL(3); }
+void job_bg4() { b_BG_DL(4); }
+
+// The answer to a settings update is the form itself, showing the values just
+// stored; a refused store gets the error page instead.
+void job_set_configwr() {
+    const int r = b_SET_CONFIGWR();
+    if (r == FIO_LOCKED || r == FIO_NO_FILE) {
+        G_ErrMessage("", G_msg(r == FIO_LOCKED ? 19 : 12));
+    } else {
+        b_SET_DIR_CONFIG(cgi_FOLDER_NO);
+        b_SET_CONFIG();
     }
-    if (row("CWRITE")) velt_cwrite_response(b_CWRITE());
-    if (!known) answer_without_page("404 Not Found", "No such page of the chat.");
+}
+
+void job_cwrite() { velt_cwrite_response(b_CWRITE()); }
+
+// One row per job: its whole, case-sensitive name, its handler and the access
+// level below which the job prints nothing at all. Handlers that answer a
+// lower level with a page of their own keep that check inside (FRM222,
+// FRM223 and CWRITE need 2; SET_CONFIG and SET_CONFIGWR need 8).
+struct JOB_ROW {
+    const char* name;
+    void (*handler)();
+    int32_t min_level;
+};
+const JOB_ROW kJobs[] = {
+    {"BG1_DL", job_bg1, 1},
+    {"BG2_DL", job_bg2, 1},
+    {"BG3_DL", job_bg3, 1},
+    {"BG4_DL", job_bg4, 1},
+    {"ROOM", b_ROOM, 1},
+    {"ROOM_IN", b_ROOM, 1},
+    {"ROOM_OUT", b_ROOM, 1},
+    {"FRM221", b_FRM221, 1},
+    {"FRM222", b_FRM222, 1},
+    {"FRM223", b_FRM223, 1},
+    {"COLOR_SELECT", b_COLOR_SELECT, 1},
+    {"SET_CONFIG", b_SET_CONFIG, 1},
+    {"SET_CONFIGWR", job_set_configwr, 1},
+    {"CWRITE", job_cwrite, 1},
+};
+
+}  // namespace
+
+void velt_dispatch() {
+    for (const JOB_ROW& row : kJobs) {
+        if (!job_is(row.name)) continue;
+        if (ACL_LEVEL >= row.min_level) row.handler();
+        return;
+    }
+    answer_without_page("404 Not Found", "No such page of the chat.");
 }
 
 int velt_main() {
@@ -258,8 +291,8 @@ int velt_main() {
     }
 
     int fast_flg = 0;
-    if (G_login_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
-        ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);  // 13: no access, no page
+    if (velt_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
+        ACL_LEVEL = velt_access_level(cgi_FOLDER_NO);  // 13: no access, no page
         if (ACL_LEVEL < 1) {
             answer_without_page("403 Forbidden", "You have no access to this chat room.");
             cgi_free();

@@ -1,10 +1,10 @@
 // Picture delivery: the pages point their backgrounds and the title picture at
 // this program, which answers with the picture's bytes and a mapped type.
+#include "page/state.h"
 #include "roomconf/bg_dl.h"
 #include <cstdio>
 #include <cstring>
-#include "request/struct_velt.h"
-#include "request/velt.h"
+#include "roomconf/dir_cnf.h"
 #include "store/cust.h"
 #include "store/fileio.h"
 #include "store/groval.h"
@@ -91,7 +91,6 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     Cu_fclose(map);
     if (found != 0) return -2;
 
-    Cu_setmode();
     const int fh = Cu_b_open(in_filename, 0);
     if (fh < 0) return -1;
 
@@ -109,6 +108,9 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     return 0;
 }
 
+// Jobs BG1_DL to BG4_DL: delivers the room's picture flg (1-3 the frames'
+// backgrounds, 4 the title picture). Reads no parameter beyond the request
+// state.
 int b_BG_DL(int flg) {
     char name[252] = {0};
     G_set(name, picture_name(flg));

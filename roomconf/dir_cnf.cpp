@@ -4,11 +4,12 @@
 
 #include <cstring>
 
-#include "access/keyed_line.h"
-#include "request/velt.h"
 #include "roomconf/info_txt.h"
 #include "store/fileio.h"
 #include "store/groval.h"
+#include "store/keyed_line.h"
+
+DIR_CONFIG G_DIR_CONFIG;
 
 namespace {
 

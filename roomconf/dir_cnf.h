@@ -4,7 +4,27 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
+
+// A room's settings, from dir.cnf and info.txt (memory only).
+struct DIR_CONFIG {
+    int32_t ATTACH_MAX;
+    char INFO[252];
+    char TITLEPIC[252];
+    char BACKPIC1[252];
+    char FONTCOLOR1[8];
+    char FRAMESET1[8];
+    char BACKPIC2[252];
+    char FONTCOLOR2[8];
+    char FRAMESET2[8];
+    char BACKPIC3[252];
+    char FONTCOLOR3[8];
+    char FRAMESET3[8];
+};
+
+// The settings of the requested room, filled by b_SET_DIR_CONFIG and read by
+// every page.
+extern DIR_CONFIG G_DIR_CONFIG;
 
 // Lines are read in pieces of this size less one.
 enum { DIRCNF_LINE_CAP = KEYED_LINE_CAP };

@@ -4,11 +4,12 @@
 
 #include <cstdio>
 
-#include "request/escape.h"
-#include "request/form.h"
-#include "request/page.h"
-#include "request/script.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/form.h"
+#include "page/page.h"
+#include "page/script.h"
+#include "page/state.h"
+#include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
 #include "store/groval.h"
@@ -119,6 +120,9 @@ void print_form() {
 
 }  // namespace
 
+// Job SET_CONFIG, and the answer to SET_CONFIGWR: the room settings form
+// from level 8, message 8 below it (so that level is checked here). Reads no
+// parameter beyond the request state.
 void b_SET_CONFIG() {
     G_header_printf("");
     // The script stops a submission whose room name is empty.

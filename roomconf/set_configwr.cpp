@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "access/text_line.h"
+#include "page/state.h"
+#include "store/text_line.h"
 #include "access/tree_mst.h"
 #include "cgi/cgilib61.h"
-#include "request/velt.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "store/cust.h"
@@ -203,6 +203,10 @@ bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 
 }  // namespace
 
+// Job SET_CONFIGWR: stores the room settings. Parameters: NAME, INFO,
+// TITLEPIC, BACKPIC1-3, PIC_FILENAME and their *_DEL switches, FONTCOLOR1-3,
+// FRAMESET1-3. Below level 8 it stores nothing and the form answers with
+// message 8, so that level is checked here.
 int b_SET_CONFIGWR() {
     // The form is offered to room administrators only; the update asks the
     // same, since anyone can post to it.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build in build/ and a build with
 # AddressSanitizer and UBSan in build-asan/ (unit, end-to-end and browser
-# tests; a failed browser run leaves its screenshots in the build directory's
-# browser-failures/). Exits non-zero when anything fails to build or any test
-# fails. VELT_BUILD names another build directory
-# (its sanitized twin gets "-asan" appended); JOBS sets the parallel jobs.
+# tests; both builds take warnings as errors; a failed browser run leaves its
+# screenshots in the build directory's browser-failures/). Exits non-zero
+# when anything fails to build or any test fails. VELT_BUILD names another
+# build directory (its sanitized twin gets "-asan" appended); JOBS sets the
+# parallel jobs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,8 +31,9 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure)
 }
 
-run_suite "$build" || status=1
-run_suite "$build-asan" -DVELT_SANITIZE=ON || status=1
+# Both builds take every warning, -Wformat=2 and -Wshadow included, as an error.
+run_suite "$build" -DVELT_WERROR=ON || status=1
+run_suite "$build-asan" -DVELT_SANITIZE=ON -DVELT_WERROR=ON || status=1
 
 if [ $status -eq 0 ]; then
   echo "test.sh: all tests passed (normal and sanitized builds)"

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "store/cust.h"
+#include "store/datetime.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 
 SYSINFO_REC SYSINFO;
@@ -31,6 +33,9 @@ void set_defaults() {
     SYSINFO.MAX_CONTENTS = 4000;
     SYSINFO.INITIAL_GP = 0;
     SYSINFO.ATTACHED_FILE_LIMIT = 10000000;
+    // The file layer and the clock read these two settings where they stand.
+    Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+    Tm_set_correction(SYSINFO.TIME_CORRECT);
 }
 
 }  // namespace

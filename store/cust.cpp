@@ -228,8 +228,6 @@ int Cu_link(char* in_buff1, char* in_buff2) {
     return link(in_buff1, in_buff2) == 0 ? 0 : -1;
 }
 
-void Cu_rename(char* in_buff1, char* in_buff2) { (void)Cu_replace(in_buff1, in_buff2); }
-
 int Cu_get_filelength(char* FileSRC) {
     if (FileSRC == nullptr) return -1;
     yen_to_sura(FileSRC);
@@ -359,5 +357,3 @@ void Cu_filefind(char* filename) {
     std::free(pattern);
     std::free(path);
 }
-
-void Cu_setmode() {}

@@ -73,10 +73,8 @@ int Cu_fsync(FILE* stream);
 
 // 0 when removed, -1 otherwise.
 int Cu_remove(char* in_buff);
-// Renames, replacing an existing file of the new name; failure not reported.
-void Cu_rename(char* in_buff1, char* in_buff2);
-// The same rename (one rename(2): a reader sees either file, never none),
-// reporting 0 or -1; used where a failed replace must be noticed.
+// Renames, replacing an existing file of the new name (one rename(2): a
+// reader sees either file, never none); 0 or -1.
 int Cu_replace(char* in_buff1, char* in_buff2);
 // Gives the file in_buff1 the further name in_buff2 (link(2)), which fails
 // when in_buff2 exists. 0, or -1 (errno EEXIST when the name was taken).
@@ -99,8 +97,6 @@ int Cu_removefile1h(char* filename, int in_min);
 // before a name that would take it past 999 characters. Empty text when
 // nothing matches or the directory cannot be opened.
 void Cu_filefind(char* filename);
-// No effect on this platform.
-void Cu_setmode();
 
 // Name pattern match (x, x*, *x, *x*): 0 match, -1 otherwise.
 int check_name(const char* keyword, const char* name);

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <time.h>
 
-#include "settings/sysinfo.h"
 #include "store/groval.h"
 
 long Tm_clock_offset = 0;
@@ -114,6 +113,12 @@ void carry_hours(Stamp& t) {
 
 }  // namespace
 
+namespace {
+const char* g_correction = "";
+}  // namespace
+
+void Tm_set_correction(const char* correction) { g_correction = correction ? correction : ""; }
+
 void Tm_set_date(char* buff) {
     if (buff == nullptr) return;
     time_t now = Tm_time();
@@ -121,7 +126,7 @@ void Tm_set_date(char* buff) {
     std::memset(&lt, 0, sizeof lt);
     localtime_r(&now, &lt);
     write_stamp(buff, Stamp{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min});
-    Tm_add_hour(buff, SYSINFO.TIME_CORRECT);
+    Tm_add_hour(buff, g_correction);
 }
 
 void Tm_add_hour(char* in_buff, const char* in_time) {

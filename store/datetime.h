@@ -7,6 +7,11 @@
 // unit tests set it to run code "later" instead of sleeping.
 extern long Tm_clock_offset;
 
+// Names the site's time correction ("+HH:MM" or "-HH:MM", see Tm_add_hour)
+// that Tm_set_date applies. Kept, not copied, like Fio_set_data_dir's path;
+// until it is called there is no correction.
+void Tm_set_correction(const char* correction);
+
 // The current time in whole seconds; every clock reading goes through here.
 time_t Tm_time();
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <unistd.h>
 
-#include "settings/sysinfo.h"
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/groval.h"
@@ -370,16 +369,22 @@ bool Fio_safe_name(const char* name) {
     return true;
 }
 
+namespace {
+const char* g_data_dir = "";
+}  // namespace
+
+void Fio_set_data_dir(const char* dir) { g_data_dir = dir ? dir : ""; }
+
 int Fio_dir_data(char* out) {
     if (out == nullptr) return -1;
-    return join(out, SYSINFO.DATA_FILE_PATH, "") ? 0 : -1;
+    return join(out, g_data_dir, "") ? 0 : -1;
 }
 
 int Fio_dir_room(char* out, int folder_no) {
     if (out == nullptr) return -1;
     char num[16];
     std::snprintf(num, sizeof num, "%d", folder_no);
-    return join(out, SYSINFO.DATA_FILE_PATH, num, "\\") ? 0 : -1;
+    return join(out, g_data_dir, num, "\\") ? 0 : -1;
 }
 
 int Fio_dir_user(char* out, const char* user_id) {
@@ -389,7 +394,7 @@ int Fio_dir_user(char* out, const char* user_id) {
     char tail[FIO_PATH_MAX];
     int n = std::snprintf(tail, sizeof tail, "user\\%s\\", user_id);
     if (n < 0 || n >= static_cast<int>(sizeof tail)) return -1;
-    return join(out, SYSINFO.DATA_FILE_PATH, tail) ? 0 : -1;
+    return join(out, g_data_dir, tail) ? 0 : -1;
 }
 
 namespace {

@@ -68,6 +68,12 @@ int Fio_xor_control(char* chkfilename, int mode);
 // is removed and the source stays).
 int Fio_filemove(char* FileSRC, char* FileDSC);
 
+// Names the data directory (the site's DATA_FILE_PATH) for the prefixes
+// below. dir is kept, not copied: the settings pass their own field once, so
+// the store always reads the path as the settings hold it. Until it is called
+// the data directory is "".
+void Fio_set_data_dir(const char* dir);
+
 // Directory prefixes of the data files, ending in a backslash separator (the
 // file access layer turns it into a slash), written into out (FIO_PATH_MAX
 // bytes). Each returns 0, or -1 (out empty) when the prefix cannot be built

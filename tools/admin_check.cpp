@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "access/struct.h"
 #include "access/tree_mst.h"
-#include "request/struct_velt.h"
+#include "chat/records.h"
 #include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "tools/admin.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "access/tree_mst.h"
-#include "request/struct_velt.h"
+#include "chat/records.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 #include "tools/admin.h"

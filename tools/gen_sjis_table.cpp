@@ -1,5 +1,5 @@
 // Build-time generator: writes the Shift_JIS (CP932) double-byte table that
-// request/sjis.cpp decodes with, one Unicode code point per lead/trail pair,
+// page/sjis.cpp decodes with, one Unicode code point per lead/trail pair,
 // taken from the build machine's iconv. Usage: velt-gen-sjis OUTPUT
 #include <iconv.h>
 

@@ -21,9 +21,9 @@
 
 #include <gtest/gtest.h>
 
-#include "request/digest.h"
-#include "request/script.h"
-#include "request/sjis.h"
+#include "page/digest.h"
+#include "page/script.h"
+#include "page/sjis.h"
 #include "settings/strdef.h"
 
 namespace e2e {

@@ -201,6 +201,6 @@ TEST_P(HttpFlowTest, LoginEnterPostListLeave) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, HttpFlowTest, ::testing::Values("lighttpd", "apache", "nginx"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const ::testing::TestParamInfo<const char*>& param_info) { return std::string(param_info.param); });
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cgi/cgilib61.h"
-#include "request/escape.h"
+#include "page/escape.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

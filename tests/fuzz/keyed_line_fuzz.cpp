@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 #include "store/groval.h"
 #include "tests/fuzz/fuzz_support.h"
 

@@ -19,6 +19,7 @@
 #include "cgi/cgilib61.h"
 #include "cgi/multipart.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -32,7 +33,7 @@ std::string read_file(const std::string& path) {
 // Checks the list against the uploads on disk; returns the number of pairs.
 std::size_t check_list(bool store_files, std::size_t body_len) {
     std::size_t pairs = 0, files = 0;
-    for (const _list* node = &list; node && node->name; node = node->next, ++pairs) {
+    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next, ++pairs) {
         FUZZ_CHECK(node->value != nullptr);
         FUZZ_CHECK(std::strlen(node->name) + 1 + std::strlen(node->value) < MP_VALUE_CAP);
         // A value that names one of this request's uploads: the file exists
@@ -60,7 +61,7 @@ std::size_t check_list(bool store_files, std::size_t body_len) {
 
 void finish() {
     cgi_free();
-    FUZZ_CHECK(list.name == nullptr && cur == &list);
+    FUZZ_CHECK(cgi_list.name == nullptr && cgi_cur == &cgi_list);
     FUZZ_CHECK(fuzz::scratch_entries("CGI").empty());
 }
 
@@ -107,7 +108,7 @@ void run_built(const std::vector<std::string>& t) {
     cgi_multipart_mem(type.c_str(), static_cast<uint32_t>(body.size()), body.data(),
                       static_cast<uint32_t>(body.size()), 0, 1);
 
-    const _list* node = &list;
+    const CGI_PAIR* node = &cgi_list;
     for (const Field& f : fields) {
         FUZZ_CHECK(node != nullptr && node->name != nullptr);
         FUZZ_CHECK(f.name == node->name);
@@ -134,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = [] {
         // Uploads go to the scratch directory, which cgi_free also sweeps.
         G_set(SYSINFO.DATA_FILE_PATH, (fuzz::scratch_dir() + "/").c_str());
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         return true;
     }();
     (void)once;
@@ -157,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The body in a buffer of exactly its size, so that any read past it shows.
     std::vector<uint8_t> exact(body, body + body_len);
     cgi_multipart_mem(type.c_str(), declared, exact.empty() ? nullptr : exact.data(), body_len, 0, store_files ? 1 : 0);
-    FUZZ_CHECK(input_byte <= body_len);
+    FUZZ_CHECK(cgi_input_byte <= body_len);
     check_list(store_files, body_len);
     finish();
     return 0;

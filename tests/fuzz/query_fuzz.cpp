@@ -11,6 +11,7 @@
 
 #include "cgi/cgilib61.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/groval.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -58,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // cgi_free sweeps upload leftovers of the data directory: let it
         // sweep the scratch directory, never the working directory.
         G_set(SYSINFO.DATA_FILE_PATH, (fuzz::scratch_dir() + "/").c_str());
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         return true;
     }();
     (void)once;
@@ -85,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::size_t n = 0;
-    for (const _list* node = &list; node && node->name; node = node->next, ++n) {
+    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next, ++n) {
         FUZZ_CHECK(n < want.size());
         const std::string name = node->name, value = node->value;
         FUZZ_CHECK(name.size() <= want[n].first.size() && value.size() <= want[n].second.size());
@@ -95,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         // The lookup by name and occurrence finds this very pair.
         int occurrence = 0;
-        for (const _list* m = &list; m != node; m = m->next)
+        for (const CGI_PAIR* m = &cgi_list; m != node; m = m->next)
             if (name == m->name) ++occurrence;
         char got[64];
         const int cap = 1 + static_cast<int>(size % sizeof got);
@@ -104,6 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(n == want.size());
     cgi_free();
-    FUZZ_CHECK(list.name == nullptr && list.next == nullptr && cur == &list);
+    FUZZ_CHECK(cgi_list.name == nullptr && cgi_list.next == nullptr && cgi_cur == &cgi_list);
     return 0;
 }

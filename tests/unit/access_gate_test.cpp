@@ -18,6 +18,7 @@
 #include "access/skey_mst.h"
 #include "access/user_g_mst.h"
 #include "access/user_mst.h"
+#include "page/state.h"
 #include "request/velt.h"
 #include "settings/strdef.h"
 #include "store/fileio.h"
@@ -529,110 +530,110 @@ protected:
 TEST_F(AccessCheckTest, ASystemAdministratorGetsNineWithoutAnyFileRead) {
     G_USER_MST.USER_LEVEL = 100;
     acl("U,Taro,-5,\n");
-    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_EQ(velt_access_level(12), 9);
     G_set(SYSINFO.DATA_FILE_PATH, (dir + "/nowhere/").c_str());
-    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_EQ(velt_access_level(12), 9);
     EXPECT_FALSE(exists(at("nowhere")));
     G_USER_MST.USER_LEVEL = 99;
-    EXPECT_EQ(G_chk_ACL(12), 0);
+    EXPECT_EQ(velt_access_level(12), 0);
 }
 
 TEST_F(AccessCheckTest, ASharedAccountIsShutOutByTheRoomSwitchOne) {
     write_all(at("12/dir.cnf"), "FRAMESET1,20%,\nSHARE_USER_PERMIT,1,\n");
     acl("U,Taro,9,\n");
     G_USER_MST.MODE = 2;
-    EXPECT_EQ(G_chk_ACL(12), 0);
+    EXPECT_EQ(velt_access_level(12), 0);
     G_USER_MST.MODE = 1;  // an ordinary account in the same room
-    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_EQ(velt_access_level(12), 9);
     // Any other value lets the check go on.
     G_USER_MST.MODE = 2;
     for (const char* v : {"2", "", "0", "x"}) {
         write_all(at("12/dir.cnf"), std::string("SHARE_USER_PERMIT,") + v + ",\n");
-        EXPECT_EQ(G_chk_ACL(12), 9) << v;
+        EXPECT_EQ(velt_access_level(12), 9) << v;
     }
     write_all(at("12/dir.cnf"), "");
-    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_EQ(velt_access_level(12), 9);
 }
 
 TEST_F(AccessCheckTest, AUserEntryOfEightOrMoreEndsTheSearch) {
     acl("G,2,9,\nU,Taro,8,\n");
-    EXPECT_EQ(G_chk_ACL(12), 8);
+    EXPECT_EQ(velt_access_level(12), 8);
     acl("U,Taro,7,\nG,2,9,\n");
-    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_EQ(velt_access_level(12), 9);
 }
 
 TEST_F(AccessCheckTest, AGroupEntryOfThePrimaryGroupRaisesTheLevel) {
     acl("G,2,9,\n");
-    EXPECT_EQ(G_chk_ACL(12), 9);
+    EXPECT_EQ(velt_access_level(12), 9);
     acl("G,2,4,\nG,3,6,\n");
-    EXPECT_EQ(G_chk_ACL(12), 4);
+    EXPECT_EQ(velt_access_level(12), 4);
 }
 
 TEST_F(AccessCheckTest, GroupEntriesCountForGroupsOfTheMembershipList) {
     groups("3,\n10,\n");
     acl("G,10,4,\n");
-    EXPECT_EQ(G_chk_ACL(12), 4);
+    EXPECT_EQ(velt_access_level(12), 4);
     acl("G,5,4,\nG,3,3,\n");
-    EXPECT_EQ(G_chk_ACL(12), 3);
+    EXPECT_EQ(velt_access_level(12), 3);
     // The membership scan relies on the ascending order: 5 hides behind 10.
     groups("10,\n5,\n");
     acl("G,5,6,\n");
-    EXPECT_EQ(G_chk_ACL(12), 1);
+    EXPECT_EQ(velt_access_level(12), 1);
     groups("5,\n10,\n");
-    EXPECT_EQ(G_chk_ACL(12), 6);
+    EXPECT_EQ(velt_access_level(12), 6);
 }
 
 TEST_F(AccessCheckTest, TheHighestOfUserAndGroupEntriesWins) {
     groups("7,\n");
     acl("U,Taro,3,\nG,7,2,\n");
-    EXPECT_EQ(G_chk_ACL(12), 3);
+    EXPECT_EQ(velt_access_level(12), 3);
     acl("U,Taro,3,\nG,7,5,\n");
-    EXPECT_EQ(G_chk_ACL(12), 5);
+    EXPECT_EQ(velt_access_level(12), 5);
 }
 
 TEST_F(AccessCheckTest, OtherUsersAndOtherGroupsChangeNothing) {
     groups("7,\n");
     acl("U,Hanako,9,\nU,taro,9,\nG,8,9,\nG,7,9\n");  // the last lacks its third comma
-    EXPECT_EQ(G_chk_ACL(12), 1);
+    EXPECT_EQ(velt_access_level(12), 1);
 }
 
 TEST_F(AccessCheckTest, FolderDefaultsGiveOneToReadersAndTwoToWriters) {
-    EXPECT_EQ(G_chk_ACL(12), 1);  // ACCESS_LEVEL 0, WRITE_LEVEL 10
+    EXPECT_EQ(velt_access_level(12), 1);  // ACCESS_LEVEL 0, WRITE_LEVEL 10
     folder(0, 5);
-    EXPECT_EQ(G_chk_ACL(12), 2);
+    EXPECT_EQ(velt_access_level(12), 2);
     folder(6, 10);
-    EXPECT_EQ(G_chk_ACL(12), 0);
+    EXPECT_EQ(velt_access_level(12), 0);
     acl("U,Taro,1,\n");
     folder(0, 5);
-    EXPECT_EQ(G_chk_ACL(12), 2);
+    EXPECT_EQ(velt_access_level(12), 2);
 }
 
 TEST_F(AccessCheckTest, ANegativeUserEntryDeniesNothingTheDefaultsGrant) {
     acl("U,Taro,-5,\n");
-    EXPECT_EQ(G_chk_ACL(12), 1);
+    EXPECT_EQ(velt_access_level(12), 1);
     folder(0, 5);
-    EXPECT_EQ(G_chk_ACL(12), 2);
+    EXPECT_EQ(velt_access_level(12), 2);
     folder(6, 10);
-    EXPECT_EQ(G_chk_ACL(12), -5);
+    EXPECT_EQ(velt_access_level(12), -5);
 }
 
 TEST_F(AccessCheckTest, AnUnreadableFolderRecordSkipsTheDefaults) {
     acl("U,Taro,1,\n");
-    EXPECT_EQ(G_chk_ACL(77), 0);  // no tree line, no acl.mst directory
+    EXPECT_EQ(velt_access_level(77), 0);  // no tree line, no acl.mst directory
     write_all(at("tree_mst.chk"), "");
-    EXPECT_EQ(G_chk_ACL(12), 1);
+    EXPECT_EQ(velt_access_level(12), 1);
     acl("");
-    EXPECT_EQ(G_chk_ACL(12), 0);
+    EXPECT_EQ(velt_access_level(12), 0);
 }
 
 TEST_F(AccessCheckTest, LockedListsCountAsHoldingNothing) {
     groups("7,\n");
     acl("U,Taro,6,\nG,7,7,\n");
     write_all(at("12/acl.chk"), "");
-    EXPECT_EQ(G_chk_ACL(12), 1);
+    EXPECT_EQ(velt_access_level(12), 1);
     std::remove(at("12/acl.chk").c_str());
     write_all(at("user/Taro/user_g.chk"), "");
-    EXPECT_EQ(G_chk_ACL(12), 6);
+    EXPECT_EQ(velt_access_level(12), 6);
 }
 
 // ---- login gate ----------------------------------------------------------------
@@ -694,7 +695,7 @@ protected:
         G_set(cgi_SKEY2, k2);
         *fast = -1;
         testing::internal::CaptureStdout();
-        int r = G_login_gate(fast);
+        int r = velt_gate(fast);
         std::fflush(stdout);
         *page = testing::internal::GetCapturedStdout();
         return r;
@@ -783,7 +784,7 @@ TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
     EXPECT_EQ(fast, 0);
     EXPECT_STREQ(cgi_SKEY1, "0004711");  // kept as sent
     EXPECT_STREQ(cgi_SKEY2, "815abc");
-    EXPECT_EQ(G_SkeyChk("Taro"), 0);
+    EXPECT_EQ(G_SkeyChk("Taro", cgi_SKEY1, cgi_SKEY2), 0);
     for (auto [k1, k2] : std::vector<std::pair<const char*, const char*>>{{"4711", "816"}, {"4712", "815"}, {"x", "815"}}) {
         EXPECT_EQ(gate("Taro", "", k1, k2, &fast, &page), -1) << k1;
         EXPECT_NE(page.find("<FONT SIZE=\"5\"><B>M7</B></FONT>\n"), std::string::npos) << page;
@@ -798,7 +799,7 @@ TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
     // No stored key, or a key file locked by a concurrent login.
     EXPECT_EQ(gate("Hanako", "", "4711", "815", &fast, &page), -1);
     write_all(at("user/Taro/skey.chk"), "");
-    EXPECT_EQ(G_SkeyChk("Taro"), -9);
+    EXPECT_EQ(G_SkeyChk("Taro", cgi_SKEY1, cgi_SKEY2), -9);
 }
 
 TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
@@ -860,7 +861,7 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOne) {
     write_all(at("user/Taro/password.chk"), "");
     int fast;
     std::string page;
-    EXPECT_EQ(G_LoginChk("Taro", ""), -1);
+    EXPECT_EQ(G_LoginChk("Taro", "", cgi_SKEY1, cgi_SKEY2), -1);
     EXPECT_EQ(gate("Taro", "", "", "", &fast, &page), -1);
     EXPECT_TRUE(shows(page, "M5", "M6"));
     EXPECT_FALSE(exists(at("user/Taro/skey.mst")));
@@ -868,7 +869,7 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOne) {
 
 TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsRefused) {
     write_all(at("user/Taro/skey.chk"), "");
-    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css"), -9);
+    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css", cgi_SKEY1, cgi_SKEY2), -9);
     EXPECT_TRUE(is_key_text(cgi_SKEY1));  // the pair is handed out all the same
     int fast;
     std::string page;
@@ -880,3 +881,20 @@ TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsRefused) {
 }
 
 }  // namespace
+
+TEST_F(LoginGateTest, TheGateNamesItsRefusalAndPrintsNothing) {
+    write_all(at("user/Taro/skey.mst"), skey_bytes(4711, 815, "TARO", "", ""));
+    struct Row { const char* uid; const char* upw; const char* k1; const char* k2; int want; };
+    for (const Row& row : {Row{"", "pw", "", "", LOGIN_NO_UID}, Row{"Taro", "wrong", "", "", LOGIN_REFUSED},
+                           Row{"Taro", "", "4711", "816", LOGIN_BAD_KEY}, Row{"Taro", "", "4711", "815", LOGIN_PASSED}}) {
+        char uid[LOGIN_FIELD] = {}, k1[LOGIN_FIELD] = {}, k2[LOGIN_FIELD] = {};
+        G_set(uid, row.uid);
+        G_set(k1, row.k1);
+        G_set(k2, row.k2);
+        int fast = -1;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(G_login_gate(uid, row.upw, k1, k2, &fast), row.want) << row.uid << "/" << row.k2;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(fast, 0);
+    }
+}

@@ -509,6 +509,16 @@ TEST_F(TextStores, UnsafeUserIdsAreRefusedAndCreateNothing) {
 
 // ---------------------------------------------------------------- personal.mst
 
+TEST_F(TextStores, PersonalPutUpdatesAPresentKeyAndAddsAMissingOne) {
+    user_dir("Taro");
+    write_all(at("user/Taro/personal.mst"), "COLOR,red\r\nLANGUAGE,ja\n");
+    char green[] = "green";
+    char count[40] = "7";
+    EXPECT_EQ(Fio_PERSONAL_MST_put("Taro", "COLOR", green), 0);
+    EXPECT_EQ(Fio_PERSONAL_MST_put("Taro", "TOTAL_LOGIN_COUNT", count), 0);
+    EXPECT_EQ(read_all(at("user/Taro/personal.mst")), "COLOR,green\nLANGUAGE,ja\nTOTAL_LOGIN_COUNT,7\n");
+}
+
 TEST_F(TextStores, PersonalValueHoldsCommasAndLinesWithoutCommaAreDropped) {
     user_dir("Taro");
     write_all(at("user/Taro/personal.mst"), "USER_NAME,Yamada, Taro\r\nstray line\nCOLOR,red\n");

@@ -11,6 +11,8 @@
 
 #include "cgi/cgilib61.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
+#include "store/groval.h"
 
 namespace {
 
@@ -22,6 +24,7 @@ protected:
         saved_ = SYSINFO;
         // Keeps the end step away from any real data directory.
         snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "/nonexistent-velt-unit/");
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         for (const char* v : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"}) unsetenv(v);
     }
     void TearDown() override {
@@ -81,7 +84,7 @@ protected:
     // The list in order, as the reader built it.
     static Pairs pairs() {
         Pairs out;
-        for (const _list* n = &list; n->name; n = n->next) out.emplace_back(n->name, n->value);
+        for (const CGI_PAIR* n = &cgi_list; n->name; n = n->next) out.emplace_back(n->name, n->value);
         return out;
     }
 
@@ -220,7 +223,7 @@ TEST_F(CgiTest, BodyOverTheLimitIsStillRead) {
 TEST_F(CgiTest, BodyShorterThanAnnouncedEndsWhereInputEnded) {
     EXPECT_EQ(post("a=1&b=2", "100"), 0);
     EXPECT_EQ(pairs(), (Pairs{{"a", "1"}, {"b", "2"}}));
-    EXPECT_EQ(input_byte, 7u);
+    EXPECT_EQ(cgi_input_byte, 7u);
     cgi_free();
     EXPECT_EQ(post("", "50"), 0);
     EXPECT_TRUE(pairs().empty());
@@ -229,7 +232,7 @@ TEST_F(CgiTest, BodyShorterThanAnnouncedEndsWhereInputEnded) {
 TEST_F(CgiTest, OnlyTheAnnouncedLengthIsRead) {
     EXPECT_EQ(post("a=12345&b=1", "4"), 0);
     EXPECT_EQ(pairs(), (Pairs{{"a", "12"}}));
-    EXPECT_EQ(content_length, 4u);
+    EXPECT_EQ(cgi_content_length, 4u);
 }
 
 TEST_F(CgiTest, LargeBodyIsReadWhole) {
@@ -265,8 +268,8 @@ TEST_F(CgiTest, OtherMethodsReadNothing) {
 }
 
 TEST_F(CgiTest, SetDataModes) {
-    list = _list{};
-    cur = &list;
+    cgi_list = CGI_PAIR{};
+    cgi_cur = &cgi_list;
     cgi_setdata("a=%41+b", 1);
     cgi_setdata("a=%41+b", 2);
     cgi_setdata("noequals", 2);
@@ -275,9 +278,9 @@ TEST_F(CgiTest, SetDataModes) {
     // by the splitter, never here.
     EXPECT_EQ(pairs(), (Pairs{{"a", "A+b"}, {"a", "%41+b"}, {"noequals", ""}, {"", ""}}));
     // The chain ends with an empty node, and cur points at it.
-    EXPECT_EQ(cur->name, nullptr);
-    EXPECT_EQ(cur->value, nullptr);
-    EXPECT_EQ(cur->next, nullptr);
+    EXPECT_EQ(cgi_cur->name, nullptr);
+    EXPECT_EQ(cgi_cur->value, nullptr);
+    EXPECT_EQ(cgi_cur->next, nullptr);
 }
 
 TEST_F(CgiTest, ALookupLeavesTheListEndForLaterPairs) {
@@ -307,15 +310,15 @@ TEST_F(CgiTest, DecodeInPlace) {
     EXPECT_STREQ(d, "\x95\x5C");
 }
 
-TEST_F(CgiTest, StrFindStepsOverDoubleByteCharacters) {
-    EXPECT_EQ(StrFind("ab=c", "="), 2);
-    EXPECT_EQ(StrFind("\x95\x5C=x", "="), 2);
-    EXPECT_EQ(StrFind("\x81=x=", "="), 3);  // the first "=" is a second byte
-    EXPECT_EQ(StrFind("\x7F=", "="), -1);   // 0x7F counts as a lead byte too
-    EXPECT_EQ(StrFind("\xA1=", "="), 1);    // half-width katakana is one byte
-    EXPECT_EQ(StrFind("abc", ","), -1);
-    EXPECT_EQ(StrFind("", "="), -1);
-    EXPECT_EQ(StrFind("abc", ""), -1);
+TEST_F(CgiTest, TheNameValueSplitStepsOverDoubleByteCharacters) {
+    EXPECT_EQ(G_StrFind("ab=c", "="), 2);
+    EXPECT_EQ(G_StrFind("\x95\x5C=x", "="), 2);
+    EXPECT_EQ(G_StrFind("\x81=x=", "="), 3);  // the first "=" is a second byte
+    EXPECT_EQ(G_StrFind("\x7F=", "="), -1);   // 0x7F counts as a lead byte too
+    EXPECT_EQ(G_StrFind("\xA1=", "="), 1);    // half-width katakana is one byte
+    EXPECT_EQ(G_StrFind("abc", ","), -1);
+    EXPECT_EQ(G_StrFind("", "="), -1);
+    EXPECT_EQ(G_StrFind("abc", ""), -1);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "request/digest.h"
-#include "request/sjis.h"
+#include "page/digest.h"
+#include "page/sjis.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // which numeric character references pass as characters.
 #include <gtest/gtest.h>
 
-#include "request/escape.h"
+#include "page/escape.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "cgi/cgilib61.h"
 #include "cgi/multipart.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/datetime.h"
 
 namespace {
@@ -90,7 +91,7 @@ std::string upload_path(const std::string& value, const std::string& browser_nam
 // Every pair of the parameter list, in order.
 std::vector<std::pair<std::string, std::string>> pairs() {
     std::vector<std::pair<std::string, std::string>> out;
-    for (const _list* n = &list; n && n->name; n = n->next) out.emplace_back(n->name, n->value);
+    for (const CGI_PAIR* n = &cgi_list; n && n->name; n = n->next) out.emplace_back(n->name, n->value);
     return out;
 }
 
@@ -124,8 +125,9 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = std::string(tmpl) + "/";
         std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%s", dir.c_str());
-        list = _list{};
-        cur = &list;
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+        cgi_list = CGI_PAIR{};
+        cgi_cur = &cgi_list;
     }
     void TearDown() override {
         // Releases the list and the record of uploads; with the clock far
@@ -161,7 +163,7 @@ TEST_F(Multipart, TextFieldsKeepTheirBytesWithoutTheLineBreakBeforeTheBoundary) 
     EXPECT_EQ(p[3], std::make_pair(std::string("EMPTY"), std::string("")));
     EXPECT_EQ(p[4].second, "one\r\ntwo\r\n");
     // Reading stops right after the closing "--".
-    EXPECT_EQ(input_byte, content_length - 2);
+    EXPECT_EQ(cgi_input_byte, cgi_content_length - 2);
 }
 
 TEST_F(Multipart, ATextFieldWithItsOwnContentTypeLineIsRead) {
@@ -191,18 +193,18 @@ TEST_F(Multipart, TheResultIsPassedOnAndNoOpeningBoundaryGivesNothing) {
 
 TEST_F(Multipart, TheBoundaryParameterEndsAtTheTextsEndOrABracket) {
     char out[MP_BOUNDARY_CAP];
-    mp_boundary("multipart/form-data; boundary=abc]def", out);
+    cgi_mp_boundary("multipart/form-data; boundary=abc]def", out);
     EXPECT_STREQ(out, "--abc");
-    mp_boundary("multipart/form-data; boundary=\"a b\"; x=1", out);
+    cgi_mp_boundary("multipart/form-data; boundary=\"a b\"; x=1", out);
     EXPECT_STREQ(out, "--\"a b\"; x=1");
-    mp_boundary("boundary=abc", out);  // not after a media type
+    cgi_mp_boundary("boundary=abc", out);  // not after a media type
     EXPECT_STREQ(out, "--");
-    mp_boundary("multipart/form-data", out);
+    cgi_mp_boundary("multipart/form-data", out);
     EXPECT_STREQ(out, "--");
-    mp_boundary("", out);
+    cgi_mp_boundary("", out);
     EXPECT_STREQ(out, "--");
     std::string longer = "x; boundary=" + std::string(150, 'b');
-    mp_boundary(longer.c_str(), out);
+    cgi_mp_boundary(longer.c_str(), out);
     EXPECT_EQ(std::string(out), "--" + std::string(97, 'b'));
 
     // A body cut to the bracket's boundary is read with it.
@@ -359,8 +361,8 @@ TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
               0);
     EXPECT_EQ(value_of("A"), "first");
     EXPECT_EQ(value_of("B"), "sec");
-    EXPECT_EQ(input_byte, cut);
-    EXPECT_EQ(mp_getc(), -1);
+    EXPECT_EQ(cgi_input_byte, cut);
+    EXPECT_EQ(cgi_mp_getc(), -1);
     cgi_free();
 
     // Cut inside a header: the part is not added.
@@ -390,7 +392,7 @@ TEST_F(Multipart, ReadingNeverGoesPastTheDeclaredLength) {
     cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(declared), whole.data(),
                       static_cast<uint32_t>(whole.size()), 0, 1);
     EXPECT_EQ(value_of("A"), "ab");
-    EXPECT_EQ(input_byte, declared);
+    EXPECT_EQ(cgi_input_byte, declared);
 }
 
 TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
@@ -431,75 +433,75 @@ TEST_F(Multipart, LongNamesAndFileNamesAreCut) {
 TEST_F(Multipart, ThePartReadersAnswerAsDocumented) {
     std::string bnd = std::string("--") + BOUNDARY;
     std::string body = "preamble\r\n" + bnd + "\r\n";
-    mp_input_mem(body.data(), static_cast<uint32_t>(body.size()));
-    content_length = static_cast<uint32_t>(body.size());
-    EXPECT_EQ(wait_boundary(bnd.c_str()), 0);
+    cgi_mp_input_mem(body.data(), static_cast<uint32_t>(body.size()));
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    EXPECT_EQ(cgi_mp_wait_boundary(bnd.c_str()), 0);
 
     body = bnd + "--\r\n";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(wait_boundary(bnd.c_str()), -1);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_wait_boundary(bnd.c_str()), -1);
 
     body = "no boundary here";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(wait_boundary(bnd.c_str()), -1);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_wait_boundary(bnd.c_str()), -1);
 
     char name[MP_NAME_CAP];
     char file[MP_NAME_CAP];
     body = "X-Other: 1\r\nContent-Disposition: form-data; name=\"nm\"; filename=\"C:\\a b.gif\"\r\nrest";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(f_get_name(name), 0);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_get_name(name), 0);
     EXPECT_STREQ(name, "nm");
-    EXPECT_EQ(f_get_filename(file), 0);
+    EXPECT_EQ(cgi_mp_get_filename(file), 0);
     EXPECT_STREQ(file, "C:\\a b.gif");
-    EXPECT_EQ(mp_getc(), 'r');
+    EXPECT_EQ(cgi_mp_getc(), 'r');
 
     // A file name without its closing quote on the line: a text field.
     body = "Content-Disposition: form-data; name=\"nm\"; filename=\"abc\r\n\r\n";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(f_get_name(name), 0);
-    EXPECT_EQ(f_get_filename(file), -1);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_get_name(name), 0);
+    EXPECT_EQ(cgi_mp_get_filename(file), -1);
 
     // No name anywhere: the body ends while it is sought.
     body = "Content-Type: text/plain\r\n\r\n";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(f_get_name(name), -1);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_get_name(name), -1);
     EXPECT_STREQ(name, "");
 
     char value[MP_VALUE_CAP];
     body = "val\r\n" + bnd + "\r\nnext";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(get_str(value, bnd.c_str()), 0);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_get_str(value, bnd.c_str()), 0);
     EXPECT_STREQ(value, "val");
-    EXPECT_EQ(mp_getc(), 'n');
+    EXPECT_EQ(cgi_mp_getc(), 'n');
 
     body = "val\r\n" + bnd + "--";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(get_str(value, bnd.c_str()), -1);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_get_str(value, bnd.c_str()), -1);
     EXPECT_STREQ(value, "val");
 
     body = "x\r\nline two\nthree";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    get_0x0a();
-    EXPECT_EQ(mp_getc(), 'l');
-    get_0x0a();
-    get_0x0a();
-    EXPECT_EQ(mp_getc(), -1);
-    EXPECT_EQ(input_byte, content_length);
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    cgi_mp_get_0x0a();
+    EXPECT_EQ(cgi_mp_getc(), 'l');
+    cgi_mp_get_0x0a();
+    cgi_mp_get_0x0a();
+    EXPECT_EQ(cgi_mp_getc(), -1);
+    EXPECT_EQ(cgi_input_byte, cgi_content_length);
 
-    // get_bindata with an empty name reads and drops the content.
+    // cgi_mp_get_bindata with an empty name reads and drops the content.
     body = std::string(3000, 'd') + "\r\n" + bnd + "\r\nX";
-    content_length = static_cast<uint32_t>(body.size());
-    mp_input_mem(body.data(), content_length);
-    EXPECT_EQ(get_bindata("", bnd.c_str()), 0);
-    EXPECT_EQ(mp_getc(), 'X');
+    cgi_content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(body.data(), cgi_content_length);
+    EXPECT_EQ(cgi_mp_get_bindata("", bnd.c_str()), 0);
+    EXPECT_EQ(cgi_mp_getc(), 'X');
     EXPECT_TRUE(names_in(dir).empty());
 }
 
@@ -525,7 +527,7 @@ TEST_F(Multipart, DamagedBodiesEndTheReadingWithoutOverrun) {
         uint32_t declared = static_cast<uint32_t>(body.size() + (rng() % 3 == 0 ? 100 : 0));
         cgi_multipart_mem(type_with(BOUNDARY).c_str(), declared, body.data(), static_cast<uint32_t>(body.size()),
                           0, 1);
-        ASSERT_LE(input_byte, declared);
+        ASSERT_LE(cgi_input_byte, declared);
         for (const auto& p : pairs()) {
             ASSERT_LT(p.first.size(), static_cast<std::size_t>(MP_NAME_CAP));
             ASSERT_LT(p.second.size(), static_cast<std::size_t>(MP_VALUE_CAP));
@@ -557,7 +559,7 @@ TEST_F(Multipart, TheEndStepRemovesOwnUploadsAndOthersOverAnHourOld) {
     Tm_clock_offset = 59 * 60;
     cgi_free();
     EXPECT_TRUE(pairs().empty());
-    EXPECT_EQ(cur, &list);
+    EXPECT_EQ(cgi_cur, &cgi_list);
     EXPECT_FALSE(exists(own));
     EXPECT_EQ(read_all(moved), "another request's");
     EXPECT_EQ(read_all(dir + "kept.gif"), "moved");
@@ -648,7 +650,7 @@ TEST_F(MultipartStdin, ABodyShorterThanAnnouncedEndsTheReading) {
     EXPECT_EQ(post(body, 10000000, std::to_string(body.size() + 5000)), 0);
     EXPECT_EQ(value_of("A"), "1");
     upload_path(value_of("F"), "f", dir);
-    EXPECT_EQ(input_byte, body.size());
+    EXPECT_EQ(cgi_input_byte, body.size());
 }
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <string>
 
+#include "page/page.h"
+#include "page/state.h"
 #include "request/dispatch.h"
-#include "request/page.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
+#include "store/groval.h"
 
 namespace {
 
@@ -142,6 +144,23 @@ TEST_F(PageTest, ResponseAfterAFailedPost) {
     EXPECT_EQ(capture([] { velt_cwrite_response(-9); }), err_page("", "<I>locked</I>"));
     EXPECT_EQ(capture([] { velt_cwrite_response(-3); }), "");
     EXPECT_EQ(capture([] { velt_cwrite_response(7); }), "");
+}
+
+TEST_F(PageTest, TheJobTableAnswersUnknownJobsAndSilencesJobsBelowTheirLevel) {
+    const int32_t saved_level = ACL_LEVEL;
+    ACL_LEVEL = 0;
+    for (const char* job : {"ROOM", "ROOM_IN", "ROOM_OUT", "BG1_DL", "FRM221"}) {
+        G_set(cgi_JOB, job);
+        EXPECT_EQ(capture([] { velt_dispatch(); }), "") << job;
+    }
+    for (const char* job : {"", "room", "ROOM ", "FRM22"}) {
+        G_set(cgi_JOB, job);
+        EXPECT_EQ(capture([] { velt_dispatch(); }),
+                  "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such page of the chat.\n")
+            << job;
+    }
+    std::memset(cgi_JOB, 0, sizeof cgi_JOB);
+    ACL_LEVEL = saved_level;
 }
 
 }  // namespace

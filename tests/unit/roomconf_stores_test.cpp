@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "request/velt.h"
-#include "access/keyed_line.h"
+#include "page/state.h"
+#include "store/keyed_line.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "store/datetime.h"

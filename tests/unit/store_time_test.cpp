@@ -114,6 +114,7 @@ TEST_F(TmClock, CurrentStampUsesTheProgramClockAndTheSiteCorrection) {
     Tm_set_date(b);
     EXPECT_STREQ(b, "2003/12/31 20:30");
 
+    Tm_set_correction(SYSINFO.TIME_CORRECT);
     std::strcpy(SYSINFO.TIME_CORRECT, "+09:00");
     Tm_set_date(b);
     EXPECT_STREQ(b, "2004/01/01 05:30");

@@ -83,6 +83,7 @@ protected:
         dir = tmpl;
         std::memset(&SYSINFO, 0, sizeof SYSINFO);
         G_set(SYSINFO.DATA_FILE_PATH, (dir + "/").c_str());
+        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
         Tm_clock_offset = 0;
         Fio_lock_wait_ms = kLockWaitMs;
     }

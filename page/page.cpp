@@ -1,10 +1,10 @@
 // The page frame and the error pages (see page.h). Texts are printed as they
 // stand: message texts belong to the site and may carry markup.
-#include "request/page.h"
+#include "page/page.h"
 
 #include <cstdio>
 
-#include "request/script.h"
+#include "page/script.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 
@@ -19,9 +19,9 @@ void print_head(const char* bg, bool string_timer) {
     std::fputs("<HTML>\n", stdout);
     std::fputs("<HEAD>\n", stdout);
     // Message 1 carries the title and meta elements; nothing is added after it.
-    std::printf("%s", STRDEF.Message[1]);
+    std::printf("%s", G_msg(1));
     std::fputs("</HEAD>\n", stdout);
-    std::printf("<!--%s-->\n", STRDEF.Message[2]);
+    std::printf("<!--%s-->\n", G_msg(2));
     if (bg[0] == '\0') {
         std::printf("<BODY BACKGROUND=\"%s%s\" >\n", SYSINFO.CG_FILE_WEB_PATH, SYSINFO.BACK_GIF);
     } else {
@@ -54,7 +54,7 @@ void G_IDerr() {
     G_header_printf("");
     std::fputs("<CENTER>\n", stdout);
     std::fputs("<BR>", stdout);
-    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", STRDEF.Message[7]);
+    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", G_msg(7));
     std::fputs("<P><BR><HR><P><BR>\n", stdout);
     std::fputs("</CENTER>\n", stdout);
     std::fputs("</BODY>\n", stdout);

@@ -1,6 +1,6 @@
 // Shift_JIS to UTF-8 (see sjis.h). The double-byte table is generated at build
 // time from iconv's CP932 (tools/gen_sjis_table.cpp).
-#include "request/sjis.h"
+#include "page/sjis.h"
 
 #include "sjis_table.inc"
 

@@ -1,14 +1,14 @@
 // The table of the pages' own scripts and handlers and the policy built from
 // it (see script.h).
-#include "request/script.h"
+#include "page/script.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "request/digest.h"
-#include "request/escape.h"
-#include "request/sjis.h"
+#include "page/digest.h"
+#include "page/escape.h"
+#include "page/sjis.h"
 #include "settings/strdef.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The chat's own records: a line of the message file chatdata.dat, a member
-// of the presence index chatuser.idx, and a room's settings. The two binary
-// records are stored exactly as laid out, so their layout is pinned below.
+// The chat stores' records: a line of the message file chatdata.dat and a
+// member of the presence index chatuser.idx. Both are stored exactly as laid
+// out, so their layout is pinned below.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -44,19 +44,3 @@ static_assert(offsetof(CHAT_USER_IDX, LAST_DATE) == 112, "chatuser.idx layout");
 static_assert(offsetof(CHAT_USER_IDX, COLOR) == 132, "chatuser.idx layout");
 static_assert(offsetof(CHAT_USER_IDX, DISP_LINE) == 156, "chatuser.idx layout");
 static_assert(offsetof(CHAT_USER_IDX, RELOAD_TIME) == 160, "chatuser.idx layout");
-
-// A room's settings, from dir.cnf and info.txt (memory only).
-struct DIR_CONFIG {
-    int32_t ATTACH_MAX;
-    char INFO[252];
-    char TITLEPIC[252];
-    char BACKPIC1[252];
-    char FONTCOLOR1[8];
-    char FRAMESET1[8];
-    char BACKPIC2[252];
-    char FONTCOLOR2[8];
-    char FRAMESET2[8];
-    char BACKPIC3[252];
-    char FONTCOLOR3[8];
-    char FRAMESET3[8];
-};

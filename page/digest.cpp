@@ -1,5 +1,5 @@
 // SHA-256 (FIPS 180-4) and base64 (RFC 4648) of byte strings (see digest.h).
-#include "request/digest.h"
+#include "page/digest.h"
 
 #include <cstdint>
 

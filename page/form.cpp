@@ -1,8 +1,8 @@
 // Hidden fields of the program's forms (see form.h).
-#include "request/form.h"
+#include "page/form.h"
 #include <cstdio>
-#include "request/escape.h"
-#include "request/velt.h"
+#include "page/escape.h"
+#include "page/state.h"
 
 void G_hidden(const char* name, const char* value) {
     std::printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%s\">\n", name, G_html(value).c_str());

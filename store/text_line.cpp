@@ -1,6 +1,6 @@
 // Field helpers shared by the comma-separated text stores: cutting fields out
 // of lines and writing texts that keep a line whole.
-#include "access/text_line.h"
+#include "store/text_line.h"
 
 #include <cstring>
 

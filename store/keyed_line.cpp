@@ -1,11 +1,11 @@
 // The keyed-line text stores: the one read/add/delete/update walk and the one
 // loader shared by personal.mst and dir.cnf, which differ only in line format.
-#include "access/keyed_line.h"
+#include "store/keyed_line.h"
 
 #include <cstring>
 #include <string>
 
-#include "access/text_line.h"
+#include "store/text_line.h"
 #include "store/fileio.h"
 #include "store/groval.h"
 

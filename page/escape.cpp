@@ -1,5 +1,5 @@
 // Output escaping helpers for user and request text (see escape.h).
-#include "request/escape.h"
+#include "page/escape.h"
 
 namespace {
 
