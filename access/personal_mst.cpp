@@ -36,7 +36,7 @@ int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_bu
 
 int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, int cap) {
     const int r = Fio_PERSONAL_MST(in_user_id, SQL_UPDATE, key, value, cap);
-    if (r == FIO_OK) return r;
+    if (r != FIO_NOT_FOUND) return r;
     return Fio_PERSONAL_MST(in_user_id, SQL_ADD, key, value, cap);
 }
 

@@ -24,7 +24,9 @@ inline int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char
 }
 
 // Stores value (cap bytes) under key in user's personal.mst: update, else
-// add, the add tried after any failed update. Returns the last call's result.
+// add when the key is not there yet (a refused update is not tried again as
+// an add, which would only wait for the same lock). Returns the last call's
+// result.
 int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, int cap);
 template <std::size_t N>
 inline int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char (&value)[N]) {

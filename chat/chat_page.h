@@ -3,11 +3,14 @@
 #pragma once
 #include <string>
 
-// Capacities of the page fields a room's forms and addresses carry.
+#include "chat/records.h"
+
+// Capacities of the page fields a room's forms and addresses carry: those that
+// are stored take the capacity of the record field that holds them.
 enum {
-    CHAT_NAME_CAP = 82,   // CHAT_NAME: the chat name under which a user is in the room
-    CHAT_COLOR_CAP = 22,  // COLOR: colour of the user's name
-    CHAT_CTALK_CAP = 252, // CTALK: one line of talk
+    CHAT_NAME_CAP = sizeof(CHAT_USER_IDX::USER_NAME),  // CHAT_NAME: the chat name under which a user is in the room
+    CHAT_COLOR_CAP = sizeof(CHAT_USER_IDX::COLOR),     // COLOR: colour of the user's name
+    CHAT_CTALK_CAP = sizeof(CHAT_DATA_DAT::CTALK),     // CTALK: one line of talk
     CHAT_NUM_CAP = 100,   // DISP_LINE, RELOAD_TIME as sent, before conversion
 };
 

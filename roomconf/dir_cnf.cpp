@@ -46,3 +46,9 @@ int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, 
     return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", "dir_cnf.chk", sql_mode, in_buff, out_buff,
                           out_size);
 }
+
+int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap) {
+    const int r = Fio_DIR_CONFIG(in_folder_no, SQL_UPDATE, key, value, cap);
+    if (r != FIO_NOT_FOUND) return r;
+    return Fio_DIR_CONFIG(in_folder_no, SQL_ADD, key, value, cap);
+}

@@ -52,3 +52,8 @@ template <std::size_t N>
 inline int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, char (&out_buff)[N]) {
     return Fio_DIR_CONFIG(in_folder_no, sql_mode, in_buff, out_buff, static_cast<int>(N));
 }
+
+// Stores value (cap bytes) under key in room in_folder_no's dir.cnf: update,
+// else add when the key is not there yet. Returns the last call's result (0
+// stored; -9, -2 refused).
+int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap);

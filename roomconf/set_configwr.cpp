@@ -21,15 +21,18 @@
 namespace {
 
 enum {
-    NAME_CAP = 82,       // the room name, as in tree.mst
+    NAME_CAP = sizeof(TREE_DATA::NAME),  // the room name, as in tree.mst
     INFO_CAP = 4002,     // the information text as sent
     INFO_KEEP = 4000,    // ... of which at most 3999 bytes are stored
     UPLOAD_CAP = 4002,   // a file field: browser name, comma, temporary path
     DEL_CAP = 10,        // a delete box
-    VALUE_CAP = 8,       // a font colour or frame size
-    PIC_CAP = 252,       // a picture name in dir.cnf and tree.mst
+    VALUE_CAP = sizeof(DIR_CONFIG::FONTCOLOR1),  // a font colour or frame size
+    PIC_CAP = sizeof(DIR_CONFIG::TITLEPIC),      // a picture name in dir.cnf and tree.mst
     PIC_PATH_CAP = 1400, // data directory (1001) + folder + "\fcg\" + a picture name
 };
+// One capacity serves the fields that hold the same kind of value.
+static_assert(sizeof(TREE_DATA::PIC_FILENAME) == PIC_CAP, "picture names fit both stores alike");
+static_assert(sizeof(DIR_CONFIG::FRAMESET1) == VALUE_CAP, "frame sizes and font colours alike");
 
 // The room's pictures in the order the update handles them; the first four
 // are keys of dir.cnf, the last is the folder's picture in tree.mst.
@@ -193,9 +196,7 @@ void settle_picture(int i, const char* old_name, bool stored) {
 int store_setting(const char* key, const char* value) {
     char v[PIC_CAP];
     G_set(v, value);
-    const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_UPDATE, key, v);
-    if (r != FIO_NOT_FOUND) return r;
-    return Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_ADD, key, v);
+    return Fio_DIR_CONFIG_put(cgi_FOLDER_NO, key, v, static_cast<int>(sizeof v));
 }
 
 // A store's answer as the update's: -1 (a key not there) counts as done.
