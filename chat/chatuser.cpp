@@ -25,8 +25,6 @@ const char TIME_FILE[] = "chattime.txt";
 
 // Minutes of silence after which a member is dropped.
 const int TIMEOUT_MIN = 5;
-// Message of the notice posted for a dropped member.
-const int MSG_DROPPED = 315;
 // Length of a time stamp.
 const int STAMP_LEN = 16;
 

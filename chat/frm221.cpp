@@ -47,7 +47,7 @@ void b_FRM221() {
         G_hidden("uid", cgi_uid);
         G_hidden("JOB", "SET_CONFIG");
         G_hidden_int("FOLDER_NO", cgi_FOLDER_NO);
-        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(102),
+        std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(MSG_SETTINGS_BUTTON),
                     G_handler(HANDLER_POSTCHECK).c_str());
         std::printf("</FORM>\n");
         std::printf("</TD>\n");

@@ -50,31 +50,31 @@ void print_entry_form(const char* param_color) {
     if (disp_line == 0) disp_line = 30;
     if (reload_time == 0) reload_time = 999;
 
-    std::printf("%s", G_msg(301));
+    std::printf("%s", G_msg(MSG_CHAT_NAME));
     std::printf("<INPUT TYPE=\"text\" NAME=\"CHAT_NAME\" SIZE=\"40\" VALUE=\"%s\" MAXLENGTH=\"80\"><BR>\n",
                 G_html(G_USER_MST.USER_NAME).c_str());
-    std::printf("%s", G_msg(216));
+    std::printf("%s", G_msg(MSG_COLOUR));
     std::printf("<INPUT TYPE=\"text\" NAME=\"COLOR\" SIZE=\"20\" VALUE=\"%s\" MAXLENGTH=\"20\"><BR>\n",
                 G_html(color).c_str());
 
-    std::printf("%s", G_msg(303));
+    std::printf("%s", G_msg(MSG_LINES_SHOWN));
     std::fputs("<SELECT NAME=\"DISP_LINE\" >\n", stdout);
     std::printf("<OPTION VALUE=\"%d\">%d\n", disp_line, disp_line);
     for (int v : {10, 20, 30, 40, 50}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
     std::fputs("</SELECT><BR>\n", stdout);
 
-    std::printf("%s", G_msg(304));
+    std::printf("%s", G_msg(MSG_RELOAD_EVERY));
     std::fputs("<SELECT NAME=\"RELOAD_TIME\" >\n", stdout);
     if (reload_time == 999) {
-        std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(305));
+        std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(MSG_NO_AUTO_RELOAD));
     } else {
         std::printf("<OPTION VALUE=\"%d\">%d\n", reload_time, reload_time);
     }
     for (int v : {10, 20, 30, 60, 120, 180}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
-    std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(305));
+    std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(MSG_NO_AUTO_RELOAD));
     std::fputs("</SELECT><BR>\n", stdout);
 
-    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(302),
+    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(MSG_ENTER),
                 G_handler(HANDLER_POSTCHECK).c_str());
     std::fputs("</FORM>\n", stdout);
     std::fputs("<P>\n", stdout);
@@ -82,7 +82,7 @@ void print_entry_form(const char* param_color) {
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
                 exe.c_str(), cgi_FOLDER_NO);
     G_hidden_fields("COLOR_SELECT");
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(307));
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_COLOUR_PALETTE));
     std::fputs("</FORM>\n", stdout);
 }
 
@@ -101,21 +101,21 @@ void print_talk_form(const char* chat_name, const char* color) {
 
     chat_presence(SQL_READ, chat_name);
 
-    std::printf("%s:", G_msg(301));
+    std::printf("%s:", G_msg(MSG_CHAT_NAME));
     std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
-    std::printf("%s", G_msg(216));
+    std::printf("%s", G_msg(MSG_COLOUR));
     std::printf("[%s]&nbsp;&nbsp;", G_html(color).c_str());
-    std::printf("%s", G_msg(303));
+    std::printf("%s", G_msg(MSG_LINES_SHOWN));
     std::printf("[%d]&nbsp;&nbsp;", sCHAT_USER_IDX.DISP_LINE);
-    std::printf("%s", G_msg(304));
+    std::printf("%s", G_msg(MSG_RELOAD_EVERY));
     std::printf("[%d]<P>\n", sCHAT_USER_IDX.RELOAD_TIME);
 
-    std::printf("%s:", G_msg(309));
+    std::printf("%s:", G_msg(MSG_TALK));
     std::fputs("<INPUT TYPE=\"text\" NAME=\"CTALK\" SIZE=\"60\" MAXLENGTH=\"250\"><BR>\n", stdout);
     std::fputs("<TABLE>\n", stdout);
     std::fputs("<TR>\n", stdout);
     std::fputs("<TD>\n", stdout);
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", G_msg(310));
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", G_msg(MSG_POST));
     std::fputs("</FORM>\n", stdout);
     std::fputs("</TD>\n", stdout);
 
@@ -125,7 +125,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_hidden_fields("ROOM_OUT");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(311));
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_LEAVE));
     std::fputs("</FORM>\n", stdout);
     std::fputs("</TD>\n", stdout);
 
@@ -133,7 +133,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
                 exe.c_str(), cgi_FOLDER_NO);
     G_hidden_fields("FRM223");
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(316));
+    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_MEMBERS));
     std::fputs("</FORM>\n", stdout);
     std::fputs("</TD>\n", stdout);
     std::fputs("</TR>\n", stdout);
@@ -170,8 +170,8 @@ void b_FRM222() {
 }
 
 // Job CWRITE: posts a line of talk. Parameters: CHAT_NAME, COLOR, CTALK.
-// Below level 2 it returns -1 (the dispatch then prints message 11), so that
-// level is checked here.
+// Below level 2 it returns -1 (the dispatch then prints MSG_NO_RIGHT_TO_WRITE),
+// so that level is checked here.
 int b_CWRITE() {
     if (ACL_LEVEL < 2) return -1;
 

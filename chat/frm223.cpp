@@ -39,7 +39,7 @@ std::string refresh_url(const char* chat_name) {
 void print_member_list() {
     std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
                 refresh_url(nullptr).c_str());
-    std::printf("%s<P>", G_msg(300));
+    std::printf("%s<P>", G_msg(MSG_MEMBERS_HERE));
 
     int read_count = 0;
     int in_last_block = 0;
@@ -54,8 +54,8 @@ void print_member_list() {
             std::printf("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
             std::printf("%s", G_html(m.USER_NAME).c_str());
             std::fputs("</FONT></B>", stdout);
-            if (m.MODE == 1) std::printf("[%s]", G_msg(317));
-            if (m.MODE == 2) std::printf("[%s]", G_msg(318));
+            if (m.MODE == 1) std::printf("[%s]", G_msg(MSG_MODE_USER));
+            if (m.MODE == 2) std::printf("[%s]", G_msg(MSG_MODE_SHARED));
             std::fputs("<BR>", stdout);
             ++n;
         }
@@ -67,7 +67,7 @@ void print_member_list() {
     }
 
     if (r != 0) {
-        std::printf("%s<P>", G_msg(r == FIO_LOCKED ? 19 : 12));
+        std::printf("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
         return;
     }
     const int total = read_count + in_last_block;
@@ -83,7 +83,7 @@ void print_messages(const char* chat_name) {
     if (r != 0) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
-        std::printf("%s[%d]<P>", G_msg(314), r);
+        std::printf("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
         return;
     }
     char now[sizeof sCHAT_USER_IDX.LAST_DATE] = {};

@@ -56,7 +56,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
         sCHAT_USER_IDX = member;
         r = Fio_CHAT_USER_IDX(SQL_UPDATE);
     }
-    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(312));
+    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
     return r;
 }
 
@@ -71,7 +71,7 @@ int leave_room(const char* chat_name, const char* color) {
     if (chat_name[0] == '\0') return 0;
 
     const int r = chat_presence(SQL_DELETE, chat_name);
-    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(313));
+    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
     return r == FIO_NOT_FOUND ? 0 : r;
 }
 
@@ -125,7 +125,7 @@ void b_ROOM() {
         chat_name[0] = '\0';
     }
     if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(r == FIO_LOCKED ? 19 : 12));
+        G_ErrMessage("", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
         return;
     }
     print_frameset(chat_name, color);

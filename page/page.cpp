@@ -18,10 +18,10 @@ void print_head(const char* bg, bool string_timer) {
     std::fputs("\n", stdout);
     std::fputs("<HTML>\n", stdout);
     std::fputs("<HEAD>\n", stdout);
-    // Message 1 carries the title and meta elements; nothing is added after it.
-    std::printf("%s", G_msg(1));
+    // MSG_PAGE_HEAD carries the title and meta elements; nothing is added after it.
+    std::printf("%s", G_msg(MSG_PAGE_HEAD));
     std::fputs("</HEAD>\n", stdout);
-    std::printf("<!--%s-->\n", G_msg(2));
+    std::printf("<!--%s-->\n", G_msg(MSG_PAGE_COMMENT));
     if (bg[0] == '\0') {
         std::printf("<BODY BACKGROUND=\"%s%s\" >\n", SYSINFO.CG_FILE_WEB_PATH, SYSINFO.BACK_GIF);
     } else {
@@ -54,7 +54,7 @@ void G_IDerr() {
     G_header_printf("");
     std::fputs("<CENTER>\n", stdout);
     std::fputs("<BR>", stdout);
-    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", G_msg(7));
+    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", G_msg(MSG_SESSION_INVALID));
     std::fputs("<P><BR><HR><P><BR>\n", stdout);
     std::fputs("</CENTER>\n", stdout);
     std::fputs("</BODY>\n", stdout);

@@ -4,8 +4,8 @@
 
 // Prints the CGI header and the page head. bg empty: the site's default BODY
 // tag (CG_FILE_WEB_PATH and BACK_GIF joined directly); otherwise bg is printed
-// in the body line's place, followed by "\n". Messages 1 and 2 of the loaded
-// table fill the head and its comment. The header carries the page's
+// in the body line's place, followed by "\n". MSG_PAGE_HEAD and
+// MSG_PAGE_COMMENT of the loaded table fill the head and its comment. The header carries the page's
 // Content-Security-Policy (only the program's own scripts run; see script.h)
 // and Referrer-Policy: no-referrer, so that no address with session keys in it
 // leaves the site as a referrer (a picture in the information text may point
@@ -20,5 +20,6 @@ void G_header_printf_timer(const char* bg);
 // below it, and an OK button that goes back in the browser's history.
 void G_ErrMessage(const char* syori, const char* buff);
 
-// Prints the whole error page for a refused session key (message 7 as title).
+// Prints the whole error page for a refused session key (MSG_SESSION_INVALID
+// as title).
 void G_IDerr();

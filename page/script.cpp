@@ -32,7 +32,7 @@ const PAGE_SCRIPT SCRIPTS[PAGE_SCRIPT_COUNT] = {
     {"\n<!--\nvar count=0;\nfunction postcheck(){\nif ( document.INPUT.CHAT_NAME.value==\"\" ) {\n"
      "window.alert( \"%s\" );\nreturn false; }\ncount++;\ndocument.INPUT.SUB.value=\"%s\";\n"
      "if ( count < 2 ){ return true; }\nelse { return false; }\n}\n// -->\n",
-     {306, 308}, false},
+     {MSG_CHAT_NAME_MISSING, MSG_ENTERING}, false},
     // SCRIPT_TALK
     {"\n<!--\nfunction onLoad(){\ndocument.INPUT.CTALK.focus();\n}\nvar count=0;\nfunction autoclear(){\n"
      "document.INPUT.CTALK.value=\"\";\ndocument.INPUT.CTALK.focus();\n}\n// -->\n",
@@ -40,7 +40,7 @@ const PAGE_SCRIPT SCRIPTS[PAGE_SCRIPT_COUNT] = {
     // SCRIPT_SETTINGS_CHECK
     {"\n<!--\nfunction title_chk(){\nif ( document.INPUT.NAME.value==\"\" ) {\n"
      "window.alert( \"%s\" );\nreturn false }\n}\n// -->\n",
-     {200, 0}, false},
+     {MSG_ROOM_NAME_MISSING, 0}, false},
     {"history.back()", {0, 0}, true},                 // HANDLER_BACK
     {"return postcheck()", {0, 0}, true},             // HANDLER_POSTCHECK
     {"return title_chk()", {0, 0}, true},             // HANDLER_TITLE_CHK

@@ -9,6 +9,7 @@
 void velt_dispatch();
 
 // The response after a posted line of talk, chosen by the post's result r:
-// 0 the message list frame, -1 / -2 / -9 an error page with message 11 / 12 /
-// 19 and an empty title; any other value prints nothing.
+// 0 the message list frame, -1 / -2 / -9 an error page with
+// MSG_NO_RIGHT_TO_WRITE / MSG_NO_CHAT_DATA / MSG_BUSY and an empty title; any
+// other value prints nothing.
 void velt_cwrite_response(int r);

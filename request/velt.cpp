@@ -181,10 +181,10 @@ int velt_gate(int* fast_flg) {
             G_IDerr();
             return -1;
         case LOGIN_NO_UID:
-            G_ErrMessage(G_msg(3), G_msg(4));
+            G_ErrMessage(G_msg(MSG_NO_UID_TITLE), G_msg(MSG_NO_UID));
             return -1;
         default:
-            G_ErrMessage(G_msg(5), G_msg(6));
+            G_ErrMessage(G_msg(MSG_LOGIN_FAILED_TITLE), G_msg(MSG_LOGIN_FAILED));
             return -1;
     }
 }
@@ -200,13 +200,13 @@ void velt_cwrite_response(int r) {
             b_FRM223();
             break;
         case -1:
-            G_ErrMessage("", G_msg(11));
+            G_ErrMessage("", G_msg(MSG_NO_RIGHT_TO_WRITE));
             break;
         case -2:
-            G_ErrMessage("", G_msg(12));
+            G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
             break;
         case -9:
-            G_ErrMessage("", G_msg(19));
+            G_ErrMessage("", G_msg(MSG_BUSY));
             break;
         default:
             break;
@@ -226,7 +226,7 @@ void job_bg4() { b_BG_DL(4); }
 void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
     if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(r == FIO_LOCKED ? 19 : 12));
+        G_ErrMessage("", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
     } else {
         b_SET_DIR_CONFIG(cgi_FOLDER_NO);
         b_SET_CONFIG();

@@ -4,9 +4,9 @@
 #include <cstdint>
 
 // The login gate on the request's fields; a refusal prints its page (the
-// session error page for a bad key, messages 3 and 4 without a uid, messages
-// 5 and 6 for a refused login). Returns 0 passed (*fast_flg as the gate sets
-// it) or -1 refused.
+// session error page for a bad key, MSG_NO_UID_TITLE and MSG_NO_UID without a
+// uid, MSG_LOGIN_FAILED_TITLE and MSG_LOGIN_FAILED for a refused login).
+// Returns 0 passed (*fast_flg as the gate sets it) or -1 refused.
 int velt_gate(int* fast_flg);
 
 // The current user's (G_USER_MST) access level on folder_no, reading the

@@ -31,9 +31,9 @@ void value_cell_open() { std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\"
 void picture_cell(const char* current, const char* field) {
     std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s", VALUE_BG, G_html(current).c_str());
     if (current[0] != '\0')
-        std::printf("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, G_msg(219));
+        std::printf("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, G_msg(MSG_DELETE));
     std::printf("<BR>\n");
-    std::printf("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", G_msg(9), field);
+    std::printf("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", G_msg(MSG_FILE), field);
     std::printf("</TD>\n");
 }
 
@@ -44,20 +44,20 @@ void frame_rows(int k, int group_message, const char* backpic, const char* fontc
     std::printf("<TR>\n");
     std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=\"3\">%s</TD>\n", LABEL_BG,
                 G_msg(group_message));
-    label_cell(220);
+    label_cell(MSG_BACKGROUND_PICTURE);
     std::snprintf(field, sizeof field, "BACKPIC%d", k);
     picture_cell(backpic, field);
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
-    label_cell(216);
+    label_cell(MSG_COLOUR);
     value_cell_open();
     std::printf("<INPUT TYPE=\"text\" NAME=\"FONTCOLOR%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"> %s</TD>\n",
-                k, G_html(fontcolor).c_str(), G_msg(217));
+                k, G_html(fontcolor).c_str(), G_msg(MSG_FONT_COLOUR_HINT));
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
-    label_cell(221);
+    label_cell(MSG_FRAME_HEIGHT);
     value_cell_open();
     std::printf("<INPUT TYPE=\"text\" NAME=\"FRAMESET%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"></TD>\n",
                 k, G_html(frameset).c_str());
@@ -71,49 +71,50 @@ char g_form_info[4002];
 
 void print_form() {
     if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
-    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str(), G_msg(201));
+    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str(),
+                G_msg(MSG_ROOM_SETTINGS));
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
     G_hidden_fields("SET_CONFIGWR");
 
     std::printf("<TABLE BORDER>\n");
     std::printf("<TR>\n");
-    label_cell(202);
+    label_cell(MSG_FOLDER_NO);
     std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", VALUE_BG, cgi_FOLDER_NO);
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
-    label_cell(203);
+    label_cell(MSG_ROOM_NAME);
     value_cell_open();
     std::printf("<INPUT TYPE=\"text\" NAME=\"NAME\" VALUE=\"%s\" SIZE=\"40\" MAXLENGTH=\"80\"></TD>\n",
                 G_html(G_TREE_DATA.NAME).c_str());
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
-    label_cell(207);
+    label_cell(MSG_INFORMATION);
     value_cell_open();
     std::printf("<TEXTAREA NAME=\"INFO\" COLS=\"40\" ROWS=\"5\" MAXLENGTH=\"250\">%s</TEXTAREA></TD>\n",
                 G_html(g_form_info).c_str());
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
-    label_cell(212);
+    label_cell(MSG_TITLE_PICTURE);
     picture_cell(G_DIR_CONFIG.TITLEPIC, "TITLEPIC");
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
-    label_cell(204);
+    label_cell(MSG_FOLDER_PICTURE);
     picture_cell(G_TREE_DATA.PIC_FILENAME, "PIC_FILENAME");
     std::printf("</TR>\n");
     std::printf("</TABLE>\n");
 
     std::printf("<TABLE BORDER>\n");
-    frame_rows(1, 213, G_DIR_CONFIG.BACKPIC1, G_DIR_CONFIG.FONTCOLOR1, G_DIR_CONFIG.FRAMESET1);
-    frame_rows(2, 214, G_DIR_CONFIG.BACKPIC2, G_DIR_CONFIG.FONTCOLOR2, G_DIR_CONFIG.FRAMESET2);
-    frame_rows(3, 215, G_DIR_CONFIG.BACKPIC3, G_DIR_CONFIG.FONTCOLOR3, G_DIR_CONFIG.FRAMESET3);
+    frame_rows(1, MSG_FRAME1, G_DIR_CONFIG.BACKPIC1, G_DIR_CONFIG.FONTCOLOR1, G_DIR_CONFIG.FRAMESET1);
+    frame_rows(2, MSG_FRAME2, G_DIR_CONFIG.BACKPIC2, G_DIR_CONFIG.FONTCOLOR2, G_DIR_CONFIG.FRAMESET2);
+    frame_rows(3, MSG_FRAME3, G_DIR_CONFIG.BACKPIC3, G_DIR_CONFIG.FONTCOLOR3, G_DIR_CONFIG.FRAMESET3);
     std::printf("</TABLE>\n");
 
     std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(205),
+    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_SAVE),
                 G_handler(HANDLER_TITLE_CHK).c_str());
     std::printf("</TD>\n</TR>\n</TABLE>\n");
 }
@@ -121,17 +122,18 @@ void print_form() {
 }  // namespace
 
 // Job SET_CONFIG, and the answer to SET_CONFIGWR: the room settings form
-// from level 8, message 8 below it (so that level is checked here). Reads no
-// parameter beyond the request state.
+// from level 8, MSG_NO_RIGHT_TO_CHANGE below it (so that level is checked
+// here). Reads no parameter beyond the request state.
 void b_SET_CONFIG() {
     G_header_printf("");
     // The script stops a submission whose room name is empty.
     G_script_print(SCRIPT_SETTINGS_CHECK);
 
     if (ACL_LEVEL <= 7) {
-        std::printf("%s\n", G_msg(8));
+        std::printf("%s\n", G_msg(MSG_NO_RIGHT_TO_CHANGE));
         std::printf("<FORM>\n");
-        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(21), G_handler(HANDLER_BACK).c_str());
+        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_BACK),
+                    G_handler(HANDLER_BACK).c_str());
     } else {
         print_form();
     }

@@ -207,7 +207,7 @@ bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 // Job SET_CONFIGWR: stores the room settings. Parameters: NAME, INFO,
 // TITLEPIC, BACKPIC1-3, PIC_FILENAME and their *_DEL switches, FONTCOLOR1-3,
 // FRAMESET1-3. Below level 8 it stores nothing and the form answers with
-// message 8, so that level is checked here.
+// MSG_NO_RIGHT_TO_CHANGE, so that level is checked here.
 int b_SET_CONFIGWR() {
     // The form is offered to room administrators only; the update asks the
     // same, since anyone can post to it.

@@ -10,6 +10,65 @@ struct STRDEF_REC {
 
 extern STRDEF_REC STRDEF;
 
+// The numbers of the messages the program shows, as the message file numbers
+// them; each comment gives the English text or what the message is for.
+// Pages print them through G_msg; the numbers must not change.
+enum MESSAGE_NO {
+    // page head and error pages
+    MSG_PAGE_HEAD = 1,                // the head of every page: title and character set
+    MSG_PAGE_COMMENT = 2,             // the program's name, in an HTML comment in the head
+    MSG_NO_UID_TITLE = 3,             // title of the page for a login without a user ID ("Login error")
+    MSG_NO_UID = 4,                   // "Please enter your user ID."
+    MSG_LOGIN_FAILED_TITLE = 5,       // title of the page for a refused login ("Login error")
+    MSG_LOGIN_FAILED = 6,             // "The user ID or the password is not correct."
+    MSG_SESSION_INVALID = 7,          // "Your session is no longer valid. Please log in again."
+    MSG_NO_RIGHT_TO_WRITE = 11,       // "You may not write in this room."
+    MSG_NO_CHAT_DATA = 12,            // "The chat data could not be opened. ..."
+    MSG_BUSY = 19,                    // "The room is busy just now. Please try again in a moment."
+    // settings form
+    MSG_NO_RIGHT_TO_CHANGE = 8,       // "You may not change the settings of this room."
+    MSG_FILE = 9,                     // label of a picture's file field ("File:")
+    MSG_BACK = 21,                    // the back button ("Back")
+    MSG_ROOM_NAME_MISSING = 200,      // alert for an empty room name; inside a JavaScript string
+    MSG_ROOM_SETTINGS = 201,          // heading of the form ("Room settings")
+    MSG_FOLDER_NO = 202,              // "Folder No."
+    MSG_ROOM_NAME = 203,              // "Room name"
+    MSG_FOLDER_PICTURE = 204,         // the picture of the folder in the suite's folder list
+    MSG_SAVE = 205,                   // the submit button ("Save")
+    MSG_INFORMATION = 207,            // the information text shown in the title frame
+    MSG_TITLE_PICTURE = 212,          // the picture shown in the title frame
+    MSG_FRAME1 = 213,                 // "Frame 1 (title)"
+    MSG_FRAME2 = 214,                 // "Frame 2 (input)"
+    MSG_FRAME3 = 215,                 // "Frame 3 (messages)"
+    MSG_COLOUR = 216,                 // "Colour" (also the colour choice of the room pages)
+    MSG_FONT_COLOUR_HINT = 217,       // how to write a frame's text colour (RRGGBB or RGB)
+    MSG_DELETE = 219,                 // the box that deletes a picture ("Delete")
+    MSG_BACKGROUND_PICTURE = 220,     // "Background picture of this frame"
+    MSG_FRAME_HEIGHT = 221,           // "Frame height (e.g. 40%, 120 pixels or *)"
+    // title frame
+    MSG_SETTINGS_BUTTON = 102,        // the button to the settings form ("Settings")
+    // room pages
+    MSG_MEMBERS_HERE = 300,           // heading of the member list ("Members in this room")
+    MSG_CHAT_NAME = 301,              // "Chat name"
+    MSG_ENTER = 302,                  // the entry button ("Enter")
+    MSG_LINES_SHOWN = 303,            // "Lines shown"
+    MSG_RELOAD_EVERY = 304,           // "Reload every (seconds)"
+    MSG_NO_AUTO_RELOAD = 305,         // "No automatic reload"
+    MSG_CHAT_NAME_MISSING = 306,      // alert for an empty chat name; inside a JavaScript string
+    MSG_COLOUR_PALETTE = 307,         // the button to the colour palette ("Colour palette")
+    MSG_ENTERING = 308,               // the entry button while it is sent; inside a JavaScript string
+    MSG_TALK = 309,                   // "Talk"
+    MSG_POST = 310,                   // the button that posts a line ("Post")
+    MSG_LEAVE = 311,                  // the button that leaves the room ("Leave")
+    MSG_HAS_ENTERED = 312,            // notice posted when a member enters ("has entered the room.")
+    MSG_HAS_LEFT = 313,               // notice posted when a member leaves ("has left the room.")
+    MSG_NOT_IN_ROOM = 314,            // "You are not in this room. Please enter it again."
+    MSG_DROPPED = 315,                // notice posted when a silent member is dropped
+    MSG_MEMBERS = 316,                // the button to the member list ("Members")
+    MSG_MODE_USER = 317,              // a member in user mode ("user")
+    MSG_MODE_SHARED = 318,            // a member in shared mode ("shared")
+};
+
 // Message k of the loaded table (empty text when unset), as pages print it.
 inline const char* G_msg(int k) { return STRDEF.Message[k]; }
 
