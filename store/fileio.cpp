@@ -79,27 +79,28 @@ bool mark_of_this_host(const char* text) {
     return std::strncmp(text, expect, std::strlen(expect)) == 0;
 }
 
-// Removes the lock file at path when nobody can be holding it any more: no
-// live process holds its kernel lock, and it is older than the stale age or
-// was made by this program on this machine (whose holder has therefore died).
-// The removal happens while this request holds the kernel lock on that very
-// file, so two requests that judge the same dead lock cannot remove a new
-// one made in between. true when it was removed.
-bool break_if_dead(char* path) {
+// Looks at the lock file at path and, when nobody can be holding it any more
+// and remove is set, removes it: no live process holds its kernel lock, and
+// it is older than the stale age or was made by this program on this machine
+// (whose holder has therefore died). The removal happens while this request
+// holds the kernel lock on that very file, so two requests that judge the
+// same dead lock cannot remove a new one made in between. true when the lock
+// is dead (and, with remove, was removed).
+bool judge_lock(char* path, bool remove) {
     int fd = Cu_b_open(path, 0);
     if (fd == -1) return false;
-    bool removed = false;
+    bool dead = false;
     CU_FILE_ID mine, named;
     if (Cu_b_flock(fd, 0) == 0 && Cu_b_id(fd, &mine) == 0 && mine.links > 0) {
         char text[FIO_MARK_CAP] = {};
         (void)Cu_b_read(fd, text, sizeof text - 1);
         const bool old = mine.ctime < static_cast<long long>(Tm_time()) - STALE_SECONDS;
-        if ((old || mark_of_this_host(text)) && Cu_id(path, &named) == 0 && named.dev == mine.dev &&
-            named.ino == mine.ino)
-            removed = Cu_remove(path) == 0;
+        dead = (old || mark_of_this_host(text)) && Cu_id(path, &named) == 0 && named.dev == mine.dev &&
+               named.ino == mine.ino;
+        if (dead && remove) dead = Cu_remove(path) == 0;
     }
     Cu_b_close(fd);
-    return removed;
+    return dead;
 }
 
 // True when a lock file stands at path (after breaking a dead one). A free
@@ -108,7 +109,7 @@ bool lock_held(char* path) {
     int fd = Cu_b_open(path, 0);
     if (fd == -1) return false;
     Cu_b_close(fd);
-    if (!break_if_dead(path)) return true;
+    if (!judge_lock(path, true)) return true;
     fd = Cu_b_open(path, 0);
     if (fd == -1) return false;
     Cu_b_close(fd);
@@ -159,7 +160,7 @@ int lock_take(FIO_LOCK* l, const char* path, bool* broke) {
             result = -2;
             break;
         }
-        if (break_if_dead(l->path)) {
+        if (judge_lock(l->path, true)) {
             if (broke != nullptr) *broke = true;
             continue;
         }
@@ -177,18 +178,18 @@ int lock_take(FIO_LOCK* l, const char* path, bool* broke) {
     return 0;
 }
 
-// True while the lock file at l's path is still the one l made (the same
-// file, carrying l's mark). Opened afresh, so that a file system that caches
-// names (NFS) looks again.
-bool lock_still_mine(FIO_LOCK* l) {
+// True when the lock file now at l's path is the very file l made (its name
+// opened afresh, so that a file system that caches names, NFS, looks again);
+// with check_mark, also still carrying l's mark.
+bool names_mine(FIO_LOCK* l, bool check_mark) {
     if (l->fd == -1) return false;
     int fd = Cu_b_open(l->path, 0);
     if (fd == -1) return false;
     CU_FILE_ID held, named;
     char text[FIO_MARK_CAP] = {};
-    const bool same = Cu_b_id(l->fd, &held) == 0 && Cu_b_id(fd, &named) == 0 && held.dev == named.dev &&
-                      held.ino == named.ino && Cu_b_read(fd, text, sizeof text - 1) >= 0 &&
-                      std::strcmp(text, l->mark) == 0;
+    bool same = Cu_b_id(l->fd, &held) == 0 && Cu_b_id(fd, &named) == 0 && held.dev == named.dev &&
+                held.ino == named.ino;
+    if (same && check_mark) same = Cu_b_read(fd, text, sizeof text - 1) >= 0 && std::strcmp(text, l->mark) == 0;
     Cu_b_close(fd);
     return same;
 }
@@ -196,14 +197,7 @@ bool lock_still_mine(FIO_LOCK* l) {
 // Removes l's lock file if it is still l's, then lets go of the kernel lock.
 void lock_release(FIO_LOCK* l) {
     if (l->fd == -1) return;
-    int fd = Cu_b_open(l->path, 0);
-    if (fd != -1) {
-        CU_FILE_ID held, named;
-        const bool same = Cu_b_id(l->fd, &held) == 0 && Cu_b_id(fd, &named) == 0 && held.dev == named.dev &&
-                          held.ino == named.ino;
-        Cu_b_close(fd);
-        if (same) Cu_remove(l->path);
-    }
+    if (names_mine(l, false)) Cu_remove(l->path);
     Cu_b_close(l->fd);
     l->fd = -1;
 }
@@ -275,6 +269,12 @@ void remove_leftovers(const char* data_path) {
 }
 
 }  // namespace
+
+int Fio_lock_dead(char* chkfilename, int remove) {
+    if (chkfilename == nullptr) return 0;
+    yen_to_sura(chkfilename);
+    return judge_lock(chkfilename, remove != 0) ? 1 : 0;
+}
 
 int Fio_xor_control(char* chkfilename, int mode) {
     if (chkfilename == nullptr) return 0;
@@ -399,8 +399,6 @@ int Fio_dir_user(char* out, const char* user_id) {
 
 namespace {
 
-void release_if_taken(FIO_ACCESS* a) { lock_release(&a->lock); }
-
 // Closes whatever of the access is open and releases its lock; for the
 // failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
@@ -411,7 +409,7 @@ int open_failed(FIO_ACCESS* a, int result) {
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
     a->tmp = a->src = nullptr;
     a->tmp_fd = a->src_fd = -1;
-    release_if_taken(a);
+    lock_release(&a->lock);
     return result;
 }
 
@@ -620,11 +618,10 @@ void Fio_copy_rest(FIO_ACCESS* a, int rec_size) {
         a->write_error = 1;
         return;
     }
-    CU_FILE_ID id;
     const long pos = logical_pos(a);
     const long end = Cu_b_lseek(a->src_fd, 0, SEEK_END);
     a->rbuf_pos = a->rbuf_len = 0;
-    if (pos < 0 || end < 0 || Cu_b_id(a->src_fd, &id) != 0) {
+    if (pos < 0 || end < 0) {
         a->write_error = 1;
         return;
     }
@@ -675,7 +672,7 @@ int Fio_close(FIO_ACCESS* a, int result) {
         // perhaps taken by another must not put its file in place over the
         // other's work.
         bool lost = false;
-        if (commit && a->lock.fd != -1 && !lock_still_mine(&a->lock)) commit = !(lost = true);
+        if (commit && a->lock.fd != -1 && !names_mine(&a->lock, true)) commit = !(lost = true);
         // One rename over the data file, without removing it first, so that
         // a reader opens either the old or the new content.
         if (commit && Cu_replace(a->tmp_path, a->data_path) != 0) commit = false;
@@ -684,6 +681,6 @@ int Fio_close(FIO_ACCESS* a, int result) {
             if (result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
         }
     }
-    release_if_taken(a);
+    lock_release(&a->lock);
     return result;
 }

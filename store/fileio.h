@@ -61,6 +61,13 @@ struct FIO_LOCK {
 // mode return 0.
 int Fio_xor_control(char* chkfilename, int mode);
 
+// The judgement every acquisition makes of a lock it meets, for tools that
+// look at a data directory: 1 when the lock file chkfilename is dead (no live
+// process holds its kernel lock, and it is older than the stale age or was
+// made on this machine by a request that has died), else 0. With remove set,
+// a dead lock is removed (1 only when it was).
+int Fio_lock_dead(char* chkfilename, int remove);
+
 // Moves FileSRC to FileDSC by copying in pieces of 1000 bytes (flushed to
 // disk before the source is removed); the destination is readable by its
 // owner only (0600: the program delivers the pictures itself). 0 moved; -1 when the source is missing or cannot be opened, the

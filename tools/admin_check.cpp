@@ -24,10 +24,10 @@
 
 namespace {
 
-// The ages from which a request's leftovers are stale: the store layer takes
-// a lock older than a minute for one a crashed request left, and upload
-// files older than an hour are swept by every request.
-const long kStaleLock = 60;
+// The ages from which a request's leftovers are stale: a temporary file is
+// written on for as long as its rewrite lives (a lock held longer than a
+// minute renews its age), and uploading requests sweep upload files older
+// than an hour. Lock files are judged as the store layer judges them.
 const long kStaleTemp = 60;
 const long kStaleUpload = 3600;
 
@@ -95,10 +95,30 @@ void leftover(CHECK_STATE& s, const std::string& path, const char* what, long st
     ++s.leftovers;
 }
 
+// A lock file that the store layer would break: no live holder, and old or
+// left on this machine by a request that died. A live holder's lock is never
+// reported, however long its rewrite runs.
+void dead_lock(CHECK_STATE& s, const std::string& path) {
+    std::vector<char> p(path.begin(), path.end());
+    p.push_back('\0');
+    if (Fio_lock_dead(p.data(), 0) == 0) return;
+    if (s.repair) {
+        if (Fio_lock_dead(p.data(), 1) == 1) {
+            std::printf("removed: %s (lock file of a request that ended)\n", path.c_str());
+            ++s.removed;
+            return;
+        }
+        std::printf("leftover: %s (lock file) could not be removed\n", path.c_str());
+    } else {
+        std::printf("leftover: %s (lock file of a request that ended)\n", path.c_str());
+    }
+    ++s.leftovers;
+}
+
 // Lock and temporary files in one directory.
 void scan_leftovers(CHECK_STATE& s, const std::string& dir) {
     for (const std::string& n : names_in(dir)) {
-        if (ends_with(n, ".chk")) leftover(s, dir + n, "lock file", kStaleLock);
+        if (ends_with(n, ".chk")) dead_lock(s, dir + n);
         if (ends_with(n, ".tmp")) leftover(s, dir + n, "temporary file", kStaleTemp);
     }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "store/fileio.h"
 #include "tests/e2e/harness.h"
 
 namespace {
@@ -295,6 +296,9 @@ TEST_F(AdminTest, CheckReportsDamageAndRepairsOnlyStaleLeftovers) {
     const std::string locks[] = {d + "user.chk", d + "9/chatdata.chk", d + "user/taro/skey.chk", d + "9/dir.cnf.tmp"};
     for (const std::string& f : locks) e2e::write_file(f, "");
     e2e::write_file(d + "CGI1234", "upload");
+    // A lock whose holder is alive (this process) is never a leftover.
+    std::string live = d + "9/chatuser.chk";
+    ASSERT_EQ(Fio_xor_control(&live[0], 1), 0);
 
     // Young leftovers may belong to a request at work: not reported.
     AdminRun r = admin("check " + q_cgi);
@@ -309,6 +313,9 @@ TEST_F(AdminTest, CheckReportsDamageAndRepairsOnlyStaleLeftovers) {
     r = admin("check " + q_cgi + " --repair", "", "+5 min");
     EXPECT_EQ(r.status, 0) << r.out;
     for (const std::string& f : locks) EXPECT_FALSE(e2e::file_exists(f)) << f;
+    EXPECT_TRUE(e2e::file_exists(live));
+    EXPECT_EQ(r.out.find(live), std::string::npos) << r.out;
+    Fio_xor_control(&live[0], 2);
     EXPECT_TRUE(e2e::file_exists(d + "CGI1234"));
     r = admin("check " + q_cgi + " --repair", "", "+2 hours");
     EXPECT_NE(r.out.find("removed: " + d + "CGI1234 (upload, "), std::string::npos) << r.out;
