@@ -272,45 +272,47 @@ void velt_dispatch() {
     answer_without_page("404 Not Found", "No such page of the chat.");
 }
 
-int velt_main() {
-    clear_request_state();                  // 1
-    if (!load_settings()) return 0;         // 2-3: nothing parsed, nothing to free
-    read_parameters();                      // 4-6
+namespace {
 
+// Steps 7 to 18, once the parameters are read; every way out of here is
+// followed by the end step.
+void serve_request() {
     if (std::strcmp(cgi_help, "ver") == 0) {  // 7
         print_version_page();
-        cgi_free();
-        return 0;
+        return;
     }
 
     // 8-10: an unreadable folder ends the run with its status answer, before
     // the login, the presence index or the log are touched.
-    if (!load_folder()) {
-        cgi_free();
-        return 0;
-    }
+    if (!load_folder()) return;
 
     int fast_flg = 0;
-    if (velt_gate(&fast_flg) == 0 && load_user()) {  // 11-12: a refusal printed its page
-        ACL_LEVEL = velt_access_level(cgi_FOLDER_NO);  // 13: no access, no page
-        if (ACL_LEVEL < 1) {
-            answer_without_page("403 Forbidden", "You have no access to this chat room.");
-            cgi_free();
-            return 0;
-        }
-
-        if (G_USER_MST.LANGUAGE[0] != '\0' &&  // 14
-            std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0)
-            StrdefFileOpen("velt.lng", G_USER_MST.LANGUAGE);
-
-        Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO);  // 15
-
-        if (G_atoi(SYSINFO.LOG_DATE) >= 1 && fast_flg == 1) log_login();  // 16
-
-        b_SET_DIR_CONFIG(cgi_FOLDER_NO);      // 17
-        velt_dispatch();                      // 18
+    if (velt_gate(&fast_flg) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
+    ACL_LEVEL = velt_access_level(cgi_FOLDER_NO);           // 13: no access, no page
+    if (ACL_LEVEL < 1) {
+        answer_without_page("403 Forbidden", "You have no access to this chat room.");
+        return;
     }
 
-    cgi_free();                             // 19
+    if (G_USER_MST.LANGUAGE[0] != '\0' &&  // 14
+        std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0)
+        StrdefFileOpen("velt.lng", G_USER_MST.LANGUAGE);
+
+    Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO);  // 15
+
+    if (G_atoi(SYSINFO.LOG_DATE) >= 1 && fast_flg == 1) log_login();  // 16
+
+    b_SET_DIR_CONFIG(cgi_FOLDER_NO);  // 17
+    velt_dispatch();                  // 18
+}
+
+}  // namespace
+
+int velt_main() {
+    clear_request_state();                  // 1
+    if (!load_settings()) return 0;         // 2-3: nothing parsed, nothing to free
+    read_parameters();                      // 4-6
+    serve_request();                        // 7-18
+    cgi_free();                             // 19: whatever the outcome, uploads go too
     return 0;
 }
