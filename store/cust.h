@@ -13,7 +13,7 @@ int yen_to_sura(char* fname);
 // Never truncates. Returns the descriptor or -1.
 int Cu_b_open(char* FileName, int mode);
 // Creates the file (0600) only if nothing exists at the path, in one step
-// (O_CREAT|O_EXCL): lock files and upload temporary files are made this way
+// (O_CREAT|O_EXCL): temporary files (of rewrites, lock files and uploads) are made this way
 // so that two requests never both believe they made the same file. Returns
 // the descriptor, or -1 (errno EEXIST when the file was there).
 int Cu_b_open_excl(char* FileName);
