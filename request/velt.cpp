@@ -225,7 +225,9 @@ void job_bg4() { b_BG_DL(4); }
 // stored; a refused store gets the error page instead.
 void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
-    if (r == FIO_LOCKED || r == FIO_NO_FILE) {
+    if (r == SET_CONFIGWR_INCOMPLETE) {
+        answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
+    } else if (r == FIO_LOCKED || r == FIO_NO_FILE) {
         G_ErrMessage("", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
     } else {
         b_SET_DIR_CONFIG(cgi_FOLDER_NO);

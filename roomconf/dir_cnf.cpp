@@ -13,6 +13,9 @@ DIR_CONFIG G_DIR_CONFIG;
 
 namespace {
 
+// The lock file of a room's dir.cnf, in the room's directory.
+const char LOCK_FILE[] = "dir_cnf.chk";
+
 // The keys of this program and the fields of G_DIR_CONFIG they fill.
 #define DIR_KEY(f) {#f, G_DIR_CONFIG.f, sizeof G_DIR_CONFIG.f, nullptr}
 const KEYED_FIELD kKeys[] = {
@@ -31,7 +34,7 @@ int b_SET_DIR_CONFIG(int32_t in_folder_no) {
 
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
-    int rc = Fio_keyed_line_load(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", "dir_cnf.chk", kKeys,
+    int rc = Fio_keyed_line_load(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", LOCK_FILE, kKeys,
                                  static_cast<int>(sizeof kKeys / sizeof kKeys[0]));
     if (rc != 0) return rc;
 
@@ -40,15 +43,24 @@ int b_SET_DIR_CONFIG(int32_t in_folder_no) {
     return FIO_OK;
 }
 
-int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, char* out_buff, int out_size) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
-    return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", "dir_cnf.chk", sql_mode, in_buff, out_buff,
-                          out_size);
+int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode) {
+    char path[FIO_PATH_MAX + sizeof LOCK_FILE];
+    if (Fio_dir_room(path, in_folder_no) != 0) return mode == 1 ? 1 : 0;
+    std::strcat(path, LOCK_FILE);
+    return Fio_xor_control(path, mode);
 }
 
-int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap) {
-    const int r = Fio_DIR_CONFIG(in_folder_no, SQL_UPDATE, key, value, cap);
+int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, char* out_buff, int out_size,
+                   DIRCNF_LOCKING locking) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
+    // An empty lock name tells the store that its caller holds the lock.
+    const char* lock = locking == DIRCNF_LOCK_HELD ? "" : LOCK_FILE;
+    return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", lock, sql_mode, in_buff, out_buff, out_size);
+}
+
+int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap, DIRCNF_LOCKING locking) {
+    const int r = Fio_DIR_CONFIG(in_folder_no, SQL_UPDATE, key, value, cap, locking);
     if (r != FIO_NOT_FOUND) return r;
-    return Fio_DIR_CONFIG(in_folder_no, SQL_ADD, key, value, cap);
+    return Fio_DIR_CONFIG(in_folder_no, SQL_ADD, key, value, cap, locking);
 }

@@ -1,7 +1,9 @@
-// The settings update of a room (see set_configwr.h). Settings are stored one
-// by one, each store call taking its own lock, in this order: title picture,
-// three backgrounds, folder picture and room name, information text, font
-// colours, frame sizes.
+// The settings update of a room (see set_configwr.h). The picture part (the
+// room's four pictures in dir.cnf, the folder's picture and name in tree.mst)
+// runs under the room settings lock, so that no other update changes which
+// pictures are named while this one decides which files go; the information
+// text, font colours and frame sizes follow, each store call taking its own
+// lock.
 #include "roomconf/set_configwr.h"
 
 #include <cstdio>
@@ -54,15 +56,38 @@ struct SETTINGS_FORM {
 };
 
 // The working state of one update: the form, the room's current picture
-// names (kept up to date as pictures change, so that a file still named by
-// another setting is never removed), and the temporary files already used.
+// names (as read under the lock, then as this update changes them), the
+// temporary files already used, and the pictures that may have lost their
+// last setting (one a picture at most: the name it replaced, or the new name
+// a refused store did not take).
 struct SETTINGS_UPDATE {
     SETTINGS_FORM form;
     char names[PIC_COUNT][PIC_CAP];
     char used_temp[PIC_COUNT][UPLOAD_CAP];
     int used_count;
+    char candidate[PIC_COUNT][PIC_CAP];
+    int candidate_count;
 };
 SETTINGS_UPDATE sUPDATE;
+
+// True when the request holds a parameter of that name, whatever its value:
+// an empty value is a field sent empty, as a file field without a file is.
+bool param_present(const char* name) {
+    for (const CGI_PAIR* p = &cgi_list; p != nullptr && p->name != nullptr; p = p->next)
+        if (std::strcmp(p->name, name) == 0) return true;
+    return false;
+}
+
+// True when the request holds every field the settings form always sends
+// (the delete boxes come only when ticked). A post cut short, or not made by
+// the form, would otherwise store its missing fields as empty.
+bool form_complete() {
+    bool all = param_present("NAME") && param_present("INFO");
+    for (const char* field : PIC_FIELD) all = all && param_present(field);
+    for (const char* key : FONTCOLOR_KEY) all = all && param_present(key);
+    for (const char* key : FRAMESET_KEY) all = all && param_present(key);
+    return all;
+}
 
 void read_form(SETTINGS_FORM& f) {
     cgi_getvalue("NAME", 0, f.NAME, sizeof f.NAME);
@@ -117,17 +142,6 @@ void drop_temp(const char* temp) {
     Cu_remove(path);
 }
 
-// Removes picture `name` unless another picture setting of the room (other
-// than `self`) still names the same file, or the name could lead out of the
-// picture directory.
-void remove_picture(int self, const char* name) {
-    if (!Fio_safe_name(name)) return;
-    for (int i = 0; i < PIC_COUNT; ++i)
-        if (i != self && std::strcmp(sUPDATE.names[i], name) == 0) return;
-    char path[PIC_PATH_CAP];
-    if (pic_path(path, name)) Cu_remove(path);
-}
-
 // Carries out on disk what picture field i asks for: a fresh upload is moved
 // into the picture directory under its bare name (and wins over a ticked
 // delete box); otherwise a ticked delete box empties the setting. Returns true
@@ -176,77 +190,128 @@ bool apply_picture(int i, char* old_name) {
     return true;
 }
 
-// Ends the change of picture i once its store has answered. Stored: the old
-// picture goes, unless it is the new one or another setting still names it.
-// Not stored (the file was locked): the setting still names the old picture,
-// which therefore stays, and a new picture that nothing names goes.
+// Notes the picture that may have lost its last setting once the store of
+// picture i has answered: stored, the name it replaced; not stored, the new
+// name, which the setting never took. Whether it goes is decided at the end.
 void settle_picture(int i, const char* old_name, bool stored) {
-    if (!stored) {
-        char unnamed[PIC_CAP];
-        G_set(unnamed, sUPDATE.names[i]);
-        G_set(sUPDATE.names[i], old_name);
-        if (unnamed[0] != '\0' && std::strcmp(unnamed, old_name) != 0) remove_picture(i, unnamed);
-        return;
-    }
-    if (old_name[0] != '\0' && std::strcmp(old_name, sUPDATE.names[i]) != 0) remove_picture(i, old_name);
+    const char* name = stored ? old_name : sUPDATE.names[i];
+    if (name[0] == '\0' || sUPDATE.candidate_count >= PIC_COUNT) return;
+    G_set(sUPDATE.candidate[sUPDATE.candidate_count++], name);
 }
 
 // One dir.cnf setting: update, and add when the key is not there yet.
 // Returns the store's result: 0 stored, -9 or -2 refused.
-int store_setting(const char* key, const char* value) {
+int store_setting(const char* key, const char* value, DIRCNF_LOCKING locking) {
     char v[PIC_CAP];
     G_set(v, value);
-    return Fio_DIR_CONFIG_put(cgi_FOLDER_NO, key, v, static_cast<int>(sizeof v));
+    return Fio_DIR_CONFIG_put(cgi_FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
 }
 
 // A store's answer as the update's: -1 (a key not there) counts as done.
 bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
+
+// The picture part of the update; its caller holds the room settings lock.
+// Reads the current picture names (dir.cnf, and the folder's record afresh
+// from tree.mst), moves each fresh upload into place, stores the four picture
+// keys and the folder's record (its picture and the room name). Returns 0, or
+// the refusal (-9, -2) that ended it.
+int store_pictures() {
+    const int n = cgi_FOLDER_NO;
+    int r;
+    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
+        if (refused(r = Fio_DIR_CONFIG(n, SQL_READ, PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD))) return r;
+    // The record as it stands now, not as the request read it at its start:
+    // another update may have changed the folder's picture meanwhile.
+    TREE_DATA folder = G_TREE_DATA;
+    r = Fio_TREE_DATA(n, SQL_READ, 1);
+    if (r == FIO_OK) folder = sTREE_DATA;
+    if (refused(r)) return r;
+    G_set(sUPDATE.names[PIC_FOLDER], folder.PIC_FILENAME);
+
+    char old_name[PIC_CAP];
+    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
+        if (!apply_picture(i, old_name)) continue;
+        r = store_setting(PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD);
+        settle_picture(i, old_name, r == 0);
+        if (refused(r)) return r;
+    }
+
+    const bool folder_pic = apply_picture(PIC_FOLDER, old_name);
+    if (folder_pic) G_set(folder.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
+    G_set(folder.NAME, sUPDATE.form.NAME);
+    sTREE_DATA = folder;
+    r = Fio_TREE_DATA(n, SQL_UPDATE, 1);
+    if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
+    if (refused(r)) return r;
+    // The form printed next shows the folder as the store holds it.
+    if (Fio_TREE_DATA(n, SQL_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
+    return 0;
+}
+
+// Removes each noted picture that no setting names, judged against the
+// settings as committed: dir.cnf read under the held lock, and the folder's
+// picture read afresh from tree.mst. When either cannot be read nothing is
+// removed: a picture left over can be found and removed later (velt-admin
+// check), a named one removed is lost.
+void remove_unnamed_pictures() {
+    if (sUPDATE.candidate_count == 0) return;
+    char named[PIC_COUNT][PIC_CAP];
+    std::memset(named, 0, sizeof named);
+    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
+        const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
+        if (r != FIO_OK && r != FIO_NOT_FOUND) return;
+    }
+    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1);
+    if (r != FIO_OK && r != FIO_NOT_FOUND) return;
+    if (r == FIO_OK) G_set(named[PIC_FOLDER], sTREE_DATA.PIC_FILENAME);
+
+    for (int c = 0; c < sUPDATE.candidate_count; ++c) {
+        const char* name = sUPDATE.candidate[c];
+        bool in_use = !Fio_safe_name(name);  // could lead out of the picture directory
+        for (int i = 0; i < PIC_COUNT; ++i) in_use = in_use || std::strcmp(named[i], name) == 0;
+        char path[PIC_PATH_CAP];
+        if (!in_use && pic_path(path, name)) Cu_remove(path);
+    }
+}
+
+// True when room n has a directory (a missing one cannot hold a lock file,
+// and an update of it is no matter of waiting).
+bool room_exists(int n) {
+    char dir[FIO_PATH_MAX];
+    return Fio_dir_room(dir, n) == 0 && Cu_get_filelength(dir) >= 0;
+}
 
 }  // namespace
 
 // Job SET_CONFIGWR: stores the room settings. Parameters: NAME, INFO,
 // TITLEPIC, BACKPIC1-3, PIC_FILENAME and their *_DEL switches, FONTCOLOR1-3,
 // FRAMESET1-3. Below level 8 it stores nothing and the form answers with
-// MSG_NO_RIGHT_TO_CHANGE, so that level is checked here.
+// MSG_NO_RIGHT_TO_CHANGE, so that level is checked here, before the form's
+// completeness.
 int b_SET_CONFIGWR() {
     // The form is offered to room administrators only; the update asks the
     // same, since anyone can post to it.
     if (ACL_LEVEL <= 7) return 0;
+    if (!form_complete()) return SET_CONFIGWR_INCOMPLETE;
 
     std::memset(&sUPDATE, 0, sizeof sUPDATE);
     SETTINGS_FORM& f = sUPDATE.form;
     read_form(f);
     G_setStrlength(f.INFO, INFO_KEEP);
 
-    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_READ, PIC_FIELD[i], sUPDATE.names[i]);
-    G_set(sUPDATE.names[PIC_FOLDER], G_TREE_DATA.PIC_FILENAME);
-
-    char old_name[PIC_CAP];
-    int r = 0;
-    for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        if (!apply_picture(i, old_name)) continue;
-        r = store_setting(PIC_FIELD[i], sUPDATE.names[i]);
-        settle_picture(i, old_name, r == 0);
-        if (refused(r)) return r;
-    }
-
-    const bool folder_pic = apply_picture(PIC_FOLDER, old_name);
-    if (folder_pic) G_set(G_TREE_DATA.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
-    G_set(G_TREE_DATA.NAME, f.NAME);
-    sTREE_DATA = G_TREE_DATA;
-    r = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_UPDATE, 1);
-    if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
+    if (Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 1) != 0) return room_exists(cgi_FOLDER_NO) ? FIO_LOCKED : FIO_NO_FILE;
+    int r = store_pictures();
+    remove_unnamed_pictures();
+    Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 2);
     if (refused(r)) return r;
-    // The form printed next shows the folder as the store holds it.
-    if (Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
 
     r = Fio_INFO_TXT(cgi_FOLDER_NO, SQL_UPDATE, f.INFO);
     if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(cgi_FOLDER_NO, SQL_ADD, f.INFO);
     if (refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]))) return r;
+        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k], DIRCNF_TAKE_LOCK))) return r;
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k]))) return r;
+        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k], DIRCNF_TAKE_LOCK))) return r;
     return 0;
 }

@@ -357,3 +357,19 @@ void Cu_filefind(char* filename) {
     std::free(pattern);
     std::free(path);
 }
+
+int Cu_open_picture(char* dir_path, const char* name) {
+    if (dir_path == nullptr || name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr) return -1;
+    yen_to_sura(dir_path);
+    const int dir = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (dir == -1) return -1;
+    const int fh = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    close(dir);
+    if (fh == -1) return -1;
+    struct stat st;
+    if (fstat(fh, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fh);
+        return -1;
+    }
+    return fh;
+}

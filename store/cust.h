@@ -102,3 +102,11 @@ void Cu_filefind(char* filename);
 int check_name(const char* keyword, const char* name);
 // newpath = oldpath + "/" (unless it ends in one) + fname.
 void editpath(const char* fname, const char* oldpath, char* newpath);
+
+// Opens picture `name` of the directory dir_path (converted in place) for
+// reading, following no symbolic link at either: the directory itself must be
+// a directory and not a link to one, and the picture a regular file in it
+// (not a link, directory, device or pipe; a pipe never blocks the open).
+// name is one entry of the directory: empty or holding '/' is refused.
+// Returns a read-only descriptor, or -1.
+int Cu_open_picture(char* dir_path, const char* name);

@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "store/keyed_line.h"
+#include "store/text_line.h"
 #include "access/struct.h"
 #include "access/tree_mst.h"
 #include "chat/records.h"
@@ -206,14 +208,108 @@ void check_tree(CHECK_STATE& s, const std::string& data) {
     }
 }
 
-// One room directory: its binary files and settings, and the leftovers in it
-// and in its picture directory.
-void check_room(CHECK_STATE& s, const std::string& dir) {
+// The keys of dir.cnf that name a picture of the room.
+const char* const kPictureKeys[] = {"TITLEPIC", "BACKPIC1", "BACKPIC2", "BACKPIC3"};
+
+// Adds the name a setting gives, cut as the program cuts it, to the pictures
+// named (name -> the setting, for the report).
+void add_named(std::map<std::string, std::string>* named, const char* value, std::size_t len,
+               const std::string& setting) {
+    char name[sizeof(TREE_DATA::PIC_FILENAME)];
+    line_field_copy_chars(name, sizeof name, value, len);
+    if (name[0] != '\0') named->emplace(name, setting);
+}
+
+// The pictures the settings of room `folder` name: every line of the four
+// picture keys in its dir.cnf, and the folder's picture in tree.mst. false
+// when a file that is there cannot be read.
+bool named_pictures(const std::string& data, const std::string& folder, std::map<std::string, std::string>* named) {
+    std::vector<std::string> lines;
+    const std::string cnf = data + folder + "/dir.cnf";
+    if (!read_lines(cnf, &lines) && admin_exists(cnf)) return false;
+    for (const std::string& line : lines) {
+        int key_len, value_pos, value_len;
+        if (keyed_line_split(KEYED_KEY_VALUE_COMMA, line.c_str(), &key_len, &value_pos, &value_len) != 0) continue;
+        for (const char* key : kPictureKeys) {
+            if (line.compare(0, static_cast<std::size_t>(key_len), key) != 0) continue;
+            add_named(named, line.c_str() + value_pos, static_cast<std::size_t>(value_len), std::string(key) + " of " + cnf);
+        }
+    }
+    if (!read_lines(data + "tree.mst", &lines) && admin_exists(data + "tree.mst")) return false;
+    for (const std::string& line : lines) {
+        TREE_DATA f;
+        // The folder whose directory this is: the program names it so.
+        if (tree_parse_line(line.c_str(), &f) != 0 || std::to_string(f.FOLDER_NO) != folder) continue;
+        add_named(named, f.PIC_FILENAME, std::strlen(f.PIC_FILENAME), "the folder picture in " + data + "tree.mst");
+    }
+    return true;
+}
+
+// Picture `name` of the picture directory fcg, which no setting names:
+// reported, and removed when repairing under the room settings lock (locked:
+// whether that lock was taken).
+void unnamed_picture(CHECK_STATE& s, const std::string& fcg, const std::string& name, bool locked) {
+    const std::string path = fcg + name;
+    const std::string shown = fcg + admin_utf8(name) + " (picture no setting names)";
+    if (!s.repair) {
+        std::printf("leftover: %s\n", shown.c_str());
+    } else if (!locked) {
+        std::printf("leftover: %s could not be removed: the room's settings are locked\n", shown.c_str());
+    } else if (std::remove(path.c_str()) == 0) {
+        std::printf("removed: %s\n", shown.c_str());
+        ++s.removed;
+        return;
+    } else {
+        std::printf("leftover: %s could not be removed: %s\n", shown.c_str(), std::strerror(errno));
+    }
+    ++s.leftovers;
+}
+
+// The pictures of room `folder` against its settings: a picture a setting
+// names must be a file of the picture directory; a file there that no setting
+// names is a leftover (a temporary file, "*.tmp", is left to the leftover
+// rule, and only regular files count as pictures). Repairing, the room
+// settings lock is held throughout: a settings update holds it from moving a
+// picture in until its name is stored, so no picture at work is taken for an
+// unnamed one.
+void check_pictures(CHECK_STATE& s, const std::string& data, const std::string& folder) {
+    const std::string fcg = data + folder + "/fcg/";
+    std::string lock = data + folder + "/dir_cnf.chk";
+    const bool locked = s.repair && Fio_xor_control(&lock[0], 1) == 0;
+    std::map<std::string, std::string> named;
+    if (!named_pictures(data, folder, &named)) {
+        problem(s, "the settings of room " + folder + " cannot be read; its pictures are not checked");
+    } else {
+        for (const auto& n : named) {
+            struct stat st;
+            const std::string shown = fcg + admin_utf8(n.first);
+            if (!Fio_safe_name(n.first.c_str())) {
+                problem(s, n.second + " names " + admin_utf8(n.first) + ", which cannot be a file of " + fcg);
+            } else if (lstat((fcg + n.first).c_str(), &st) != 0) {
+                problem(s, "picture " + shown + " is missing; " + n.second + " names it");
+            } else if (!S_ISREG(st.st_mode)) {
+                problem(s, "picture " + shown + " is not a regular file; " + n.second + " names it");
+            }
+        }
+        for (const std::string& n : names_in(fcg)) {
+            struct stat st;
+            if (ends_with(n, ".tmp") || named.count(n) > 0) continue;
+            if (lstat((fcg + n).c_str(), &st) == 0 && S_ISREG(st.st_mode)) unnamed_picture(s, fcg, n, locked);
+        }
+    }
+    if (locked) Fio_xor_control(&lock[0], 2);
+}
+
+// One room directory: its binary files and settings, the leftovers in it and
+// in its picture directory, and its pictures against its settings.
+void check_room(CHECK_STATE& s, const std::string& data, const std::string& folder) {
+    const std::string dir = data + folder + "/";
     check_records(s, dir + "chatdata.dat", sizeof(CHAT_DATA_DAT));
     check_records(s, dir + "chatuser.idx", sizeof(CHAT_USER_IDX));
     check_keyed(s, dir + "dir.cnf", KEYED_KEY_VALUE_COMMA);
     scan_leftovers(s, dir);
     if (admin_is_dir(dir + "fcg")) scan_leftovers(s, dir + "fcg/");
+    check_pictures(s, data, folder);
 }
 
 }  // namespace
@@ -233,7 +329,7 @@ int admin_check(int argc, char** argv) {
     for (const std::string& n : names_in(data)) {
         // Uploads the program writes into the data directory while it reads a request.
         if (n.rfind("CGI", 0) == 0 && all_digits(n, 3)) leftover(s, data + n, "upload", kStaleUpload);
-        if (all_digits(n, 0) && admin_is_dir(data + n)) check_room(s, data + n + "/");
+        if (all_digits(n, 0) && admin_is_dir(data + n)) check_room(s, data, n);
     }
     for (const std::string& n : names_in(data + "user")) {
         if (admin_is_dir(data + "user/" + n)) scan_leftovers(s, data + "user/" + n + "/");

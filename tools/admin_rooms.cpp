@@ -89,6 +89,9 @@ int admin_add_room(int argc, char** argv) {
         admin_text(admin_opt(a, "--cgi", "/cgi-bin/velt.cgi"), sizeof sTREE_DATA.CGI_NAME - 1, false, "the program address");
     const int access_level = admin_int(admin_opt(a, "--access-level", "0"), "the access level");
     const int write_level = admin_int(admin_opt(a, "--write-level", "0"), "the write level");
+    if (name.empty()) admin_bad_value("the room name is empty");
+    if (access_level < 0) admin_bad_value("the access level must be 0 or more");
+    if (write_level < 0) admin_bad_value("the write level must be 0 or more");
 
     admin_open_site(a.pos[0]);
     std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);

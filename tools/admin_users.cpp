@@ -92,6 +92,7 @@ int admin_add_user(int argc, char** argv) {
     const int mode = admin_int(admin_opt(a, "--mode", "1"), "the mode");
     const std::string language = admin_text(admin_opt(a, "--language", ""), sizeof sUSER_MST.LANGUAGE - 1, true, "the language");
     const std::string color = admin_text(admin_opt(a, "--color", ""), 21, true, "the colour");
+    if (level < 0) admin_bad_value("the level must be 0 or more");
     if (mode != 1 && mode != 2) admin_bad_value("the mode is 1 (ordinary account) or 2 (shared account)");
 
     admin_open_site(a.pos[0]);

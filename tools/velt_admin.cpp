@@ -69,9 +69,11 @@ const COMMAND kCommands[] = {
      "Checks a data directory: record sizes of the binary files, lines that do not\n"
      "parse, users without a directory, folders without a directory, and leftovers\n"
      "of crashed requests: lock files (*.chk) and temporary files (*.tmp) older\n"
-     "than 60 seconds, uploads (CGI<number>) older than an hour. --repair removes\n"
-     "those leftovers and nothing else. Exit status 0 when nothing is left to\n"
-     "report, 1 otherwise.\n"},
+     "than 60 seconds, uploads (CGI<number>) older than an hour; pictures of a\n"
+     "room that no setting names, and pictures a setting names that are missing.\n"
+     "--repair removes those leftovers (unnamed pictures under the room's settings\n"
+     "lock) and nothing else. Exit status 0 when nothing is left to report, 1\n"
+     "otherwise.\n"},
 };
 
 const char* const kCommon =

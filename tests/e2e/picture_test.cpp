@@ -1,8 +1,13 @@
 // End-to-end runs of the picture jobs BG1_DL to BG4_DL: the bytes of a room's
-// pictures under the type of the site's mimemap.txt, and an empty response for
-// every failure.
+// pictures under the type of the site's mimemap.txt, and "not found" for every
+// failure, symbolic links included.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "tests/e2e/harness.h"
@@ -12,6 +17,9 @@ using namespace e2e;
 using namespace roomsite;
 
 namespace {
+
+// The answer to every picture request that finds no picture to deliver.
+const char* const kNoPicture = "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such picture.\n";
 
 // Every byte value, CR LF and zero bytes included.
 std::string binary(std::size_t n, int salt) {
@@ -64,7 +72,7 @@ TEST_F(Pictures, ExtensionsAreCaseSensitive) {
     cnf("TITLEPIC,LOGO.GIF,\n");
     const std::string logo("GIF89a\x01\x00", 8);
     picture("LOGO.GIF", logo);
-    EXPECT_EQ(fetch("BG4_DL"), "");
+    EXPECT_EQ(fetch("BG4_DL"), kNoPicture);
     map("gif,image/gif,\nGIF,image/gif,\n");
     EXPECT_EQ(fetch("BG4_DL"), "Content-type: image/gif\nX-Content-Type-Options: nosniff\n\n" + logo);
 }
@@ -78,7 +86,7 @@ TEST_F(Pictures, AnEmptyExtensionFieldMatchesEveryPicture) {
     // A name without a dot has no extension here (no dot in the directories
     // of the test site either): no type.
     ASSERT_EQ(r.site.data_dir.find('.'), std::string::npos);
-    EXPECT_EQ(fetch("BG2_DL"), "");
+    EXPECT_EQ(fetch("BG2_DL"), kNoPicture);
 }
 
 TEST_F(Pictures, DoubleByteNamesAndLongExtensions) {
@@ -95,26 +103,26 @@ TEST_F(Pictures, DoubleByteNamesAndLongExtensions) {
     EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/x-any\nX-Content-Type-Options: nosniff\n\nsjis");
     EXPECT_EQ(fetch("BG2_DL"), "Content-type: image/x-any\nX-Content-Type-Options: nosniff\n\nninety-nine");
     // An extension longer than its 99 bytes is no extension: no type at all.
-    EXPECT_EQ(fetch("BG3_DL"), "");
+    EXPECT_EQ(fetch("BG3_DL"), kNoPicture);
 }
 
-TEST_F(Pictures, EveryFailureAnswersNothing) {
+TEST_F(Pictures, EveryFailureAnswersNotFound) {
     map("gif,image/gif,\njpg,,\n");
     cnf("BACKPIC1,a.gif,\nBACKPIC2,,\nBACKPIC3,gone.gif,\nTITLEPIC,t.jpg,\n");
     picture("a.gif", "GIF");
     picture("t.jpg", "JPG");
     EXPECT_EQ(fetch("BG1_DL"), "Content-type: image/gif\nX-Content-Type-Options: nosniff\n\nGIF");
-    EXPECT_EQ(fetch("BG2_DL"), "");  // picture not set
-    EXPECT_EQ(fetch("BG3_DL"), "");  // picture file removed
-    EXPECT_EQ(fetch("BG4_DL"), "");  // the map gives an empty type
+    EXPECT_EQ(fetch("BG2_DL"), kNoPicture);  // picture not set
+    EXPECT_EQ(fetch("BG3_DL"), kNoPicture);  // picture file removed
+    EXPECT_EQ(fetch("BG4_DL"), kNoPicture);  // the map gives an empty type
     // A directory standing where the picture should be.
     make_dir(r.fcg_dir + "d.gif");
     cnf("BACKPIC1,d.gif,\n");
-    EXPECT_EQ(fetch("BG1_DL"), "");
+    EXPECT_EQ(fetch("BG1_DL"), kNoPicture);
     // No map at all.
     cnf("BACKPIC1,a.gif,\n");
     std::remove((r.site.data_dir + "mimemap.txt").c_str());
-    EXPECT_EQ(fetch("BG1_DL"), "");
+    EXPECT_EQ(fetch("BG1_DL"), kNoPicture);
     EXPECT_FALSE(file_exists(r.site.data_dir + "mimemap.txt"));
 }
 
@@ -125,10 +133,10 @@ TEST_F(Pictures, NamesThatLeaveThePictureDirectoryAreRefused) {
     write_file(r.room_dir + "secret.gif", "room file");
     const std::string key_file = "../../user/" + r.uid + "/skey.mst";
     cnf("BACKPIC1,../secret.gif,\nBACKPIC2,..\\secret.gif,\nBACKPIC3," + key_file + ",\nTITLEPIC,..,\n");
-    EXPECT_EQ(fetch("BG1_DL"), "");
-    EXPECT_EQ(fetch("BG2_DL"), "");
-    EXPECT_EQ(fetch("BG3_DL"), "");
-    EXPECT_EQ(fetch("BG4_DL"), "");
+    EXPECT_EQ(fetch("BG1_DL"), kNoPicture);
+    EXPECT_EQ(fetch("BG2_DL"), kNoPicture);
+    EXPECT_EQ(fetch("BG3_DL"), kNoPicture);
+    EXPECT_EQ(fetch("BG4_DL"), kNoPicture);
     // The same picture under a plain name is delivered.
     picture("secret.gif", "pic");
     cnf("BACKPIC1,secret.gif,\n");
@@ -170,11 +178,45 @@ TEST_F(Pictures, ShippedMapCoversTheUsualPictureTypes) {
         EXPECT_EQ(fetch("BG4_DL"), std::string("Content-type: ") + c.type + "\nX-Content-Type-Options: nosniff\n\nbytes of " + c.name) << c.name;
     }
     // Pictures that can carry scripts, and other files, get no type.
-    for (const char* name : {"a.svg", "a.html", "a.txt"}) {
+    for (const char* name : {"a.svg", "a.html", "a.txt", "ok"}) {
         picture(name, "<svg onload=alert(1)>");
         cnf(std::string("TITLEPIC,") + name + ",\n");
-        EXPECT_EQ(fetch("BG4_DL"), "") << name;
+        EXPECT_EQ(fetch("BG4_DL"), kNoPicture) << name;
     }
+}
+
+TEST_F(Pictures, SymbolicLinksAndOtherFilesAreNoPictures) {
+    map("png,image/png,\n");
+    const std::string secret = "SECRET-PASSWORD-BYTES";
+    write_file(r.site.data_dir + "user/" + r.uid + "/password.mst", secret);
+    make_dir(r.room_dir + "elsewhere");
+    write_file(r.room_dir + "elsewhere/t.png", secret);
+    cnf("TITLEPIC,t.png,\n");
+    const std::string fcg = r.fcg_dir.substr(0, r.fcg_dir.size() - 1);
+    const std::string pic = fcg + "/t.png";
+    struct Plant {
+        const char* what;
+        std::function<int()> make;
+    };
+    const Plant plants[] = {
+        {"a link to another user's password file",
+         [&] { make_dir(fcg); return symlink(("../../user/" + r.uid + "/password.mst").c_str(), pic.c_str()); }},
+        {"a picture directory that is a link", [&] { return symlink((r.room_dir + "elsewhere").c_str(), fcg.c_str()); }},
+        {"a pipe", [&] { make_dir(fcg); return mkfifo(pic.c_str(), 0600); }},
+        {"a directory", [&] { make_dir(pic); return 0; }},
+    };
+    for (const Plant& p : plants) {
+        ASSERT_EQ(std::system(("rm -rf '" + fcg + "'").c_str()), 0);
+        ASSERT_EQ(p.make(), 0) << p.what;
+        const std::string out = fetch("BG4_DL");
+        EXPECT_EQ(out, kNoPicture) << p.what;
+        EXPECT_EQ(out.find(secret), std::string::npos) << p.what;
+    }
+    // The same bytes as a picture of the room are delivered.
+    ASSERT_EQ(std::system(("rm -rf '" + fcg + "'").c_str()), 0);
+    make_dir(fcg);
+    picture("t.png", secret);
+    EXPECT_EQ(fetch("BG4_DL"), "Content-type: image/png\nX-Content-Type-Options: nosniff\n\n" + secret);
 }
 
 }  // namespace

@@ -199,6 +199,39 @@ protected:
         for (int k = 0; k < 3; ++k) mp_field(mp, "FRAMESET" + std::to_string(k + 1), v.frameset[k]);
     }
 
+    // Posts the update as a browser posts the form: a file field the test
+    // did not fill goes as an empty file part ("no file chosen").
+    Result send(Multipart& mp) const {
+        for (const char* f : {"TITLEPIC", "PIC_FILENAME", "BACKPIC1", "BACKPIC2", "BACKPIC3"})
+            if (mp.body.find("name=\"" + std::string(f) + "\"") == std::string::npos) mp_file(mp, f, "", "");
+        return run(site, mp_request(mp));
+    }
+
+    // The whole form in page order as a browser sends it, without the field
+    // `skip`: the title picture carries an upload and the first background's
+    // delete box is ticked.
+    static Multipart whole_form(const FormValues& v, const std::string& skip, const std::string& uid = "admin") {
+        Multipart mp = update_of(uid);
+        auto text = [&](const std::string& name, const std::string& value) {
+            if (name != skip) mp_field(mp, name, value);
+        };
+        auto file = [&](const std::string& name, const std::string& filename, const std::string& bytes) {
+            if (name != skip) mp_file(mp, name, filename, bytes);
+        };
+        text("NAME", v.name);
+        text("INFO", v.info);
+        file("TITLEPIC", "new.gif", "NEW");
+        file("PIC_FILENAME", "", "");
+        mp_field(mp, "BACKPIC1_DEL", "DEL");
+        for (int k = 0; k < 3; ++k) {
+            const std::string n = std::to_string(k + 1);
+            file("BACKPIC" + n, "", "");
+            text("FONTCOLOR" + n, v.fontcolor[k]);
+            text("FRAMESET" + n, v.frameset[k]);
+        }
+        return mp;
+    }
+
     // Every file of the room and the data directory's masters, for "nothing
     // changed" checks.
     std::string snapshot() const {
@@ -292,7 +325,7 @@ TEST_F(SettingsTest, AdministratorStoresEverythingWithATitlePicture) {
     text_fields(mp, v);
     mp_file(mp, "TITLEPIC", "C:\\pics\\sea.jpg", picture, "image/jpeg");
     mp_file(mp, "BACKPIC1", "", "");  // a file field left empty
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     EXPECT_EQ(read_file(room + "dir.cnf"),
@@ -317,7 +350,7 @@ TEST_F(SettingsTest, FolderPictureGoesIntoTheTreeLine) {
     Multipart mp = update_of();
     text_fields(mp, FormValues());
     mp_file(mp, "PIC_FILENAME", "/home/me/folder.png", "PNGDATA");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     EXPECT_EQ(read_file(fcg + "folder.png"), "PNGDATA");
     EXPECT_EQ(read_file(site.data_dir + "tree.mst"),
@@ -339,7 +372,7 @@ TEST_F(SettingsTest, DeleteBoxesAndAnUploadThatWinsOverOne) {
     mp_field(mp, "PIC_FILENAME_DEL", "DEL");
     mp_field(mp, "TITLEPIC_DEL", "DEL");
     mp_file(mp, "TITLEPIC", "new.gif", "NEW");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     EXPECT_EQ(read_file(room + "dir.cnf"),
@@ -367,7 +400,7 @@ TEST_F(SettingsTest, OneFileForTwoSettingsAndSharedFilesKept) {
     text_fields(mp, FormValues());
     mp_file(mp, "BACKPIC1", "C:\\a\\same.gif", "FIRST");
     mp_file(mp, "BACKPIC3", "D:/b/same.gif", "SECOND");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     // Both settings name one file, holding the later upload; b3.gif is no
@@ -385,14 +418,14 @@ TEST_F(SettingsTest, FirstUploadCreatesThePictureDirectory) {
     Multipart mp = update_of();
     text_fields(mp, FormValues());
     mp_file(mp, "BACKPIC2", "bg.gif", "BG");
-    expect_clean(run(site, mp_request(mp)));
+    expect_clean(send(mp));
     EXPECT_EQ(read_file(fcg + "bg.gif"), "BG");
 
     // A later upload uses the directory as it is.
     Multipart again = update_of();
     text_fields(again, FormValues());
     mp_file(again, "BACKPIC3", "bg3.gif", "BG3");
-    expect_clean(run(site, mp_request(again)));
+    expect_clean(send(again));
     EXPECT_EQ(dir_names(fcg), (std::set<std::string>{"bg.gif", "bg3.gif"}));
 }
 
@@ -409,7 +442,7 @@ TEST_F(SettingsTest, TextFieldPosingAsAnUploadMovesAndRemovesNothing) {
     mp_field(mp, "BACKPIC1", "y.gif," + site.data_dir + "CGI0");
     mp_field(mp, "BACKPIC2", "x.gif,/some/other/file");
     mp_field(mp, "PIC_FILENAME", "f.gif," + site.data_dir + "tree.mst");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     EXPECT_EQ(read_file(site.data_dir + "victim.txt"), "precious");
@@ -439,7 +472,7 @@ TEST_F(SettingsTest, UserBelowLevel8ChangesNoFile) {
     text_fields(mp, v);
     mp_field(mp, "TITLEPIC_DEL", "DEL");
     mp_file(mp, "BACKPIC1", "evil.gif", "EVIL");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     EXPECT_EQ(r.out, expected_refusal());
     EXPECT_EQ(snapshot(), before);
@@ -451,7 +484,7 @@ TEST_F(SettingsTest, RoomAdministratorByAccessListMayStore) {
     v.name = "Taro's room";
     Multipart mp = update_of("taro");
     text_fields(mp, v);
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     EXPECT_EQ(read_file(site.data_dir + "tree.mst"),
               kTreeOther1 + room7_line("Taro's room", "old-folder.gif") + kTreeOther9);
@@ -470,7 +503,7 @@ TEST_F(SettingsTest, UploadOverTheSizeLimitStoresNoPicture) {
     Multipart mp = update_of();
     text_fields(mp, v);
     mp_file(mp, "TITLEPIC", "big.gif", std::string(5000, 'B'));
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     // The text fields still count; the picture does not.
@@ -488,7 +521,7 @@ TEST_F(SettingsTest, BrowserNameWithACommaIsStoredWithAnUnderscore) {
     text_fields(mp, FormValues());
     mp_file(mp, "TITLEPIC", "C:\\my,pics\\sea,side.jpg", "SEA");
     mp_file(mp, "PIC_FILENAME", "a,b.gif", "AB");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     EXPECT_EQ(read_file(fcg + "sea_side.jpg"), "SEA");
     EXPECT_EQ(read_file(fcg + "a_b.gif"), "AB");
@@ -508,7 +541,7 @@ TEST_F(SettingsTest, BrowserNameThatIsOnlyADirectoryStoresNoPicture) {
     mp_file(mp, "BACKPIC1", "..", "X");
     mp_file(mp, "BACKPIC2", "/tmp/.", "X");
     mp_file(mp, "PIC_FILENAME", "C:\\..", "X");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     // Each such setting is emptied as by its delete box: the old picture goes,
@@ -527,7 +560,7 @@ TEST_F(SettingsTest, LongPictureNameIsCutAtACharacterBoundary) {
     Multipart mp = update_of();
     text_fields(mp, FormValues());
     mp_file(mp, "BACKPIC3", "C:\\pics\\" + name + ".gif", "LONG");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
 
     const std::string cut = name.substr(0, 250);  // 251 bytes would split a character
@@ -544,13 +577,13 @@ TEST_F(SettingsTest, InformationTextIsCutTo3999BytesAtACharacterBoundary) {
     v.info = std::string(3998, 'i') + "\x95\x5C" + std::string(1000, 'j');
     Multipart mp = update_of();
     text_fields(mp, v);
-    expect_clean(run(site, mp_request(mp)));
+    expect_clean(send(mp));
     EXPECT_EQ(read_file(room + "info.txt"), std::string(3998, 'i'));
 
     v.info = std::string(5000, 'k');
     Multipart again = update_of();
     text_fields(again, v);
-    expect_clean(run(site, mp_request(again)));
+    expect_clean(send(again));
     EXPECT_EQ(read_file(room + "info.txt"), std::string(3999, 'k'));
 }
 
@@ -563,7 +596,7 @@ TEST_F(SettingsTest, FieldsAreCutToTheirCapacities) {
     v.frameset[0] = "abcdefghij";
     Multipart mp = update_of();
     text_fields(mp, v);
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     const std::string name81 = std::string(60, 'n') + std::string(21, 'm');
     EXPECT_EQ(read_file(site.data_dir + "tree.mst"),
@@ -581,7 +614,7 @@ TEST_F(SettingsTest, RoomNameThatWouldBreakTheTreeLine) {
     v.name = "a,b\r\nc";
     Multipart mp = update_of();
     text_fields(mp, v);
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     EXPECT_EQ(read_file(site.data_dir + "tree.mst"),
               kTreeOther1 + room7_line("a_b__c", "old-folder.gif") + kTreeOther9);
@@ -602,7 +635,7 @@ TEST_F(SettingsTest, LockedSettingsFileKeepsTheOldPictureAndSaysSo) {
     Multipart mp = update_of();
     text_fields(mp, v);
     mp_file(mp, "TITLEPIC", "sea.jpg", "SEA");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     // The setting could not be stored after the wait: the picture it names
     // stays, the new one, named by nothing, does not linger, the update ends
@@ -623,11 +656,64 @@ TEST_F(SettingsTest, FailedMoveKeepsTheOldPicture) {
     Multipart mp = update_of();
     text_fields(mp, FormValues());
     mp_file(mp, "TITLEPIC", "sea.jpg", "SEA");
-    const Result r = run(site, mp_request(mp));
+    const Result r = send(mp);
     expect_clean(r);
     EXPECT_EQ(head_of(room + "dir.cnf", "TITLEPIC,t.gif,\n"), "TITLEPIC,t.gif,\n");
     EXPECT_EQ(read_file(room + "fcg"), "a file where the picture directory should be");
     EXPECT_EQ(temp_files(site), std::set<std::string>{});
+}
+
+const char* const kIncomplete =
+    "Status: 400 Bad Request\nContent-Type: text/plain\n\nThe settings form arrived incomplete; nothing was stored.\n";
+
+TEST_F(SettingsTest, AFormWithoutAFieldItAlwaysSendsStoresNothing) {
+    write_file(room + "dir.cnf", "TITLEPIC,t.gif,\nBACKPIC1,b1.gif,\nFRAMESET1,20%,\n");
+    write_file(room + "info.txt", "info \x95\x5C");
+    make_dir(fcg);
+    write_file(fcg + "t.gif", "T");
+    write_file(fcg + "b1.gif", "B1");
+    // First requests make the room's own files (an ordinary user's also the
+    // access list), so that only what the update might change is compared.
+    expect_clean(get(site, "uid=admin&SKEY1=111&SKEY2=222&FOLDER_NO=7&JOB=SET_CONFIG"));
+    expect_clean(get(site, "uid=taro&SKEY1=333&SKEY2=444&FOLDER_NO=7&JOB=SET_CONFIG"));
+    const std::string before = snapshot();
+    FormValues v;
+    v.name = "Renamed, \x95\x5C & \"co\"";
+    v.info = "new, \x95\x5C";
+    v.fontcolor[0] = "FF0000";
+
+    for (const char* skip : {"NAME", "INFO", "TITLEPIC", "PIC_FILENAME", "BACKPIC1", "BACKPIC2", "BACKPIC3",
+                             "FONTCOLOR1", "FONTCOLOR2", "FONTCOLOR3", "FRAMESET1", "FRAMESET2", "FRAMESET3"}) {
+        Multipart mp = whole_form(v, skip);
+        const Result r = run(site, mp_request(mp));
+        expect_clean(r);
+        EXPECT_EQ(r.out, kIncomplete) << skip;
+        EXPECT_EQ(snapshot(), before) << skip;
+    }
+    // A body that ends inside the frame sizes (the client went away, its
+    // length as received).
+    Multipart whole = whole_form(v, "");
+    Request cut = mp_request(whole);
+    cut.body.resize(cut.body.find("name=\"FRAMESET2\"") + 22);
+    Result r = run(site, cut);
+    expect_clean(r);
+    EXPECT_EQ(r.out, kIncomplete);
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(temp_files(site), std::set<std::string>{});
+
+    // Below level 8 the refusal of the form comes first.
+    Multipart low = whole_form(v, "NAME", "taro");
+    r = run(site, mp_request(low));
+    EXPECT_EQ(r.out, expected_refusal());
+    EXPECT_EQ(snapshot(), before);
+
+    // The whole form stores.
+    whole = whole_form(v, "");
+    r = run(site, mp_request(whole));
+    expect_clean(r);
+    EXPECT_EQ(head_of(room + "dir.cnf", "TITLEPIC,new.gif,\nBACKPIC1,,\n"), "TITLEPIC,new.gif,\nBACKPIC1,,\n");
+    EXPECT_EQ(dir_names(fcg), std::set<std::string>{"new.gif"});
+    EXPECT_EQ(read_file(room + "info.txt"), v.info);
 }
 
 }  // namespace

@@ -158,6 +158,10 @@ TEST_F(AdminTest, RefusalsChangeNothing) {
         {"trim-history " + q_cgi + " 9", 2, "--keep"},
         {"trim-history " + q_cgi + " 9 --keep -1", 2, "0 or more"},
         {"list-users " + q_cgi + " --all", 2, "unknown option --all"},
+        {"add-user " + q_cgi + " bob --password x --level -5", 2, "the level must be 0 or more"},
+        {"add-room " + q_cgi + " 10 --name ''", 2, "the room name is empty"},
+        {"add-room " + q_cgi + " 10 --name Neg --access-level -1", 2, "the access level must be 0 or more"},
+        {"add-room " + q_cgi + " 10 --name Neg --write-level -2147483648", 2, "the write level must be 0 or more"},
     };
     for (const Case& c : cases) {
         const AdminRun r = admin(c.args);
@@ -338,6 +342,49 @@ TEST_F(AdminTest, CheckReportsDamageAndRepairsOnlyStaleLeftovers) {
     EXPECT_NE(r.out.find("check: 5 problems, 0 leftovers\n"), std::string::npos);
     EXPECT_EQ(data("tree.mst"), tree);
     EXPECT_EQ(data("9/chatdata.dat").size(), 409u);
+}
+
+TEST_F(AdminTest, CheckReportsUnnamedAndMissingPicturesAndRepairRemovesTheUnnamed) {
+    ASSERT_EQ(admin("add-room " + q_cgi + " 9 --name Lobby").status, 0);
+    ASSERT_EQ(admin("add-room " + q_cgi + " 19 --name Other").status, 0);
+    const std::string d = site.data_dir;
+    const std::string fcg = d + "9/fcg/";
+    e2e::write_file(d + "tree.mst", " 9,Lobby,0,/cgi-bin/velt.cgi,0,0,folder.gif,0,0,0,0,\n"
+                                    " 19,Other,0,/cgi-bin/velt.cgi,0,0,stray.gif,0,0,0,0,\n");
+    // The title picture twice (only the later line counts for the pages; both
+    // keep their file), a background that is gone, a line of another key.
+    e2e::write_file(d + "9/dir.cnf", "TITLEPIC,t.gif,\nBACKPIC2,gone.gif,\nTITLEPIC,t2.gif,\nOTHER,stray.gif,\n"
+                                     "BACKPIC3,,\n");
+    // Another room's folder picture names nothing in this room.
+    e2e::make_dir(d + "19/fcg");
+    e2e::write_file(d + "19/fcg/stray.gif", "19");
+    e2e::make_dir(fcg + "sub");
+    for (const std::string n : {"t.gif", "t2.gif", "folder.gif", "stray.gif", "picture.1.ab.tmp"})
+        e2e::write_file(fcg + n, n);
+    e2e::write_file(fcg + "\x95\x5C", "unnamed, double-byte");
+    const std::string missing = "problem: picture " + fcg + "gone.gif is missing; BACKPIC2 of " + d + "9/dir.cnf names it\n";
+
+    AdminRun r = admin("check " + q_cgi);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("leftover: " + fcg + "stray.gif (picture no setting names)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("leftover: " + fcg + "\xE8\xA1\xA8 (picture no setting names)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(missing), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("check: 1 problems, 2 leftovers"), std::string::npos) << r.out;
+    EXPECT_TRUE(e2e::file_exists(fcg + "stray.gif"));
+
+    r = admin("check " + q_cgi + " --repair");
+    EXPECT_EQ(r.status, 1);  // the missing picture is left to the operator
+    EXPECT_NE(r.out.find("removed: " + fcg + "stray.gif (picture no setting names)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(missing), std::string::npos) << r.out;
+    EXPECT_FALSE(e2e::file_exists(fcg + "stray.gif"));
+    EXPECT_FALSE(e2e::file_exists(fcg + "\x95\x5C"));
+    for (const char* n : {"t.gif", "t2.gif", "folder.gif", "picture.1.ab.tmp", "sub"}) EXPECT_TRUE(e2e::file_exists(fcg + n)) << n;
+    EXPECT_FALSE(e2e::file_exists(d + "9/dir_cnf.chk"));
+
+    e2e::write_file(d + "9/dir.cnf", "TITLEPIC,t.gif,\nTITLEPIC,t2.gif,\n");
+    r = admin("check " + q_cgi);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "check: " + d + " is in order\n");
 }
 
 TEST_F(AdminTest, HelpForTheToolAndEachCommand) {

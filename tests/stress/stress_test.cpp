@@ -19,6 +19,7 @@
 #include <random>
 #include <set>
 #include <signal.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -427,6 +428,104 @@ TEST_F(BusyRoom, UnauthenticatedUploadsLeaveNothingBehind) {
         if (std::strncmp(e->d_name, "CGI", 3) == 0) left.push_back(e->d_name);
     closedir(d);
     EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+// Makes user n a system administrator, who may change the room's settings.
+void make_admin(const BusySite& b, int n) {
+    e2e::write_file(b.site.data_dir + "user/" + user_id(n) + "/personal.mst",
+                    "USER_NAME," + user_id(n) + "\nUSER_LEVEL,100\nP_GROUP,0\nMODE,1\n");
+}
+
+// A settings update of user n as the form sends it: every field, each file
+// field empty but `field`, which uploads a picture named `upload`.
+e2e::Request settings_update(int n, const std::string& field, const std::string& upload) {
+    e2e::Multipart mp;
+    e2e::mp_field(mp, "SKEY1", std::to_string(1000 + n));
+    e2e::mp_field(mp, "SKEY2", std::to_string(2000 + n));
+    e2e::mp_field(mp, "uid", user_id(n));
+    e2e::mp_field(mp, "FOLDER_NO", std::to_string(kFolder));
+    e2e::mp_field(mp, "JOB", "SET_CONFIGWR");
+    e2e::mp_field(mp, "NAME", "Busy");
+    e2e::mp_field(mp, "INFO", "");
+    for (const char* f : {"TITLEPIC", "PIC_FILENAME", "BACKPIC1", "BACKPIC2", "BACKPIC3"})
+        e2e::mp_file(mp, f, f == field ? upload : "", f == field ? "bytes of " + upload : "");
+    const char* sizes[] = {"10%", "40%", "50%"};
+    for (int k = 1; k <= 3; ++k) e2e::mp_field(mp, "FONTCOLOR" + std::to_string(k), "");
+    for (int k = 1; k <= 3; ++k) e2e::mp_field(mp, "FRAMESET" + std::to_string(k), sizes[k - 1]);
+    return e2e::mp_request(mp);
+}
+
+// The pictures the room's settings name: the four picture keys of dir.cnf
+// and the folder's picture (the seventh field of its line in tree.mst).
+std::set<std::string> named_pictures(const BusySite& b) {
+    std::set<std::string> names;
+    std::istringstream cnf(e2e::read_file(b.room + "dir.cnf"));
+    for (std::string line; std::getline(cnf, line);) {
+        const std::size_t c1 = line.find(','), c2 = line.find(',', c1 + 1);
+        if (c2 == std::string::npos) continue;
+        const std::string key = line.substr(0, c1), value = line.substr(c1 + 1, c2 - c1 - 1);
+        if ((key == "TITLEPIC" || key.rfind("BACKPIC", 0) == 0) && !value.empty()) names.insert(value);
+    }
+    std::istringstream tree(e2e::read_file(b.site.data_dir + "tree.mst"));
+    for (std::string line; std::getline(tree, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line.substr(line.find_first_not_of(' ')));
+        for (std::string x; std::getline(fields, x, ',');) f.push_back(x);
+        if (f.size() > 6 && f[0] == std::to_string(kFolder) && !f[6].empty()) names.insert(f[6]);
+    }
+    return names;
+}
+
+std::set<std::string> pictures_in(const BusySite& b) {
+    std::set<std::string> names;
+    DIR* d = opendir((b.room + "fcg").c_str());
+    if (d == nullptr) return names;
+    for (struct dirent* e = readdir(d); e != nullptr; e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
+    closedir(d);
+    return names;
+}
+
+std::string check_settings_answer(const e2e::Result& r) {
+    if (contains(r.out, "<FORM NAME=\"INPUT\"") || contains(r.out, e2e::message(19))) return "";
+    return "neither the settings form nor the busy page: " + r.out.substr(0, 200);
+}
+
+// Two administrators (users 0 and 1) update the room's pictures at once, 30
+// rounds of update(admin, round); after each round the picture directory
+// holds exactly the pictures the settings name.
+void picture_rounds(BusySite& b, const std::function<e2e::Request(int, int)>& update, const char* what) {
+    make_admin(b, 0);
+    make_admin(b, 1);
+    Tally tally;
+    for (int round = 0; round < 30; ++round) {
+        in_parallel(2, [&](int t) { timed(tally, b.site, update(t, round), check_settings_answer); });
+        ASSERT_EQ(pictures_in(b), named_pictures(b)) << "round " << round;
+    }
+    tally.print(what);
+    EXPECT_EQ(tally.bad, std::vector<std::string>{});
+}
+
+TEST_F(BusyRoom, ATitlePictureReplacedWhileABackgroundOfItsNameIsUploaded) {
+    b = make_busy_site(2);
+    e2e::make_dir(b.room + "fcg");
+    e2e::write_file(b.room + "fcg/shared.png", "first");
+    e2e::write_file(b.room + "dir.cnf", "TITLEPIC,shared.png,\n");
+    // One replaces the title picture shared.png by other.png and back, the
+    // other uploads a background that is also named shared.png.
+    picture_rounds(b, [](int t, int round) {
+        if (t == 1) return settings_update(1, "BACKPIC1", "shared.png");
+        return settings_update(0, "TITLEPIC", round % 2 == 0 ? "other.png" : "shared.png");
+    }, "2 administrators x 30 rounds, title picture replaced while a background of its name arrives");
+    EXPECT_EQ(named_pictures(b), (std::set<std::string>{"shared.png"}));
+}
+
+TEST_F(BusyRoom, TwoTitlePicturesUploadedAtOnce) {
+    b = make_busy_site(2);
+    picture_rounds(b, [](int t, int round) {
+        return settings_update(t, "TITLEPIC", std::string(t == 0 ? "a" : "b") + std::to_string(round) + ".png");
+    }, "2 administrators x 30 rounds, each uploading a title picture");
+    EXPECT_EQ(pictures_in(b).size(), 1u);
 }
 
 }  // namespace
