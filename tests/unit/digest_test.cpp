@@ -5,7 +5,7 @@
 #include <string>
 
 #include "page/digest.h"
-#include "page/sjis.h"
+#include "store/sjis.h"
 
 namespace {
 
