@@ -9,8 +9,9 @@
 // A well-formed numeric character reference (&#128512; or &#x1F600;) of a
 // printable character beyond ASCII passes whole: that is how a browser sends a
 // character that Shift_JIS cannot hold, and it displays as that character (and
-// a TEXTAREA or hidden field sends it back the same way). Any other & is
-// escaped.
+// a TEXTAREA or hidden field sends it back the same way); which references
+// count is G_char_reference_length's rule (store/sjis.h), the one the JSON
+// view resolves by. Any other & is escaped.
 std::string G_html(const char* text);
 
 // Percent-encodes a query-parameter value: every byte but A-Z a-z 0-9 - . _ ~

@@ -8,7 +8,7 @@
 
 #include "page/digest.h"
 #include "page/escape.h"
-#include "page/sjis.h"
+#include "store/sjis.h"
 #include "settings/strdef.h"
 
 namespace {

@@ -39,14 +39,17 @@ int admin_int(const std::string& text, const char* what);
 extern bool admin_args_sjis;
 
 // One text argument as the suite stores it: Shift_JIS (CP932). A UTF-8
-// argument is converted; a character Shift_JIS cannot hold, or bytes that are
-// not valid in the argument's encoding, are refused with a message naming
-// `what`. The result is then checked to fit a field of max bytes, with no
-// line end, no zero byte and (unless comma_ok) no comma, since every file is
-// line based and most are comma-separated.
+// argument is converted as a browser's form converts it (G_utf8_to_sjis); a
+// character Shift_JIS cannot hold (one a form would send as a numeric
+// reference: an emoji, U+301C, a private-use character) or bytes that are not
+// valid in the argument's encoding are refused with a message naming `what`,
+// since the files hold Shift_JIS and nothing else. The result is then checked
+// to fit a field of max bytes, with no line end, no zero byte and (unless
+// comma_ok) no comma, since every file is line based and most are
+// comma-separated.
 std::string admin_text(const std::string& arg, std::size_t max, bool comma_ok, const char* what);
-// A stored Shift_JIS text as UTF-8 for printing; a byte that is no Shift_JIS
-// character shows as U+FFFD.
+// A stored Shift_JIS text as UTF-8 for printing, read as a browser reads it
+// (G_sjis_to_utf8): a byte that is no Shift_JIS character shows as U+FFFD.
 std::string admin_utf8(const std::string& sjis);
 
 bool admin_is_dir(const std::string& path);

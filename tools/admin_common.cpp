@@ -2,7 +2,6 @@
 // conversion of text arguments, file helpers and opening a site.
 #include "tools/admin.h"
 
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "settings/sysinfo.h"
 #include "store/cust.h"
 #include "store/fileio.h"
+#include "store/sjis.h"
 
 bool admin_args_sjis = false;
 
@@ -83,32 +83,6 @@ int admin_int(const std::string& text, const char* what) {
 
 namespace {
 
-// Converts text between two encodings. True when every byte converted; else
-// false with *bad_at the offset of the first sequence that did not.
-bool convert(const std::string& text, const char* from, const char* to, std::string* out, std::size_t* bad_at) {
-    out->clear();
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) admin_die(std::string("iconv cannot convert ") + from + " to " + to);
-    std::vector<char> in(text.begin(), text.end());
-    char* ip = in.data();
-    std::size_t left = in.size();
-    bool ok = true;
-    while (left > 0) {
-        char buf[4096];
-        char* op = buf;
-        std::size_t room = sizeof buf;
-        const std::size_t r = iconv(cd, &ip, &left, &op, &room);
-        out->append(buf, static_cast<std::size_t>(op - buf));
-        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            ok = false;
-            *bad_at = static_cast<std::size_t>(ip - in.data());
-            break;
-        }
-    }
-    iconv_close(cd);
-    return ok;
-}
-
 // The UTF-8 character (or the single byte) at offset `at`, for a message.
 std::string utf8_char_at(const std::string& s, std::size_t at) {
     const unsigned char c = static_cast<unsigned char>(s[at]);
@@ -120,23 +94,26 @@ std::string utf8_char_at(const std::string& s, std::size_t at) {
 
 std::string admin_text(const std::string& arg, std::size_t max, bool comma_ok, const char* what) {
     std::string sjis;
-    std::size_t bad = 0;
     if (admin_args_sjis) {
-        // Checked by converting it to UTF-8: only valid Shift_JIS gets through.
-        std::string utf8;
-        if (!convert(arg, "CP932", "UTF-8", &utf8, &bad)) {
+        const std::size_t bad = G_sjis_invalid_at(arg);
+        if (bad != std::string::npos) {
             admin_bad_value(std::string(what) + " is not valid Shift_JIS (byte " + std::to_string(bad + 1) + ")");
         }
         sjis = arg;
-    } else if (!convert(arg, "UTF-8", "CP932", &sjis, &bad)) {
-        std::string utf8;
-        std::size_t bad2 = 0;
-        if (!convert(arg, "UTF-8", "UTF-16LE", &utf8, &bad2)) {
+    } else {
+        std::size_t bad = G_utf8_invalid_at(arg);
+        if (bad != std::string::npos) {
             admin_bad_value(std::string(what) + " is not valid UTF-8 (byte " + std::to_string(bad + 1) +
                             "); pass --encoding sjis for Shift_JIS text");
         }
-        admin_bad_value(std::string(what) + " holds \"" + utf8_char_at(arg, bad) +
-                        "\", which Shift_JIS cannot hold");
+        // The files hold Shift_JIS only: what a form would send as a reference
+        // is refused, not stored as one.
+        bad = G_sjis_unencodable_at(arg);
+        if (bad != std::string::npos) {
+            admin_bad_value(std::string(what) + " holds \"" + utf8_char_at(arg, bad) +
+                            "\", which Shift_JIS cannot hold");
+        }
+        sjis = G_utf8_to_sjis(arg);
     }
     if (sjis.size() > max) {
         admin_bad_value(std::string(what) + " is longer than " + std::to_string(max) + " bytes in Shift_JIS");
@@ -147,22 +124,7 @@ std::string admin_text(const std::string& arg, std::size_t max, bool comma_ok, c
     return sjis;
 }
 
-std::string admin_utf8(const std::string& sjis) {
-    std::string out;
-    std::size_t at = 0;
-    while (at < sjis.size()) {
-        std::string part;
-        std::size_t bad = 0;
-        if (convert(sjis.substr(at), "CP932", "UTF-8", &part, &bad)) {
-            out += part;
-            break;
-        }
-        out += part;
-        out += "\xEF\xBF\xBD";
-        at += bad + 1;
-    }
-    return out;
-}
+std::string admin_utf8(const std::string& sjis) { return G_sjis_to_utf8(sjis); }
 
 bool admin_is_dir(const std::string& path) {
     struct stat st;

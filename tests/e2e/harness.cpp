@@ -23,7 +23,7 @@
 
 #include "page/digest.h"
 #include "page/script.h"
-#include "page/sjis.h"
+#include "store/sjis.h"
 #include "settings/strdef.h"
 
 namespace e2e {

@@ -1,6 +1,8 @@
-// Fuzz target of the Shift_JIS string helpers (store/groval.h): each result is
-// checked against a plain model built on the one lead-byte rule, so a search,
-// cut or copy that splits a double-byte character or leaves its field shows.
+// Fuzz target of the Shift_JIS string helpers (store/groval.h) and the codec
+// (store/sjis.h): each helper's result is checked against a plain model built
+// on the one lead-byte rule, so a search, cut or copy that splits a
+// double-byte character or leaves its field shows; the codec's encoding is
+// checked to read back and to be cut only between characters.
 #include <cctype>
 #include <climits>
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "store/groval.h"
+#include "store/sjis.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -104,6 +107,42 @@ void check_cut_filename(const std::string& in) {
     FUZZ_CHECK(std::strcmp(again, out) == 0 && std::strcmp(temp2.data(), out) == 0);
 }
 
+// The codec on any bytes: no crash, and for well-formed UTF-8 the encoding is
+// that of its characters one by one, reads back where every character has a
+// Shift_JIS form of its own, and is cut to a field after whole characters.
+void check_codec(const std::string& a, std::size_t cap) {
+    const std::string enc = G_utf8_to_sjis(a);
+    FUZZ_CHECK(G_sjis_length(a) == enc.size());
+    (void)G_sjis_invalid_at(a);
+    (void)G_sjis_to_utf8_resolving_refs(a);
+    (void)G_sjis_to_utf8(enc);
+
+    char field[48];
+    const bool whole = G_set_utf8(field, cap, a);
+    const std::size_t len = std::strlen(field);
+    FUZZ_CHECK(len < cap && enc.compare(0, len, field) == 0 && whole == (len == enc.size()));
+
+    if (G_utf8_invalid_at(a) != std::string::npos) return;
+    std::vector<std::string> pieces;
+    std::string joined;
+    for (std::size_t i = 0, j; i < a.size(); i = j) {
+        for (j = i + 1; j < a.size() && (static_cast<unsigned char>(a[j]) & 0xC0) == 0x80; ++j) {}
+        pieces.push_back(G_utf8_to_sjis(a.substr(i, j - i)));
+        joined += pieces.back();
+    }
+    FUZZ_CHECK(joined == enc);
+    std::size_t want = 0;
+    for (const std::string& p : pieces) {
+        if (want + p.size() > cap - 1) break;
+        want += p.size();
+    }
+    FUZZ_CHECK(len == want);
+    // U+00A5, U+203E and U+2212 are written as characters that read otherwise.
+    const bool one_way = a.find("\xC2\xA5") != std::string::npos || a.find("\xE2\x80\xBE") != std::string::npos ||
+                         a.find("\xE2\x88\x92") != std::string::npos;
+    if (G_sjis_unencodable_at(a) == std::string::npos && !one_way) FUZZ_CHECK(G_sjis_to_utf8(enc) == a);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -151,5 +190,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::string(trimmed.c_str()) == a.substr(0, keep));
 
     check_cut_filename(a);
+    check_codec(a, 1 + size % 48);
     return 0;
 }

@@ -1,11 +1,9 @@
-// SHA-256 and base64 against the standards' test vectors, and the Shift_JIS
-// reading that script hashes are taken over.
+// SHA-256 and base64 against the standards' test vectors.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "page/digest.h"
-#include "page/sjis.h"
 
 namespace {
 
@@ -45,22 +43,6 @@ TEST(DigestTest, Base64Vectors) {
                                     {"foobar", "Zm9vYmFy"}};
     for (const auto& c : cases) EXPECT_EQ(G_base64(c[0]), c[1]) << c[0];
     EXPECT_EQ(G_base64(std::string("\xFF\xFE\x00", 3)), "//4A");
-}
-
-TEST(DigestTest, ShiftJisReadAsABrowserReadsIt) {
-    const char* const cases[][2] = {
-        {"a\\~", "a\\~"},
-        {"\x83\x60\x83\x83\x83\x62\x83\x67", "\xE3\x83\x81\xE3\x83\xA3\xE3\x83\x83\xE3\x83\x88"},  // チャット
-        {"\x95\x5C", "\xE8\xA1\xA8"},              // 表, second byte 0x5C
-        {"\x81\x60", "\xEF\xBD\x9E"},              // the wave dash row reads as U+FF5E
-        {"\x87\x40", "\xE2\x91\xA0"},              // NEC circled one
-        {"\xB1", "\xEF\xBD\xB1"},                  // half-width katakana
-        {"\x81\x20", "\xEF\xBF\xBD "},             // no character: U+FFFD, the blank read again
-        {"\x85\x80", "\xEF\xBF\xBD"},              // unassigned pair taken whole
-        {"\xA0\xFD", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"x\x83", "x\xEF\xBF\xBD"},                // a lead byte at the end
-    };
-    for (const auto& c : cases) EXPECT_EQ(G_sjis_to_utf8(c[0]), c[1]) << c[0];
 }
 
 }  // namespace
