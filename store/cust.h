@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdio>
+#include <dirent.h>
 
 // Converts the path in place (a 0x5C that is the second byte of a double-byte
 // character stays). Returns 0.
@@ -17,6 +18,17 @@ int Cu_b_open(char* FileName, int mode);
 // so that two requests never both believe they made the same file. Returns
 // the descriptor, or -1 (errno EEXIST when the file was there).
 int Cu_b_open_excl(char* FileName);
+// Creates a file without a name (O_TMPFILE, 0600) in the directory dir: it
+// gets one only from Cu_b_link_unnamed and vanishes with its last descriptor,
+// so a process killed before that leaves nothing behind. The descriptor, or
+// -1 (errno EOPNOTSUPP, EISDIR or EINVAL where the file system or the kernel
+// does not offer such files).
+int Cu_b_open_unnamed(char* dir);
+// Gives the open file fh (typically an unnamed one) the name in_buff2, which
+// fails when that name exists: linkat of /proc/self/fd/<fh> following the
+// link, else linkat with AT_EMPTY_PATH. 0, or -1 (errno EEXIST when the name
+// was taken; ENOENT, EPERM and others where neither way is offered).
+int Cu_b_link_unnamed(int fh, char* in_buff2);
 // The platform's read and write: bytes moved, 0 at the end (read), -1 on an
 // error or a negative count.
 int Cu_b_read(int fh, void* buff, int in_count);
@@ -70,6 +82,8 @@ int Cu_fclose(FILE* stream);
 // Flushes the stream's buffer and its file's data to the disk; 0, or -1 when
 // any write of the stream failed or the flush failed.
 int Cu_fsync(FILE* stream);
+// The descriptor under a stream, or -1.
+int Cu_fileno(FILE* stream);
 
 // 0 when removed, -1 otherwise.
 int Cu_remove(char* in_buff);
@@ -97,6 +111,12 @@ int Cu_removefile1h(char* filename, int in_min);
 // before a name that would take it past 999 characters. Empty text when
 // nothing matches or the directory cannot be opened.
 void Cu_filefind(char* filename);
+// The names in a directory, one at a time: Cu_opendir (null when it cannot
+// be opened), Cu_readdir (the next name, "." and ".." included, or null at
+// the end; valid until the next call) and Cu_closedir.
+DIR* Cu_opendir(char* dir);
+const char* Cu_readdir(DIR* d);
+void Cu_closedir(DIR* d);
 
 // Name pattern match (x, x*, *x, *x*): 0 match, -1 otherwise.
 int check_name(const char* keyword, const char* name);
