@@ -261,7 +261,7 @@ void Cu_mkdir(char* in_buff) {
     yen_to_sura(in_buff);
     struct stat st;
     if (stat(in_buff, &st) == 0) return;  // a file or directory is there already
-    (void)mkdir(in_buff, 0777);
+    (void)mkdir(in_buff, 0700);
 }
 
 void Cu_chmod(char* FileDSC, const char* mode) {

@@ -95,8 +95,9 @@ int Cu_replace(char* in_buff1, char* in_buff2);
 int Cu_link(char* in_buff1, char* in_buff2);
 // Size in bytes, or -1 when the file's status cannot be read.
 int Cu_get_filelength(char* FileSRC);
-// Creates one directory level (mkdir(2), 0777 less the umask) when nothing
-// exists at the path. Never a shell.
+// Creates one directory level (mkdir(2), 0700: only the program's own user
+// may look into or add to what it makes, the picture directories included)
+// when nothing exists at the path. Never a shell.
 void Cu_mkdir(char* in_buff);
 // Sets the permission bits given as octal text ("777") with chmod(2); a text
 // that is not 1 to 4 octal digits changes nothing. Never a shell.
