@@ -14,9 +14,10 @@ int yen_to_sura(char* fname);
 // Never truncates. Returns the descriptor or -1.
 int Cu_b_open(char* FileName, int mode);
 // Creates the file (0600) only if nothing exists at the path, in one step
-// (O_CREAT|O_EXCL): temporary files (of rewrites, lock files and uploads) are made this way
-// so that two requests never both believe they made the same file. Returns
-// the descriptor, or -1 (errno EEXIST when the file was there).
+// (O_CREAT|O_EXCL): uploads, and temporary files where the file system offers
+// no unnamed ones, are made this way so that two requests never both believe
+// they made the same file. Returns the descriptor, or -1 (errno EEXIST when
+// the file was there).
 int Cu_b_open_excl(char* FileName);
 // Creates a file without a name (O_TMPFILE, 0600) in the directory dir: it
 // gets one only from Cu_b_link_unnamed and vanishes with its last descriptor,
