@@ -25,6 +25,11 @@ const char TIME_FILE[] = "chattime.txt";
 
 // Minutes of silence after which a member is dropped.
 const int TIMEOUT_MIN = 5;
+// Minutes by which a sign of life may lie ahead of the clock (a member's
+// request came a little early by another host's clock) and still keep the
+// member: one stamped further ahead was written while the clock ran ahead
+// and would otherwise stay listed until the clock caught up.
+const int AHEAD_MIN = 10;
 // Length of a time stamp.
 const int STAMP_LEN = 16;
 
@@ -44,9 +49,11 @@ bool same_member(const CHAT_USER_IDX& a, const CHAT_USER_IDX& b) {
 }
 
 // A member whose last sign of life is older than limit (an empty stamp
-// included) has timed out; stamps compare chronologically byte for byte.
-bool timed_out(const CHAT_USER_IDX& rec, const char* limit) {
-    return std::strncmp(limit, rec.LAST_DATE, sizeof rec.LAST_DATE) > 0;
+// included) or later than ahead has timed out; stamps compare
+// chronologically byte for byte.
+bool timed_out(const CHAT_USER_IDX& rec, const char* limit, const char* ahead) {
+    return std::strncmp(limit, rec.LAST_DATE, sizeof rec.LAST_DATE) > 0 ||
+           std::strncmp(rec.LAST_DATE, ahead, sizeof rec.LAST_DATE) > 0;
 }
 
 // Replaces chattime.txt of the room by the stamp now (16 characters, no line
@@ -185,13 +192,16 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
     char limit[20];
     std::memcpy(limit, now, sizeof limit);
     Tm_add_minute(limit, -TIMEOUT_MIN);
+    char ahead[20];
+    std::memcpy(ahead, now, sizeof ahead);
+    Tm_add_minute(ahead, AHEAD_MIN);
 
     // A plain read first: a minute in which nobody timed out rewrites nothing.
     r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
     if (r != FIO_OK) return r;
     bool any = false;
     CHAT_USER_IDX rec;
-    while (!any && Fio_read_rec(&a, &rec, sizeof rec)) any = timed_out(rec, limit);
+    while (!any && Fio_read_rec(&a, &rec, sizeof rec)) any = timed_out(rec, limit, ahead);
     Fio_close(&a, FIO_OK);
 
     // All timed-out members leave the index in one rewrite; only once it is in
@@ -205,7 +215,7 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
         if (r == FIO_LOCKED) return r;  // chattime.txt stays: the next request tries again
         if (r == FIO_OK) {
             while (Fio_read_rec(&a, &rec, sizeof rec)) {
-                if (timed_out(rec, limit)) {
+                if (timed_out(rec, limit, ahead)) {
                     terminate_fields(&rec);
                     dropped.push_back(rec);
                 } else {

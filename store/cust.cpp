@@ -46,6 +46,24 @@ int Cu_b_open_excl(char* FileName) {
     return open(FileName, O_RDWR | O_CREAT | O_EXCL, 0600);
 }
 
+int Cu_b_open_unnamed(char* dir) {
+    if (dir == nullptr) return -1;
+    yen_to_sura(dir);
+    return open(dir[0] == '\0' ? "." : dir, O_TMPFILE | O_RDWR, 0600);
+}
+
+int Cu_b_link_unnamed(int fh, char* in_buff2) {
+    if (in_buff2 == nullptr || fh < 0) return -1;
+    yen_to_sura(in_buff2);
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fh);
+    if (linkat(AT_FDCWD, self, AT_FDCWD, in_buff2, AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno == EEXIST) return -1;
+    // No /proc here (a chroot): the direct way, which some kernels keep for
+    // privileged processes.
+    return linkat(fh, "", AT_FDCWD, in_buff2, AT_EMPTY_PATH) == 0 ? 0 : -1;
+}
+
 int Cu_b_read(int fh, void* buff, int in_count) {
     if (in_count < 0) return -1;
     return static_cast<int>(read(fh, buff, static_cast<size_t>(in_count)));
@@ -208,6 +226,8 @@ int Cu_fsync(FILE* stream) {
     return fsync(fileno(stream)) == 0 ? 0 : -1;
 }
 
+int Cu_fileno(FILE* stream) { return stream == nullptr ? -1 : fileno(stream); }
+
 int Cu_remove(char* in_buff) {
     if (in_buff == nullptr) return -1;
     yen_to_sura(in_buff);
@@ -241,7 +261,7 @@ void Cu_mkdir(char* in_buff) {
     yen_to_sura(in_buff);
     struct stat st;
     if (stat(in_buff, &st) == 0) return;  // a file or directory is there already
-    (void)mkdir(in_buff, 0777);
+    (void)mkdir(in_buff, 0700);
 }
 
 void Cu_chmod(char* FileDSC, const char* mode) {
@@ -372,4 +392,20 @@ int Cu_open_picture(char* dir_path, const char* name) {
         return -1;
     }
     return fh;
+}
+
+DIR* Cu_opendir(char* dir) {
+    if (dir == nullptr) return nullptr;
+    yen_to_sura(dir);
+    return opendir(dir[0] == '\0' ? "." : dir);
+}
+
+const char* Cu_readdir(DIR* d) {
+    if (d == nullptr) return nullptr;
+    struct dirent* e = readdir(d);
+    return e == nullptr ? nullptr : e->d_name;
+}
+
+void Cu_closedir(DIR* d) {
+    if (d != nullptr) closedir(d);
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdio>
+#include <dirent.h>
 
 // Converts the path in place (a 0x5C that is the second byte of a double-byte
 // character stays). Returns 0.
@@ -13,10 +14,22 @@ int yen_to_sura(char* fname);
 // Never truncates. Returns the descriptor or -1.
 int Cu_b_open(char* FileName, int mode);
 // Creates the file (0600) only if nothing exists at the path, in one step
-// (O_CREAT|O_EXCL): temporary files (of rewrites, lock files and uploads) are made this way
-// so that two requests never both believe they made the same file. Returns
-// the descriptor, or -1 (errno EEXIST when the file was there).
+// (O_CREAT|O_EXCL): uploads, and temporary files where the file system offers
+// no unnamed ones, are made this way so that two requests never both believe
+// they made the same file. Returns the descriptor, or -1 (errno EEXIST when
+// the file was there).
 int Cu_b_open_excl(char* FileName);
+// Creates a file without a name (O_TMPFILE, 0600) in the directory dir: it
+// gets one only from Cu_b_link_unnamed and vanishes with its last descriptor,
+// so a process killed before that leaves nothing behind. The descriptor, or
+// -1 (errno EOPNOTSUPP, EISDIR or EINVAL where the file system or the kernel
+// does not offer such files).
+int Cu_b_open_unnamed(char* dir);
+// Gives the open file fh (typically an unnamed one) the name in_buff2, which
+// fails when that name exists: linkat of /proc/self/fd/<fh> following the
+// link, else linkat with AT_EMPTY_PATH. 0, or -1 (errno EEXIST when the name
+// was taken; ENOENT, EPERM and others where neither way is offered).
+int Cu_b_link_unnamed(int fh, char* in_buff2);
 // The platform's read and write: bytes moved, 0 at the end (read), -1 on an
 // error or a negative count.
 int Cu_b_read(int fh, void* buff, int in_count);
@@ -70,6 +83,8 @@ int Cu_fclose(FILE* stream);
 // Flushes the stream's buffer and its file's data to the disk; 0, or -1 when
 // any write of the stream failed or the flush failed.
 int Cu_fsync(FILE* stream);
+// The descriptor under a stream, or -1.
+int Cu_fileno(FILE* stream);
 
 // 0 when removed, -1 otherwise.
 int Cu_remove(char* in_buff);
@@ -81,8 +96,9 @@ int Cu_replace(char* in_buff1, char* in_buff2);
 int Cu_link(char* in_buff1, char* in_buff2);
 // Size in bytes, or -1 when the file's status cannot be read.
 int Cu_get_filelength(char* FileSRC);
-// Creates one directory level (mkdir(2), 0777 less the umask) when nothing
-// exists at the path. Never a shell.
+// Creates one directory level (mkdir(2), 0700: only the program's own user
+// may look into or add to what it makes, the picture directories included)
+// when nothing exists at the path. Never a shell.
 void Cu_mkdir(char* in_buff);
 // Sets the permission bits given as octal text ("777") with chmod(2); a text
 // that is not 1 to 4 octal digits changes nothing. Never a shell.
@@ -97,6 +113,12 @@ int Cu_removefile1h(char* filename, int in_min);
 // before a name that would take it past 999 characters. Empty text when
 // nothing matches or the directory cannot be opened.
 void Cu_filefind(char* filename);
+// The names in a directory, one at a time: Cu_opendir (null when it cannot
+// be opened), Cu_readdir (the next name, "." and ".." included, or null at
+// the end; valid until the next call) and Cu_closedir.
+DIR* Cu_opendir(char* dir);
+const char* Cu_readdir(DIR* d);
+void Cu_closedir(DIR* d);
 
 // Name pattern match (x, x*, *x, *x*): 0 match, -1 otherwise.
 int check_name(const char* keyword, const char* name);

@@ -15,6 +15,7 @@
 #include "store/groval.h"
 
 int Fio_lock_wait_ms = 4000;
+int Fio_named_temporaries = 0;
 
 namespace {
 
@@ -25,6 +26,9 @@ const long long STALE_SECONDS = 60;
 const long long RENEW_SECONDS = 10;
 // Bytes written between two looks at the clock for the renewal.
 const long long RENEW_BYTES = 1 << 20;
+// A temporary file younger than this may still be between its creation and
+// its maker's kernel lock (see temp_dead).
+const long long YOUNG_SECONDS = 2;
 // First and longest sleep between two looks at a held lock.
 const int FIRST_STEP_MS = 2;
 const int LONGEST_STEP_MS = 100;
@@ -79,13 +83,161 @@ bool mark_of_this_host(const char* text) {
     return std::strncmp(text, expect, std::strlen(expect)) == 0;
 }
 
+// Joins two or three texts into out (FIO_PATH_MAX bytes); false when the
+// result would not fit (out is then empty).
+bool join(char* out, const char* a, const char* b, const char* c = "") {
+    int n = std::snprintf(out, FIO_PATH_MAX, "%s%s%s", a, b, c);
+    if (n < 0 || n >= FIO_PATH_MAX) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+// The directory part of path (up to and with its last '/'; "" for none) into
+// out (FIO_PATH_MAX bytes). A '/' is never the second byte of a double-byte
+// character, so the last one is a separator.
+void dir_of(char* out, const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const std::size_t n = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+    std::memcpy(out, path, n);
+    out[n] = '\0';
+}
+
+// A temporary name of this request's own beside base: base + ".<process
+// id>.<random hex>.tmp", into out (FIO_PATH_MAX bytes). false when it would
+// not fit.
+bool unique_tmp(char* out, const char* base) {
+    unsigned char r[4] = {};
+    Cu_random(r, sizeof r);
+    char tail[40];
+    std::snprintf(tail, sizeof tail, ".%ld.%02x%02x%02x%02x.tmp", static_cast<long>(getpid()), r[0], r[1], r[2], r[3]);
+    return join(out, base, tail);
+}
+
+// True for a name of that form: "<something>.<decimal pid>.<8 hex>.tmp".
+bool temp_form(const char* name) {
+    const std::size_t n = std::strlen(name);
+    if (n < 16 || std::strcmp(name + n - 4, ".tmp") != 0) return false;
+    const char* hex = name + n - 12;
+    for (int i = 0; i < 8; ++i)
+        if (hex[i] == '\0' || std::strchr("0123456789abcdefABCDEF", hex[i]) == nullptr) return false;
+    const char* dot = hex - 1;
+    if (*dot != '.') return false;
+    const char* digits = dot;
+    while (digits > name && digits[-1] >= '0' && digits[-1] <= '9') --digits;
+    return digits < dot && digits - 1 > name && digits[-1] == '.';
+}
+
+// Whether files without a name can be made and then linked here: unknown
+// until this process's first lock shows it, and off for good once such a
+// file failed where a named one worked.
+enum { UNNAMED_UNKNOWN, UNNAMED_WORKS, UNNAMED_OFF };
+int g_unnamed = UNNAMED_UNKNOWN;
+
+// Opens a fresh temporary file of this request's own beside base,
+// exclusively (0600) under the name in out. The descriptor, or -1.
+int open_unique_tmp(char* out, const char* base) {
+    for (int tries = 0; tries < 8; ++tries) {
+        if (!unique_tmp(out, base)) return -1;
+        int fd = Cu_b_open_excl(out);
+        if (fd != -1 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Makes a temporary file of this request's own beside base (0600) that holds
+// its maker's kernel lock (flock) for its whole life: a file of the form
+// above whose kernel lock can be taken has no live maker. With unnamed set,
+// and where the file system offers it, the file has no name (*named false;
+// out holds the name it is to take): a process killed before it is named
+// leaves nothing. Otherwise it is created exclusively under the name in out
+// (*named true) and locked right after. The descriptor, or -1.
+int temp_open(char* out, const char* base, bool unnamed, bool* named) {
+    *named = false;
+    if (!unique_tmp(out, base)) return -1;
+    bool unnamed_failed = false;
+    if (unnamed && Fio_named_temporaries == 0 && g_unnamed != UNNAMED_OFF) {
+        char dir[FIO_PATH_MAX];
+        dir_of(dir, base);
+        const int fd = Cu_b_open_unnamed(dir);
+        if (fd != -1) {
+            Cu_b_flock(fd, 1);  // nobody else can know the file yet
+            return fd;
+        }
+        unnamed_failed = true;
+    }
+    const int fd = open_unique_tmp(out, base);
+    if (fd == -1) return -1;
+    Cu_b_flock(fd, 1);
+    if (unnamed_failed) g_unnamed = UNNAMED_OFF;
+    *named = true;
+    return fd;
+}
+
+// Gives the unnamed temporary file fd the name in out, or another fresh one
+// beside base if that was taken meanwhile. 0 or -1.
+int temp_name(int fd, char* out, const char* base) {
+    for (int tries = 0; tries < 8; ++tries) {
+        if (Cu_b_link_unnamed(fd, out) == 0) return 0;
+        if (errno != EEXIST || !unique_tmp(out, base)) return -1;
+    }
+    return -1;
+}
+
+// Judges the file at path (already in the platform's form): -1 when its name
+// is not of this program's temporary form, 1 when its maker has died (its
+// kernel lock can be taken) and it is not young, else 0. A file younger than
+// YOUNG_SECONDS by its status-change time is left: where the file system
+// offers no unnamed files its maker creates it under its name and takes its
+// kernel lock only a moment later; a file does not tell how it was made, so
+// the rule holds for every one (a young leftover goes with a later broken
+// lock). A time more than the stale age ahead of the clock is no sign of
+// youth. With remove, a dead file is removed while this request holds its
+// kernel lock, after checking that the name still leads to it (1 only when
+// it was removed).
+int temp_dead(char* path, bool remove) {
+    const char* slash = std::strrchr(path, '/');
+    if (!temp_form(slash == nullptr ? path : slash + 1)) return -1;
+    const int fd = Cu_b_open(path, 0);
+    if (fd == -1) return 0;
+    bool dead = false;
+    CU_FILE_ID mine, named;
+    if (Cu_b_flock(fd, 0) == 0 && Cu_b_id(fd, &mine) == 0 && mine.links > 0) {
+        const long long now = static_cast<long long>(Tm_time());
+        const bool young = mine.ctime >= now - YOUNG_SECONDS && mine.ctime <= now + STALE_SECONDS;
+        dead = !young && Cu_id(path, &named) == 0 && named.dev == mine.dev && named.ino == mine.ino;
+        if (dead && remove) dead = Cu_remove(path) == 0;
+    }
+    Cu_b_close(fd);
+    return dead ? 1 : 0;
+}
+
+// Removes the dead temporary files of this program (temp_dead) in directory
+// dir (ending in '/', or "" for the working directory). Returns how many.
+int remove_dead_temps(char* dir) {
+    DIR* d = Cu_opendir(dir);
+    if (d == nullptr) return 0;
+    int removed = 0;
+    char path[FIO_PATH_MAX];
+    for (const char* name = Cu_readdir(d); name != nullptr; name = Cu_readdir(d)) {
+        if (temp_form(name) && join(path, dir, name) && temp_dead(path, true) == 1) ++removed;
+    }
+    Cu_closedir(d);
+    return removed;
+}
+
 // Looks at the lock file at path and, when nobody can be holding it any more
 // and remove is set, removes it: no live process holds its kernel lock, and
-// it is older than the stale age or was made by this program on this machine
-// (whose holder has therefore died). The removal happens while this request
-// holds the kernel lock on that very file, so two requests that judge the
-// same dead lock cannot remove a new one made in between. true when the lock
-// is dead (and, with remove, was removed).
+// it is older than the stale age, stamped more than the stale age ahead of
+// the clock (a clock stepped back, a file server whose clock runs ahead), or
+// was made by this program on this machine (whose holder has therefore
+// died). The removal happens while this request holds the kernel lock on
+// that very file, so two requests that judge the same dead lock cannot
+// remove a new one made in between. Whoever breaks a lock also removes the
+// temporary files that dead makers left in its directory (lock drafts,
+// half-written rewrites). true when the lock is dead (and, with remove, was
+// removed).
 bool judge_lock(char* path, bool remove) {
     int fd = Cu_b_open(path, 0);
     if (fd == -1) return false;
@@ -94,12 +246,18 @@ bool judge_lock(char* path, bool remove) {
     if (Cu_b_flock(fd, 0) == 0 && Cu_b_id(fd, &mine) == 0 && mine.links > 0) {
         char text[FIO_MARK_CAP] = {};
         (void)Cu_b_read(fd, text, sizeof text - 1);
-        const bool old = mine.ctime < static_cast<long long>(Tm_time()) - STALE_SECONDS;
+        const long long now = static_cast<long long>(Tm_time());
+        const bool old = mine.ctime < now - STALE_SECONDS || mine.ctime > now + STALE_SECONDS;
         dead = (old || mark_of_this_host(text)) && Cu_id(path, &named) == 0 && named.dev == mine.dev &&
                named.ino == mine.ino;
         if (dead && remove) dead = Cu_remove(path) == 0;
     }
     Cu_b_close(fd);
+    if (dead && remove) {
+        char dir[FIO_PATH_MAX];
+        dir_of(dir, path);
+        remove_dead_temps(dir);
+    }
     return dead;
 }
 
@@ -127,51 +285,68 @@ bool wait_free(char* path) {
     }
 }
 
-int open_unique_tmp(char* out, const char* base);
+// Makes l's lock file, not yet under the lock's name: a temporary file
+// (temp_open) holding its kernel lock, with l's mark written. The descriptor,
+// or -1.
+int draft_open(FIO_LOCK* l, char* draft, bool unnamed, bool* named) {
+    const int fd = temp_open(draft, l->path, unnamed, named);
+    if (fd == -1) return -1;
+    make_mark(l->mark);
+    (void)Cu_b_write(fd, l->mark, static_cast<int>(std::strlen(l->mark)));
+    return fd;
+}
 
 // Takes the lock at path into l, waiting while another holds it. 0 taken, 1
 // still held after the wait, -2 the lock file cannot be made at all (no such
-// directory, no permission), which no wait changes. *broke tells whether a
-// dead lock was broken on the way (its holder may have left a temporary file).
-// The lock file is made complete under a name of its own (the mark written,
-// the kernel lock held) and then given the lock's name by link(2), which
+// directory, no permission), which no wait changes.
+// The lock file is made complete first (the mark written, the kernel lock
+// held), without a name where the file system allows it, else under a
+// temporary name of its own, and then given the lock's name by a link, which
 // fails when the name exists: test and creation in one step, as an exclusive
 // create would be, but no other request ever sees the lock file empty and
 // without its holder's kernel lock, and so none can take a fresh lock for a
-// dead one, whatever its clock says.
-int lock_take(FIO_LOCK* l, const char* path, bool* broke) {
+// dead one, whatever its clock says. An unnamed draft leaves nothing when
+// its request is killed while it waits.
+int lock_take(FIO_LOCK* l, const char* path) {
     l->fd = -1;
     if (std::snprintf(l->path, sizeof l->path, "%s", path) >= static_cast<int>(sizeof l->path)) return -2;
     char draft[FIO_PATH_MAX];
-    const int fd = open_unique_tmp(draft, l->path);
+    bool named = false;
+    bool unnamed_failed = false;
+    int fd = draft_open(l, draft, true, &named);
     if (fd == -1) return -2;
-    Cu_b_flock(fd, 1);
-    make_mark(l->mark);
-    (void)Cu_b_write(fd, l->mark, static_cast<int>(std::strlen(l->mark)));
 
     int result = 1;
     const long long deadline = monotonic_ms() + Fio_lock_wait_ms;
     for (int step = FIRST_STEP_MS;; step = next_step(step)) {
-        if (Cu_link(draft, l->path) == 0) {
+        if ((named ? Cu_link(draft, l->path) : Cu_b_link_unnamed(fd, l->path)) == 0) {
             result = 0;
             break;
+        }
+        if (errno != EEXIST && !named) {
+            // An unnamed file cannot be linked here (no /proc, no right to
+            // the direct way): the draft is made under a name instead.
+            Cu_b_close(fd);
+            unnamed_failed = true;
+            fd = draft_open(l, draft, false, &named);
+            if (fd == -1) return -2;
+            continue;
         }
         if (errno != EEXIST) {
             result = -2;
             break;
         }
-        if (judge_lock(l->path, true)) {
-            if (broke != nullptr) *broke = true;
-            continue;
-        }
+        if (judge_lock(l->path, true)) continue;
         if (monotonic_ms() >= deadline) break;
         sleep_step(step, deadline);
     }
-    Cu_remove(draft);
+    if (named) Cu_remove(draft);  // under the draft's kernel lock, still held
     if (result != 0) {
         Cu_b_close(fd);
         return result;
     }
+    if (!named) g_unnamed = UNNAMED_WORKS;
+    if (unnamed_failed) g_unnamed = UNNAMED_OFF;
     l->fd = fd;
     l->fresh = static_cast<long long>(Tm_time());
     l->unrenewed = 0;
@@ -215,60 +390,19 @@ void lock_renew(FIO_LOCK* l, long long bytes) {
     l->fresh = now;
 }
 
-// Joins two or three texts into out (FIO_PATH_MAX bytes); false when the
-// result would not fit (out is then empty).
-bool join(char* out, const char* a, const char* b, const char* c = "") {
-    int n = std::snprintf(out, FIO_PATH_MAX, "%s%s%s", a, b, c);
-    if (n < 0 || n >= FIO_PATH_MAX) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
-// A temporary name of this request's own beside base: base + ".<process
-// id>.<random hex>.tmp", into out (FIO_PATH_MAX bytes). false when it would
-// not fit.
-bool unique_tmp(char* out, const char* base) {
-    unsigned char r[4] = {};
-    Cu_random(r, sizeof r);
-    char tail[40];
-    std::snprintf(tail, sizeof tail, ".%ld.%02x%02x%02x%02x.tmp", static_cast<long>(getpid()), r[0], r[1], r[2], r[3]);
-    return join(out, base, tail);
-}
-
-// Opens a fresh temporary file of this request's own beside base, exclusively
-// (0600); its name goes into out. The descriptor, or -1.
-int open_unique_tmp(char* out, const char* base) {
-    for (int tries = 0; tries < 8; ++tries) {
-        if (!unique_tmp(out, base)) return -1;
-        int fd = Cu_b_open_excl(out);
-        if (fd != -1 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Removes the temporary files "<data file>.*.tmp" that rewrites of data_path
-// by this program left behind when they died. Called only by a writer that holds the lock after breaking a
-// dead one: nobody else can be writing them.
-void remove_leftovers(const char* data_path) {
-    char path[FIO_PATH_MAX];
-    char names[1000];
-    if (std::snprintf(names, sizeof names, "%s.*", data_path) >= static_cast<int>(sizeof names)) return;
-    Cu_filefind(names);
-    const char* slash = std::strrchr(data_path, '/');
-    const std::string dir(data_path, slash == nullptr ? 0 : static_cast<std::size_t>(slash - data_path) + 1);
-    for (char* p = names; *p != '\0';) {
-        char* comma = std::strchr(p, ',');
-        if (comma != nullptr) *comma = '\0';
-        const std::size_t n = std::strlen(p);
-        if (n > 4 && std::strcmp(p + n - 4, ".tmp") == 0 && join(path, dir.c_str(), p)) Cu_remove(path);
-        if (comma == nullptr) break;
-        p = comma + 1;
-    }
-}
-
 }  // namespace
+
+int Fio_temp_dead(char* path, int remove) {
+    if (path == nullptr) return -1;
+    yen_to_sura(path);
+    return temp_dead(path, remove != 0);
+}
+
+int Fio_remove_dead_temps(char* dir) {
+    if (dir == nullptr) return 0;
+    yen_to_sura(dir);
+    return remove_dead_temps(dir);
+}
 
 int Fio_lock_dead(char* chkfilename, int remove) {
     if (chkfilename == nullptr) return 0;
@@ -283,7 +417,7 @@ int Fio_xor_control(char* chkfilename, int mode) {
     if (mode == 1) {
         for (FIO_LOCK& l : g_held) {
             if (l.path[0] != '\0') continue;  // a slot in use
-            if (lock_take(&l, chkfilename, nullptr) == 0) return 0;
+            if (lock_take(&l, chkfilename) == 0) return 0;
             l.path[0] = '\0';
             return 1;
         }
@@ -310,12 +444,16 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
     // The copy is made beside the destination and put in its place by one
     // rename, so a failed copy never costs the picture that stood there.
     // A short name of its own in the destination's directory: a picture's
-    // name may already be as long as a name can be.
+    // name may already be as long as a name can be. Unnamed until the copy
+    // is whole where the file system allows it; either way it holds its
+    // kernel lock to the end, so that a copy left by a killed request is
+    // known for one.
     char tmp[FIO_PATH_MAX];
     yen_to_sura(FileDSC);
     const char* slash = std::strrchr(FileDSC, '/');
     const std::string stem = std::string(FileDSC, slash == nullptr ? 0 : slash - FileDSC + 1) + "picture";
-    int dst = open_unique_tmp(tmp, stem.c_str());  // 0600: only the program itself reads pictures
+    bool named = false;
+    int dst = temp_open(tmp, stem.c_str(), g_unnamed == UNNAMED_WORKS, &named);  // 0600: only the program reads pictures
     if (dst == -1) {
         Cu_b_close(src);
         return -1;
@@ -339,14 +477,14 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
     // The copy must be on the disk before the source goes: otherwise a crash
     // could leave neither a whole picture nor the upload.
     if (ok && Cu_b_sync(dst) != 0) ok = false;
-    if (Cu_b_close(dst) != 0) ok = false;
     Cu_b_close(src);
+    if (ok && !named) ok = named = temp_name(dst, tmp, stem.c_str()) == 0;
     if (ok && Cu_replace(tmp, FileDSC) != 0) ok = false;
-    if (!ok) {
-        // A partial copy is no picture; the upload stays for the clean-up.
-        Cu_remove(tmp);
-        return -1;
-    }
+    // A partial copy is no picture; the upload stays for the clean-up. A
+    // named copy goes while its kernel lock is still held.
+    if (!ok && named) Cu_remove(tmp);
+    Cu_b_close(dst);
+    if (!ok) return -1;
     Cu_remove(FileSRC);
     return 0;
 }
@@ -402,9 +540,9 @@ namespace {
 // Closes whatever of the access is open and releases its lock; for the
 // failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
+    if ((a->tmp != nullptr || a->tmp_fd != -1) && a->tmp_named) Cu_remove(a->tmp_path);
     if (a->tmp != nullptr) Cu_fclose(a->tmp);
     if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
-    if (a->tmp != nullptr || a->tmp_fd != -1) Cu_remove(a->tmp_path);
     if (a->src != nullptr) Cu_fclose(a->src);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
     a->tmp = a->src = nullptr;
@@ -428,14 +566,13 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     yen_to_sura(a->data_path);
 
     const bool guarded = lock != nullptr && lock[0] != '\0';
-    bool broke = false;
     if (guarded && a->how != FIO_SNAPSHOT) {
         if (!join(a->lock_path, dir, lock)) return FIO_NO_FILE;
         yen_to_sura(a->lock_path);
         if (a->how == FIO_READ) {
             if (!wait_free(a->lock_path)) return FIO_LOCKED;
         } else {
-            int taken = lock_take(&a->lock, a->lock_path, &broke);
+            int taken = lock_take(&a->lock, a->lock_path);
             if (taken == 1) return FIO_LOCKED;
             if (taken != 0) return FIO_NO_FILE;
         }
@@ -458,8 +595,11 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
         // that died (nobody else writes it while this access holds the lock).
         char classic[FIO_PATH_MAX];
         if (join(classic, a->data_path, ".tmp")) Cu_remove(classic);
-        if (broke) remove_leftovers(a->data_path);
-        a->tmp_fd = open_unique_tmp(a->tmp_path, a->data_path);
+        // Unnamed until its commit where the file system allows it (known
+        // from this request's own lock), so that a killed writer leaves none.
+        bool named = false;
+        a->tmp_fd = temp_open(a->tmp_path, a->data_path, g_unnamed == UNNAMED_WORKS, &named);
+        a->tmp_named = named ? 1 : 0;
         if (a->tmp_fd == -1) return open_failed(a, FIO_NO_FILE);
         if (a->binary == FIO_TEXT) {
             a->tmp = Cu_fdopen(a->tmp_fd, "w+");
@@ -652,34 +792,34 @@ int Fio_close(FIO_ACCESS* a, int result) {
 
     const bool has_tmp = a->tmp != nullptr || a->tmp_fd != -1;
     if (has_tmp) {
-        bool commit = result == FIO_OK;
-        if (commit) {
-            // The new content must be on the disk before it takes the data
-            // file's name: a crash then leaves the old file or the new one,
-            // never an empty or partial one.
-            if (a->write_error) commit = false;
-            if (a->tmp != nullptr) {
-                if (commit && Cu_fsync(a->tmp) != 0) commit = false;
-            } else if (commit && Cu_b_sync(a->tmp_fd) != 0) {
-                commit = false;
-            }
-        }
-        if (a->tmp != nullptr && Cu_fclose(a->tmp) != 0) commit = false;
-        if (a->tmp_fd != -1 && Cu_b_close(a->tmp_fd) != 0) commit = false;
-        a->tmp = nullptr;
-        a->tmp_fd = -1;
+        const int fd = a->tmp != nullptr ? Cu_fileno(a->tmp) : a->tmp_fd;
+        // The new content must be on the disk before it takes the data
+        // file's name: a crash then leaves the old file or the new one,
+        // never an empty or partial one.
+        bool commit = result == FIO_OK && !a->write_error;
+        if (commit) commit = (a->tmp != nullptr ? Cu_fsync(a->tmp) : Cu_b_sync(fd)) == 0;
         // The last look at the lock: a writer whose lock was broken and
         // perhaps taken by another must not put its file in place over the
         // other's work.
         bool lost = false;
         if (commit && a->lock.fd != -1 && !names_mine(&a->lock, true)) commit = !(lost = true);
+        // An unnamed file takes its temporary name (a rename needs one) only
+        // now, and keeps it for no longer than the rename right after.
+        if (commit && !a->tmp_named) {
+            commit = temp_name(fd, a->tmp_path, a->data_path) == 0;
+            a->tmp_named = commit ? 1 : 0;
+        }
         // One rename over the data file, without removing it first, so that
         // a reader opens either the old or the new content.
         if (commit && Cu_replace(a->tmp_path, a->data_path) != 0) commit = false;
-        if (!commit) {
-            Cu_remove(a->tmp_path);
-            if (result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
-        }
+        // A file that is not put in place is removed while its kernel lock
+        // is still held (the close below lets go of it).
+        if (!commit && a->tmp_named) Cu_remove(a->tmp_path);
+        if (a->tmp != nullptr) Cu_fclose(a->tmp);
+        if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
+        a->tmp = nullptr;
+        a->tmp_fd = -1;
+        if (!commit && result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
     }
     lock_release(&a->lock);
     return result;

@@ -27,20 +27,38 @@ enum { FIO_PATH_MAX = 1200 };
 // lock (flock) on it while it holds the lock, so that:
 //  - a lock is broken only when no live process holds its kernel lock, and
 //    then when it is older than 60 seconds (a crashed request, or another
-//    program of the suite that never released it) or carries a mark of this
-//    host (its holder on this machine has died: no need to wait the minute);
-//    a live holder of this program is never broken, whatever the clocks say;
+//    program of the suite that never released it), stamped more than 60
+//    seconds ahead of the clock (a clock stepped back, a file server whose
+//    clock runs ahead), or carries a mark of this host (its holder on this
+//    machine has died: no need to wait the minute); a live holder of this
+//    program is never broken, whatever the clocks say;
 //  - a writer checks, just before its commit rename, that the lock file is
 //    still the one it made; a writer whose lock was broken after all (another
 //    suite program judged it by age alone) commits nothing and gives -9.
 // A request that finds a lock held waits for it, sleeping in short growing
 // steps with jitter (a few milliseconds first) up to Fio_lock_wait_ms.
+//
+// Temporary files (lock files before they take the lock's name, the new
+// content of a rewrite, the copy of a picture being moved) are named
+// "<file>.<process id>.<8 random hex digits>.tmp" beside the file they are
+// for, and each holds its maker's kernel lock for its whole life. Where the
+// file system allows it they have no name until they are put in place (a
+// lock file is linked straight to the lock's name, a rewrite's file takes
+// its temporary name only at its commit, just before its rename), so a
+// killed request leaves none. Otherwise, and for the few that a kill catches
+// in between, whoever breaks a dead lock removes in its directory the
+// temporary files of that form whose kernel lock it can take.
 #define FIO_MARK_PREFIX "velt "
 enum { FIO_MARK_CAP = 128 };
 
 // Longest wait for a held lock, in milliseconds (the CGI keeps the default
 // of 4 seconds; tests shorten it).
 extern int Fio_lock_wait_ms;
+
+// Set to 1, every temporary file is made under its name from its creation
+// on, as where the file system offers no unnamed files (tests use it to run
+// that path). The CGI leaves it 0.
+extern int Fio_named_temporaries;
 
 // A lock this request holds.
 struct FIO_LOCK {
@@ -67,6 +85,21 @@ int Fio_xor_control(char* chkfilename, int mode);
 // made on this machine by a request that has died), else 0. With remove set,
 // a dead lock is removed (1 only when it was).
 int Fio_lock_dead(char* chkfilename, int remove);
+
+// The judgement of a temporary file that every lock breaker makes, for tools
+// that look at a data directory: -1 when the name of path is not of this
+// program's temporary form above (the caller judges it otherwise), 1 when its
+// maker has died (nobody holds its kernel lock) and it is at least 2 seconds
+// old by its status-change time (a younger one may be a named file whose
+// maker has not yet locked it), else 0. With remove set, a dead one is
+// removed while this call holds its kernel lock (1 only when it was). A live
+// writer's file is never judged dead, however old.
+int Fio_temp_dead(char* path, int remove);
+
+// Removes from directory dir (ending in a separator) every temporary file of
+// this program that Fio_temp_dead judges dead; what a lock breaker does in
+// the directory of the lock it broke. Returns how many were removed.
+int Fio_remove_dead_temps(char* dir);
 
 // Moves FileSRC to FileDSC by copying in pieces of 1000 bytes (flushed to
 // disk before the source is removed); the destination is readable by its
@@ -119,13 +152,15 @@ bool Fio_safe_name(const char* name);
 //                 the lock. A writer at work never makes such a reader see
 //                 less than the truth, and the reader never waits.
 //   FIO_REWRITE   takes the lock (waiting as above), opens the data file
-//                 likewise and a temporary file of its own, created
-//                 exclusively under a unique name "<data file>.<pid>.<random
-//                 hex>.tmp". Fio_close with result 0 flushes the temporary
+//                 likewise and a temporary file of its own (see above: no
+//                 name yet where the file system allows it, else created
+//                 exclusively under its unique name "<data file>.<pid>.<random
+//                 hex>.tmp"). Fio_close with result 0 flushes the temporary
 //                 file to disk, checks that the lock is still this access's,
-//                 and renames it over the data file in one step; any other
-//                 result, or a lock found lost, removes it and leaves the
-//                 data file byte for byte as it was.
+//                 gives it its unique name if it has none, and renames it
+//                 over the data file in one step; any other result, or a lock
+//                 found lost, removes it and leaves the data file byte for
+//                 byte as it was.
 //   FIO_IN_PLACE  takes the lock like a rewrite and opens the data file for
 //                 Fio_write_at: bytes overwritten where they stand, without a
 //                 temporary file, a flush to disk or a rename. Only for
@@ -150,6 +185,7 @@ struct FIO_ACCESS {
     FILE* tmp;       // text: the temporary file
     int src_fd;      // binary: the data file, or -1
     int tmp_fd;      // binary: the temporary file, or -1
+    int tmp_named;   // 1 once the temporary file has the name tmp_path
     FIO_LOCK lock;   // the lock a rewrite took (fd -1 when none)
     // Binary reads come through this buffer: a scan of many small records
     // costs a few large reads instead of one per record.

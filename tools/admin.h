@@ -54,7 +54,8 @@ std::string admin_utf8(const std::string& sjis);
 
 bool admin_is_dir(const std::string& path);
 bool admin_exists(const std::string& path);
-// Makes the directory and its missing parents; dies when it cannot.
+// Makes the directory and its missing parents, each 0700 (owner only, as
+// every directory the program makes); dies when it cannot.
 void admin_make_dirs(const std::string& path);
 // Writes bytes as the whole new content of path through path.tmp, flushed and
 // renamed over path. Empty text, or the reason it failed (nothing left behind).

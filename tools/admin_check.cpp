@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,10 +27,11 @@
 
 namespace {
 
-// The ages from which a request's leftovers are stale: a temporary file is
-// written on for as long as its rewrite lives (a lock held longer than a
-// minute renews its age), and uploading requests sweep upload files older
-// than an hour. Lock files are judged as the store layer judges them.
+// The ages from which a leftover is stale: a temporary file of the suite's
+// plain form "<data file>.tmp" is written on for as long as its rewrite
+// lives (a lock held longer than a minute renews its age), and uploading
+// requests sweep upload files older than an hour. Lock files and this
+// program's own temporary files are judged as the store layer judges them.
 const long kStaleTemp = 60;
 const long kStaleUpload = 3600;
 
@@ -77,14 +79,18 @@ std::vector<std::string> names_in(const std::string& dir) {
     return out;
 }
 
-// Reports a leftover of a crashed request that is older than stale seconds,
-// and removes it when repairing (looking at its age once more just before,
-// so that a file made again meanwhile is kept).
-void leftover(CHECK_STATE& s, const std::string& path, const char* what, long stale) {
-    const long age = age_of(path);
-    if (age < stale) return;
+// A path as the store layer's calls take it (they may convert it in place).
+std::vector<char> c_path(const std::string& path) {
+    std::vector<char> p(path.begin(), path.end());
+    p.push_back('\0');
+    return p;
+}
+
+// Reports a leftover of a crashed request, age seconds old, and when
+// repairing removes it with remove_it (true when it is gone).
+void found(CHECK_STATE& s, const std::string& path, const char* what, long age, const std::function<bool()>& remove_it) {
     if (s.repair) {
-        if (age_of(path) >= stale && std::remove(path.c_str()) == 0) {
+        if (remove_it()) {
             std::printf("removed: %s (%s, %ld s old)\n", path.c_str(), what, age);
             ++s.removed;
             return;
@@ -97,12 +103,32 @@ void leftover(CHECK_STATE& s, const std::string& path, const char* what, long st
     ++s.leftovers;
 }
 
+// A leftover judged by its age: reported when older than stale seconds, and
+// removed when repairing (looking at its age once more just before, so that
+// a file made again meanwhile is kept).
+void leftover(CHECK_STATE& s, const std::string& path, const char* what, long stale) {
+    const long age = age_of(path);
+    if (age < stale) return;
+    found(s, path, what, age, [&] { return age_of(path) >= stale && std::remove(path.c_str()) == 0; });
+}
+
+// A temporary file. One of this program's own form is a leftover when the
+// store layer would remove it (its maker's kernel lock is gone), so a live
+// writer's file is never reported or removed, however long it writes; any
+// other (the suite's "<data file>.tmp") is judged by its age.
+void temporary(CHECK_STATE& s, const std::string& path) {
+    std::vector<char> p = c_path(path);
+    const int dead = Fio_temp_dead(p.data(), 0);
+    if (dead == -1) leftover(s, path, "temporary file", kStaleTemp);
+    if (dead != 1) return;
+    found(s, path, "temporary file", age_of(path), [&] { return Fio_temp_dead(p.data(), 1) == 1; });
+}
+
 // A lock file that the store layer would break: no live holder, and old or
 // left on this machine by a request that died. A live holder's lock is never
 // reported, however long its rewrite runs.
 void dead_lock(CHECK_STATE& s, const std::string& path) {
-    std::vector<char> p(path.begin(), path.end());
-    p.push_back('\0');
+    std::vector<char> p = c_path(path);
     if (Fio_lock_dead(p.data(), 0) == 0) return;
     if (s.repair) {
         if (Fio_lock_dead(p.data(), 1) == 1) {
@@ -117,12 +143,15 @@ void dead_lock(CHECK_STATE& s, const std::string& path) {
     ++s.leftovers;
 }
 
-// Lock and temporary files in one directory.
+// Temporary and lock files in one directory. The temporary files come first:
+// removing a dead lock also removes the dead temporary files beside it, and
+// each is to be reported by its name.
 void scan_leftovers(CHECK_STATE& s, const std::string& dir) {
-    for (const std::string& n : names_in(dir)) {
+    const std::vector<std::string> names = names_in(dir);
+    for (const std::string& n : names)
+        if (ends_with(n, ".tmp")) temporary(s, dir + n);
+    for (const std::string& n : names)
         if (ends_with(n, ".chk")) dead_lock(s, dir + n);
-        if (ends_with(n, ".tmp")) leftover(s, dir + n, "temporary file", kStaleTemp);
-    }
 }
 
 // A binary file of fixed-size records: its length must be a whole number of them.

@@ -4,6 +4,8 @@
 // refusal is a message on standard error, a non-zero exit and no file changed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -297,10 +299,18 @@ TEST_F(AdminTest, CheckReportsDamageAndRepairsOnlyStaleLeftovers) {
     ASSERT_EQ(admin("add-room " + q_cgi + " 9 --name Lobby").status, 0);
     ASSERT_EQ(admin("add-user " + q_cgi + " taro --password x").status, 0);
     const std::string d = site.data_dir;
-    const std::string locks[] = {d + "user.chk", d + "9/chatdata.chk", d + "user/taro/skey.chk", d + "9/dir.cnf.tmp"};
+    // The program's own temporary files are judged by their maker's kernel
+    // lock, the suite's plain "<data file>.tmp" by its age.
+    const std::string locks[] = {d + "user.chk", d + "9/chatdata.chk", d + "user/taro/skey.chk", d + "9/dir.cnf.tmp",
+                                 d + "9/chatdata.dat.4242.0badf00d.tmp"};
     for (const std::string& f : locks) e2e::write_file(f, "");
     e2e::write_file(d + "CGI1234", "upload");
-    // A lock whose holder is alive (this process) is never a leftover.
+    // A temporary file whose writer is alive (this process) is never a
+    // leftover, however old; nor is a lock whose holder is alive.
+    const std::string live_tmp = d + "9/info.txt.77.00c0ffee.tmp";
+    e2e::write_file(live_tmp, "half");
+    const int live_fd = open(live_tmp.c_str(), O_RDWR);
+    ASSERT_EQ(flock(live_fd, LOCK_EX), 0);
     std::string live = d + "9/chatuser.chk";
     ASSERT_EQ(Fio_xor_control(&live[0], 1), 0);
 
@@ -313,12 +323,16 @@ TEST_F(AdminTest, CheckReportsDamageAndRepairsOnlyStaleLeftovers) {
     EXPECT_EQ(r.status, 1);
     for (const std::string& f : locks) EXPECT_NE(r.out.find("leftover: " + f + " ("), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("CGI1234"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(live_tmp), std::string::npos) << r.out;
     for (const std::string& f : locks) EXPECT_TRUE(e2e::file_exists(f)) << f;
     r = admin("check " + q_cgi + " --repair", "", "+5 min");
     EXPECT_EQ(r.status, 0) << r.out;
     for (const std::string& f : locks) EXPECT_FALSE(e2e::file_exists(f)) << f;
     EXPECT_TRUE(e2e::file_exists(live));
     EXPECT_EQ(r.out.find(live), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(live_tmp), std::string::npos) << r.out;
+    EXPECT_TRUE(e2e::file_exists(live_tmp));
+    close(live_fd);
     Fio_xor_control(&live[0], 2);
     EXPECT_TRUE(e2e::file_exists(d + "CGI1234"));
     r = admin("check " + q_cgi + " --repair", "", "+2 hours");

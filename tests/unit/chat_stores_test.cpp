@@ -494,6 +494,32 @@ TEST_F(Sweep, ThreeMembersDroppedInOneSweepPostThreeNoticesInOrder) {
     for (int i = 0; i < 3; ++i) EXPECT_STREQ(sCHAT_DATA_DAT100[i].CTALK, NOTICE);
 }
 
+TEST_F(Sweep, ASignOfLifeMoreThanTenMinutesAheadTimesOut) {
+    struct Case {
+        const char* user;
+        int ahead;  // minutes the stamp lies ahead of the sweep's clock
+        bool kept;
+    };
+    const Case cases[] = {{"ahead11", 11, false}, {"ahead10", 10, true}, {"ahead9", 9, true}};
+    sweep_at(0);
+    std::vector<CHAT_USER_IDX> recs;
+    for (const Case& c : cases) recs.push_back(member(c.user, "\x95\x5C,&\"", stamp(1 + c.ahead)));
+    put_members(recs);
+    EXPECT_EQ(sweep_at(1), 0);
+
+    std::vector<std::string> left, noticed;
+    for (const CHAT_USER_IDX& r : records_in<CHAT_USER_IDX>(read_all(index()))) left.push_back(r.USER_ID);
+    for (const CHAT_DATA_DAT& r : records_in<CHAT_DATA_DAT>(read_all(data()))) {
+        EXPECT_STREQ(r.CTALK, NOTICE);
+        EXPECT_STREQ(r.WRITE_DATE, stamp(1).c_str());
+        noticed.push_back(r.USER_ID);
+    }
+    std::vector<std::string> kept, dropped;
+    for (const Case& c : cases) (c.kept ? kept : dropped).push_back(c.user);
+    EXPECT_EQ(left, kept);
+    EXPECT_EQ(noticed, dropped);
+}
+
 TEST_F(Sweep, AnEmptyStampFileCountsAsAnotherMinute) {
     write_all(room + "chattime.txt", "");
     put_members({member("old", "O", "2000/01/01 00:00")});
@@ -503,6 +529,10 @@ TEST_F(Sweep, AnEmptyStampFileCountsAsAnotherMinute) {
 }
 
 TEST_F(Sweep, AHeldIndexLockLeavesEverythingForTheNextRequest) {
+    // Another program's lock file made now must look neither a minute old nor
+    // more than a minute ahead at minute 1: this test's clock starts one
+    // minute back (at second 5 of a minute), not a quarter of an hour.
+    base = 5 - static_cast<long>(time(nullptr) % 60) - 60;
     sweep_at(0);
     put_members({member("old", "O", "2000/01/01 00:00")});
     const std::string before = read_all(index());

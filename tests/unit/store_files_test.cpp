@@ -142,7 +142,7 @@ TEST_F(CuFiles, MkdirMakesOneLevelAndLeavesWhatExists) {
     mode_t old = umask(0);
     Buf d(dir + "\\12");
     Cu_mkdir(d);
-    EXPECT_EQ(mode_of(at("12")), 0777u);
+    EXPECT_EQ(mode_of(at("12")), 0700u);  // owner only, whatever the umask allows
     umask(old);
     write_all(at("12/keep"), "x");
     Buf again(dir + "\\12");

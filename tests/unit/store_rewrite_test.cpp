@@ -9,9 +9,13 @@
 #include <chrono>
 #include <cstring>
 #include <set>
+#include <vector>
 #include <string>
 #include <thread>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "store/cust.h"
@@ -32,6 +36,16 @@ std::set<std::string> names_in(const std::string& d) {
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(d)) names.insert(e.path().filename().string());
     return names;
+}
+
+// True where the file system makes files without a name (else the store
+// layer names its temporary files from the start, and the tests of unnamed
+// files have nothing to look at).
+bool unnamed_offered(const std::string& d) {
+    const int fd = open(d.c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (fd == -1) return false;
+    close(fd);
+    return true;
 }
 
 class FioTest : public store_test::TmpDirTest {
@@ -126,6 +140,8 @@ TEST_F(FioTest, LiveHolderIsNeverBrokenAndADeadOneAtOnce) {
     Tm_clock_offset = 3600;  // the lock looks an hour old: a clock step, NFS
     EXPECT_EQ(Fio_xor_control(chk, 0), 1);
     EXPECT_EQ(read_all(at("chatdata.chk")), mark);
+    Tm_clock_offset = -3600;  // or an hour ahead
+    EXPECT_EQ(Fio_xor_control(chk, 0), 1);
     Tm_clock_offset = 0;
 
     // Waiters get it as soon as the holder lets go.
@@ -189,6 +205,186 @@ TEST_F(FioTest, BreakingADeadWritersLockRemovesItsTemporaryFile) {
     EXPECT_EQ(Fio_close(&a, FIO_NOT_FOUND), FIO_NOT_FOUND);
 }
 
+// ---- What killed requests leave ----
+
+TEST_F(FioTest, AnUnnamedLockDraftNeverShowsUp) {
+    if (!unnamed_offered(dir)) GTEST_SKIP() << "the file system here makes no unnamed files";
+    Buf chk(at("chatdata.chk"));
+    ASSERT_EQ(Fio_xor_control(chk, 1), 0);
+    EXPECT_EQ(names_in(dir), std::set<std::string>{"chatdata.chk"});
+    // Another request waits for the lock, and is killed while it waits.
+    const pid_t waiter = fork();
+    ASSERT_GE(waiter, 0);
+    if (waiter == 0) {
+        Buf mine(at("chatdata.chk"));
+        Fio_lock_wait_ms = 10000;
+        Fio_xor_control(mine, 1);
+        _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(names_in(dir), std::set<std::string>{"chatdata.chk"});
+    kill(waiter, SIGKILL);
+    waitpid(waiter, nullptr, 0);
+    EXPECT_EQ(names_in(dir), std::set<std::string>{"chatdata.chk"});
+    Fio_xor_control(chk, 2);
+    EXPECT_EQ(names_in(dir), std::set<std::string>{});
+}
+
+// The temporary files in d.
+std::set<std::string> temps_in(const std::string& d) {
+    std::set<std::string> out;
+    for (const std::string& n : names_in(d))
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".tmp") == 0) out.insert(n);
+    return out;
+}
+
+// A writer of room 12's message file that dies in the middle of its rewrite,
+// holding the lock: by _exit, or killed.
+void writer_dies(const char* room, bool killed) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        FIO_ACCESS a;
+        if (Fio_open(&a, room, "chatdata.dat", "chatdata.chk", FIO_REWRITE, FIO_BINARY) != FIO_OK) _exit(1);
+        Fio_write_rec(&a, "half", 4);
+        if (!killed) _exit(0);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char c;
+    if (killed && read(ready[0], &c, 1) == 1) kill(pid, SIGKILL);
+    close(ready[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(FioTest, EveryBreakerOfADeadWritersLockRemovesItsTemporaryFile) {
+    ASSERT_EQ(mkdir(at("12").c_str(), 0700), 0);
+    char room[FIO_PATH_MAX];
+    ASSERT_EQ(Fio_dir_room(room, 12), 0);
+    enum { READ, IN_PLACE, ACQUIRE, REWRITE };
+    struct Case {
+        const char* breaker;
+        int how;
+        bool killed;
+    };
+    const Case cases[] = {{"reader", READ, false},   {"in-place writer", IN_PLACE, true},
+                          {"acquisition", ACQUIRE, false}, {"rewrite", REWRITE, true}};
+    const bool offered = unnamed_offered(dir);
+    for (int named : {0, 1}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.breaker) + (named ? ", named files" : ", unnamed files"));
+            Fio_named_temporaries = named;
+            Tm_clock_offset = 0;
+            writer_dies(room, c.killed);
+            ASSERT_TRUE(exists(at("12/chatdata.chk")));
+            // Only a named temporary file outlives its maker until the break.
+            EXPECT_EQ(temps_in(at("12")).size(), named || !offered ? 1u : 0u);
+            // Past the moments in which a named file may still await its lock.
+            Tm_clock_offset = 3;
+            FIO_ACCESS a;
+            if (c.how == ACQUIRE) {
+                Buf chk(at("12/chatdata.chk"));
+                ASSERT_EQ(Fio_xor_control(chk, 1), 0);
+                EXPECT_EQ(temps_in(at("12")), std::set<std::string>{});
+                Fio_xor_control(chk, 2);
+            } else {
+                const int how = c.how == READ ? FIO_READ : c.how == IN_PLACE ? FIO_IN_PLACE : FIO_REWRITE;
+                ASSERT_EQ(Fio_open(&a, room, "chatdata.dat", "chatdata.chk", how, FIO_BINARY), FIO_OK);
+                EXPECT_EQ(Fio_close(&a, FIO_NOT_FOUND), FIO_NOT_FOUND);
+            }
+            EXPECT_EQ(temps_in(at("12")), std::set<std::string>{});
+            EXPECT_FALSE(exists(at("12/chatdata.chk")));
+        }
+    }
+}
+
+TEST_F(FioTest, ABreakerRemovesOnlyTemporaryFilesWhoseMakerIsGone) {
+    // The lock of a request of this host that died: its mark, no kernel lock.
+    Buf chk(at("chatdata.chk"));
+    ASSERT_EQ(Fio_xor_control(chk, 1), 0);
+    const std::string mark = read_all(at("chatdata.chk"));
+    Fio_xor_control(chk, 2);
+
+    struct Case {
+        const char* name;
+        bool held;  // its maker alive: the kernel lock held
+        bool dead;  // removed once a few seconds old
+    };
+    const Case cases[] = {
+        {"chatdata.dat.4242.0badf00d.tmp", false, true},  // a dead rewrite's
+        {"chatuser.chk.17.00C0FFEE.tmp", false, true},    // a dead waiter's lock draft
+        {"\x95\x5C.jpg.8.12345678.tmp", false, true},     // any file's, Shift_JIS names too
+        {"info.txt.99.deadbeef.tmp", true, false},        // a live writer's, however old
+        {"dir.cnf.tmp", false, false},                    // the suite's plain form
+        {"dir.cnf.x.deadbeef.tmp", false, false},         // no process id
+        {"dir.cnf.12.deadbee.tmp", false, false},         // seven hex digits
+        {"dir.cnf.12.deadbeef.tmp.old", false, false},
+    };
+    std::vector<int> held;
+    for (const Case& c : cases) {
+        write_all(at(c.name), "x");
+        if (!c.held) continue;
+        held.push_back(open(at(c.name).c_str(), O_RDWR));
+        ASSERT_EQ(flock(held.back(), LOCK_EX), 0);
+    }
+    // A rewrite at work beside them, its temporary file named from the start.
+    Fio_named_temporaries = 1;
+    FIO_ACCESS a;
+    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), FIO_OK);
+    Fio_puts(&a, "Taro\n");
+    // Broken at once, the lock leaves every one: too young to tell a dead
+    // maker from one about to lock its file.
+    write_all(at("chatdata.chk"), mark);
+    EXPECT_EQ(Fio_xor_control(chk, 0), 0);
+    for (const Case& c : cases) EXPECT_TRUE(exists(at(c.name))) << c.name;
+
+    Tm_clock_offset = 3;
+    write_all(at("chatdata.chk"), mark);
+    EXPECT_EQ(Fio_xor_control(chk, 0), 0);
+    for (const Case& c : cases) EXPECT_EQ(exists(at(c.name)), !c.dead) << c.name;
+    for (int fd : held) close(fd);
+    EXPECT_TRUE(exists(a.tmp_path));
+    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+    EXPECT_EQ(read_all(at("user.mst")), "Taro\n");
+
+    // The same judgement for tools, file by file.
+    Buf live(at("info.txt.99.deadbeef.tmp")), plain(at("dir.cnf.tmp"));
+    EXPECT_EQ(Fio_temp_dead(plain, 1), -1);
+    EXPECT_EQ(Fio_temp_dead(live, 0), 1);
+    EXPECT_TRUE(exists(at("info.txt.99.deadbeef.tmp")));
+    Buf d(dir + "/");
+    EXPECT_EQ(Fio_remove_dead_temps(d), 1);
+    EXPECT_FALSE(exists(at("info.txt.99.deadbeef.tmp")));
+}
+
+TEST_F(FioTest, ALockStampedFarAheadIsStaleOneSlightlyAheadIsNot) {
+    struct Case {
+        long ahead;  // seconds the lock file's times lie ahead of the clock
+        int held;
+    };
+    for (const Case& c : {Case{120, 0}, Case{30, 1}}) {
+        SCOPED_TRACE(c.ahead);
+        write_all(at("acl.chk"), "");  // another program's lock: no mark, no kernel lock
+        // Made while the clock ran ahead (a clock stepped back since, or a
+        // file server's clock): its times lie ahead. The status-change time
+        // cannot be set; the program's clock goes back instead.
+        Tm_clock_offset = 0;
+        const struct timespec times[2] = {{time(nullptr) + c.ahead, 0}, {time(nullptr) + c.ahead, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, at("acl.chk").c_str(), times, 0), 0);
+        Tm_clock_offset = -c.ahead;
+        Buf chk(at("acl.chk"));
+        EXPECT_EQ(Fio_xor_control(chk, 0), c.held);
+        EXPECT_EQ(exists(at("acl.chk")), c.held == 1);
+        std::remove(at("acl.chk").c_str());
+    }
+}
+
 TEST_F(FioTest, AcquisitionWhereNoLockCanBeMadeFailsAtOnce) {
     Buf chk(dir + "\\99\\chatuser.chk");  // the room directory is missing
     int r = 0;
@@ -237,41 +433,55 @@ TEST_F(FioTest, HeldLockIsWaitedForThenAnswersMinus9AndTouchesNothing) {
 }
 
 TEST_F(FioTest, SuccessfulTextRewriteReplacesTheFileByOneRename) {
-    write_all(at("user.mst"), "Taro\nHanako\nJiro\n");
-    const ino_t old_inode = inode_of(at("user.mst"));
+    for (int named : {1, 0}) {
+        SCOPED_TRACE(named ? "named temporary file" : "unnamed temporary file");
+        if (!named && !unnamed_offered(dir)) continue;
+        Fio_named_temporaries = named;
+        write_all(at("user.mst"), "Taro\nHanako\nJiro\n");
+        const ino_t old_inode = inode_of(at("user.mst"));
 
-    FIO_ACCESS a;
-    ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), 0);
-    EXPECT_TRUE(exists(at("user.chk")));
-    // The temporary file is this access's own: "<data file>.<pid>.<hex>.tmp".
-    const std::string tmp = a.tmp_path;
-    EXPECT_EQ(tmp.rfind(at("user.mst") + "." + std::to_string(getpid()) + ".", 0), 0u) << tmp;
-    EXPECT_EQ(tmp.substr(tmp.size() - 4), ".tmp");
-    EXPECT_EQ(mode_of(tmp), 0600u);
-    const ino_t tmp_inode = inode_of(tmp);
-    ASSERT_NE(tmp_inode, 0u);
-    // A reader that opened the file before the commit keeps the old content.
-    FILE* reader = std::fopen(at("user.mst").c_str(), "r");
-    ASSERT_NE(reader, nullptr);
+        FIO_ACCESS a;
+        ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), 0);
+        EXPECT_TRUE(exists(at("user.chk")));
+        // The temporary file is this access's own: "<data file>.<pid>.<hex>.tmp",
+        // a name it takes only at its commit where the file system allows.
+        const std::string tmp = a.tmp_path;
+        EXPECT_EQ(tmp.rfind(at("user.mst") + "." + std::to_string(getpid()) + ".", 0), 0u) << tmp;
+        EXPECT_EQ(tmp.substr(tmp.size() - 4), ".tmp");
+        struct stat tmp_st;
+        ASSERT_EQ(fstat(fileno(a.tmp), &tmp_st), 0);
+        EXPECT_EQ(tmp_st.st_mode & 07777, 0600u);
+        const ino_t tmp_inode = tmp_st.st_ino;
+        if (named) {
+            EXPECT_EQ(mode_of(tmp), 0600u);
+            EXPECT_EQ(inode_of(tmp), tmp_inode);
+        } else {
+            EXPECT_EQ(names_in(dir), (std::set<std::string>{"user.mst", "user.chk"}));
+        }
+        // A reader that opened the file before the commit keeps the old content.
+        FILE* reader = std::fopen(at("user.mst").c_str(), "r");
+        ASSERT_NE(reader, nullptr);
 
-    char line[10000];
-    while (Fio_gets(&a, line, sizeof line))
-        if (std::strcmp(line, "Hanako\n") != 0) Fio_puts(&a, line);
-    Fio_printf(&a, "%s\n", "Saburo");
-    EXPECT_EQ(read_all(at("user.mst")), "Taro\nHanako\nJiro\n");  // nothing visible yet
-    EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
+        char line[10000];
+        while (Fio_gets(&a, line, sizeof line))
+            if (std::strcmp(line, "Hanako\n") != 0) Fio_puts(&a, line);
+        Fio_printf(&a, "%s\n", "Saburo");
+        EXPECT_EQ(read_all(at("user.mst")), "Taro\nHanako\nJiro\n");  // nothing visible yet
+        EXPECT_EQ(Fio_close(&a, FIO_OK), FIO_OK);
 
-    EXPECT_EQ(read_all(at("user.mst")), "Taro\nJiro\nSaburo\n");
-    EXPECT_EQ(inode_of(at("user.mst")), tmp_inode);  // the temporary file itself took the name
-    EXPECT_NE(inode_of(at("user.mst")), old_inode);
-    EXPECT_FALSE(exists(tmp));
-    EXPECT_FALSE(exists(at("user.chk")));
+        EXPECT_EQ(read_all(at("user.mst")), "Taro\nJiro\nSaburo\n");
+        EXPECT_EQ(inode_of(at("user.mst")), tmp_inode);  // the temporary file itself took the name
+        EXPECT_NE(inode_of(at("user.mst")), old_inode);
+        EXPECT_FALSE(exists(tmp));
+        EXPECT_FALSE(exists(at("user.chk")));
 
-    char old_line[100];
-    ASSERT_NE(std::fgets(old_line, sizeof old_line, reader), nullptr);
-    ASSERT_NE(std::fgets(old_line, sizeof old_line, reader), nullptr);
-    EXPECT_STREQ(old_line, "Hanako\n");
-    std::fclose(reader);
+        char old_line[100];
+        ASSERT_NE(std::fgets(old_line, sizeof old_line, reader), nullptr);
+        ASSERT_NE(std::fgets(old_line, sizeof old_line, reader), nullptr);
+        EXPECT_STREQ(old_line, "Hanako\n");
+        std::fclose(reader);
+        EXPECT_EQ(names_in(dir), std::set<std::string>{"user.mst"});
+    }
 }
 
 TEST_F(FioTest, FailedTextRewriteLeavesTheFileByteForByte) {
@@ -290,6 +500,7 @@ TEST_F(FioTest, FailedTextRewriteLeavesTheFileByteForByte) {
 }
 
 TEST_F(FioTest, CommitThatCannotRenameReportsMinus2AndKeepsTheOldFile) {
+    Fio_named_temporaries = 1;  // a temporary file with a name to take away
     write_all(at("user.mst"), "Taro\nHanako\n");
     FIO_ACCESS a;
     ASSERT_EQ(Fio_open(&a, prefix().c_str(), "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT), 0);

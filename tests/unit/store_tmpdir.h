@@ -90,6 +90,7 @@ protected:
     void TearDown() override {
         Tm_clock_offset = 0;
         Fio_lock_wait_ms = 4000;
+        Fio_named_temporaries = 0;
         std::memset(&SYSINFO, 0, sizeof SYSINFO);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
