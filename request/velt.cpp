@@ -62,10 +62,30 @@ bool load_settings() {
     return true;
 }
 
+// A request that gets no page still gets a whole CGI response: a status for
+// the web server (which would otherwise log a malformed answer and send an
+// internal error) and one line of plain text for whoever asked. Bots, probes
+// and bare requests of the program end here.
+void answer_without_page(const char* status, const char* text) {
+    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
+}
+
 // Steps 4-6: reads the request and takes the first value of each fixed
-// parameter, cut to its field.
-void read_parameters() {
-    cgi_get(static_cast<uint32_t>(SYSINFO.ATTACHED_FILE_LIMIT));
+// parameter, cut to its field. The one place where the body is bounded and
+// checked: a body larger than the forms can need is answered before any of
+// it is read, and one that arrived cut off (the client went away) is not
+// taken for a request at all, so that no half form is stored, whatever job
+// it names. false when the answer is printed.
+bool read_parameters() {
+    const int r = cgi_get(static_cast<uint32_t>(SYSINFO.ATTACHED_FILE_LIMIT));
+    if (r == CGI_TOO_LARGE) {
+        answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
+        return false;
+    }
+    if (r == CGI_CUT) {
+        answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
+        return false;
+    }
     char buff[40];
     cgi_getvalue("uid", 0, cgi_uid, sizeof cgi_uid);
     cgi_getvalue("upw", 0, cgi_upw, sizeof cgi_upw);
@@ -76,6 +96,7 @@ void read_parameters() {
     cgi_getvalue("help", 0, cgi_help, sizeof cgi_help);
     cgi_getvalue("FOLDER_NO", 0, buff, sizeof buff);
     cgi_FOLDER_NO = G_atoi(buff);
+    return true;
 }
 
 // Step 7: needs neither a login nor a folder.
@@ -84,14 +105,6 @@ void print_version_page() {
     std::printf("ZEPA CHAT-PlugIn version:[%s], OS:[%s]\n", "Ver3.11", "WWW ServerOS Linux(x86)");
     std::fputs("</BODY>\n", stdout);
     std::fputs("</HTML>\n", stdout);
-}
-
-// A request that gets no page still gets a whole CGI response: a status for
-// the web server (which would otherwise log a malformed answer and send an
-// internal error) and one line of plain text for whoever asked. Bots, probes
-// and bare requests of the program end here.
-void answer_without_page(const char* status, const char* text) {
-    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
 }
 
 // Steps 8-10: the requested folder into G_TREE_DATA and the script address
@@ -311,8 +324,7 @@ void serve_request() {
 int velt_main() {
     clear_request_state();                  // 1
     if (!load_settings()) return 0;         // 2-3: nothing parsed, nothing to free
-    read_parameters();                      // 4-6
-    serve_request();                        // 7-18
+    if (read_parameters()) serve_request(); // 4-6, 7-18: a body refused is answered
     cgi_free();                             // 19: whatever the outcome, uploads go too
     return 0;
 }
