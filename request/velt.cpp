@@ -250,10 +250,8 @@ void job_bg4() { b_BG_DL(4); }
 // stored; a refused store gets the error page instead.
 void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
-    if (r == FIO_LOCKED) {
-        G_busy_page();
-    } else if (r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
+    if (r == FIO_LOCKED || r == FIO_NO_FILE) {
+        r == FIO_LOCKED ? G_busy_page() : G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
     } else {
         b_SET_DIR_CONFIG(cgi_FOLDER_NO);
         b_SET_CONFIG();
