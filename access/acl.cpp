@@ -16,18 +16,26 @@ namespace {
 // page, as 8 already opens the room's settings.
 constexpr int32_t ENOUGH = 8;
 
-bool is_member(const USER_MST& user, int32_t group_id) {
+// A read that says nothing about the lists: locked, or unreadable.
+bool store_failed(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
+
+// Ends the check on a read that failed with r.
+int32_t stop(int* failed, int r) {
+    *failed = r;
+    return 0;
+}
+
+// Whether user is in group group_id: the membership read's result (0 member).
+int is_member(const USER_MST& user, int32_t group_id) {
     std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
     G_set(sUSER_GROUP_MST.USER_ID, user.USER_ID);
     sUSER_GROUP_MST.GROUP_ID = group_id;
-    return Fio_USER_GROUP_MST(group_id, SQL_READ, 1) == FIO_OK;
+    return Fio_USER_GROUP_MST(group_id, SQL_READ, 1);
 }
 
-}  // namespace
-
-bool G_acl_needs_share_switch(const USER_MST& user) { return user.USER_LEVEL <= 99 && user.MODE == 2; }
-
-int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_switch) {
+// The check itself; a list, membership file or folder record that stayed
+// locked or could not be read stops it with that read's result in *failed.
+int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_switch, int* failed) {
     if (user.USER_LEVEL > 99) return 9;
     if (user.MODE == 2 && share_switch == 1) return 0;
 
@@ -37,14 +45,18 @@ int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_swit
     sACL_MST.FOLDER_NO = in_folder_no;
     G_set(sACL_MST.U_OR_G, "U");
     G_set(sACL_MST.USER_ID, user.USER_ID);
-    if (Fio_ACL_MST(0, SQL_READ, 1) == FIO_OK) level = sACL_MST.PERMIT;
+    int r = Fio_ACL_MST(0, SQL_READ, 1);
+    if (store_failed(r)) return stop(failed, r);
+    if (r == FIO_OK) level = sACL_MST.PERMIT;
     if (level >= ENOUGH) return level;
 
     // Group entries, in the order of the list; each can only raise the level.
     for (int n = 1;; ++n) {
         std::memset(&sACL_MST, 0, sizeof sACL_MST);
         sACL_MST.FOLDER_NO = in_folder_no;
-        if (Fio_ACL_MST(n, SQL_READ, 2) != FIO_OK) break;
+        r = Fio_ACL_MST(n, SQL_READ, 2);
+        if (store_failed(r)) return stop(failed, r);
+        if (r != FIO_OK) break;
         if (sACL_MST.U_OR_G[0] != 'G') continue;
         const int32_t group = sACL_MST.GROUP_ID;
         const int32_t permit = sACL_MST.PERMIT;
@@ -52,7 +64,9 @@ int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_swit
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
         }
-        if (is_member(user, group)) {
+        r = is_member(user, group);
+        if (store_failed(r)) return stop(failed, r);
+        if (r == FIO_OK) {
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
         }
@@ -61,8 +75,21 @@ int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_swit
     // The folder's defaults for readers and writers.
     std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
     sTREE_DATA.FOLDER_NO = in_folder_no;
-    if (Fio_TREE_DATA(in_folder_no, SQL_READ, 1) != FIO_OK) return level;
+    r = Fio_TREE_DATA(in_folder_no, SQL_READ, 1);
+    if (store_failed(r)) return stop(failed, r);
+    if (r != FIO_OK) return level;
     if (user.USER_LEVEL >= sTREE_DATA.ACCESS_LEVEL && level <= 0) level = 1;
     if (user.USER_LEVEL >= sTREE_DATA.WRITE_LEVEL && level <= 1) level = 2;
     return level;
+}
+
+}  // namespace
+
+bool G_acl_needs_share_switch(const USER_MST& user) { return user.USER_LEVEL <= 99 && user.MODE == 2; }
+
+int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_switch, int* read_result) {
+    int failed = FIO_OK;
+    const int32_t level = access_level(user, in_folder_no, share_switch, &failed);
+    if (read_result != nullptr) *read_result = failed;
+    return failed == FIO_OK ? level : 0;
 }

@@ -2,6 +2,7 @@
 // check, and the gate that picks one of them and names its refusal.
 #include "access/login.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,18 @@ const char* env_text(const char* name) {
     return v ? v : "";
 }
 
+// True when user uid has no directory (no such user), as opposed to one that
+// cannot be looked at.
+bool user_dir_missing(const char* uid) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_user(dir, uid) != 0) return true;
+    CU_FILE_ID id;
+    return Cu_id(dir, &id) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+// A store's answer that says nothing about the user: locked, or unreadable.
+bool store_failed(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
+
 }  // namespace
 
 int G_SkeyChk(const char* uid, const char* skey1, const char* skey2) {
@@ -53,6 +66,9 @@ int G_SkeyChk(const char* uid, const char* skey1, const char* skey2) {
     const int32_t k1 = G_atoi(skey1);
     const int32_t k2 = G_atoi(skey2);
     int r = Fio_MST_SKEY(uid, SQL_READ);
+    // A key file that cannot be opened because the user has no directory at
+    // all: there is no such user, so no key.
+    if (r == FIO_NO_FILE && user_dir_missing(uid)) return FIO_NOT_FOUND;
     if (r != FIO_OK) return r;
     if (k1 != sMST_SKEY.SKEY1 || k2 != sMST_SKEY.SKEY2) return FIO_NOT_FOUND;
     return FIO_OK;
@@ -62,26 +78,37 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     clear_pair(skey1, skey2);
     if (!Fio_safe_name(uid)) return FIO_NOT_FOUND;
-    if (Fio_USER_MST(uid, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;
+    int r = Fio_USER_MST(uid, SQL_READ);
+    // A listed user without a directory has no settings, password or key to
+    // read: no such user, rather than one that cannot be read just now.
+    if (r == FIO_NO_FILE && sUSER_MST.USER_ID[0] != '\0' && user_dir_missing(sUSER_MST.USER_ID))
+        return FIO_NOT_FOUND;
+    if (r != FIO_OK) return store_failed(r) ? r : FIO_NOT_FOUND;
 
     // From here on the id is the spelling of user.mst, which names the
     // user's directory.
     char id[sizeof sUSER_MST.USER_ID];
     G_set(id, sizeof id, sUSER_MST.USER_ID);
     if (!Fio_safe_name(id)) return FIO_NOT_FOUND;
-    // A password that cannot be read (file locked, directory missing) must not
-    // pass for the empty password.
-    if (Fio_MST_PASSWORD(id, SQL_READ) != FIO_OK) return FIO_NOT_FOUND;
+    // A password that cannot be read (file locked, unreadable) neither
+    // passes for the empty password nor makes the given one wrong.
+    r = Fio_MST_PASSWORD(id, SQL_READ);
+    if (r != FIO_OK) return store_failed(r) ? r : FIO_NOT_FOUND;
     if (std::strcmp(sUSER_MST.USER_PASS, upw) != 0) return FIO_NOT_FOUND;
 
-    // A shared account keeps one pair for everyone who uses it.
-    if (sUSER_MST.MODE == 2 && Fio_MST_SKEY(id, SQL_READ) == FIO_OK) {
-        put_pair(skey1, skey2, sMST_SKEY.SKEY1, sMST_SKEY.SKEY2);
-        return FIO_OK;
+    // A shared account keeps one pair for everyone who uses it; only when it
+    // has none stored does it get a new one.
+    if (sUSER_MST.MODE == 2) {
+        r = Fio_MST_SKEY(id, SQL_READ);
+        if (r == FIO_OK) {
+            put_pair(skey1, skey2, sMST_SKEY.SKEY1, sMST_SKEY.SKEY2);
+            return FIO_OK;
+        }
+        if (store_failed(r)) return r;
     }
 
     int32_t k1 = 0, k2 = 0;
-    if (!new_key_number(&k1) || !new_key_number(&k2)) return FIO_NOT_FOUND;
+    if (!new_key_number(&k1) || !new_key_number(&k2)) return FIO_NO_FILE;
     put_pair(skey1, skey2, k1, k2);
 
     std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
@@ -90,24 +117,31 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     G_set(sMST_SKEY.USER_ID, id);
     G_set(sMST_SKEY.REMOTE_ADDR, env_text("REMOTE_ADDR"));
     G_set(sMST_SKEY.USER_AGENT, env_text("HTTP_USER_AGENT"));
-    int r = Fio_MST_SKEY(id, SQL_UPDATE);
-    if (r != FIO_OK) return Fio_MST_SKEY(id, SQL_ADD);
-    return FIO_OK;
+    // Added only when there was no record to update: a refused update is not
+    // tried again as an add, which would only wait for the same lock.
+    r = Fio_MST_SKEY(id, SQL_UPDATE);
+    if (r == FIO_NOT_FOUND) return Fio_MST_SKEY(id, SQL_ADD);
+    return r;
 }
 
 int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_FIELD],
                  char (&skey2)[LOGIN_FIELD], int* fast_flg) {
     *fast_flg = 0;
     if (skey1[0] != '\0' && skey2[0] != '\0' && uid[0] != '\0') {
-        if (G_SkeyChk(uid, skey1, skey2) != FIO_OK) clear_pair(skey1, skey2);
-        return skey1[0] == '\0' ? LOGIN_BAD_KEY : LOGIN_PASSED;
+        const int r = G_SkeyChk(uid, skey1, skey2);
+        if (r == FIO_OK) return LOGIN_PASSED;
+        clear_pair(skey1, skey2);
+        return store_failed(r) ? LOGIN_BUSY : LOGIN_BAD_KEY;
     }
 
     if (uid[0] == '\0') return LOGIN_NO_UID;
     // A key that could not be stored would fail the very next request, so
-    // such a login is refused here rather than passed.
-    if (G_LoginChk(uid, upw, skey1, skey2) != FIO_OK) clear_pair(skey1, skey2);
-    if (skey1[0] == '\0') return LOGIN_REFUSED;
+    // such a login is not passed: it is busy, as the key file is.
+    const int r = G_LoginChk(uid, upw, skey1, skey2);
+    if (r != FIO_OK) {
+        clear_pair(skey1, skey2);
+        return r == FIO_NOT_FOUND ? LOGIN_REFUSED : LOGIN_BUSY;
+    }
     // The following requests carry the id as user.mst spells it, the name of
     // the directory that holds the key file.
     G_set(uid, sUSER_MST.USER_ID);

@@ -12,14 +12,19 @@ enum {
     LOGIN_PASSED = 0,
     LOGIN_BAD_KEY = 1,   // key halves given, but not the stored ones
     LOGIN_NO_UID = 2,    // no key and no user id
-    LOGIN_REFUSED = 3,   // password login refused, or its key not stored
+    LOGIN_REFUSED = 3,   // password login refused: unknown user or wrong password
+    LOGIN_BUSY = 4,      // a file the check needed stayed locked or could not be
+                         // read, or the new key could not be stored: nothing
+                         // is known about the user, nothing was decided
 };
 
 // Key check of the request: compares skey1/skey2 (read as decimal
 // numbers, so leading zeros and trailing non-digits do not matter) with the
 // pair stored in the key file of user uid (uid names the directory as sent).
-// Fills sMST_SKEY. Returns 0 valid; -1 wrong key, no stored key or a uid that
-// cannot name a directory; -2 or -9 from the key store.
+// Fills sMST_SKEY. Returns 0 valid; -1 wrong key, no stored key, a uid that
+// cannot name a directory or one whose directory does not exist (no such
+// user); -2 or -9 from the key store (the key file could not be read: the
+// key is neither right nor wrong).
 int G_SkeyChk(const char* uid, const char* skey1, const char* skey2);
 
 // Password login of uid with password upw. On success it leaves a session key
@@ -28,10 +33,13 @@ int G_SkeyChk(const char* uid, const char* skey1, const char* skey2);
 // A shared account (MODE 2) whose key record can be read gets that stored
 // pair back unchanged; every other login gets a new pair from the system's
 // cryptographic random source, each number in 1..2147483647.
-// Returns 0 logged in; -1 refused (unknown user, unreadable user list or
-// password file, wrong password, an id that cannot name a directory, or no
-// random source), with skey1/skey2 empty; -2, -3 or -9 when the new key
-// could not be stored (the pair is left in skey1/skey2 all the same).
+// Returns 0 logged in; -1 refused (unknown user, a listed one without a
+// directory included, wrong password, or an id that cannot name a
+// directory), with skey1/skey2 empty; -9 or -2 when the
+// user list, the user's personal settings, password or (shared account) key
+// file stayed locked or could not be read, or when no random key could be
+// had, with skey1/skey2 empty; -2, -3 or -9 when the new key could not be
+// stored (the pair is left in skey1/skey2 all the same).
 int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], char (&skey2)[LOGIN_FIELD]);
 
 // The gate of the request entry, run on the request's uid, upw and key halves
@@ -40,8 +48,9 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
 // (*fast_flg 0 by key, 1 by password; after a password login uid holds the
 // stored spelling of the id and skey1/skey2 the session key) or the refusal:
 // LOGIN_BAD_KEY for a bad key, LOGIN_NO_UID without a uid, LOGIN_REFUSED for
-// a refused login (also when its key could not be stored, as that key would
-// fail at once). A refusal leaves skey1/skey2 empty, except LOGIN_NO_UID,
-// which touches nothing.
+// an unknown user or a wrong password, LOGIN_BUSY when a file it needed
+// stayed locked or could not be read, or a login's new key could not be
+// stored (that key would fail at once). A refusal leaves skey1/skey2 empty,
+// except LOGIN_NO_UID, which touches nothing.
 int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_FIELD],
                  char (&skey2)[LOGIN_FIELD], int* fast_flg);

@@ -92,8 +92,7 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
     const int how = sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE;
     int rc = Fio_dir_data(dir) != 0 ? FIO_NO_FILE : Fio_open(&a, dir, "user.mst", "user.chk", how, FIO_TEXT);
     // A read clears the record once the lock is found free: a held lock (-9)
-    // leaves sUSER_MST as the caller had it, so the request entry goes on
-    // with the user its login just read rather than with an empty one.
+    // leaves sUSER_MST as the caller had it.
     if (sql_mode == SQL_READ && rc != FIO_LOCKED) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     if (rc != 0) return rc;
 
@@ -111,13 +110,22 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
             break;
         }
         result = Fio_close(&a, result);
-        if (result == FIO_OK) {
-            // The loader's own failures leave its defaults; the user is found.
-            Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, SQL_READ);
-        } else {
+        if (result != FIO_OK) {
             std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+            return result;
         }
-        return result;
+        // A user whose settings cannot be read is not known: his level,
+        // group and mode would be the loader's defaults, and nobody may
+        // act on those. Only the stored spelling of the id stays.
+        const int loaded = Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, SQL_READ);
+        if (loaded == FIO_LOCKED || loaded == FIO_NO_FILE) {
+            char stored[sizeof sUSER_MST.USER_ID];
+            G_set(stored, sUSER_MST.USER_ID);
+            std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+            G_set(sUSER_MST.USER_ID, stored);
+            return loaded;
+        }
+        return FIO_OK;
     }
 
     int result = sql_mode == SQL_ADD ? FIO_OK : FIO_NOT_FOUND;

@@ -13,8 +13,10 @@ extern USER_MST sUSER_MST;
 // One operation on user.mst; ids match regardless of the case of ASCII
 // letters. 1 read: clears sUSER_MST (not when the lock is held: then the
 // record stays as it was), and on the first match fills USER_ID with
-// the stored spelling and the rest from personal.mst (loader defaults when
-// that file cannot be read); 0 found, -1 not found (sUSER_MST all zero).
+// the stored spelling and the rest from personal.mst; 0 found, -1 not found
+// (sUSER_MST all zero), or the personal file's -9 (locked) or -2 (cannot be
+// opened) when the user is listed but his settings cannot be read (sUSER_MST
+// then holds only USER_ID: the user is not known).
 // 2 add the id in sUSER_MST.USER_ID as the last line, then write its personal
 // fields; -3 when listed already (file unchanged). 3 delete every line
 // matching UserID; -1 when none. 4 update: the list keeps the matching lines,

@@ -72,7 +72,7 @@ bool alloc_buffers(std::size_t size, char** buf, char** piece) {
 }  // namespace
 
 int cgi_get(uint32_t max_length) {
-    int result = 0;
+    int result = CGI_OK;
     cgi_list = CGI_PAIR{};
     cgi_cur = &cgi_list;
     cgi_content_length = 0;
@@ -85,32 +85,40 @@ int cgi_get(uint32_t max_length) {
     char* piece = nullptr;
     if (std::strcmp(method, "GET") == 0) {
         const char* query = std::getenv("QUERY_STRING");
-        if (!query || query[0] == '\0') return 0;
+        if (!query || query[0] == '\0') return CGI_OK;
         const std::size_t size = std::strlen(query) + 9;
-        if (!alloc_buffers(size, &buf, &piece)) return -1;
+        if (!alloc_buffers(size, &buf, &piece)) return CGI_NO_MEMORY;
         std::strcpy(buf, query);
     } else if (std::strcmp(method, "POST") == 0) {
         const char* length_text = std::getenv("CONTENT_LENGTH");
         const int32_t length = G_atoi(length_text ? length_text : "");
-        if (length <= 0) return -2;
+        if (length <= 0) return CGI_BAD_LENGTH;
         cgi_content_length = static_cast<uint32_t>(length);
+        const char* type = std::getenv("CONTENT_TYPE");
+        const bool urlencoded = type && std::strcmp(type, "application/x-www-form-urlencoded") == 0;
+        // Bounded before a byte is read: a URL-encoded body is held whole in
+        // memory, a multipart one may carry files up to the upload limit.
+        const uint64_t bound = urlencoded ? CGI_FIELDS_LIMIT : static_cast<uint64_t>(max_length) + CGI_FIELDS_LIMIT;
+        if (cgi_content_length > bound) return CGI_TOO_LARGE;
         // A body over the limit is still read, but its uploads are not kept.
         int store_files = 1;
         if (cgi_content_length > max_length) {
-            result = -2;
+            result = CGI_BAD_LENGTH;
             store_files = 0;
         }
-        const char* type = std::getenv("CONTENT_TYPE");
-        if (!type || std::strcmp(type, "application/x-www-form-urlencoded") != 0) {
-            return cgi_get_multipart(result, store_files);
-        }
+        if (!urlencoded) return cgi_get_multipart(result, store_files);
         const std::size_t size = static_cast<std::size_t>(cgi_content_length) + 10;
-        if (!alloc_buffers(size, &buf, &piece)) return -1;
-        // A body shorter than announced ends where the input ended.
+        if (!alloc_buffers(size, &buf, &piece)) return CGI_NO_MEMORY;
         cgi_input_byte = read_body(buf, cgi_content_length);
+        if (cgi_input_byte < cgi_content_length) {
+            // The client went away: a part of a form is not taken for it.
+            std::free(buf);
+            std::free(piece);
+            return CGI_CUT;
+        }
         buf[cgi_input_byte] = '\0';
     } else {
-        return 0;
+        return CGI_OK;
     }
 
     parse_urlencoded(buf, piece);

@@ -15,9 +15,34 @@ extern CGI_PAIR* cgi_cur;   // node the next pair fills
 extern uint32_t cgi_content_length;
 extern uint32_t cgi_input_byte;
 
-// Reads the request. 0 read (or nothing to read), -1 no memory, -2 a POST
-// without a positive CONTENT_LENGTH, or one larger than max_length (the body
-// is read all the same; uploads are then not stored).
+// Results of cgi_get.
+enum {
+    CGI_OK = 0,
+    CGI_NO_MEMORY = -1,    // the work buffers could not be had
+    CGI_BAD_LENGTH = -2,   // a POST without a positive CONTENT_LENGTH (nothing
+                           // read), or one above the upload limit (read all
+                           // the same; uploads not stored)
+    CGI_TOO_LARGE = -3,    // more than the form can need: not read at all, or
+                           // no further once its fields passed CGI_FIELDS_LIMIT
+    CGI_CUT = -4,          // the body ended before its CONTENT_LENGTH (the
+                           // client went away): what came is not to be used
+};
+
+// What the fields of one request may hold, 64 KiB: a URL-encoded body may be
+// that long, a multipart body that much beside the upload limit; the
+// parameter list of a multipart body holds no more than that of names and
+// values (each pair counted with the bookkeeping of its node). So no request
+// holds more than a few megabytes, whatever it is sent; the forms of the chat
+// need a few kilobytes.
+constexpr uint32_t CGI_FIELDS_LIMIT = 65536;
+
+// Reads the request; max_length is the upload limit. A POST body is bounded
+// before any of it is read: URL-encoded (exactly that CONTENT_TYPE) up to
+// CGI_FIELDS_LIMIT, any other up to max_length + CGI_FIELDS_LIMIT; above
+// that CGI_TOO_LARGE. Returns CGI_OK read (or nothing to read), or one of the
+// results above; after CGI_CUT and CGI_TOO_LARGE the list holds at most what
+// came before and must not be acted on (uploads already made are removed by
+// cgi_free, as always).
 int cgi_get(uint32_t max_length);
 
 // Copies the value of the (in_count+1)-th pair named serch_name into out_buff
@@ -41,8 +66,12 @@ void cgi_decode(char* in_data);
 void cgi_free();
 
 // Multipart reading of the body (the reader of multipart form data). Appends
-// to the list; returns `result` unchanged, or 0 when no opening boundary is
-// found. Uploads are stored only when store_files is 1.
+// to the list; returns `result` unchanged, 0 when no opening boundary is
+// found, CGI_TOO_LARGE as soon as the fields pass CGI_FIELDS_LIMIT (the
+// reading stops there), or CGI_CUT when the input ran dry before
+// content_length (a body that closes with its final boundary earlier is
+// whole: nothing after it is read). Uploads are stored only when store_files
+// is 1.
 int cgi_get_multipart(int result, int store_files);
 
 // True when path is the temporary file of an upload made by this request.

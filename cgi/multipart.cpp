@@ -24,6 +24,7 @@ struct MP_INPUT {
     uint32_t pos;              // next byte of block
     uint32_t len;              // bytes in block
     int ended;                 // 1 once the body has ended
+    int dry;                   // 1 once the input ended before content_length
 };
 MP_INPUT g_in;
 
@@ -58,6 +59,10 @@ int g_name_took_line;
 const uint32_t VALUE_KEEP = 100000;
 // Output block of a file field's content.
 const int BIN_BLOCK = 1000;
+// What a pair costs the fields' budget (CGI_FIELDS_LIMIT) beside its name and
+// value: its node and the two allocations, so that a flood of empty parts
+// cannot grow the list either.
+const uint32_t PAIR_COST = 64;
 // Random numbers tried for a free temporary name before giving up: with
 // numbers drawn from 31 bits, a clash at all is rare, eight in a row means a
 // broken directory.
@@ -70,11 +75,13 @@ void input_reset(const unsigned char* mem, uint32_t mem_len) {
     g_in.pos = 0;
     g_in.len = 0;
     g_in.ended = 0;
+    g_in.dry = 0;
     cgi_input_byte = 0;
 }
 
 // Fills the block with the next bytes of the body, at most up to
-// content_length. false when the input has no more bytes.
+// content_length (called only while some are still due). false when the
+// input has no more bytes: the body was cut off.
 bool input_fill() {
     uint32_t want = cgi_content_length - cgi_input_byte;
     if (want > sizeof g_in.block) want = sizeof g_in.block;
@@ -91,6 +98,7 @@ bool input_fill() {
     }
     g_in.pos = 0;
     g_in.len = got;
+    if (got == 0) g_in.dry = 1;
     return got > 0;
 }
 
@@ -265,39 +273,94 @@ void pair_set(const char* name, const char* value, const char* path = nullptr) {
     g_pair[len] = '\0';
 }
 
-// The reading of all parts once the source is set.
+// cgi_mp_get_str with a bound: once the value has passed `allow` bytes
+// (counted whether kept or not), the reading stops there with *over set and
+// -1. The two bytes before a boundary may pass it: they are the line break
+// that belongs to the boundary.
+int read_value(char* out_buff, const char* boundary, uint64_t allow, bool* over) {
+    MP_WINDOW w;
+    window_init(&w, boundary);
+    uint32_t kept = 0;
+    uint64_t taken = 0;
+    *over = false;
+    for (;;) {
+        int c = cgi_mp_getc();
+        if (c < 0) {
+            // Cut off: the bytes still in the window are value bytes too.
+            for (int i = 0; i < w.count && kept < VALUE_KEEP; ++i) {
+                out_buff[kept++] = static_cast<char>(w.ring[(w.start + i) % w.size]);
+            }
+            out_buff[kept] = '\0';
+            return -1;
+        }
+        int out = window_push(&w, c);
+        if (out >= 0) {
+            if (kept < VALUE_KEEP) out_buff[kept++] = static_cast<char>(out);
+            if (++taken > allow + 2) {
+                out_buff[kept] = '\0';
+                *over = true;
+                return -1;
+            }
+        }
+        if (window_match(&w, c)) {
+            // The line break before the boundary belongs to the boundary.
+            if (kept >= 2) kept -= 2;
+            out_buff[kept] = '\0';
+            if (taken >= 2 && taken - 2 > allow) {
+                *over = true;
+                return -1;
+            }
+            return after_boundary();
+        }
+    }
+}
+
+// The reading of all parts once the source is set. Every pair is charged to
+// the fields' budget before it joins the list: text values as they are read,
+// so that the reading stops as soon as they pass it.
 int read_parts(const char* content_type, int result, int store_files) {
     g_multipart_read = true;
     char boundary[MP_BOUNDARY_CAP];
     cgi_mp_boundary(content_type, boundary);
     if (cgi_mp_wait_boundary(boundary) != 0) return 0;
 
+    uint64_t used = 0;
     for (;;) {
         if (cgi_mp_get_name(g_name) != 0) return result;
         const bool is_file = cgi_mp_get_filename(g_filename) == 0;
         // A body cut off inside the header adds nothing for the part.
         if (skip_part_header() != 0) return result;
 
-        int more;
+        int more = 0;
+        bool stored = false;
         if (!is_file) {
-            more = cgi_mp_get_str(g_value, boundary);
+            const uint64_t fixed = std::strlen(g_name) + 1 + PAIR_COST;
+            if (used + fixed > CGI_FIELDS_LIMIT) return CGI_TOO_LARGE;
+            bool over = false;
+            more = read_value(g_value, boundary, CGI_FIELDS_LIMIT - used - fixed, &over);
+            if (over) return CGI_TOO_LARGE;
             pair_set(g_name, g_value);
-            cgi_setdata(g_pair, 2);
+        } else if (g_filename[0] != '\0' && store_files) {
+            stored = create_temp(g_temp) == 0;
+            pair_set(g_name, g_filename, g_temp);
         } else {
             // An empty file name means no file was chosen; over the upload
             // limit, a chosen file counts as none as well.
-            bool stored = false;
-            if (g_filename[0] != '\0' && store_files) {
-                stored = create_temp(g_temp) == 0;
-                pair_set(g_name, g_filename, g_temp);
-            } else {
-                pair_set(g_name, "");
-            }
-            cgi_setdata(g_pair, 2);
-            more = cgi_mp_get_bindata(stored ? g_temp : "", boundary);
+            pair_set(g_name, "");
         }
+        used += std::strlen(g_pair) + PAIR_COST;
+        if (used > CGI_FIELDS_LIMIT) return CGI_TOO_LARGE;
+        cgi_setdata(g_pair, 2);
+        if (is_file) more = cgi_mp_get_bindata(stored ? g_temp : "", boundary);
         if (more != 0) return result;
     }
+}
+
+// The result of a whole reading: a body whose input ran dry before its
+// content_length was cut off, whatever was read of it.
+int read_body_parts(const char* content_type, int result, int store_files) {
+    const int r = read_parts(content_type, result, store_files);
+    return g_in.dry ? CGI_CUT : r;
 }
 
 }  // namespace
@@ -377,28 +440,8 @@ void cgi_mp_get_0x0a() {
 }
 
 int cgi_mp_get_str(char* out_buff, const char* boundary) {
-    MP_WINDOW w;
-    window_init(&w, boundary);
-    uint32_t kept = 0;
-    for (;;) {
-        int c = cgi_mp_getc();
-        if (c < 0) {
-            // Cut off: the bytes still in the window are value bytes too.
-            for (int i = 0; i < w.count && kept < VALUE_KEEP; ++i) {
-                out_buff[kept++] = static_cast<char>(w.ring[(w.start + i) % w.size]);
-            }
-            out_buff[kept] = '\0';
-            return -1;
-        }
-        int out = window_push(&w, c);
-        if (out >= 0 && kept < VALUE_KEEP) out_buff[kept++] = static_cast<char>(out);
-        if (window_match(&w, c)) {
-            // The line break before the boundary belongs to the boundary.
-            if (kept >= 2) kept -= 2;
-            out_buff[kept] = '\0';
-            return after_boundary();
-        }
-    }
+    bool over = false;
+    return read_value(out_buff, boundary, UINT64_MAX - 2, &over);
 }
 
 int cgi_mp_get_bindata(const char* tempfilename, const char* boundary) {
@@ -445,7 +488,7 @@ int cgi_get_multipart(int result, int store_files) {
     const char* env = std::getenv("CONTENT_TYPE");
     std::snprintf(content_type, sizeof content_type, "%s", env != nullptr ? env : "");
     input_reset(nullptr, 0);
-    return read_parts(content_type, result, store_files);
+    return read_body_parts(content_type, result, store_files);
 }
 
 int cgi_multipart_mem(const char* content_type, uint32_t declared_length,
@@ -454,7 +497,7 @@ int cgi_multipart_mem(const char* content_type, uint32_t declared_length,
     cgi_mp_input_mem(body, body_len);
     char type[MP_NAME_CAP];
     std::snprintf(type, sizeof type, "%s", content_type != nullptr ? content_type : "");
-    return read_parts(type, result, store_files);
+    return read_body_parts(type, result, store_files);
 }
 
 bool cgi_is_own_upload(const char* path) {

@@ -124,8 +124,12 @@ void b_ROOM() {
         if (may_write) r = leave_room(chat_name, color);
         chat_name[0] = '\0';
     }
-    if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
+    if (r == FIO_LOCKED) {
+        G_busy_page();
+        return;
+    }
+    if (r == FIO_NO_FILE) {
+        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
         return;
     }
     print_frameset(chat_name, color);

@@ -60,3 +60,10 @@ void G_IDerr() {
     std::fputs("</BODY>\n", stdout);
     std::fputs("</HTML>\n", stdout);
 }
+
+void G_busy_page() {
+    // A status of its own, so that the web server's log and any client that
+    // looks at statuses see the failure a 200 page would hide.
+    std::fputs("Status: 503 Service Unavailable\n", stdout);
+    G_ErrMessage("", G_msg(MSG_BUSY));
+}

@@ -1,5 +1,5 @@
-// The page frame every HTML response starts with, and the two fixed error
-// pages. Everything goes to standard output with "\n" line ends.
+// The page frame every HTML response starts with, the two fixed error pages
+// and the busy answer. Everything goes to standard output with "\n" line ends.
 #pragma once
 
 // Prints the CGI header and the page head. bg empty: the site's default BODY
@@ -23,3 +23,9 @@ void G_ErrMessage(const char* syori, const char* buff);
 // Prints the whole error page for a refused session key (MSG_SESSION_INVALID
 // as title).
 void G_IDerr();
+
+// The busy answer, the same wherever a file stayed locked (or could not be
+// read or written) and nothing was done: "Status: 503 Service Unavailable"
+// as the first header line, then the error page of MSG_BUSY with an empty
+// title, byte for byte as G_ErrMessage prints it.
+void G_busy_page();

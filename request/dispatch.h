@@ -9,7 +9,7 @@
 void velt_dispatch();
 
 // The response after a posted line of talk, chosen by the post's result r:
-// 0 the message list frame, -1 / -2 / -9 an error page with
-// MSG_NO_RIGHT_TO_WRITE / MSG_NO_CHAT_DATA / MSG_BUSY and an empty title; any
-// other value prints nothing.
+// 0 the message list frame, -1 / -2 an error page with MSG_NO_RIGHT_TO_WRITE
+// / MSG_NO_CHAT_DATA and an empty title, -9 the busy page; any other value
+// prints nothing.
 void velt_cwrite_response(int r);

@@ -62,10 +62,30 @@ bool load_settings() {
     return true;
 }
 
+// A request that gets no page still gets a whole CGI response: a status for
+// the web server (which would otherwise log a malformed answer and send an
+// internal error) and one line of plain text for whoever asked. Bots, probes
+// and bare requests of the program end here.
+void answer_without_page(const char* status, const char* text) {
+    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
+}
+
 // Steps 4-6: reads the request and takes the first value of each fixed
-// parameter, cut to its field.
-void read_parameters() {
-    cgi_get(static_cast<uint32_t>(SYSINFO.ATTACHED_FILE_LIMIT));
+// parameter, cut to its field. The one place where the body is bounded and
+// checked: a body larger than the forms can need is answered before any of
+// it is read, and one that arrived cut off (the client went away) is not
+// taken for a request at all, so that no half form is stored, whatever job
+// it names. false when the answer is printed.
+bool read_parameters() {
+    const int r = cgi_get(static_cast<uint32_t>(SYSINFO.ATTACHED_FILE_LIMIT));
+    if (r == CGI_TOO_LARGE) {
+        answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
+        return false;
+    }
+    if (r == CGI_CUT) {
+        answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
+        return false;
+    }
     char buff[40];
     cgi_getvalue("uid", 0, cgi_uid, sizeof cgi_uid);
     cgi_getvalue("upw", 0, cgi_upw, sizeof cgi_upw);
@@ -76,6 +96,7 @@ void read_parameters() {
     cgi_getvalue("help", 0, cgi_help, sizeof cgi_help);
     cgi_getvalue("FOLDER_NO", 0, buff, sizeof buff);
     cgi_FOLDER_NO = G_atoi(buff);
+    return true;
 }
 
 // Step 7: needs neither a login nor a folder.
@@ -84,14 +105,6 @@ void print_version_page() {
     std::printf("ZEPA CHAT-PlugIn version:[%s], OS:[%s]\n", "Ver3.11", "WWW ServerOS Linux(x86)");
     std::fputs("</BODY>\n", stdout);
     std::fputs("</HTML>\n", stdout);
-}
-
-// A request that gets no page still gets a whole CGI response: a status for
-// the web server (which would otherwise log a malformed answer and send an
-// internal error) and one line of plain text for whoever asked. Bots, probes
-// and bare requests of the program end here.
-void answer_without_page(const char* status, const char* text) {
-    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
 }
 
 // Steps 8-10: the requested folder into G_TREE_DATA and the script address
@@ -118,8 +131,8 @@ bool load_folder() {
 }
 
 // Step 16: a password login is recorded in the system log and in the user's
-// login date and count. Results are not examined: a lost record never stops
-// the request.
+// login date and count. A lost record never stops the request; a count that
+// cannot be read is not counted on (from nothing it would start again at 1).
 void log_login() {
     std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
     Tm_set_date(sSYSTEM_LOG.LOG_DATE);
@@ -137,7 +150,8 @@ void log_login() {
     Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", buff);
 
     std::memset(buff, 0, sizeof buff);
-    Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "TOTAL_LOGIN_COUNT", buff);
+    const int r = Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "TOTAL_LOGIN_COUNT", buff);
+    if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     // The count wraps as the suite's 32-bit counter would, never overflowing.
     std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
     Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "TOTAL_LOGIN_COUNT", buff);
@@ -146,26 +160,30 @@ void log_login() {
 // Step 12: the user into G_USER_MST. A user who is no longer in the user
 // list but still holds a key file is refused with the session error page:
 // otherwise a deleted account would go on reading and posting with the
-// folder's default levels. A list that is only locked or unreadable (-9, -2)
-// does not lock everybody out: the request goes on with the record as the
-// read left it (locked: the user a password login has just read, else empty;
-// unreadable: empty).
+// folder's default levels. A user list or personal file that stayed locked
+// or cannot be read (-9, -2) gets the busy page: the request cannot know
+// who is asking, and must neither store under an empty user nor judge his
+// access by a level it never read. false when the answer is printed.
 bool load_user() {
     const int r = Fio_USER_MST(cgi_uid, SQL_READ);
     G_USER_MST = sUSER_MST;
+    if (r == FIO_OK) return true;
     if (r == FIO_NOT_FOUND) {
         G_IDerr();
-        return false;
+    } else {
+        G_busy_page();
     }
-    return true;
+    return false;
 }
 
-// The room's SHARE_USER_PERMIT as a number (0 when unset or unreadable).
-int32_t share_switch(int32_t folder_no) {
-    char value[100];
-    std::memset(value, 0, sizeof value);
-    Fio_DIR_CONFIG(folder_no, SQL_READ, "SHARE_USER_PERMIT", value);
-    return G_atoi(value);
+// The room's SHARE_USER_PERMIT as a number (0 when unset) into *value; the
+// read's result: 0, or -9 / -2 when the room's settings cannot be read.
+int share_switch(int32_t folder_no, int32_t* value) {
+    char text[100];
+    std::memset(text, 0, sizeof text);
+    const int r = Fio_DIR_CONFIG(folder_no, SQL_READ, "SHARE_USER_PERMIT", text);
+    *value = G_atoi(text);
+    return r == FIO_LOCKED || r == FIO_NO_FILE ? r : FIO_OK;
 }
 
 // True when the requested job is exactly `name`.
@@ -183,15 +201,22 @@ int velt_gate(int* fast_flg) {
         case LOGIN_NO_UID:
             G_ErrMessage(G_msg(MSG_NO_UID_TITLE), G_msg(MSG_NO_UID));
             return -1;
+        case LOGIN_BUSY:
+            G_busy_page();
+            return -1;
         default:
             G_ErrMessage(G_msg(MSG_LOGIN_FAILED_TITLE), G_msg(MSG_LOGIN_FAILED));
             return -1;
     }
 }
 
-int32_t velt_access_level(int32_t folder_no) {
-    const int32_t share = G_acl_needs_share_switch(G_USER_MST) ? share_switch(folder_no) : 0;
-    return G_chk_ACL(G_USER_MST, folder_no, share);
+int32_t velt_access_level(int32_t folder_no, int* read_result) {
+    int32_t share = 0;
+    int r = G_acl_needs_share_switch(G_USER_MST) ? share_switch(folder_no, &share) : FIO_OK;
+    int32_t level = 0;
+    if (r == FIO_OK) level = G_chk_ACL(G_USER_MST, folder_no, share, &r);
+    if (read_result != nullptr) *read_result = r;
+    return r == FIO_OK ? level : 0;
 }
 
 void velt_cwrite_response(int r) {
@@ -206,7 +231,7 @@ void velt_cwrite_response(int r) {
             G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
             break;
         case -9:
-            G_ErrMessage("", G_msg(MSG_BUSY));
+            G_busy_page();
             break;
         default:
             break;
@@ -227,8 +252,10 @@ void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
     if (r == SET_CONFIGWR_INCOMPLETE) {
         answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
-    } else if (r == FIO_LOCKED || r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
+    } else if (r == FIO_LOCKED) {
+        G_busy_page();
+    } else if (r == FIO_NO_FILE) {
+        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
     } else {
         b_SET_DIR_CONFIG(cgi_FOLDER_NO);
         b_SET_CONFIG();
@@ -290,7 +317,13 @@ void serve_request() {
 
     int fast_flg = 0;
     if (velt_gate(&fast_flg) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
-    ACL_LEVEL = velt_access_level(cgi_FOLDER_NO);           // 13: no access, no page
+    int lists = FIO_OK;
+    ACL_LEVEL = velt_access_level(cgi_FOLDER_NO, &lists);   // 13: no access, no page
+    if (lists != FIO_OK) {
+        // The level is unknown: neither "no access" nor the room.
+        G_busy_page();
+        return;
+    }
     if (ACL_LEVEL < 1) {
         answer_without_page("403 Forbidden", "You have no access to this chat room.");
         return;
@@ -313,8 +346,7 @@ void serve_request() {
 int velt_main() {
     clear_request_state();                  // 1
     if (!load_settings()) return 0;         // 2-3: nothing parsed, nothing to free
-    read_parameters();                      // 4-6
-    serve_request();                        // 7-18
+    if (read_parameters()) serve_request(); // 4-6, 7-18: a body refused is answered
     cgi_free();                             // 19: whatever the outcome, uploads go too
     return 0;
 }

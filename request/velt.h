@@ -5,13 +5,17 @@
 
 // The login gate on the request's fields; a refusal prints its page (the
 // session error page for a bad key, MSG_NO_UID_TITLE and MSG_NO_UID without a
-// uid, MSG_LOGIN_FAILED_TITLE and MSG_LOGIN_FAILED for a refused login).
-// Returns 0 passed (*fast_flg as the gate sets it) or -1 refused.
+// uid, MSG_LOGIN_FAILED_TITLE and MSG_LOGIN_FAILED for a refused login, the
+// busy page when a file the gate needed stayed locked or could not be read or
+// written). Returns 0 passed (*fast_flg as the gate sets it) or -1 refused.
 int velt_gate(int* fast_flg);
 
 // The current user's (G_USER_MST) access level on folder_no, reading the
 // room's shared-account switch when the check needs it (see G_chk_ACL).
-int32_t velt_access_level(int32_t folder_no);
+// *read_result (when given) gets 0, or the -9 / -2 of a file the check could
+// not read (the switch, a list, the folder tree); the level is then 0 and
+// means nothing.
+int32_t velt_access_level(int32_t folder_no, int* read_result = nullptr);
 
 // Handles the one request of this process from the environment and standard
 // input; everything goes to standard output. Returns 0 always.

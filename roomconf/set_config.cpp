@@ -73,7 +73,8 @@ void print_form() {
     if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
     std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str(),
                 G_msg(MSG_ROOM_SETTINGS));
-    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
+    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
+                G_html(JOB_EXE).c_str());
     G_hidden_fields("SET_CONFIGWR");
 
     std::printf("<TABLE BORDER>\n");

@@ -380,12 +380,12 @@ TEST_F(ChatTest, ReaderWithoutWriteRightCannotEnterOrLeaveTheRoom) {
     EXPECT_EQ(c.data(), data);
 }
 
-TEST_F(ChatTest, HeldMessageLockGivesMessage19AndStoresNothing) {
+TEST_F(ChatTest, HeldMessageLockGivesTheBusyPageAndStoresNothing) {
     e2e::write_file(c.room + "chatdata.dat", line_rec("hanako", "Hanako", "Red", "earlier"));
     e2e::write_file(c.room + "chatdata.chk", "");
     const std::string data = c.data();
     EXPECT_EQ(form(c, kTaro, "CWRITE", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"CTALK", "lost"}}).out,
-              error_page(19));
+              e2e::busy_page());
     EXPECT_EQ(c.data(), data);
 }
 
@@ -447,7 +447,7 @@ TEST_F(ChatTest, PresenceIndexLockedMeansBusyPageAndNoEntryNotice) {
     // entry, and the room does not announce him.
     e2e::write_file(c.room + "chatuser.chk", "");
     e2e::Result r = form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
-    EXPECT_EQ(r.out, error_page(19));
+    EXPECT_EQ(r.out, e2e::busy_page());
     EXPECT_FALSE(e2e::file_exists(c.room + "chatdata.dat") && !c.data().empty());
     EXPECT_FALSE(e2e::file_exists(c.room + "chatuser.idx") && !c.index().empty());
 }

@@ -5,6 +5,10 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +29,7 @@
 #include "page/script.h"
 #include "store/sjis.h"
 #include "settings/strdef.h"
+#include "store/fileio.h"
 
 namespace e2e {
 
@@ -103,7 +108,11 @@ Result run(const Site& site, const Request& req) {
     };
     if (!req.content_type.empty()) env.push_back("CONTENT_TYPE=" + req.content_type);
     if (req.content_length == "auto") {
-        if (req.method == "POST" || !req.body.empty()) env.push_back("CONTENT_LENGTH=" + std::to_string(req.body.size()));
+        struct stat st = {};
+        const unsigned long long size = req.body_file.empty() ? req.body.size()
+                                        : stat(req.body_file.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size)
+                                                                                 : 0;
+        if (req.method == "POST" || size != 0) env.push_back("CONTENT_LENGTH=" + std::to_string(size));
     } else if (!req.content_length.empty()) {
         env.push_back("CONTENT_LENGTH=" + req.content_length);
     }
@@ -118,10 +127,15 @@ Result run(const Site& site, const Request& req) {
         args = {"/usr/bin/faketime", req.faketime, std::string(VELT_BINARY_DIR) + "/velt-dyn.cgi"};
     }
 
-    const std::string in_path = temp_file_path("in");
+    const std::string in_path = req.body_file.empty() ? temp_file_path("in") : req.body_file;
     const std::string out_path = temp_file_path("out");
     const std::string err_path = temp_file_path("err");
-    write_file(in_path, req.body);
+    if (req.body_file.empty()) write_file(in_path, req.body);
+#if defined(__SANITIZE_ADDRESS__)
+    const unsigned long long address_space = 0;
+#else
+    const unsigned long long address_space = req.address_space;
+#endif
 
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
@@ -144,6 +158,14 @@ Result run(const Site& site, const Request& req) {
         close(in);
         close(out);
         close(err);
+        if (address_space != 0) {
+            const struct rlimit limit = {static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+        }
+        if (req.user != -1 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(req.user)) != 0 ||
+                               setuid(static_cast<uid_t>(req.user)) != 0)) {
+            _exit(127);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -155,10 +177,12 @@ Result run(const Site& site, const Request& req) {
     r.out = read_file(out_path);
     r.err = read_file(err_path);
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    std::remove(in_path.c_str());
+    if (req.body_file.empty()) std::remove(in_path.c_str());
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
-    if (!req.foreign_scripts && r.out.rfind("Content-type: text/html\n", 0) == 0) {
+    // An HTML page, after a status line or not.
+    const std::size_t html_at = r.out.rfind("Status: ", 0) == 0 ? r.out.find('\n') + 1 : 0;
+    if (!req.foreign_scripts && r.out.compare(html_at, 24, "Content-type: text/html\n") == 0) {
         for (const std::string& s : foreign_scripts(r.out))
             ADD_FAILURE() << "script outside the page's policy (" << req.query << "): " << s;
     }
@@ -253,6 +277,52 @@ std::vector<std::string> foreign_scripts(const std::string& response) {
         }
     }
     return out;
+}
+
+std::string busy_page() {
+    return "Status: 503 Service Unavailable\n" + site_head() +
+           "<CENTER>\n<BR><FONT SIZE=\"5\"><B></B></FONT>\n<P><BR><HR><P><BR>\n<FONT COLOR=\"RED\"><B>" +
+           message(19) +
+           "</B></FONT>\n<FORM METHOD=POST >\n<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n"
+           "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n";
+}
+
+pid_t hold_lock(const std::string& path) {
+    // The mark as the store writes it: "velt <host> <pid> <hex>\n", the pid
+    // the holder's own.
+    char host[64] = {};
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::snprintf(host, sizeof host, "localhost");
+    int ready[2];
+    if (pipe(ready) != 0) fail("pipe");
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) fail("fork");
+    if (pid == 0) {
+        close(ready[0]);
+        char mark[FIO_MARK_CAP];
+        std::snprintf(mark, sizeof mark, FIO_MARK_PREFIX "%s %ld 0123456789abcdef\n", host, static_cast<long>(getpid()));
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(fd, mark, std::strlen(mark)) < 0 || write(ready[1], "1", 1) != 1)
+            _exit(1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char c = 0;
+    const bool ok = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+    if (!ok) {
+        waitpid(pid, nullptr, 0);
+        errno = EEXIST;
+        fail("cannot hold " + path);
+    }
+    return pid;
+}
+
+void release_lock(pid_t holder, const std::string& path) {
+    kill(holder, SIGKILL);
+    while (waitpid(holder, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    std::remove(path.c_str());
 }
 
 Result get(const Site& site, const std::string& query) {

@@ -1,6 +1,8 @@
 // End-to-end harness: builds a temporary site (cgi directory with zepa.ini and
 // velt.lng, a data directory) and runs the real CGI in it as a web server would.
 #pragma once
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <utility>
@@ -41,6 +43,13 @@ struct Request {
     std::map<std::string, std::string> env;  // further variables (REMOTE_ADDR...)
     std::string faketime;                  // non-empty: run velt-dyn.cgi under faketime at this time
     bool foreign_scripts = false;          // the page may show script that is not the program's own
+    std::string body_file;                 // non-empty: standard input is this file instead of body
+                                           // ("auto" CONTENT_LENGTH: its size)
+    unsigned long long address_space = 0;  // non-zero: the program's address space limit (RLIMIT_AS)
+                                           // in bytes; not applied in a sanitized build, whose
+                                           // shadow memory needs far more
+    int user = -1;                         // not -1: the program runs as this user and group id
+                                           // (the test must run as root)
 };
 
 // Runs build/velt.cgi in site.cgi_dir with a clean CGI environment. Every HTML
@@ -94,12 +103,29 @@ std::string site_head(const std::string& body_line = "", const std::string& lang
 // The same for the talk form.
 std::string talk_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
 
+// The busy answer in the site's language: "Status: 503 Service Unavailable"
+// and the error page of message 19.
+std::string busy_page();
+
+// A live holder of the lock file at path, as a request of this program holds
+// one: a child process that made the file with its mark and keeps the kernel
+// lock on it until release_lock (a lock whose holder has died is broken at
+// once, so a plain file would not do). Returns the holder's process id. Forks:
+// call it before the test starts threads of its own.
+pid_t hold_lock(const std::string& path);
+// Ends the holder and removes its lock file.
+void release_lock(pid_t holder, const std::string& path);
+
 // The answers of a request that gets no page: a CGI status and one line of
 // plain text.
 inline const char* const NO_ROOM = "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such chat room.\n";
 inline const char* const NO_PAGE = "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such page of the chat.\n";
 inline const char* const NO_ACCESS =
     "Status: 403 Forbidden\nContent-Type: text/plain\n\nYou have no access to this chat room.\n";
+inline const char* const TOO_LARGE =
+    "Status: 413 Payload Too Large\nContent-Type: text/plain\n\nThe request is larger than this chat accepts.\n";
+inline const char* const CUT_BODY =
+    "Status: 400 Bad Request\nContent-Type: text/plain\n\nThe request arrived incomplete; nothing was stored.\n";
 
 // Name/value pairs in page order (form fields).
 using Fields = std::vector<std::pair<std::string, std::string>>;

@@ -141,7 +141,7 @@ protected:
             const double took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
             std::lock_guard<std::mutex> g(out.m);
             out.ms[server].push_back(took);
-            if (r.status == 200 && contains(r.body, e2e::message(19))) {
+            if (r.status == 503 && contains(r.body, e2e::message(19))) {
                 ++out.refused;
             } else if (r.status == 200 && contains(r.body, "&nbsp;>&nbsp;" + talk + "<BR>")) {
                 out.stored.insert(talk);

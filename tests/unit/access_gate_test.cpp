@@ -508,6 +508,7 @@ protected:
     void SetUp() override {
         AccessStoreTest::SetUp();
         room_dir(12);
+        user_dir("Taro");
         folder(0, 10);
         std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
         G_set(G_USER_MST.USER_ID, "Taro");
@@ -617,23 +618,51 @@ TEST_F(AccessCheckTest, ANegativeUserEntryDeniesNothingTheDefaultsGrant) {
     EXPECT_EQ(velt_access_level(12), -5);
 }
 
-TEST_F(AccessCheckTest, AnUnreadableFolderRecordSkipsTheDefaults) {
-    acl("U,Taro,1,\n");
-    EXPECT_EQ(velt_access_level(77), 0);  // no tree line, no acl.mst directory
-    write_all(at("tree_mst.chk"), "");
-    EXPECT_EQ(velt_access_level(12), 1);
-    acl("");
-    EXPECT_EQ(velt_access_level(12), 0);
+TEST_F(AccessCheckTest, AFolderNotInTheTreeSkipsTheDefaults) {
+    write_all(room_dir(77) + "acl.mst", "U,Taro,1,\n");
+    int r = -1;
+    EXPECT_EQ(velt_access_level(77, &r), 1);  // no tree line: the entry alone
+    EXPECT_EQ(r, 0);
+    write_all(at("77/acl.mst"), "");
+    EXPECT_EQ(velt_access_level(77, &r), 0);
+    EXPECT_EQ(r, 0);
 }
 
-TEST_F(AccessCheckTest, LockedListsCountAsHoldingNothing) {
+TEST_F(AccessCheckTest, AListThatCannotBeReadLeavesTheLevelUnknown) {
+    // Each read would have mattered: the entry of 6 or the group's 7 would
+    // be missed, the defaults' 1 lost. None may count as "holds nothing".
     groups("7,\n");
     acl("U,Taro,6,\nG,7,7,\n");
-    write_all(at("12/acl.chk"), "");
-    EXPECT_EQ(velt_access_level(12), 1);
-    std::remove(at("12/acl.chk").c_str());
-    write_all(at("user/Taro/user_g.chk"), "");
-    EXPECT_EQ(velt_access_level(12), 6);
+    int r = -1;
+    EXPECT_EQ(velt_access_level(12, &r), 7);
+    EXPECT_EQ(r, 0);
+    struct Case {
+        const char* lock;
+        std::string acl;
+        int want;
+    };
+    for (const Case& c : {Case{"12/acl.chk", "U,Taro,6,\nG,7,7,\n", -9},
+                          Case{"user/Taro/user_g.chk", "U,Taro,6,\nG,7,7,\n", -9},
+                          Case{"tree_mst.chk", "", -9}}) {
+        SCOPED_TRACE(c.lock);
+        acl(c.acl);
+        write_all(at(c.lock), "");
+        r = 0;
+        EXPECT_EQ(velt_access_level(12, &r), 0);
+        EXPECT_EQ(r, c.want);
+        std::remove(at(c.lock).c_str());
+        EXPECT_EQ(velt_access_level(12, &r), c.acl.empty() ? 1 : 7);
+        EXPECT_EQ(r, 0);
+    }
+    // A room whose directory is gone cannot hold (or create) its list.
+    write_all(at("tree.mst"), read_all(at("tree.mst")) + " 13,Gone,0,/cgi-bin/velt.cgi,0,0,,0,0,0,0,\n");
+    EXPECT_EQ(velt_access_level(13, &r), 0);
+    EXPECT_EQ(r, -2);
+    // A shared account's room switch that cannot be read: it may shut him out.
+    G_USER_MST.MODE = 2;
+    EXPECT_EQ(velt_access_level(13, &r), 0);
+    EXPECT_EQ(r, -2);
+    EXPECT_FALSE(exists(at("13")));
 }
 
 // ---- login gate ----------------------------------------------------------------
@@ -663,6 +692,7 @@ protected:
         add_user("Open", "", "");
         std::memset(&STRDEF, 0, sizeof STRDEF);
         for (int i = 1; i <= 7; ++i) std::snprintf(STRDEF.Message[i], STRDEF_WIDTH, "M%d", i);
+        std::snprintf(STRDEF.Message[19], STRDEF_WIDTH, "M19");
         clear_request();
         setenv("REMOTE_ADDR", "192.0.2.7", 1);
         setenv("HTTP_USER_AGENT", "TestAgent/1.0", 1);
@@ -857,27 +887,60 @@ TEST_F(LoginGateTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothin
     EXPECT_EQ(tree(), before);
 }
 
-TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOne) {
+TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOneNorIsCalledWrong) {
     write_all(at("user/Taro/password.chk"), "");
     int fast;
     std::string page;
-    EXPECT_EQ(G_LoginChk("Taro", "", cgi_SKEY1, cgi_SKEY2), -1);
+    EXPECT_EQ(G_LoginChk("Taro", "", cgi_SKEY1, cgi_SKEY2), -9);
+    EXPECT_STREQ(cgi_SKEY1, "");
     EXPECT_EQ(gate("Taro", "", "", "", &fast, &page), -1);
-    EXPECT_TRUE(shows(page, "M5", "M6"));
+    EXPECT_TRUE(shows(page, "", "M19")) << page;
+    EXPECT_EQ(page.rfind("Status: 503 Service Unavailable\n", 0), 0u);
     EXPECT_FALSE(exists(at("user/Taro/skey.mst")));
 }
 
-TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsRefused) {
+TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsBusy) {
     write_all(at("user/Taro/skey.chk"), "");
     EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css", cgi_SKEY1, cgi_SKEY2), -9);
     EXPECT_TRUE(is_key_text(cgi_SKEY1));  // the pair is handed out all the same
     int fast;
     std::string page;
     EXPECT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), -1);
-    EXPECT_TRUE(shows(page, "M5", "M6"));
+    EXPECT_TRUE(shows(page, "", "M19")) << page;
     EXPECT_STREQ(cgi_SKEY1, "");
     EXPECT_EQ(fast, 0);
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")), "");
+}
+
+TEST_F(LoginGateTest, EachFileTheGateCannotReadIsBusyNeverAWrongAnswer) {
+    write_all(at("user/Taro/skey.mst"), skey_bytes(4711, 815, "TARO", "", ""));
+    struct Row {
+        const char* lock;  // held for the request
+        const char* k1;    // "" for a password login
+    };
+    for (const Row& row : {Row{"user.chk", ""}, Row{"user/Taro/personal.chk", ""}, Row{"user/Taro/password.chk", ""},
+                           Row{"user/Taro/skey.chk", ""}, Row{"user/Taro/skey.chk", "4711"}}) {
+        SCOPED_TRACE(std::string(row.lock) + " " + row.k1);
+        write_all(at(row.lock), "");
+        char uid[LOGIN_FIELD] = "Taro", k1[LOGIN_FIELD] = {}, k2[LOGIN_FIELD] = {};
+        G_set(k1, row.k1);
+        G_set(k2, row.k1[0] ? "815" : "");
+        int fast = -1;
+        EXPECT_EQ(G_login_gate(uid, "pa\x95\x5Css", k1, k2, &fast), LOGIN_BUSY);
+        EXPECT_STREQ(k1, "");
+        EXPECT_STREQ(k2, "");
+        EXPECT_EQ(fast, 0);
+        std::remove(at(row.lock).c_str());
+        EXPECT_EQ(read_all(at("user/Taro/skey.mst")), skey_bytes(4711, 815, "TARO", "", ""));
+    }
+    // A user with no directory at all has no key: the session page, as before.
+    char uid[LOGIN_FIELD] = "Jiro", k1[LOGIN_FIELD] = "4711", k2[LOGIN_FIELD] = "815";
+    int fast = -1;
+    EXPECT_EQ(G_login_gate(uid, "", k1, k2, &fast), LOGIN_BAD_KEY);
+    // Nor is a user listed without a directory a busy one.
+    write_all(at("user.mst"), "Hanako\nTaro\r\nShare\nOpen\nJiro\n");
+    EXPECT_EQ(G_LoginChk("Jiro", "", cgi_SKEY1, cgi_SKEY2), -1);
+    EXPECT_FALSE(exists(at("user/Jiro")));
 }
 
 }  // namespace

@@ -369,6 +369,7 @@ TEST_F(TextStores, UserLookupIgnoresAsciiCaseAndReturnsTheStoredSpelling) {
     EXPECT_FALSE(exists(at("user.chk")));
 
     // A user without a personal file is found with the loader's defaults.
+    user_dir("Hanako");
     ASSERT_EQ(Fio_USER_MST("HANAKO", SQL_READ), 0);
     EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
     EXPECT_EQ(sUSER_MST.MODE, 1);
@@ -379,6 +380,7 @@ TEST_F(TextStores, UserLookupIgnoresAsciiCaseAndReturnsTheStoredSpelling) {
 TEST_F(TextStores, UserLookupFoldsOnlyAsciiLetters) {
     // 0x82 0x61 and 0x82 0x41 are two different double-byte characters.
     write_all(at("user.mst"), "\x82\x61user\n");
+    user_dir("\x82\x61user");
     EXPECT_EQ(Fio_USER_MST("\x82\x41USER", SQL_READ), -1);
     ASSERT_EQ(Fio_USER_MST("\x82\x61USER", SQL_READ), 0);
     EXPECT_STREQ(sUSER_MST.USER_ID, "\x82\x61user");
@@ -444,6 +446,7 @@ TEST_F(TextStores, UserListLineLongerThanTheBufferIsOneLine) {
     const std::string long_line = std::string(9999, 'x') + "Jiro";
     const std::string before = "Taro\n" + long_line + "\nHanako\n";
     write_all(at("user.mst"), before);
+    user_dir("Hanako");
     EXPECT_EQ(Fio_USER_MST("Jiro", SQL_READ), -1);
     ASSERT_EQ(Fio_USER_MST("hanako", SQL_READ), 0);
     EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
@@ -468,6 +471,22 @@ TEST_F(TextStores, UserListLockedGivesMinus9) {
     G_set(sUSER_MST.USER_ID, "Jiro");
     EXPECT_EQ(Fio_USER_MST("", SQL_ADD), -9);
     EXPECT_EQ(read_all(at("user.mst")), "Taro\n");
+}
+
+TEST_F(TextStores, AUserWhoseSettingsCannotBeReadIsNotFoundWithDefaults) {
+    // His level and mode would be the loader's defaults: the read says why
+    // it has no user, and keeps only the stored spelling of the id.
+    write_all(at("user.mst"), "Taro\nHanako\n");
+    write_all(user_dir("Taro") + "personal.mst", "USER_LEVEL,20\nMODE,2\n");
+    write_all(at("user/Taro/personal.chk"), "");
+    EXPECT_EQ(Fio_USER_MST("taro", SQL_READ), -9);
+    USER_MST only_id{};
+    G_set(only_id.USER_ID, "Taro");
+    EXPECT_EQ(std::memcmp(&sUSER_MST, &only_id, sizeof only_id), 0);
+    EXPECT_EQ(Fio_USER_MST("hanako", SQL_READ), -2);  // no directory to hold the file
+    EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
+    EXPECT_EQ(sUSER_MST.MODE, 0);
+    EXPECT_FALSE(exists(at("user/Hanako")));
 }
 
 TEST_F(TextStores, UnsafeUserIdsAreRefusedAndCreateNothing) {

@@ -220,12 +220,16 @@ TEST_F(CgiTest, BodyOverTheLimitIsStillRead) {
     EXPECT_EQ(value("a"), "1234");
 }
 
-TEST_F(CgiTest, BodyShorterThanAnnouncedEndsWhereInputEnded) {
-    EXPECT_EQ(post("a=1&b=2", "100"), 0);
-    EXPECT_EQ(pairs(), (Pairs{{"a", "1"}, {"b", "2"}}));
+TEST_F(CgiTest, ABodyShorterThanAnnouncedIsCutAndGivesNoPairs) {
+    // The client went away: the part that came is not taken for a form.
+    EXPECT_EQ(post("a=1&b=2", "100"), CGI_CUT);
+    EXPECT_TRUE(pairs().empty());
     EXPECT_EQ(cgi_input_byte, 7u);
     cgi_free();
-    EXPECT_EQ(post("", "50"), 0);
+    EXPECT_EQ(post("", "50"), CGI_CUT);
+    EXPECT_TRUE(pairs().empty());
+    cgi_free();
+    EXPECT_EQ(post("a=1&b=2", "8"), CGI_CUT);
     EXPECT_TRUE(pairs().empty());
 }
 
@@ -235,16 +239,39 @@ TEST_F(CgiTest, OnlyTheAnnouncedLengthIsRead) {
     EXPECT_EQ(cgi_content_length, 4u);
 }
 
-TEST_F(CgiTest, LargeBodyIsReadWhole) {
-    std::string big(300000, 'x');
-    big[123456] = '%';
-    big[123457] = '4';
-    big[123458] = '1';
-    EXPECT_EQ(post("k=" + big + "&z=9"), 0);
+TEST_F(CgiTest, ABodyOfTheFieldsLimitIsReadWholeAndOneByteMoreNotAtAll) {
+    std::string big(CGI_FIELDS_LIMIT - 6, 'x');
+    big[12345] = '%';
+    big[12346] = '4';
+    big[12347] = '1';
+    const std::string body = "k=" + big + "&z=9";
+    ASSERT_EQ(body.size(), CGI_FIELDS_LIMIT);
+    EXPECT_EQ(post(body), 0);
     const std::string v = value("k", 0, 400000);
     ASSERT_EQ(v.size(), big.size() - 2);
-    EXPECT_EQ(v[123456], 'A');
+    EXPECT_EQ(v[12345], 'A');
     EXPECT_EQ(value("z"), "9");
+    cgi_free();
+
+    // Refused by its length alone: nothing is read, whatever the upload limit.
+    EXPECT_EQ(post(body + "9"), CGI_TOO_LARGE);
+    EXPECT_TRUE(pairs().empty());
+    EXPECT_EQ(cgi_input_byte, 0u);
+    EXPECT_EQ(std::fgetc(stdin), 'k');
+    cgi_free();
+    EXPECT_EQ(post("a=1", "104857600", "application/x-www-form-urlencoded", 4000000000u), CGI_TOO_LARGE);
+    EXPECT_EQ(std::fgetc(stdin), 'a');
+    cgi_free();
+
+    // A multipart body may be the upload limit larger, and no more.
+    const char* mp = "multipart/form-data; boundary=b";
+    EXPECT_EQ(post("--b--", std::to_string(1000 + CGI_FIELDS_LIMIT + 1), mp, 1000), CGI_TOO_LARGE);
+    EXPECT_EQ(std::fgetc(stdin), '-');
+    cgi_free();
+    // Up to it the body is read (and is whole at its final boundary).
+    const std::string fields = "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--b--";
+    EXPECT_EQ(post(fields, std::to_string(1000 + CGI_FIELDS_LIMIT), mp, 1000), CGI_BAD_LENGTH);
+    EXPECT_EQ(pairs(), (Pairs{{"a", "1"}}));
 }
 
 TEST_F(CgiTest, OtherContentTypesAreNotReadAsUrlEncoded) {

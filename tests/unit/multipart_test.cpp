@@ -347,18 +347,26 @@ TEST_F(Multipart, BackslashesOfTheDataDirectoryBecomeSlashesInTheValue) {
     EXPECT_EQ(read_all(path), "data");
 }
 
-TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
+TEST_F(Multipart, ACutOffBodyIsReportedCutAndReadsNoFurther) {
     Body b;
     b.field("A", "first");
     b.field("B", "second value");
     b.file("F", "f.bin", std::string(3000, 'z'));
     const std::string whole = b.close();
 
+    // Whole up to its final boundary, however long it was declared: the
+    // reading stops there and never waits for the rest.
+    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size() + 100),
+                                whole.data(), static_cast<uint32_t>(whole.size() - 2), 0, 1),
+              0);
+    EXPECT_EQ(value_of("B"), "second value");
+    cgi_free();
+
     // Cut inside B's value: A whole, B as far as it came.
     std::size_t cut = whole.find("second") + 3;
     EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
                                 static_cast<uint32_t>(cut), 0, 1),
-              0);
+              CGI_CUT);
     EXPECT_EQ(value_of("A"), "first");
     EXPECT_EQ(value_of("B"), "sec");
     EXPECT_EQ(cgi_input_byte, cut);
@@ -367,8 +375,9 @@ TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
 
     // Cut inside a header: the part is not added.
     cut = whole.find("name=\"B") + 3;
-    cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
-                      static_cast<uint32_t>(cut), 0, 1);
+    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+                                static_cast<uint32_t>(cut), -2, 1),
+              CGI_CUT);
     auto p = pairs();
     ASSERT_EQ(p.size(), 1u);
     EXPECT_EQ(p[0].first, "A");
@@ -377,11 +386,20 @@ TEST_F(Multipart, ACutOffBodyEndsTheReadingAndKeepsWhatCameBefore) {
     // Cut inside the file's content: the reading ends, the field is listed,
     // and only whole written blocks are in the file.
     cut = whole.find("zzz") + 2500;
-    cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
-                      static_cast<uint32_t>(cut), 0, 1);
-    std::string got = read_all(upload_path(value_of("F"), "f.bin", dir));
+    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+                                static_cast<uint32_t>(cut), 0, 1),
+              CGI_CUT);
+    const std::string path = upload_path(value_of("F"), "f.bin", dir);
+    std::string got = read_all(path);
     EXPECT_LT(got.size(), 2500u);
     EXPECT_EQ(got, std::string(got.size(), 'z'));
+    // The request's end removes it.
+    cgi_free();
+    EXPECT_FALSE(exists(path));
+
+    // Cut before any boundary came.
+    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), 500, whole.data(), 10, 0, 1), CGI_CUT);
+    EXPECT_TRUE(pairs().empty());
 }
 
 TEST_F(Multipart, ReadingNeverGoesPastTheDeclaredLength) {
@@ -398,19 +416,26 @@ TEST_F(Multipart, ReadingNeverGoesPastTheDeclaredLength) {
 TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
     std::string big(150000, 'q');
     for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
-    Body b;
-    b.field("B", big);
-    b.field("LONGER", big);
-    b.field("NEXT", "n");
-    read(b.close());
-    std::string got = value_of("B");
+    // The part reader alone: the value is read to its boundary, its first
+    // 99998 bytes kept.
+    const std::string bnd = std::string("--") + BOUNDARY;
+    const std::string part = big + "\r\n" + bnd + "\r\nX";
+    cgi_content_length = static_cast<uint32_t>(part.size());
+    cgi_mp_input_mem(part.data(), cgi_content_length);
+    std::vector<char> out(MP_VALUE_CAP);
+    EXPECT_EQ(cgi_mp_get_str(out.data(), bnd.c_str()), 0);
+    std::string got = out.data();
     EXPECT_EQ(got.size(), 99998u);
     EXPECT_TRUE(got == big.substr(0, 99998));
-    // The pair "name=value" holds at most 100001 bytes.
-    got = value_of("LONGER");
-    EXPECT_EQ(got.size(), 100001u - 7u);
-    EXPECT_TRUE(got == big.substr(0, got.size()));
-    EXPECT_EQ(value_of("NEXT"), "n");
+    EXPECT_EQ(cgi_mp_getc(), 'X');
+
+    // In a request such a value passes what the fields may hold: the
+    // reading stops there (see TextFieldsBeyondTheFieldsLimitStopTheReading).
+    Body b;
+    b.field("B", big);
+    b.field("NEXT", "n");
+    EXPECT_EQ(read(b.close()), CGI_TOO_LARGE);
+    EXPECT_EQ(value_of("NEXT"), "");
 
     // A text value ends at its first zero byte.
     cgi_free();
@@ -418,6 +443,49 @@ TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
     z.field("Z", std::string("ab\0cd", 5));
     read(z.close());
     EXPECT_EQ(value_of("Z"), "ab");
+}
+
+TEST_F(Multipart, TextFieldsBeyondTheFieldsLimitStopTheReading) {
+    // Every pair counts its "name=value" and 64 bytes for its node: A, B and
+    // LAST below take 204 bytes beside A's value.
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    const std::string just(CGI_FIELDS_LIMIT - 204, 'v');
+    struct Case {
+        Fields fields;
+        bool fits;
+        uint32_t read_at_most;  // bytes of the body read before the refusal (0: any)
+    };
+    const std::vector<Case> cases = {
+        {{{"A", just}, {"B", "\x95\x5C"}}, true, 0},
+        {{{"A", just + "w"}, {"B", "\x95\x5C"}}, false, 0},
+        {{{"A", std::string(300000, 'v')}}, false, CGI_FIELDS_LIMIT + 200},
+        {Fields(1008, {"", ""}), false, 0},  // 65 bytes each, and LAST
+        {Fields(1007, {"", ""}), true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields.size());
+        Body b;
+        for (const auto& f : c.fields) b.field(f.first, f.second);
+        b.field("LAST", "l");
+        const int r = read(b.close());
+        EXPECT_EQ(r, c.fits ? 0 : CGI_TOO_LARGE);
+        EXPECT_EQ(value_of("LAST"), c.fits ? "l" : "");
+        if (c.read_at_most != 0) {
+            EXPECT_LE(cgi_input_byte, c.read_at_most);
+        }
+        cgi_free();
+    }
+
+    // An upload made before the fields went over is the request's own, and
+    // goes with it.
+    Body b;
+    b.file("F", "early.gif", "upload before the fields");
+    b.field("A", std::string(CGI_FIELDS_LIMIT, 'v'));
+    EXPECT_EQ(read(b.close()), CGI_TOO_LARGE);
+    const std::string path = upload_path(value_of("F"), "early.gif", dir);
+    EXPECT_TRUE(cgi_is_own_upload(path.c_str()));
+    cgi_free();
+    EXPECT_FALSE(exists(path));
 }
 
 TEST_F(Multipart, LongNamesAndFileNamesAreCut) {
@@ -647,7 +715,7 @@ TEST_F(MultipartStdin, ABodyShorterThanAnnouncedEndsTheReading) {
     std::string body = b.text + "--" + BOUNDARY +
                        "\r\nContent-Disposition: form-data; name=\"F\"; filename=\"f\"\r\n\r\n" +
                        std::string(100, 'f');
-    EXPECT_EQ(post(body, 10000000, std::to_string(body.size() + 5000)), 0);
+    EXPECT_EQ(post(body, 10000000, std::to_string(body.size() + 5000)), CGI_CUT);
     EXPECT_EQ(value_of("A"), "1");
     upload_path(value_of("F"), "f", dir);
     EXPECT_EQ(cgi_input_byte, body.size());

@@ -141,7 +141,10 @@ TEST_F(PageTest, SessionErrorPage) {
 TEST_F(PageTest, ResponseAfterAFailedPost) {
     EXPECT_EQ(capture([] { velt_cwrite_response(-1); }), err_page("", "no write"));
     EXPECT_EQ(capture([] { velt_cwrite_response(-2); }), err_page("", "no file"));
-    EXPECT_EQ(capture([] { velt_cwrite_response(-9); }), err_page("", "<I>locked</I>"));
+    // A refused write is the busy answer: its status, then the error page.
+    EXPECT_EQ(capture([] { velt_cwrite_response(-9); }),
+              "Status: 503 Service Unavailable\n" + err_page("", "<I>locked</I>"));
+    EXPECT_EQ(capture([] { G_busy_page(); }), "Status: 503 Service Unavailable\n" + err_page("", "<I>locked</I>"));
     EXPECT_EQ(capture([] { velt_cwrite_response(-3); }), "");
     EXPECT_EQ(capture([] { velt_cwrite_response(7); }), "");
 }
