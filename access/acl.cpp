@@ -8,7 +8,7 @@
 #include "access/tree_mst.h"
 #include "access/user_g_mst.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ int is_member(const USER_MST& user, int32_t group_id) {
     std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
     G_set(sUSER_GROUP_MST.USER_ID, user.USER_ID);
     sUSER_GROUP_MST.GROUP_ID = group_id;
-    return Fio_USER_GROUP_MST(group_id, SQL_READ, 1);
+    return Fio_USER_GROUP_MST(group_id, STORE_READ, 1);
 }
 
 // The check itself; a list, membership file or folder record that stayed
@@ -45,7 +45,7 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
     sACL_MST.FOLDER_NO = in_folder_no;
     G_set(sACL_MST.U_OR_G, "U");
     G_set(sACL_MST.USER_ID, user.USER_ID);
-    int r = Fio_ACL_MST(0, SQL_READ, 1);
+    int r = Fio_ACL_MST(0, STORE_READ, 1);
     if (store_failed(r)) return stop(failed, r);
     if (r == FIO_OK) level = sACL_MST.PERMIT;
     if (level >= ENOUGH) return level;
@@ -54,7 +54,7 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
     for (int n = 1;; ++n) {
         std::memset(&sACL_MST, 0, sizeof sACL_MST);
         sACL_MST.FOLDER_NO = in_folder_no;
-        r = Fio_ACL_MST(n, SQL_READ, 2);
+        r = Fio_ACL_MST(n, STORE_READ, 2);
         if (store_failed(r)) return stop(failed, r);
         if (r != FIO_OK) break;
         if (sACL_MST.U_OR_G[0] != 'G') continue;
@@ -75,7 +75,7 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
     // The folder's defaults for readers and writers.
     std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
     sTREE_DATA.FOLDER_NO = in_folder_no;
-    r = Fio_TREE_DATA(in_folder_no, SQL_READ, 1);
+    r = Fio_TREE_DATA(in_folder_no, STORE_READ, 1);
     if (store_failed(r)) return stop(failed, r);
     if (r != FIO_OK) return level;
     if (user.USER_LEVEL >= sTREE_DATA.ACCESS_LEVEL && level <= 0) level = 1;

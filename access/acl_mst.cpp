@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 ACL_MST sACL_MST;
 
@@ -101,11 +101,11 @@ int read_list(const char* dir, int in_disp_no, int search_mode, const ACL_MST& k
     return Fio_close(&a, result);
 }
 
-int rewrite_list(const char* dir, int sql_mode) {
+int rewrite_list(const char* dir, int op) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_REWRITE, FIO_TEXT);
     if (r != 0) return r;
-    int result = (sql_mode == SQL_ADD) ? FIO_OK : FIO_EXISTS;  // -3: no such entry
+    int result = (op == STORE_ADD) ? FIO_OK : FIO_EXISTS;  // -3: no such entry
     bool handled = false;
     char buf[LINE_CAP];
     while (Fio_gets(&a, buf, sizeof buf)) {
@@ -120,14 +120,14 @@ int rewrite_list(const char* dir, int sql_mode) {
         }
         handled = true;
         Fio_skip_line(&a, buf, sizeof buf);
-        if (sql_mode == SQL_ADD) {
+        if (op == STORE_ADD) {
             result = FIO_EXISTS;
             break;
         }
-        if (sql_mode == SQL_UPDATE) put_entry(&a);
+        if (op == STORE_UPDATE) put_entry(&a);
         result = FIO_OK;  // deleted or replaced
     }
-    if (sql_mode == SQL_ADD && !handled) put_entry(&a);
+    if (op == STORE_ADD && !handled) put_entry(&a);
     return Fio_close(&a, result);
 }
 
@@ -137,19 +137,19 @@ bool writable_user_id(const char* id) { return std::strpbrk(id, ",\r\n") == null
 
 }  // namespace
 
-int Fio_ACL_MST(int in_disp_no, int sql_mode, int search_mode) {
+int Fio_ACL_MST(int in_disp_no, int op, int search_mode) {
     char dir[FIO_PATH_MAX];
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
-    bool by_position = (sql_mode == SQL_READ && search_mode == 2);
-    if (sql_mode == SQL_READ && search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+    bool by_position = (op == STORE_READ && search_mode == 2);
+    if (op == STORE_READ && search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
     if (!by_position && !is_user_type(sACL_MST) && !is_group_type(sACL_MST)) return FIO_NOT_FOUND;
     sACL_MST.USER_ID[sizeof sACL_MST.USER_ID - 1] = '\0';
-    if (sql_mode != SQL_READ && is_user_type(sACL_MST) && !writable_user_id(sACL_MST.USER_ID))
+    if (op != STORE_READ && is_user_type(sACL_MST) && !writable_user_id(sACL_MST.USER_ID))
         return FIO_NOT_FOUND;
     if (Fio_dir_room(dir, sACL_MST.FOLDER_NO) != 0) return FIO_NOT_FOUND;
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         const ACL_MST key = sACL_MST;
         return read_list(dir, in_disp_no, search_mode, key);
     }
-    return rewrite_list(dir, sql_mode);
+    return rewrite_list(dir, op);
 }

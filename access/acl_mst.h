@@ -25,4 +25,4 @@ extern ACL_MST sACL_MST;
 // for a bad argument (modes, type, or a user id holding a comma or a line
 // end, which the line format cannot carry), -2 a file cannot be opened or
 // created (the folder's directory is missing, for one), -9 the lock is held.
-int Fio_ACL_MST(int in_disp_no, int sql_mode, int search_mode);
+int Fio_ACL_MST(int in_disp_no, int op, int search_mode);

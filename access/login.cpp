@@ -12,7 +12,7 @@
 #include "access/user_mst.h"
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ int G_SkeyChk(const char* uid, const char* skey1, const char* skey2) {
     std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
     const int32_t k1 = G_atoi(skey1);
     const int32_t k2 = G_atoi(skey2);
-    int r = Fio_MST_SKEY(uid, SQL_READ);
+    int r = Fio_MST_SKEY(uid, STORE_READ);
     // A key file that cannot be opened because the user has no directory at
     // all: there is no such user, so no key.
     if (r == FIO_NO_FILE && user_dir_missing(uid)) return FIO_NOT_FOUND;
@@ -78,7 +78,7 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     clear_pair(skey1, skey2);
     if (!Fio_safe_name(uid)) return FIO_NOT_FOUND;
-    int r = Fio_USER_MST(uid, SQL_READ);
+    int r = Fio_USER_MST(uid, STORE_READ);
     // A listed user without a directory has no settings, password or key to
     // read: no such user, rather than one that cannot be read just now.
     if (r == FIO_NO_FILE && sUSER_MST.USER_ID[0] != '\0' && user_dir_missing(sUSER_MST.USER_ID))
@@ -92,14 +92,14 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     if (!Fio_safe_name(id)) return FIO_NOT_FOUND;
     // A password that cannot be read (file locked, unreadable) neither
     // passes for the empty password nor makes the given one wrong.
-    r = Fio_MST_PASSWORD(id, SQL_READ);
+    r = Fio_MST_PASSWORD(id, STORE_READ);
     if (r != FIO_OK) return store_failed(r) ? r : FIO_NOT_FOUND;
     if (std::strcmp(sUSER_MST.USER_PASS, upw) != 0) return FIO_NOT_FOUND;
 
     // A shared account keeps one pair for everyone who uses it; only when it
     // has none stored does it get a new one.
     if (sUSER_MST.MODE == 2) {
-        r = Fio_MST_SKEY(id, SQL_READ);
+        r = Fio_MST_SKEY(id, STORE_READ);
         if (r == FIO_OK) {
             put_pair(skey1, skey2, sMST_SKEY.SKEY1, sMST_SKEY.SKEY2);
             return FIO_OK;
@@ -119,14 +119,14 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     G_set(sMST_SKEY.USER_AGENT, env_text("HTTP_USER_AGENT"));
     // Added only when there was no record to update: a refused update is not
     // tried again as an add, which would only wait for the same lock.
-    r = Fio_MST_SKEY(id, SQL_UPDATE);
-    if (r == FIO_NOT_FOUND) return Fio_MST_SKEY(id, SQL_ADD);
+    r = Fio_MST_SKEY(id, STORE_UPDATE);
+    if (r == FIO_NOT_FOUND) return Fio_MST_SKEY(id, STORE_ADD);
     return r;
 }
 
 int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_FIELD],
-                 char (&skey2)[LOGIN_FIELD], int* fast_flg) {
-    *fast_flg = 0;
+                 char (&skey2)[LOGIN_FIELD], int* password_login) {
+    *password_login = 0;
     if (skey1[0] != '\0' && skey2[0] != '\0' && uid[0] != '\0') {
         const int r = G_SkeyChk(uid, skey1, skey2);
         if (r == FIO_OK) return LOGIN_PASSED;
@@ -145,6 +145,6 @@ int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_
     // The following requests carry the id as user.mst spells it, the name of
     // the directory that holds the key file.
     G_set(uid, sUSER_MST.USER_ID);
-    *fast_flg = 1;
+    *password_login = 1;
     return LOGIN_PASSED;
 }

@@ -7,7 +7,7 @@
 #include "store/keyed_line.h"
 #include "access/user_mst.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -26,22 +26,22 @@ const KEYED_FIELD kFields[] = {
 
 }  // namespace
 
-int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_buff, char* out_buff,
+int Fio_PERSONAL_MST(const char* in_user_id, int32_t op, const char* in_buff, char* out_buff,
                      int out_size) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
-    return Fio_keyed_line(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", sql_mode, in_buff, out_buff,
+    return Fio_keyed_line(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", op, in_buff, out_buff,
                           out_size);
 }
 
 int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, int cap) {
-    const int r = Fio_PERSONAL_MST(in_user_id, SQL_UPDATE, key, value, cap);
+    const int r = Fio_PERSONAL_MST(in_user_id, STORE_UPDATE, key, value, cap);
     if (r != FIO_NOT_FOUND) return r;
-    return Fio_PERSONAL_MST(in_user_id, SQL_ADD, key, value, cap);
+    return Fio_PERSONAL_MST(in_user_id, STORE_ADD, key, value, cap);
 }
 
-int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
-    if (sql_mode == SQL_READ) {
+int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op) {
+    if (op == STORE_READ) {
         // Set before anything can fail: a user whose file cannot be read is
         // still loaded with these.
         sUSER_MST.USER_DISP_DEF = 5;
@@ -51,11 +51,11 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
 
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         return Fio_keyed_line_load(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", kFields,
                                    static_cast<int>(sizeof kFields / sizeof kFields[0]));
     }
-    if (sql_mode == SQL_ADD || sql_mode == SQL_UPDATE) {
+    if (op == STORE_ADD || op == STORE_UPDATE) {
         for (const KEYED_FIELD& f : kFields) {
             char value[260];
             if (f.text != nullptr) {

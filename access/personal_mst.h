@@ -13,14 +13,14 @@
 // before a line's first comma; lines without a comma are no settings and are
 // dropped by every rewrite, other lines keep their bytes and line ends.
 // Returns also -1 for a user id that cannot name a user directory (nothing is
-// touched) or an unknown sql_mode, -2 a file cannot be opened (the user's
+// touched) or an unknown op, -2 a file cannot be opened (the user's
 // directory must exist), -9 the lock is held; on these out_buff is as it was.
 // A value is written on one line: a CR or LF in it becomes '_'.
-int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_buff, char* out_buff,
+int Fio_PERSONAL_MST(const char* in_user_id, int32_t op, const char* in_buff, char* out_buff,
                      int out_size);
 template <std::size_t N>
-inline int Fio_PERSONAL_MST(const char* in_user_id, int32_t sql_mode, const char* in_buff, char (&out_buff)[N]) {
-    return Fio_PERSONAL_MST(in_user_id, sql_mode, in_buff, out_buff, static_cast<int>(N));
+inline int Fio_PERSONAL_MST(const char* in_user_id, int32_t op, const char* in_buff, char (&out_buff)[N]) {
+    return Fio_PERSONAL_MST(in_user_id, op, in_buff, out_buff, static_cast<int>(N));
 }
 
 // Stores value (cap bytes) under key in user's personal.mst: update, else
@@ -41,4 +41,4 @@ inline int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char (&
 // sUSER_MST.USER_ID by update, else add; single failures are not reported,
 // 0. Every mode returns -1 for an in_user_id that cannot name a user
 // directory (a read still sets its defaults first); other modes do nothing.
-int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t sql_mode);
+int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op);

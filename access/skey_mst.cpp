@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 MST_SKEY sMST_SKEY;
 
@@ -36,21 +36,21 @@ MST_SKEY clean_copy(const MST_SKEY& in) {
 
 }  // namespace
 
-int Fio_MST_SKEY(const char* UserID, int sql_mode) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE || UserID == nullptr) return FIO_NOT_FOUND;
+int Fio_MST_SKEY(const char* UserID, int op) {
+    if (op < STORE_READ || op > STORE_UPDATE || UserID == nullptr) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
 
     // Read and delete look for UserID; add and update for the record's owner.
     char key[sizeof sMST_SKEY.USER_ID];
     G_set(key, sizeof key,
-          (sql_mode == SQL_ADD || sql_mode == SQL_UPDATE) ? sMST_SKEY.USER_ID : UserID);
+          (op == STORE_ADD || op == STORE_UPDATE) ? sMST_SKEY.USER_ID : UserID);
     G_ToUppers(key);
 
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "skey.mst", "skey.chk",
-                     sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_BINARY);
-    if (sql_mode == SQL_READ && r != FIO_LOCKED) std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+                     op == STORE_READ ? FIO_READ : FIO_REWRITE, FIO_BINARY);
+    if (op == STORE_READ && r != FIO_LOCKED) std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
     if (r != 0) return r;
 
     const MST_SKEY fresh = clean_copy(sMST_SKEY);
@@ -59,7 +59,7 @@ int Fio_MST_SKEY(const char* UserID, int sql_mode) {
     while (Fio_read_rec(&a, &rec, sizeof rec)) {
         prepare_record(&rec);
         bool match = std::strcmp(rec.USER_ID, key) == 0;
-        if (sql_mode == SQL_READ) {
+        if (op == STORE_READ) {
             if (match) {
                 sMST_SKEY = rec;
                 result = FIO_OK;
@@ -67,17 +67,17 @@ int Fio_MST_SKEY(const char* UserID, int sql_mode) {
             }
         } else if (!match) {
             Fio_write_rec(&a, &rec, sizeof rec);
-        } else if (sql_mode == SQL_ADD) {
+        } else if (op == STORE_ADD) {
             result = FIO_EXISTS;
             break;
-        } else if (sql_mode == SQL_DELETE) {
+        } else if (op == STORE_DELETE) {
             result = FIO_OK;  // left out
         } else {
             Fio_write_rec(&a, &fresh, sizeof fresh);
             result = FIO_OK;
         }
     }
-    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+    if (op == STORE_ADD && result == FIO_NOT_FOUND) {
         Fio_write_rec(&a, &fresh, sizeof fresh);
         result = FIO_OK;
     }

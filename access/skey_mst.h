@@ -17,7 +17,7 @@ extern MST_SKEY sMST_SKEY;
 //   3 delete  by UserID: drops every matching record. 0, or -1 none.
 //   4 update  by sMST_SKEY.USER_ID: replaces every matching record by
 //             sMST_SKEY. 0, or -1 none.
-// Every operation: -1 for another sql_mode or for a UserID that cannot name a
+// Every operation: -1 for another op or for a UserID that cannot name a
 // directory (nothing is created then), -2 a file cannot be opened or created
 // (the user's directory is missing, for one), -9 the lock is held.
-int Fio_MST_SKEY(const char* UserID, int sql_mode);
+int Fio_MST_SKEY(const char* UserID, int op);

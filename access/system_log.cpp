@@ -6,7 +6,7 @@
 
 #include "store/text_line.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 SYSTEM_LOG sSYSTEM_LOG;
 
@@ -59,21 +59,21 @@ std::string syslog_format_line(const SYSTEM_LOG& rec) {
     return line;
 }
 
-int Fio_SYSTEM_LOG(int32_t in_position, int32_t sql_mode) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+int Fio_SYSTEM_LOG(int32_t in_position, int32_t op) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, "system.log", "system.chk",
-                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+                      op == STORE_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
     if (rc != 0) return rc;
 
     // A line longer than the buffer is handled whole: its later pieces are
     // never taken for lines of their own.
     char line[SYSLOG_LINE_CAP];
     int32_t position = 1;
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         int result = FIO_NOT_FOUND;
         while (Fio_gets(&a, line, sizeof line)) {
             Fio_skip_line(&a, line, sizeof line);
@@ -90,20 +90,20 @@ int Fio_SYSTEM_LOG(int32_t in_position, int32_t sql_mode) {
     }
 
     const std::string new_line = syslog_format_line(sSYSTEM_LOG);
-    int result = sql_mode == SQL_ADD ? FIO_OK : FIO_EXISTS;
-    bool handled = sql_mode == SQL_ADD;  // an add replaces nothing
+    int result = op == STORE_ADD ? FIO_OK : FIO_EXISTS;
+    bool handled = op == STORE_ADD;  // an add replaces nothing
     // The log is copied as it stands; delete and update count every line.
     while (Fio_gets(&a, line, sizeof line)) {
         if (!handled && in_position <= position) {
             handled = true;
             result = FIO_OK;
             Fio_skip_line(&a, line, sizeof line);
-            if (sql_mode == SQL_UPDATE) Fio_puts(&a, new_line.c_str());
+            if (op == STORE_UPDATE) Fio_puts(&a, new_line.c_str());
             continue;
         }
         Fio_copy_line(&a, line, sizeof line);
         ++position;
     }
-    if (sql_mode == SQL_ADD) Fio_puts(&a, new_line.c_str());
+    if (op == STORE_ADD) Fio_puts(&a, new_line.c_str());
     return Fio_close(&a, result);
 }

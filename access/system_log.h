@@ -26,5 +26,5 @@ std::string syslog_format_line(const SYSTEM_LOG& rec);
 // sSYSTEM_LOG is appended. 3 delete, 4 update: the line at position
 // in_position, counting every line of the file, is removed or replaced by the
 // line of sSYSTEM_LOG; -3 past the end (file unchanged). Returns 0 done, -1
-// also for an unknown sql_mode, -2 a file cannot be opened, -9 lock held.
-int Fio_SYSTEM_LOG(int32_t in_position, int32_t sql_mode);
+// also for an unknown op, -2 a file cannot be opened, -9 lock held.
+int Fio_SYSTEM_LOG(int32_t in_position, int32_t op);

@@ -6,7 +6,7 @@
 
 #include "store/text_line.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 TREE_DATA sTREE_DATA;
 
@@ -105,20 +105,20 @@ std::string tree_format_line(const TREE_DATA& rec) {
     return line;
 }
 
-int Fio_TREE_DATA(int32_t in_folder_no, int32_t sql_mode, int32_t search_mode) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, "tree.mst", "tree_mst.chk",
-                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+                      op == STORE_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
     if (rc != 0) return rc;
 
     // A line longer than the buffer is handled whole: its later pieces are
     // never taken for lines of their own.
     char line[TREE_LINE_CAP];
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         int result = FIO_NOT_FOUND;
         int32_t position = 1;
         while (Fio_gets(&a, line, sizeof line)) {
@@ -153,10 +153,10 @@ int Fio_TREE_DATA(int32_t in_folder_no, int32_t sql_mode, int32_t search_mode) {
                          (search_mode == 2 && position == in_folder_no);
             if (match) {
                 handled = true;
-                if (sql_mode == SQL_ADD && search_mode == 1) break;  // the number is taken: -3
+                if (op == STORE_ADD && search_mode == 1) break;  // the number is taken: -3
                 result = FIO_OK;
-                if (sql_mode != SQL_DELETE) Fio_puts(&a, new_line.c_str());
-                if (sql_mode == SQL_ADD) {
+                if (op != STORE_DELETE) Fio_puts(&a, new_line.c_str());
+                if (op == STORE_ADD) {
                     Fio_copy_line(&a, line, sizeof line);  // inserted before it
                 } else {
                     Fio_skip_line(&a, line, sizeof line);
@@ -167,7 +167,7 @@ int Fio_TREE_DATA(int32_t in_folder_no, int32_t sql_mode, int32_t search_mode) {
         }
         Fio_copy_line(&a, line, sizeof line);
     }
-    if (sql_mode == SQL_ADD && !handled) {
+    if (op == STORE_ADD && !handled) {
         Fio_puts(&a, new_line.c_str());
         result = FIO_OK;
     }

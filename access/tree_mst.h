@@ -27,13 +27,13 @@ int tree_parse_line(const char* line, TREE_DATA* rec);
 // field becomes '_' so that the line always reads back as the same folder.
 std::string tree_format_line(const TREE_DATA& rec);
 
-// One operation on tree.mst. sql_mode 1 read, 2 add, 3 delete, 4 update;
+// One operation on tree.mst. op 1 read, 2 add, 3 delete, 4 update;
 // search_mode 1 selects by folder number in_folder_no, 2 by position
 // in_folder_no (from 1; a read counts full records, a write every line that
 // holds a comma). Read fills sTREE_DATA; add and update write the line of
 // sTREE_DATA (add by position inserts before that position, past the end and
 // add by number append). Returns 0 done, -1 read found nothing (sTREE_DATA
-// unchanged) or an unknown sql_mode, -2 a file cannot be opened, -3 a write
+// unchanged) or an unknown op, -2 a file cannot be opened, -3 a write
 // did nothing (add by number found the number, delete or update found no
 // line; the file stays byte for byte), -9 the lock is held.
-int Fio_TREE_DATA(int32_t in_folder_no, int32_t sql_mode, int32_t search_mode);
+int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode);

@@ -3,7 +3,7 @@
 #include "access/user_g_mst.h"
 
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 USER_GROUP_MST sUSER_GROUP_MST;
 
@@ -41,12 +41,12 @@ int read_list(const char* dir, int in_disp_no, int search_mode) {
     return Fio_close(&a, result);
 }
 
-int rewrite_list(const char* dir, int in_disp_no, int sql_mode, int search_mode) {
+int rewrite_list(const char* dir, int in_disp_no, int op, int search_mode) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "user_g.mst", "user_g.chk", FIO_REWRITE, FIO_TEXT);
     if (r != 0) return r;
     const int new_id = sUSER_GROUP_MST.GROUP_ID;
-    int result = (sql_mode == SQL_ADD) ? FIO_OK : FIO_EXISTS;  // -3: nothing found
+    int result = (op == STORE_ADD) ? FIO_OK : FIO_EXISTS;  // -3: nothing found
     bool handled = false;
     int position = 0;
     char buf[LINE_CAP];
@@ -59,7 +59,7 @@ int rewrite_list(const char* dir, int in_disp_no, int sql_mode, int search_mode)
         ++position;
         bool here = false;
         if (!handled) {
-            if (sql_mode == SQL_ADD && search_mode == 1) {
+            if (op == STORE_ADD && search_mode == 1) {
                 if (id == new_id) {
                     result = FIO_EXISTS;
                     break;
@@ -76,28 +76,28 @@ int rewrite_list(const char* dir, int in_disp_no, int sql_mode, int search_mode)
             continue;
         }
         handled = true;
-        if (sql_mode == SQL_ADD) {  // the new line goes before this one
+        if (op == STORE_ADD) {  // the new line goes before this one
             Fio_printf(&a, "%d,\n", new_id);
             Fio_copy_line(&a, buf, sizeof buf);
             continue;
         }
         Fio_skip_line(&a, buf, sizeof buf);
-        if (sql_mode == SQL_UPDATE) Fio_printf(&a, "%d,\n", new_id);
+        if (op == STORE_UPDATE) Fio_printf(&a, "%d,\n", new_id);
         result = FIO_OK;
     }
-    if (sql_mode == SQL_ADD && result == FIO_OK && !handled) Fio_printf(&a, "%d,\n", new_id);
+    if (op == STORE_ADD && result == FIO_OK && !handled) Fio_printf(&a, "%d,\n", new_id);
     return Fio_close(&a, result);
 }
 
 }  // namespace
 
-int Fio_USER_GROUP_MST(int in_disp_no, int sql_mode, int search_mode) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
     if (search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
-    if (sql_mode == SQL_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_NOT_FOUND;
+    if (op == STORE_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_NOT_FOUND;
     sUSER_GROUP_MST.USER_ID[sizeof sUSER_GROUP_MST.USER_ID - 1] = '\0';
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, sUSER_GROUP_MST.USER_ID) != 0) return FIO_NOT_FOUND;
-    if (sql_mode == SQL_READ) return read_list(dir, in_disp_no, search_mode);
-    return rewrite_list(dir, in_disp_no, sql_mode, search_mode);
+    if (op == STORE_READ) return read_list(dir, in_disp_no, search_mode);
+    return rewrite_list(dir, in_disp_no, op, search_mode);
 }

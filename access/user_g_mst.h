@@ -27,4 +27,4 @@ extern USER_GROUP_MST sUSER_GROUP_MST;
 // the file byte for byte as it was. Every operation: -1 for bad arguments or a
 // user id that cannot name a directory (nothing is created then), -2 a file
 // cannot be opened or created, -9 the lock is held.
-int Fio_USER_GROUP_MST(int in_disp_no, int sql_mode, int search_mode);
+int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode);

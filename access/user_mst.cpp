@@ -9,7 +9,7 @@
 #include "access/personal_mst.h"
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 USER_MST sUSER_MST;
 
@@ -73,15 +73,15 @@ void f03_encryption(char* in_buff, int mode, const char* key_id) {
     }
 }
 
-int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+int Fio_USER_MST(const char* UserID, int32_t op) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
 
-    const bool by_record = sql_mode == SQL_ADD || sql_mode == SQL_UPDATE;
+    const bool by_record = op == STORE_ADD || op == STORE_UPDATE;
     const char* id = by_record ? sUSER_MST.USER_ID : UserID;
     // An id that cannot name a user directory is no user (a read answers as
     // for an unknown user); one holding a line end would break the list.
     if (!Fio_safe_name(id)) {
-        if (sql_mode == SQL_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+        if (op == STORE_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
         return FIO_NOT_FOUND;
     }
     if (by_record && std::strpbrk(id, "\r\n") != nullptr) return FIO_NOT_FOUND;
@@ -89,15 +89,15 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
 
     char dir[FIO_PATH_MAX];
     FIO_ACCESS a;
-    const int how = sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE;
+    const int how = op == STORE_READ ? FIO_READ : FIO_REWRITE;
     int rc = Fio_dir_data(dir) != 0 ? FIO_NO_FILE : Fio_open(&a, dir, "user.mst", "user.chk", how, FIO_TEXT);
     // A read clears the record once the lock is found free: a held lock (-9)
     // leaves sUSER_MST as the caller had it.
-    if (sql_mode == SQL_READ && rc != FIO_LOCKED) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    if (op == STORE_READ && rc != FIO_LOCKED) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     if (rc != 0) return rc;
 
     char line[USER_LINE_CAP];
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         int result = FIO_NOT_FOUND;
         while (Fio_gets(&a, line, sizeof line)) {
             // The pieces of a line longer than the buffer are never taken for
@@ -117,7 +117,7 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
         // A user whose settings cannot be read is not known: his level,
         // group and mode would be the loader's defaults, and nobody may
         // act on those. Only the stored spelling of the id stays.
-        const int loaded = Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, SQL_READ);
+        const int loaded = Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, STORE_READ);
         if (loaded == FIO_LOCKED || loaded == FIO_NO_FILE) {
             char stored[sizeof sUSER_MST.USER_ID];
             G_set(stored, sUSER_MST.USER_ID);
@@ -128,7 +128,7 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
         return FIO_OK;
     }
 
-    int result = sql_mode == SQL_ADD ? FIO_OK : FIO_NOT_FOUND;
+    int result = op == STORE_ADD ? FIO_OK : FIO_NOT_FOUND;
     while (Fio_gets(&a, line, sizeof line)) {
         if (std::strlen(line) + 1 == sizeof line && line[sizeof line - 2] != '\n') {
             // A line longer than the buffer holds no id (ids are at most 21
@@ -138,40 +138,40 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode) {
         }
         G_CutCrLf(line);
         if (match_key(line) == key) {
-            if (sql_mode == SQL_ADD) {
+            if (op == STORE_ADD) {
                 result = FIO_EXISTS;
                 break;
             }
             result = FIO_OK;
-            if (sql_mode == SQL_DELETE) continue;
+            if (op == STORE_DELETE) continue;
             G_set(sUSER_MST.USER_ID, line);  // the stored spelling
         }
         Fio_printf(&a, "%s\n", line);
     }
-    if (sql_mode == SQL_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", sUSER_MST.USER_ID);
+    if (op == STORE_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", sUSER_MST.USER_ID);
     result = Fio_close(&a, result);
-    if (result == FIO_OK && by_record) Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, SQL_UPDATE);
+    if (result == FIO_OK && by_record) Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, STORE_UPDATE);
     return result;
 }
 
-int Fio_MST_PASSWORD(const char* UserID, int32_t sql_mode) {
+int Fio_MST_PASSWORD(const char* UserID, int32_t op) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, "password.mst", "password.chk",
-                      sql_mode == SQL_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
+                      op == STORE_READ ? FIO_READ : FIO_REWRITE, FIO_TEXT);
     if (rc != 0) return rc;
 
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         char digits[1000] = {0};
         if (!Fio_gets(&a, digits, sizeof digits)) digits[0] = '\0';
         f03_encryption(digits, 2, UserID);
         G_set(sUSER_MST.USER_PASS, digits);
         return Fio_close(&a, FIO_OK);
     }
-    if (sql_mode == SQL_DELETE) {
+    if (op == STORE_DELETE) {
         // Removed while this request holds the lock; the discarded rewrite
         // leaves the data path alone.
         int removed = Cu_remove(a.data_path);

@@ -23,9 +23,9 @@ extern USER_MST sUSER_MST;
 // sUSER_MST.USER_ID takes their spelling and the personal fields are written;
 // -1 when none. Every operation refuses an id that cannot name a user
 // directory (or, for add and update, holds a line end) with -1 and touches no
-// file. Also -1 for an unknown sql_mode, -2 a file cannot be opened, -9 the
+// file. Also -1 for an unknown op, -2 a file cannot be opened, -9 the
 // lock is held.
-int Fio_USER_MST(const char* UserID, int32_t sql_mode);
+int Fio_USER_MST(const char* UserID, int32_t op);
 
 // The password of user UserID (which is also the scrambling key). 1 read:
 // sUSER_MST.USER_PASS gets the unscrambled first line of password.mst (a
@@ -33,9 +33,9 @@ int Fio_USER_MST(const char* UserID, int32_t sql_mode);
 // write: the file is replaced by USER_PASS scrambled, without a line end;
 // 3 delete: the file is removed (0, or -1 when the removal failed). Returns 0,
 // -1 for an id that cannot name a user directory (nothing touched, USER_PASS
-// unchanged) or an unknown sql_mode, -2 a file cannot be opened (the user's
+// unchanged) or an unknown op, -2 a file cannot be opened (the user's
 // directory must exist), -9 the lock is held.
-int Fio_MST_PASSWORD(const char* UserID, int32_t sql_mode);
+int Fio_MST_PASSWORD(const char* UserID, int32_t op);
 
 // Scrambles (mode 1) or unscrambles (mode 2) in_buff in place with key_id,
 // used from its last character backwards, cyclically. Scrambling turns at

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "store/groval.h"
+#include "store/text.h"
 
 CGI_PAIR cgi_list;
 CGI_PAIR* cgi_cur = &cgi_list;
@@ -130,12 +130,12 @@ int cgi_get(uint32_t max_length) {
 // The lookup does not move `cgi_cur`: it stays at the list's empty end node, so a
 // pair added after a lookup is appended and never written over a node that
 // already holds one.
-void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_size) {
+void cgi_getvalue(const char* name, int in_count, char* out_buff, int in_size) {
     if (in_size <= 0) return;
     out_buff[0] = '\0';
     int count = 0;
     for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next) {
-        if (std::strcmp(node->name, serch_name) != 0) continue;
+        if (std::strcmp(node->name, name) != 0) continue;
         if (count == in_count) {
             G_set(out_buff, static_cast<std::size_t>(in_size), node->value);
             return;

@@ -45,9 +45,9 @@ constexpr uint32_t CGI_FIELDS_LIMIT = 65536;
 // cgi_free, as always).
 int cgi_get(uint32_t max_length);
 
-// Copies the value of the (in_count+1)-th pair named serch_name into out_buff
+// Copies the value of the (in_count+1)-th pair named name into out_buff
 // (in_size bytes, cut to in_size-1); empty text when there is none.
-void cgi_getvalue(const char* serch_name, int in_count, char* out_buff, int in_size);
+void cgi_getvalue(const char* name, int in_count, char* out_buff, int in_size);
 
 // Adds one pair "name=value"; mode 1 URL-decodes both, mode 2 takes bytes as
 // they are.

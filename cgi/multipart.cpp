@@ -215,7 +215,7 @@ int create_temp(char* path) {
         uint32_t n = 0;
         if (!Cu_random(&n, sizeof n)) return -1;
         std::snprintf(path, MP_TEMP_CAP, "%sCGI%u", SYSINFO.DATA_FILE_PATH, static_cast<unsigned>(n & 0x7FFFFFFFu));
-        yen_to_sura(path);
+        Cu_platform_path(path);
         int fd = Cu_b_open_excl(path);
         if (fd != -1) {
             CU_FILE_ID id = {};
@@ -505,7 +505,7 @@ bool cgi_is_own_upload(const char* path) {
     // Compared in the platform's form, as the upload value carries it.
     char probe[MP_TEMP_CAP];
     std::snprintf(probe, sizeof probe, "%s", path);
-    yen_to_sura(probe);
+    Cu_platform_path(probe);
     for (const MP_UPLOAD* u = g_uploads; u != nullptr; u = u->next) {
         if (std::strcmp(u->path, probe) == 0) return true;
     }

@@ -9,7 +9,7 @@
 #include "chat/chatuser.h"
 #include "page/escape.h"
 #include "page/state.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 void chat_field(const char* name, char* out, int cap) { cgi_getvalue(name, 0, out, cap); }
 
@@ -30,10 +30,10 @@ int chat_post_line(const char* chat_name, const char* color, const char* stamp, 
     return Fio_CHAT_DATA_post(cgi_FOLDER_NO, G_USER_MST.MODE, G_USER_MST.USER_ID, chat_name, stamp, color, text);
 }
 
-int chat_presence(int sql_mode, const char* chat_name) {
+int chat_presence(int op, const char* chat_name) {
     std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
     sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;
     G_set(sCHAT_USER_IDX.USER_ID, G_USER_MST.USER_ID);
     G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    return Fio_CHAT_USER_IDX(sql_mode);
+    return Fio_CHAT_USER_IDX(op);
 }

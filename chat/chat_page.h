@@ -31,6 +31,6 @@ int chat_post_line(const char* chat_name, const char* color, const char* stamp, 
 
 // The presence lookup: clears sCHAT_USER_IDX, keys it on the current room
 // (cgi_FOLDER_NO), the current user and chat_name, and runs
-// Fio_CHAT_USER_IDX(sql_mode) on it (SQL_READ fills the member's record,
-// SQL_DELETE removes it). Returns that result.
-int chat_presence(int sql_mode, const char* chat_name);
+// Fio_CHAT_USER_IDX(op) on it (STORE_READ fills the member's record,
+// STORE_DELETE removes it). Returns that result.
+int chat_presence(int op, const char* chat_name);

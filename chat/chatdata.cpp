@@ -8,7 +8,7 @@
 #include "chat/chatuser.h"
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 CHAT_DATA_DAT sCHAT_DATA_DAT;
 CHAT_DATA_DAT sCHAT_DATA_DAT100[CHAT_DATA_READ_MAX];

@@ -12,7 +12,7 @@
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 CHAT_USER_IDX sCHAT_USER_IDX;
 CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
@@ -76,19 +76,19 @@ void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now) {
 
 }  // namespace
 
-int Fio_CHAT_USER_IDX(int sql_mode) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+int Fio_CHAT_USER_IDX(int op) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
     // Only this program writes the index, always by one rename of a whole
     // new file: a read takes the index as the last commit left it and never
     // waits, so a writer at work never makes a member look absent.
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, sql_mode == SQL_READ ? FIO_SNAPSHOT : FIO_REWRITE,
+    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, op == STORE_READ ? FIO_SNAPSHOT : FIO_REWRITE,
                      FIO_BINARY);
     if (r != FIO_OK) return r;
 
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         // What a caller sees when the member is not present.
         std::memset(sCHAT_USER_IDX.LAST_DATE, 0, sizeof sCHAT_USER_IDX.LAST_DATE);
         std::memset(sCHAT_USER_IDX.COLOR, 0, sizeof sCHAT_USER_IDX.COLOR);
@@ -102,24 +102,24 @@ int Fio_CHAT_USER_IDX(int sql_mode) {
     CHAT_USER_IDX rec;
     while (Fio_read_rec(&a, &rec, sizeof rec)) {
         if (!same_member(rec, mine)) {
-            if (sql_mode != SQL_READ) Fio_write_rec(&a, &rec, sizeof rec);
+            if (op != STORE_READ) Fio_write_rec(&a, &rec, sizeof rec);
             continue;
         }
-        if (sql_mode == SQL_READ) {
+        if (op == STORE_READ) {
             terminate_fields(&rec);
             if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
             sCHAT_USER_IDX = rec;
             result = FIO_OK;
             break;
         }
-        if (sql_mode == SQL_ADD) {
+        if (op == STORE_ADD) {
             result = FIO_EXISTS;
             break;
         }
         result = FIO_OK;
-        if (sql_mode == SQL_UPDATE) Fio_write_rec(&a, &mine, sizeof mine);
+        if (op == STORE_UPDATE) Fio_write_rec(&a, &mine, sizeof mine);
     }
-    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+    if (op == STORE_ADD && result == FIO_NOT_FOUND) {
         Fio_write_rec(&a, &mine, sizeof mine);
         result = FIO_OK;
     }

@@ -12,15 +12,15 @@ extern CHAT_USER_IDX sCHAT_USER_IDX;
 // Filled by the block read; slots without a record are all zero.
 extern CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
 
-// sql_mode 1 read, 2 add (appended at the end), 3 delete (every record with
+// op 1 read, 2 add (appended at the end), 3 delete (every record with
 // the key), 4 update (every record with the key replaced by sCHAT_USER_IDX).
 // A read that finds nothing leaves the key and MODE, empty LAST_DATE and
 // COLOR, DISP_LINE 30 and RELOAD_TIME 30 in sCHAT_USER_IDX; a found record
 // with an empty COLOR reads as "blue". 0 done, -1 no such record (or a bad
-// sql_mode), -3 add found the key present, -2 a file could not be opened or
+// op), -3 add found the key present, -2 a file could not be opened or
 // created, -9 the index is still locked after the wait (never for a read,
 // which takes the index as the last commit left it).
-int Fio_CHAT_USER_IDX(int sql_mode);
+int Fio_CHAT_USER_IDX(int op);
 
 // A member's sign of life: LAST_DATE of every record with the key of
 // sCHAT_USER_IDX (FOLDER_NO, USER_ID, USER_NAME) becomes sCHAT_USER_IDX's,

@@ -10,7 +10,7 @@
 #include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 
-const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH] = {
+const char COLOUR_PALETTE[COLOUR_PALETTE_COUNT][COLOUR_PALETTE_WIDTH] = {
     "Black", "Navy", "Darkblue", "Mediumblue",
     "Blue", "Darkgreen", "Green", "Teal",
     "Darkcyan", "Deepskyblue", "Darkturquoise", "Mediumspringgreen",
@@ -60,10 +60,10 @@ void b_COLOR_SELECT() {
     const std::string skey2 = G_url(cgi_SKEY2);
     const std::string uid = G_url(cgi_uid);
     std::printf("<TABLE BORDER>\n");
-    for (int r = 0; r < COLER_PALET_ROWS; ++r) {
+    for (int r = 0; r < COLOUR_PALETTE_ROWS; ++r) {
         std::printf("<TR>\n");
-        for (int k = 0; k < COLER_PALET_COLS; ++k) {
-            const char* name = COLER_PALET[r * COLER_PALET_COLS + k];
+        for (int k = 0; k < COLOUR_PALETTE_COLS; ++k) {
+            const char* name = COLOUR_PALETTE[r * COLOUR_PALETTE_COLS + k];
             std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
             std::printf("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
             std::printf("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",

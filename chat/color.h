@@ -2,12 +2,12 @@
 // room page with that colour proposed in the entry form.
 #pragma once
 
-enum { COLER_PALET_COUNT = 140, COLER_PALET_ROWS = 35, COLER_PALET_COLS = 4, COLER_PALET_WIDTH = 22 };
+enum { COLOUR_PALETTE_COUNT = 140, COLOUR_PALETTE_ROWS = 35, COLOUR_PALETTE_COLS = 4, COLOUR_PALETTE_WIDTH = 22 };
 
 // The palette's colour names in page order, row by row, four to a row. The
 // spellings are the browsers' colour names as the suite has always shown them
 // (Lightgrey beside Darkgray, both Aqua and Cyan).
-extern const char COLER_PALET[COLER_PALET_COUNT][COLER_PALET_WIDTH];
+extern const char COLOUR_PALETTE[COLOUR_PALETTE_COUNT][COLOUR_PALETTE_WIDTH];
 
 // Prints the palette page: a table of 35 rows, each with four swatch-and-link
 // pairs; every link loads job ROOM with COLOR into the suite's frame "FRM22"

@@ -12,7 +12,7 @@
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 // Job FRM221: the title frame (room name, and the settings button from level
 // 8). Reads no parameter beyond the request state.

@@ -18,7 +18,7 @@
 #include "settings/sysinfo.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -35,13 +35,13 @@ void print_entry_form(const char* param_color) {
 
     // A refused read leaves the cleared record: zero lines and reload, which
     // become 30 and "no reload" below.
-    chat_presence(SQL_READ, G_USER_MST.USER_NAME);
+    chat_presence(STORE_READ, G_USER_MST.USER_NAME);
 
     char color[CHAT_COLOR_CAP];
     G_set(color, sCHAT_USER_IDX.COLOR);
     if (color[0] == '\0') {
         char personal[CHAT_COLOR_CAP] = {};
-        Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "COLOR", personal);
+        Fio_PERSONAL_MST(G_USER_MST.USER_ID, STORE_READ, "COLOR", personal);
         G_set(color, personal);
     }
     if (param_color[0] != '\0') G_set(color, param_color);
@@ -99,7 +99,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
 
-    chat_presence(SQL_READ, chat_name);
+    chat_presence(STORE_READ, chat_name);
 
     std::printf("%s:", G_msg(MSG_CHAT_NAME));
     std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());

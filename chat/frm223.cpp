@@ -15,7 +15,7 @@
 #include "settings/strdef.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ void print_member_list() {
 // sign of life: LAST_DATE is renewed in the presence index, which keeps the
 // member from the time-out.
 void print_messages(const char* chat_name) {
-    const int r = chat_presence(SQL_READ, chat_name);
+    const int r = chat_presence(STORE_READ, chat_name);
     if (r != 0) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.

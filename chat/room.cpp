@@ -15,7 +15,7 @@
 #include "settings/strdef.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -51,10 +51,10 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
     member.RELOAD_TIME = reload_time;
 
     sCHAT_USER_IDX = member;
-    int r = Fio_CHAT_USER_IDX(SQL_ADD);
+    int r = Fio_CHAT_USER_IDX(STORE_ADD);
     if (r == FIO_EXISTS) {
         sCHAT_USER_IDX = member;
-        r = Fio_CHAT_USER_IDX(SQL_UPDATE);
+        r = Fio_CHAT_USER_IDX(STORE_UPDATE);
     }
     if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
     return r;
@@ -70,7 +70,7 @@ int leave_room(const char* chat_name, const char* color) {
     Tm_set_date(stamp);
     if (chat_name[0] == '\0') return 0;
 
-    const int r = chat_presence(SQL_DELETE, chat_name);
+    const int r = chat_presence(STORE_DELETE, chat_name);
     if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
     return r == FIO_NOT_FOUND ? 0 : r;
 }

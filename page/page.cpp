@@ -35,13 +35,13 @@ void G_header_printf(const char* bg) { print_head(bg, false); }
 
 void G_header_printf_timer(const char* bg) { print_head(bg, true); }
 
-void G_ErrMessage(const char* syori, const char* buff) {
+void G_ErrMessage(const char* title, const char* message) {
     G_header_printf("");
     std::fputs("<CENTER>\n", stdout);
     std::fputs("<BR>", stdout);
-    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", syori);
+    std::printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", title);
     std::fputs("<P><BR><HR><P><BR>\n", stdout);
-    std::printf("<FONT COLOR=\"RED\"><B>%s</B></FONT>\n", buff);
+    std::printf("<FONT COLOR=\"RED\"><B>%s</B></FONT>\n", message);
     std::fputs("<FORM METHOD=POST >\n", stdout);
     std::printf("<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"%s\">\n", G_handler(HANDLER_BACK).c_str());
     std::fputs("</FORM>\n", stdout);

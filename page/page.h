@@ -16,9 +16,9 @@ void G_header_printf(const char* bg);
 // policy also allows that (browsers count it as eval).
 void G_header_printf_timer(const char* bg);
 
-// Prints a whole error page: syori as the bold title (may be empty), buff in red
+// Prints a whole error page: title in bold (may be empty), message in red
 // below it, and an OK button that goes back in the browser's history.
-void G_ErrMessage(const char* syori, const char* buff);
+void G_ErrMessage(const char* title, const char* message);
 
 // Prints the whole error page for a refused session key (MSG_SESSION_INVALID
 // as title).

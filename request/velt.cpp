@@ -30,7 +30,7 @@
 #include "settings/sysinfo.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -113,7 +113,7 @@ void print_version_page() {
 // a folder that is not in the tree is not found, a tree that is being
 // rewritten (or cannot be opened) is worth asking again.
 bool load_folder() {
-    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1);
+    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, STORE_READ, 1);
     if (r == FIO_NOT_FOUND) {
         answer_without_page("404 Not Found", "No such chat room.");
         return false;
@@ -143,14 +143,14 @@ void log_login() {
     const char* agent = std::getenv("HTTP_USER_AGENT");
     G_set(sSYSTEM_LOG.REMOTE_ADDR, addr ? addr : "");
     G_set(sSYSTEM_LOG.USER_AGENT, agent ? agent : "");
-    Fio_SYSTEM_LOG(0, SQL_ADD);
+    Fio_SYSTEM_LOG(0, STORE_ADD);
 
     char buff[40];
     Tm_set_date(buff);
     Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", buff);
 
     std::memset(buff, 0, sizeof buff);
-    const int r = Fio_PERSONAL_MST(G_USER_MST.USER_ID, SQL_READ, "TOTAL_LOGIN_COUNT", buff);
+    const int r = Fio_PERSONAL_MST(G_USER_MST.USER_ID, STORE_READ, "TOTAL_LOGIN_COUNT", buff);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     // The count wraps as the suite's 32-bit counter would, never overflowing.
     std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
@@ -165,7 +165,7 @@ void log_login() {
 // who is asking, and must neither store under an empty user nor judge his
 // access by a level it never read. false when the answer is printed.
 bool load_user() {
-    const int r = Fio_USER_MST(cgi_uid, SQL_READ);
+    const int r = Fio_USER_MST(cgi_uid, STORE_READ);
     G_USER_MST = sUSER_MST;
     if (r == FIO_OK) return true;
     if (r == FIO_NOT_FOUND) {
@@ -181,7 +181,7 @@ bool load_user() {
 int share_switch(int32_t folder_no, int32_t* value) {
     char text[100];
     std::memset(text, 0, sizeof text);
-    const int r = Fio_DIR_CONFIG(folder_no, SQL_READ, "SHARE_USER_PERMIT", text);
+    const int r = Fio_DIR_CONFIG(folder_no, STORE_READ, "SHARE_USER_PERMIT", text);
     *value = G_atoi(text);
     return r == FIO_LOCKED || r == FIO_NO_FILE ? r : FIO_OK;
 }
@@ -191,8 +191,8 @@ bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
 
 }  // namespace
 
-int velt_gate(int* fast_flg) {
-    switch (G_login_gate(cgi_uid, cgi_upw, cgi_SKEY1, cgi_SKEY2, fast_flg)) {
+int velt_gate(int* password_login) {
+    switch (G_login_gate(cgi_uid, cgi_upw, cgi_SKEY1, cgi_SKEY2, password_login)) {
         case LOGIN_PASSED:
             return 0;
         case LOGIN_BAD_KEY:
@@ -315,8 +315,8 @@ void serve_request() {
     // the login, the presence index or the log are touched.
     if (!load_folder()) return;
 
-    int fast_flg = 0;
-    if (velt_gate(&fast_flg) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
+    int password_login = 0;
+    if (velt_gate(&password_login) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
     int lists = FIO_OK;
     ACL_LEVEL = velt_access_level(cgi_FOLDER_NO, &lists);   // 13: no access, no page
     if (lists != FIO_OK) {
@@ -335,7 +335,7 @@ void serve_request() {
 
     Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO);  // 15
 
-    if (G_atoi(SYSINFO.LOG_DATE) >= 1 && fast_flg == 1) log_login();  // 16
+    if (G_atoi(SYSINFO.LOG_DATE) >= 1 && password_login == 1) log_login();  // 16
 
     b_SET_DIR_CONFIG(cgi_FOLDER_NO);  // 17
     velt_dispatch();                  // 18

@@ -8,7 +8,7 @@
 #include "roomconf/dir_cnf.h"
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     // The picture is the last entry of the path, opened in its directory
     // without following a link at either: a link planted in the picture
     // directory (or in its place) must not deliver another file.
-    yen_to_sura(in_filename);
+    Cu_platform_path(in_filename);
     char* slash = std::strrchr(in_filename, '/');
     std::string dir = slash == nullptr ? "." : slash == in_filename ? "/" : std::string(in_filename, slash);
     const int fh = Cu_open_picture(&dir[0], slash == nullptr ? in_filename : slash + 1);

@@ -6,7 +6,7 @@
 
 #include "roomconf/info_txt.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "store/keyed_line.h"
 
 DIR_CONFIG G_DIR_CONFIG;
@@ -39,7 +39,7 @@ int b_SET_DIR_CONFIG(int32_t in_folder_no) {
     if (rc != 0) return rc;
 
     // The room's own text, never another room's: the folder asked for here.
-    if (Fio_INFO_TXT(in_folder_no, SQL_READ, G_DIR_CONFIG.INFO) != 0) G_DIR_CONFIG.INFO[0] = '\0';
+    if (Fio_INFO_TXT(in_folder_no, STORE_READ, G_DIR_CONFIG.INFO) != 0) G_DIR_CONFIG.INFO[0] = '\0';
     return FIO_OK;
 }
 
@@ -50,17 +50,17 @@ int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode) {
     return Fio_xor_control(path, mode);
 }
 
-int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t sql_mode, const char* in_buff, char* out_buff, int out_size,
+int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size,
                    DIRCNF_LOCKING locking) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
     // An empty lock name tells the store that its caller holds the lock.
     const char* lock = locking == DIRCNF_LOCK_HELD ? "" : LOCK_FILE;
-    return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", lock, sql_mode, in_buff, out_buff, out_size);
+    return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", lock, op, in_buff, out_buff, out_size);
 }
 
 int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap, DIRCNF_LOCKING locking) {
-    const int r = Fio_DIR_CONFIG(in_folder_no, SQL_UPDATE, key, value, cap, locking);
+    const int r = Fio_DIR_CONFIG(in_folder_no, STORE_UPDATE, key, value, cap, locking);
     if (r != FIO_NOT_FOUND) return r;
-    return Fio_DIR_CONFIG(in_folder_no, SQL_ADD, key, value, cap, locking);
+    return Fio_DIR_CONFIG(in_folder_no, STORE_ADD, key, value, cap, locking);
 }

@@ -7,10 +7,10 @@
 
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
-int Fio_INFO_TXT(int32_t in_folder_no, int32_t sql_mode, char* in_buff, int in_size) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+int Fio_INFO_TXT(int32_t in_folder_no, int32_t op, char* in_buff, int in_size) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
 
@@ -19,11 +19,11 @@ int Fio_INFO_TXT(int32_t in_folder_no, int32_t sql_mode, char* in_buff, int in_s
     // writes the text, always by one rename of a whole new file, so a read
     // takes it as the last update left it and never waits.
     FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, "info.txt", "info.chk", sql_mode == SQL_READ ? FIO_SNAPSHOT : FIO_REWRITE,
+    int rc = Fio_open(&a, dir, "info.txt", "info.chk", op == STORE_READ ? FIO_SNAPSHOT : FIO_REWRITE,
                       FIO_BINARY);
     if (rc != 0) return rc;
 
-    if (sql_mode == SQL_READ) {
+    if (op == STORE_READ) {
         if (in_size <= 0) return Fio_close(&a, FIO_OK);
         // Only what can reach the caller's buffer is read: its capacity, and
         // one byte more to tell whether a double-byte character is whole.
@@ -38,7 +38,7 @@ int Fio_INFO_TXT(int32_t in_folder_no, int32_t sql_mode, char* in_buff, int in_s
         G_set(in_buff, static_cast<std::size_t>(in_size), text.c_str());
         return Fio_close(&a, FIO_OK);
     }
-    if (sql_mode == SQL_DELETE) {
+    if (op == STORE_DELETE) {
         // Removed while this request holds the lock; the discarded rewrite
         // leaves the data path alone.
         Cu_remove(a.data_path);

@@ -12,7 +12,7 @@
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 

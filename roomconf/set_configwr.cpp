@@ -18,7 +18,7 @@
 #include "roomconf/info_txt.h"
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -219,11 +219,11 @@ int store_pictures() {
     const int n = cgi_FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (refused(r = Fio_DIR_CONFIG(n, SQL_READ, PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD))) return r;
+        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
     TREE_DATA folder = G_TREE_DATA;
-    r = Fio_TREE_DATA(n, SQL_READ, 1);
+    r = Fio_TREE_DATA(n, STORE_READ, 1);
     if (r == FIO_OK) folder = sTREE_DATA;
     if (refused(r)) return r;
     G_set(sUPDATE.names[PIC_FOLDER], folder.PIC_FILENAME);
@@ -240,11 +240,11 @@ int store_pictures() {
     if (folder_pic) G_set(folder.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
     G_set(folder.NAME, sUPDATE.form.NAME);
     sTREE_DATA = folder;
-    r = Fio_TREE_DATA(n, SQL_UPDATE, 1);
+    r = Fio_TREE_DATA(n, STORE_UPDATE, 1);
     if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
     if (refused(r)) return r;
     // The form printed next shows the folder as the store holds it.
-    if (Fio_TREE_DATA(n, SQL_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
+    if (Fio_TREE_DATA(n, STORE_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
     return 0;
 }
 
@@ -258,10 +258,10 @@ void remove_unnamed_pictures() {
     char named[PIC_COUNT][PIC_CAP];
     std::memset(named, 0, sizeof named);
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, SQL_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
+        const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
         if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     }
-    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, SQL_READ, 1);
+    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, STORE_READ, 1);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     if (r == FIO_OK) G_set(named[PIC_FOLDER], sTREE_DATA.PIC_FILENAME);
 
@@ -305,8 +305,8 @@ int b_SET_CONFIGWR() {
     Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 2);
     if (refused(r)) return r;
 
-    r = Fio_INFO_TXT(cgi_FOLDER_NO, SQL_UPDATE, f.INFO);
-    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(cgi_FOLDER_NO, SQL_ADD, f.INFO);
+    r = Fio_INFO_TXT(cgi_FOLDER_NO, STORE_UPDATE, f.INFO);
+    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(cgi_FOLDER_NO, STORE_ADD, f.INFO);
     if (refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "store/cust.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 STRDEF_REC STRDEF;
 

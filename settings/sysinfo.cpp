@@ -9,7 +9,7 @@
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 SYSINFO_REC SYSINFO;
 

@@ -16,9 +16,9 @@
 #include <unistd.h>
 
 #include "store/datetime.h"
-#include "store/groval.h"
+#include "store/text.h"
 
-int yen_to_sura(char* fname) {
+int Cu_platform_path(char* fname) {
     if (fname == nullptr) return 0;
     // G_StrFind only finds a backslash that stands as a character of its own;
     // the 0x5C second byte of a double-byte character stays.
@@ -34,7 +34,7 @@ int yen_to_sura(char* fname) {
 
 int Cu_b_open(char* FileName, int mode) {
     if (FileName == nullptr) return -1;
-    yen_to_sura(FileName);
+    Cu_platform_path(FileName);
     int fd = open(FileName, O_RDWR);
     if (fd == -1 && mode != 0) fd = open(FileName, O_RDWR | O_CREAT, 0600);
     return fd;
@@ -42,19 +42,19 @@ int Cu_b_open(char* FileName, int mode) {
 
 int Cu_b_open_excl(char* FileName) {
     if (FileName == nullptr) return -1;
-    yen_to_sura(FileName);
+    Cu_platform_path(FileName);
     return open(FileName, O_RDWR | O_CREAT | O_EXCL, 0600);
 }
 
 int Cu_b_open_unnamed(char* dir) {
     if (dir == nullptr) return -1;
-    yen_to_sura(dir);
+    Cu_platform_path(dir);
     return open(dir[0] == '\0' ? "." : dir, O_TMPFILE | O_RDWR, 0600);
 }
 
 int Cu_b_link_unnamed(int fh, char* in_buff2) {
     if (in_buff2 == nullptr || fh < 0) return -1;
-    yen_to_sura(in_buff2);
+    Cu_platform_path(in_buff2);
     char self[40];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fh);
     if (linkat(AT_FDCWD, self, AT_FDCWD, in_buff2, AT_SYMLINK_FOLLOW) == 0) return 0;
@@ -99,7 +99,7 @@ int Cu_b_sync(int fh) { return fsync(fh) == 0 ? 0 : -1; }
 
 FILE* Cu_fopen(char* filename, const char* mode) {
     if (filename == nullptr || mode == nullptr) return nullptr;
-    yen_to_sura(filename);
+    Cu_platform_path(filename);
     if (std::strcmp(mode, "w+") != 0) return std::fopen(filename, mode);
     // fopen would create the file with 0666 less the umask.
     int fd = open(filename, O_RDWR | O_CREAT | O_TRUNC, 0600);
@@ -139,7 +139,7 @@ int Cu_b_id(int fh, CU_FILE_ID* id) {
 
 int Cu_id(char* FileName, CU_FILE_ID* id) {
     if (FileName == nullptr || id == nullptr) return -1;
-    yen_to_sura(FileName);
+    Cu_platform_path(FileName);
     struct stat st;
     if (stat(FileName, &st) != 0) return -1;
     fill_id(st, id);
@@ -230,27 +230,27 @@ int Cu_fileno(FILE* stream) { return stream == nullptr ? -1 : fileno(stream); }
 
 int Cu_remove(char* in_buff) {
     if (in_buff == nullptr) return -1;
-    yen_to_sura(in_buff);
+    Cu_platform_path(in_buff);
     return std::remove(in_buff) == 0 ? 0 : -1;
 }
 
 int Cu_replace(char* in_buff1, char* in_buff2) {
     if (in_buff1 == nullptr || in_buff2 == nullptr) return -1;
-    yen_to_sura(in_buff1);
-    yen_to_sura(in_buff2);
+    Cu_platform_path(in_buff1);
+    Cu_platform_path(in_buff2);
     return std::rename(in_buff1, in_buff2) == 0 ? 0 : -1;
 }
 
 int Cu_link(char* in_buff1, char* in_buff2) {
     if (in_buff1 == nullptr || in_buff2 == nullptr) return -1;
-    yen_to_sura(in_buff1);
-    yen_to_sura(in_buff2);
+    Cu_platform_path(in_buff1);
+    Cu_platform_path(in_buff2);
     return link(in_buff1, in_buff2) == 0 ? 0 : -1;
 }
 
 int Cu_get_filelength(char* FileSRC) {
     if (FileSRC == nullptr) return -1;
-    yen_to_sura(FileSRC);
+    Cu_platform_path(FileSRC);
     struct stat st;
     if (stat(FileSRC, &st) != 0) return -1;
     return static_cast<int>(st.st_size);
@@ -258,7 +258,7 @@ int Cu_get_filelength(char* FileSRC) {
 
 void Cu_mkdir(char* in_buff) {
     if (in_buff == nullptr || in_buff[0] == '\0') return;
-    yen_to_sura(in_buff);
+    Cu_platform_path(in_buff);
     struct stat st;
     if (stat(in_buff, &st) == 0) return;  // a file or directory is there already
     (void)mkdir(in_buff, 0700);
@@ -266,7 +266,7 @@ void Cu_mkdir(char* in_buff) {
 
 void Cu_chmod(char* FileDSC, const char* mode) {
     if (FileDSC == nullptr || mode == nullptr) return;
-    yen_to_sura(FileDSC);
+    Cu_platform_path(FileDSC);
     // Only plain octal digits are a mode; anything else changes nothing.
     if (mode[0] == '\0' || std::strlen(mode) > 4) return;
     if (std::strspn(mode, "01234567") != std::strlen(mode)) return;
@@ -276,7 +276,7 @@ void Cu_chmod(char* FileDSC, const char* mode) {
 
 int Cu_removefile1h(char* filename, int in_min) {
     if (filename == nullptr) return -1;
-    yen_to_sura(filename);
+    Cu_platform_path(filename);
     struct stat st;
     if (stat(filename, &st) != 0) return -1;
     // The status-change time is the file's making (or last write); lock files
@@ -322,7 +322,7 @@ void editpath(const char* fname, const char* oldpath, char* newpath) {
 
 void Cu_filefind(char* filename) {
     if (filename == nullptr) return;
-    yen_to_sura(filename);
+    Cu_platform_path(filename);
 
     // Split after the last "/" (found at a character boundary).
     int slash = -1;
@@ -380,7 +380,7 @@ void Cu_filefind(char* filename) {
 
 int Cu_open_picture(char* dir_path, const char* name) {
     if (dir_path == nullptr || name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr) return -1;
-    yen_to_sura(dir_path);
+    Cu_platform_path(dir_path);
     const int dir = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (dir == -1) return -1;
     const int fh = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
@@ -396,7 +396,7 @@ int Cu_open_picture(char* dir_path, const char* name) {
 
 DIR* Cu_opendir(char* dir) {
     if (dir == nullptr) return nullptr;
-    yen_to_sura(dir);
+    Cu_platform_path(dir);
     return opendir(dir[0] == '\0' ? "." : dir);
 }
 

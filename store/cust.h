@@ -8,7 +8,7 @@
 
 // Converts the path in place (a 0x5C that is the second byte of a double-byte
 // character stays). Returns 0.
-int yen_to_sura(char* fname);
+int Cu_platform_path(char* fname);
 
 // mode 0: open an existing file read-write; otherwise also create it (0600).
 // Never truncates. Returns the descriptor or -1.

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <time.h>
 
-#include "store/groval.h"
+#include "store/text.h"
 
 long Tm_clock_offset = 0;
 

@@ -12,7 +12,7 @@
 
 #include "store/cust.h"
 #include "store/datetime.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 int Fio_lock_wait_ms = 4000;
 int Fio_named_temporaries = 0;
@@ -394,25 +394,25 @@ void lock_renew(FIO_LOCK* l, long long bytes) {
 
 int Fio_temp_dead(char* path, int remove) {
     if (path == nullptr) return -1;
-    yen_to_sura(path);
+    Cu_platform_path(path);
     return temp_dead(path, remove != 0);
 }
 
 int Fio_remove_dead_temps(char* dir) {
     if (dir == nullptr) return 0;
-    yen_to_sura(dir);
+    Cu_platform_path(dir);
     return remove_dead_temps(dir);
 }
 
 int Fio_lock_dead(char* chkfilename, int remove) {
     if (chkfilename == nullptr) return 0;
-    yen_to_sura(chkfilename);
+    Cu_platform_path(chkfilename);
     return judge_lock(chkfilename, remove != 0) ? 1 : 0;
 }
 
 int Fio_xor_control(char* chkfilename, int mode) {
     if (chkfilename == nullptr) return 0;
-    yen_to_sura(chkfilename);
+    Cu_platform_path(chkfilename);
     if (mode == 0) return lock_held(chkfilename) ? 1 : 0;
     if (mode == 1) {
         for (FIO_LOCK& l : g_held) {
@@ -449,7 +449,7 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
     // kernel lock to the end, so that a copy left by a killed request is
     // known for one.
     char tmp[FIO_PATH_MAX];
-    yen_to_sura(FileDSC);
+    Cu_platform_path(FileDSC);
     const char* slash = std::strrchr(FileDSC, '/');
     const std::string stem = std::string(FileDSC, slash == nullptr ? 0 : slash - FileDSC + 1) + "picture";
     bool named = false;
@@ -563,12 +563,12 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     a->binary = binary == FIO_BINARY ? FIO_BINARY : FIO_TEXT;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
-    yen_to_sura(a->data_path);
+    Cu_platform_path(a->data_path);
 
     const bool guarded = lock != nullptr && lock[0] != '\0';
     if (guarded && a->how != FIO_SNAPSHOT) {
         if (!join(a->lock_path, dir, lock)) return FIO_NO_FILE;
-        yen_to_sura(a->lock_path);
+        Cu_platform_path(a->lock_path);
         if (a->how == FIO_READ) {
             if (!wait_free(a->lock_path)) return FIO_LOCKED;
         } else {

@@ -13,8 +13,8 @@ enum {
     FIO_LOCKED = -9,     // the lock file is held by another request
 };
 
-// Store operations (sql_mode).
-enum { SQL_READ = 1, SQL_ADD = 2, SQL_DELETE = 3, SQL_UPDATE = 4 };
+// Store operations (op).
+enum { STORE_READ = 1, STORE_ADD = 2, STORE_DELETE = 3, STORE_UPDATE = 4 };
 
 // Capacity of a built data path: the data directory (1001 characters at most)
 // plus "user\", a user id, "\", a file name and ".tmp".

@@ -7,7 +7,7 @@
 
 #include "store/text_line.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 
@@ -65,17 +65,17 @@ int read_how(KEYED_FORMAT format) { return format == KEYED_KEY_VALUE_COMMA ? FIO
 
 }  // namespace
 
-int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t sql_mode,
+int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t op,
                    const char* in_buff, char* out_buff, int out_size) {
-    if (sql_mode < SQL_READ || sql_mode > SQL_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
 
     FIO_ACCESS a;
-    int rc = Fio_open(&a, dir, file, lock, sql_mode == SQL_READ ? read_how(format) : FIO_REWRITE, FIO_TEXT);
+    int rc = Fio_open(&a, dir, file, lock, op == STORE_READ ? read_how(format) : FIO_REWRITE, FIO_TEXT);
     if (rc != 0) return rc;
 
-    const bool writer = sql_mode != SQL_READ;
+    const bool writer = op != STORE_READ;
     const std::string new_line =
-        sql_mode == SQL_ADD || sql_mode == SQL_UPDATE ? entry_line(format, in_buff, out_buff) : std::string();
+        op == STORE_ADD || op == STORE_UPDATE ? entry_line(format, in_buff, out_buff) : std::string();
     if (!writer && out_size > 0) out_buff[0] = '\0';
     const std::size_t want = std::strlen(in_buff);
 
@@ -96,22 +96,22 @@ int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const
             }
             continue;
         }
-        if (sql_mode == SQL_ADD) {
+        if (op == STORE_ADD) {
             result = FIO_EXISTS;
             break;
         }
         Fio_skip_line(&a, line, sizeof line);
         result = FIO_OK;
-        if (sql_mode == SQL_READ) {
+        if (op == STORE_READ) {
             if (out_size > 0) {
                 copy_value(format, out_buff, static_cast<std::size_t>(out_size), line + value_pos,
                            static_cast<std::size_t>(value_len));
             }
             break;
         }
-        if (sql_mode == SQL_UPDATE) Fio_puts(&a, new_line.c_str());
+        if (op == STORE_UPDATE) Fio_puts(&a, new_line.c_str());
     }
-    if (sql_mode == SQL_ADD && result == FIO_NOT_FOUND) {
+    if (op == STORE_ADD && result == FIO_NOT_FOUND) {
         Fio_puts(&a, new_line.c_str());
         result = FIO_OK;
     }

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "store/groval.h"
+#include "store/text.h"
 
 void line_field_copy(char* field, std::size_t cap, const char* src, std::size_t len) {
     if (cap == 0) return;

@@ -208,7 +208,7 @@ std::string admin_absolute(const std::string& path) {
 
 std::string admin_platform_path(const char* suite_path) {
     std::vector<char> buf(suite_path, suite_path + std::strlen(suite_path) + 1);
-    yen_to_sura(buf.data());
+    Cu_platform_path(buf.data());
     return buf.data();
 }
 

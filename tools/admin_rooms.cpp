@@ -13,7 +13,7 @@
 #include "access/tree_mst.h"
 #include "chat/records.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "tools/admin.h"
 
 namespace {
@@ -31,7 +31,7 @@ int folder_arg(const std::string& given) {
 // Reads folder `folder` into sTREE_DATA; dies when it is not in the tree.
 void find_folder(int folder) {
     std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    const int r = Fio_TREE_DATA(folder, SQL_READ, 1);
+    const int r = Fio_TREE_DATA(folder, STORE_READ, 1);
     if (r == FIO_NOT_FOUND) admin_die("no folder " + std::to_string(folder) + " in the folder tree");
     if (r != 0) admin_die("cannot read the folder tree: " + admin_store_error(r));
 }
@@ -95,7 +95,7 @@ int admin_add_room(int argc, char** argv) {
 
     admin_open_site(a.pos[0]);
     std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    int r = Fio_TREE_DATA(folder, SQL_READ, 1);
+    int r = Fio_TREE_DATA(folder, STORE_READ, 1);
     if (r == 0) admin_die("folder " + std::to_string(folder) + " exists already (" + admin_utf8(sTREE_DATA.NAME) + ")");
     if (r != FIO_NOT_FOUND) admin_die("cannot read the folder tree: " + admin_store_error(r));
 
@@ -110,7 +110,7 @@ int admin_add_room(int argc, char** argv) {
     G_set(sTREE_DATA.CGI_NAME, cgi.c_str());
     sTREE_DATA.ACCESS_LEVEL = access_level;
     sTREE_DATA.WRITE_LEVEL = write_level;
-    r = Fio_TREE_DATA(folder, SQL_ADD, 1);
+    r = Fio_TREE_DATA(folder, STORE_ADD, 1);
     if (r != 0) {
         if (made_dir) rmdir(dir.c_str());
         admin_die("cannot add folder " + std::to_string(folder) + " to the folder tree: " + admin_store_error(r));
@@ -124,7 +124,7 @@ int admin_list_rooms(int argc, char** argv) {
     if (a.pos.size() != 1) admin_usage("list-rooms", "list-rooms needs the program directory");
     admin_open_site(a.pos[0]);
     for (int pos = 1;; ++pos) {
-        const int r = Fio_TREE_DATA(pos, SQL_READ, 2);
+        const int r = Fio_TREE_DATA(pos, STORE_READ, 2);
         if (r == FIO_NOT_FOUND) break;
         if (r != 0) admin_die("cannot read the folder tree: " + admin_store_error(r));
         const TREE_DATA f = sTREE_DATA;
@@ -150,10 +150,10 @@ int admin_remove_room(int argc, char** argv) {
     // A folder with folders below it (the next line nested deeper) stays:
     // removing it would hang them under another folder.
     for (int pos = 1;; ++pos) {
-        if (Fio_TREE_DATA(pos, SQL_READ, 2) != 0) break;
+        if (Fio_TREE_DATA(pos, STORE_READ, 2) != 0) break;
         if (sTREE_DATA.FOLDER_NO != folder) continue;
         const int depth = sTREE_DATA.CLASS;
-        if (Fio_TREE_DATA(pos + 1, SQL_READ, 2) == 0 && sTREE_DATA.CLASS > depth) {
+        if (Fio_TREE_DATA(pos + 1, STORE_READ, 2) == 0 && sTREE_DATA.CLASS > depth) {
             admin_die("folder " + std::to_string(folder) + " has folders below it (" + std::to_string(sTREE_DATA.FOLDER_NO) +
                       "); remove those first");
         }
@@ -175,7 +175,7 @@ int admin_remove_room(int argc, char** argv) {
             held.push_back(lock);
         }
     }
-    const int r = Fio_TREE_DATA(folder, SQL_DELETE, 1);
+    const int r = Fio_TREE_DATA(folder, STORE_DELETE, 1);
     if (r != 0) {
         release();
         admin_die("cannot remove folder " + std::to_string(folder) + " from the folder tree: " + admin_store_error(r));

@@ -15,7 +15,7 @@
 #include "access/user_mst.h"
 #include "store/cust.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "tools/admin.h"
 
 namespace {
@@ -55,7 +55,7 @@ std::string user_id_arg(const std::string& given) {
 // Reads a listed user into sUSER_MST; dies when the user is not listed. The
 // id as user.mst spells it.
 std::string find_user(const std::string& uid, const std::string& shown) {
-    const int r = Fio_USER_MST(uid.c_str(), SQL_READ);
+    const int r = Fio_USER_MST(uid.c_str(), STORE_READ);
     if (r == FIO_NOT_FOUND) admin_die("no user " + shown);
     if (r != 0) admin_die("cannot read the user list: " + admin_store_error(r));
     return sUSER_MST.USER_ID;
@@ -96,7 +96,7 @@ int admin_add_user(int argc, char** argv) {
     if (mode != 1 && mode != 2) admin_bad_value("the mode is 1 (ordinary account) or 2 (shared account)");
 
     admin_open_site(a.pos[0]);
-    int r = Fio_USER_MST(uid.c_str(), SQL_READ);
+    int r = Fio_USER_MST(uid.c_str(), STORE_READ);
     if (r == 0) admin_die("user " + shown + " exists already (as " + admin_utf8(sUSER_MST.USER_ID) + ")");
     if (r != FIO_NOT_FOUND) admin_die("cannot read the user list: " + admin_store_error(r));
 
@@ -119,22 +119,22 @@ int admin_add_user(int argc, char** argv) {
     sUSER_MST.WRITE_MODE = 1;
     const USER_MST wanted = sUSER_MST;
 
-    r = Fio_MST_PASSWORD(uid.c_str(), SQL_ADD);
+    r = Fio_MST_PASSWORD(uid.c_str(), STORE_ADD);
     if (r != 0) fail("cannot store the password: " + admin_store_error(r));
     // The personal settings first, checked by reading them back: the store
     // does not report single failures.
-    Fio_PERSONAL_MST_ALL(uid.c_str(), SQL_ADD);
+    Fio_PERSONAL_MST_ALL(uid.c_str(), STORE_ADD);
     if (!color.empty()) {
         char value[22];
         G_set(value, color.c_str());
-        if (Fio_PERSONAL_MST(uid.c_str(), SQL_UPDATE, "COLOR", value) != 0) {
+        if (Fio_PERSONAL_MST(uid.c_str(), STORE_UPDATE, "COLOR", value) != 0) {
             G_set(value, color.c_str());
-            r = Fio_PERSONAL_MST(uid.c_str(), SQL_ADD, "COLOR", value);
+            r = Fio_PERSONAL_MST(uid.c_str(), STORE_ADD, "COLOR", value);
             if (r != 0) fail("cannot store the colour: " + admin_store_error(r));
         }
     }
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    r = Fio_PERSONAL_MST_ALL(uid.c_str(), SQL_READ);
+    r = Fio_PERSONAL_MST_ALL(uid.c_str(), STORE_READ);
     if (r != 0 || std::strcmp(sUSER_MST.USER_NAME, wanted.USER_NAME) != 0 || sUSER_MST.USER_LEVEL != level ||
         sUSER_MST.MODE != mode || std::strcmp(sUSER_MST.LANGUAGE, wanted.LANGUAGE) != 0) {
         fail("cannot store the personal settings of " + shown + (r != 0 ? ": " + admin_store_error(r) : std::string()));
@@ -142,12 +142,12 @@ int admin_add_user(int argc, char** argv) {
 
     // Last, the line that makes the user known.
     sUSER_MST = wanted;
-    r = Fio_USER_MST(uid.c_str(), SQL_ADD);
+    r = Fio_USER_MST(uid.c_str(), STORE_ADD);
     if (r != 0) fail("cannot add " + shown + " to the user list: " + admin_store_error(r));
 
-    r = Fio_USER_MST(uid.c_str(), SQL_READ);
+    r = Fio_USER_MST(uid.c_str(), STORE_READ);
     const bool found = r == 0 && std::strcmp(sUSER_MST.USER_ID, uid.c_str()) == 0;
-    if (!found || Fio_MST_PASSWORD(uid.c_str(), SQL_READ) != 0 || std::strcmp(sUSER_MST.USER_PASS, pw.c_str()) != 0) {
+    if (!found || Fio_MST_PASSWORD(uid.c_str(), STORE_READ) != 0 || std::strcmp(sUSER_MST.USER_PASS, pw.c_str()) != 0) {
         admin_die("user " + shown + " was added but does not read back as written; check " + dir);
     }
     std::printf("user added: %s (%s), level %d, mode %d\n", shown.c_str(), admin_utf8(name).c_str(), level, mode);
@@ -175,7 +175,7 @@ int admin_list_users(int argc, char** argv) {
     Fio_close(&acc, FIO_OK);
 
     for (const std::string& id : ids) {
-        r = Fio_USER_MST(id.c_str(), SQL_READ);
+        r = Fio_USER_MST(id.c_str(), STORE_READ);
         if (r != 0) {
             std::printf("%s\t?\t?\t(cannot read: %s)\n", admin_utf8(id).c_str(), admin_store_error(r).c_str());
             continue;
@@ -197,14 +197,14 @@ int admin_passwd(int argc, char** argv) {
     const std::string shown = admin_utf8(id);
 
     G_set(sUSER_MST.USER_PASS, pw.c_str());
-    int r = Fio_MST_PASSWORD(id.c_str(), SQL_UPDATE);
+    int r = Fio_MST_PASSWORD(id.c_str(), STORE_UPDATE);
     if (r != 0) admin_die("cannot store the password of " + shown + ": " + admin_store_error(r));
     std::memset(sUSER_MST.USER_PASS, 0, sizeof sUSER_MST.USER_PASS);
-    if (Fio_MST_PASSWORD(id.c_str(), SQL_READ) != 0 || pw != sUSER_MST.USER_PASS) {
+    if (Fio_MST_PASSWORD(id.c_str(), STORE_READ) != 0 || pw != sUSER_MST.USER_PASS) {
         admin_die("the password of " + shown + " does not read back as written");
     }
     // A changed password ends the sessions made with the old one.
-    r = Fio_MST_SKEY(id.c_str(), SQL_DELETE);
+    r = Fio_MST_SKEY(id.c_str(), STORE_DELETE);
     if (r != 0 && r != FIO_NOT_FOUND) {
         admin_die("the password of " + shown + " is changed, but the session key could not be removed (" +
                   admin_store_error(r) + "): run passwd again");
@@ -223,7 +223,7 @@ int admin_remove_user(int argc, char** argv) {
 
     // The list line first: from then on no login or session of the user
     // passes, whatever happens to the files below.
-    int r = Fio_USER_MST(id.c_str(), SQL_DELETE);
+    int r = Fio_USER_MST(id.c_str(), STORE_DELETE);
     if (r != 0) admin_die("cannot remove " + shown + " from the user list: " + admin_store_error(r));
 
     const std::string dir = user_dir(id);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "store/keyed_line.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

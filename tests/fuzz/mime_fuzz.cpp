@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "roomconf/bg_dl.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

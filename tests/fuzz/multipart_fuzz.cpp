@@ -21,7 +21,7 @@
 #include "cgi/multipart.h"
 #include "settings/sysinfo.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

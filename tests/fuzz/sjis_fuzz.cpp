@@ -1,4 +1,4 @@
-// Fuzz target of the Shift_JIS string helpers (store/groval.h) and the codec
+// Fuzz target of the Shift_JIS string helpers (store/text.h) and the codec
 // (store/sjis.h): each helper's result is checked against a plain model built
 // on the one lead-byte rule, so a search, cut or copy that splits a
 // double-byte character or leaves its field shows; the codec's encoding is
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "store/groval.h"
+#include "store/text.h"
 #include "store/sjis.h"
 #include "tests/fuzz/fuzz_support.h"
 

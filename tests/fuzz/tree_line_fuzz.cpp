@@ -5,7 +5,7 @@
 #include <string>
 
 #include "access/tree_mst.h"
-#include "store/groval.h"
+#include "store/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -79,7 +79,7 @@ using SkeyStoreTest = AccessStoreTest;
 TEST_F(SkeyStoreTest, AddWritesOne536ByteRecordInTheSuiteLayout) {
     const std::string d = user_dir("Taro");
     set_skey(123456789, 7, "Taro", "10.0.0.1", "Mozilla/4.0 (\x95\x5C)");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(123456789, 7, "Taro", "10.0.0.1", "Mozilla/4.0 (\x95\x5C)"));
     EXPECT_EQ(store_test::mode_of(d + "skey.mst"), 0600u);
     EXPECT_FALSE(exists(d + "skey.chk"));
@@ -94,7 +94,7 @@ TEST_F(SkeyStoreTest, UnusedBytesOfTheExchangeRecordNeverReachTheFile) {
     std::strcpy(sMST_SKEY.USER_ID, "Taro");
     std::strcpy(sMST_SKEY.REMOTE_ADDR, "a");
     std::strcpy(sMST_SKEY.USER_AGENT, "b");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(1, 2, "Taro", "a", "b"));
 }
 
@@ -105,7 +105,7 @@ TEST_F(SkeyStoreTest, ReadMatchesAnyCaseAndHandsBackTheIdUpperCased) {
     write_all(d + "skey.mst", skey_bytes(5, 6, "Hanako", "", "") + skey_bytes(11, 22, "tArO", "1.2.3.4", "UA"));
     {
         std::memset(&sMST_SKEY, 'z', sizeof sMST_SKEY);
-        ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_READ), 0);
+        ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_READ), 0);
         EXPECT_EQ(sMST_SKEY.SKEY1, 11);
         EXPECT_EQ(sMST_SKEY.SKEY2, 22);
         EXPECT_STREQ(sMST_SKEY.USER_ID, "TARO");
@@ -114,14 +114,14 @@ TEST_F(SkeyStoreTest, ReadMatchesAnyCaseAndHandsBackTheIdUpperCased) {
     // Reads never change the file.
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(5, 6, "Hanako", "", "") + skey_bytes(11, 22, "tArO", "1.2.3.4", "UA"));
     // Another spelling of the id is another directory.
-    EXPECT_EQ(Fio_MST_SKEY("TARO", SQL_READ), -2);
+    EXPECT_EQ(Fio_MST_SKEY("TARO", STORE_READ), -2);
     EXPECT_FALSE(exists(at("user/TARO")));
 }
 
 TEST_F(SkeyStoreTest, ReadWithoutARecordClearsTheExchangeRecordAndCreatesTheFile) {
     const std::string d = user_dir("Taro");
     set_skey(9, 9, "x");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), -1);
     EXPECT_EQ(sMST_SKEY.SKEY1, 0);
     EXPECT_STREQ(sMST_SKEY.USER_ID, "");
     EXPECT_TRUE(exists(d + "skey.mst"));
@@ -133,7 +133,7 @@ TEST_F(SkeyStoreTest, AddOfAnOwnerPresentInAnyCaseChangesNothing) {
     const std::string before = skey_bytes(11, 22, "Taro", "", "");
     write_all(d + "skey.mst", before);
     set_skey(1, 2, "TARO");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), -3);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), -3);
     EXPECT_EQ(read_all(d + "skey.mst"), before);
     EXPECT_FALSE(exists(d + "skey.mst.tmp"));
 }
@@ -143,7 +143,7 @@ TEST_F(SkeyStoreTest, UpdateReplacesEveryMatchAndCarriesOthersUpperCased) {
     write_all(d + "skey.mst", skey_bytes(1, 1, "taro", "", "") + skey_bytes(2, 2, "Other", "o", "") +
                                   skey_bytes(3, 3, "TARO", "", ""));
     set_skey(40, 50, "Taro", "addr", "agent");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_UPDATE), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(40, 50, "Taro", "addr", "agent") +
                                             skey_bytes(2, 2, "OTHER", "o", "") +
                                             skey_bytes(40, 50, "Taro", "addr", "agent"));
@@ -154,8 +154,8 @@ TEST_F(SkeyStoreTest, UpdateOrDeleteOfAnAbsentOwnerLeavesTheFile) {
     const std::string before = skey_bytes(2, 2, "Other", "", "");
     write_all(d + "skey.mst", before);
     set_skey(1, 1, "Taro");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_UPDATE), -1);
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_DELETE), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_DELETE), -1);
     EXPECT_EQ(read_all(d + "skey.mst"), before);
     EXPECT_FALSE(exists(d + "skey.mst.tmp"));
 }
@@ -164,7 +164,7 @@ TEST_F(SkeyStoreTest, DeleteRemovesEveryMatchByTheGivenId) {
     const std::string d = user_dir("Taro");
     write_all(d + "skey.mst", skey_bytes(1, 1, "taro", "", "") + skey_bytes(2, 2, "Other", "", "") +
                                   skey_bytes(3, 3, "Taro", "", ""));
-    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_DELETE), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_DELETE), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(2, 2, "OTHER", "", ""));
 }
 
@@ -172,9 +172,9 @@ TEST_F(SkeyStoreTest, APartialRecordEndsTheScanAndIsNotCarriedOver) {
     const std::string d = user_dir("Taro");
     std::string partial = skey_bytes(7, 7, "Taro", "", "").substr(0, 100);
     write_all(d + "skey.mst", skey_bytes(2, 2, "Other", "", "") + partial);
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), -1);
     set_skey(8, 9, "Taro");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", SQL_ADD), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(2, 2, "OTHER", "", "") + skey_bytes(8, 9, "Taro", "", ""));
 }
 
@@ -187,7 +187,7 @@ TEST_F(SkeyStoreTest, ARecordWithoutTerminatorsIsReadWithinItsFields) {
     rec[4] = 2, rec[5] = rec[6] = rec[7] = 0;
     write_all(d + "skey.mst", rec);
     // The id field of 22 bytes holds at most 21 characters.
-    ASSERT_EQ(Fio_MST_SKEY(id.c_str(), SQL_READ), 0);
+    ASSERT_EQ(Fio_MST_SKEY(id.c_str(), STORE_READ), 0);
     EXPECT_EQ(std::string(sMST_SKEY.USER_ID), id);
     EXPECT_EQ(sMST_SKEY.SKEY1, 1);
     EXPECT_EQ(std::strlen(sMST_SKEY.REMOTE_ADDR), 251u);
@@ -200,16 +200,16 @@ TEST_F(SkeyStoreTest, AHeldLockRefusesReadsAndWritesAlike) {
     write_all(d + "skey.mst", before);
     write_all(d + "skey.chk", "");
     set_skey(1, 2, "Taro");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), -9);
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_UPDATE), -9);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), -9);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE), -9);
     EXPECT_EQ(read_all(d + "skey.mst"), before);
     EXPECT_TRUE(exists(d + "skey.chk"));  // someone else's lock stays
 }
 
 TEST_F(SkeyStoreTest, AMissingUserDirectoryGivesMinusTwoAndCreatesNothing) {
     set_skey(1, 2, "Nobody");
-    EXPECT_EQ(Fio_MST_SKEY("Nobody", SQL_READ), -2);
-    EXPECT_EQ(Fio_MST_SKEY("Nobody", SQL_ADD), -2);
+    EXPECT_EQ(Fio_MST_SKEY("Nobody", STORE_READ), -2);
+    EXPECT_EQ(Fio_MST_SKEY("Nobody", STORE_ADD), -2);
     EXPECT_FALSE(exists(at("user/Nobody")));
 }
 
@@ -217,8 +217,8 @@ TEST_F(SkeyStoreTest, IdsThatWouldLeaveTheUserDirectoryAreRefused) {
     user_dir("x");
     set_skey(1, 2, "..");
     for (const char* id : {"", ".", "..", "../x", "x/..", "a\\b"}) {
-        EXPECT_EQ(Fio_MST_SKEY(id, SQL_READ), -1) << id;
-        EXPECT_EQ(Fio_MST_SKEY(id, SQL_ADD), -1) << id;
+        EXPECT_EQ(Fio_MST_SKEY(id, STORE_READ), -1) << id;
+        EXPECT_EQ(Fio_MST_SKEY(id, STORE_ADD), -1) << id;
     }
     EXPECT_FALSE(exists(at("skey.mst")));
     EXPECT_FALSE(exists(at("user/skey.mst")));
@@ -255,17 +255,17 @@ protected:
     int read_at(int n) {
         std::memset(&sACL_MST, 0x55, sizeof sACL_MST);
         sACL_MST.FOLDER_NO = 12;
-        return Fio_ACL_MST(n, SQL_READ, 2);
+        return Fio_ACL_MST(n, STORE_READ, 2);
     }
 };
 
 TEST_F(AclStoreTest, AddsWriteTheSuiteLinesAtTheEnd) {
     set_user("taro", 5);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), 0);
     set_group(3, -2);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 2), 0);  // an add is by key whatever the search mode
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 2), 0);  // an add is by key whatever the search mode
     set_user("\x95\x5C", 9);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), 0);
     EXPECT_EQ(read_all(file), "U,taro,5,\nG,3,-2,\nU,\x95\x5C,9,\n");
     EXPECT_FALSE(exists(room_dir(12) + "acl.chk"));
     EXPECT_FALSE(exists(file + ".tmp"));
@@ -275,9 +275,9 @@ TEST_F(AclStoreTest, AddOfAPresentKeyChangesNothing) {
     const std::string before = "U,taro,5,\r\nG,3,2,\n";
     write_all(file, before);
     set_user("taro", 9);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -3);
     set_group(3, 9);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -3);
     EXPECT_EQ(read_all(file), before);
     EXPECT_FALSE(exists(file + ".tmp"));
 }
@@ -285,16 +285,16 @@ TEST_F(AclStoreTest, AddOfAPresentKeyChangesNothing) {
 TEST_F(AclStoreTest, ReadByKeyTakesTheFirstEntryOfTheTypeAndOnlyItsPermit) {
     write_all(file, "G,7,4,\nU,7,3,\nU,taro,6,\nU,taro,1,\nG,7,2,\n");
     set_user("taro", 0);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_READ, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_READ, 1), 0);
     EXPECT_EQ(sACL_MST.PERMIT, 6);
     EXPECT_STREQ(sACL_MST.USER_ID, "taro");
     set_user("TARO", 0);  // user ids of the list match byte for byte
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
     set_group(7, 0);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_READ, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_READ, 1), 0);
     EXPECT_EQ(sACL_MST.PERMIT, 4);
     set_group(8, 0);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
 }
 
 TEST_F(AclStoreTest, ReadByPositionCountsOnlyWholeEntries) {
@@ -319,13 +319,13 @@ TEST_F(AclStoreTest, ReadByPositionCountsOnlyWholeEntries) {
 TEST_F(AclStoreTest, DeleteAndUpdateActOnTheFirstMatchOnly) {
     write_all(file, "U,taro,1,\nG,2,2,\nU,taro,3,\n");
     set_user("taro", 8);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_UPDATE, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1), 0);
     EXPECT_EQ(read_all(file), "U,taro,8,\nG,2,2,\nU,taro,3,\n");
     set_group(2, 0);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_DELETE, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1), 0);
     EXPECT_EQ(read_all(file), "U,taro,8,\nU,taro,3,\n");
     set_user("taro", 0);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_DELETE, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1), 0);
     EXPECT_EQ(read_all(file), "U,taro,3,\n");
 }
 
@@ -333,9 +333,9 @@ TEST_F(AclStoreTest, DeleteOrUpdateOfAMissingKeyLeavesTheFileByteForByte) {
     const std::string before = "U,taro,1,\r\nbroken\nG,2,2,\n";
     write_all(file, before);
     set_user("jiro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_DELETE, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1), -3);
     set_group(9, 1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_UPDATE, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1), -3);
     EXPECT_EQ(read_all(file), before);
     EXPECT_FALSE(exists(file + ".tmp"));
 }
@@ -344,8 +344,8 @@ TEST_F(AclStoreTest, RewritesDropLinesOfFewerThanTwoCommasAndMatchTwoFieldLines)
     write_all(file, "junk\nU,solo\nG,4,\nU,taro,2,extra\r\n");
     set_group(4, 6);
     // The two-comma line is not an entry for a read, but a rewrite matches it.
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_UPDATE, 1), 0);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1), 0);
     EXPECT_EQ(read_all(file), "G,4,6,\nU,taro,2,extra\r\n");
 }
 
@@ -355,7 +355,7 @@ TEST_F(AclStoreTest, AnOverlongLineIsOneLineForReadsAndRewrites) {
     const std::string long_drop = "X" + std::string(998, 'a') + "G,7,9,\n";
     write_all(file, long_drop + long_keep + "U,taro,1,");
     set_group(7, 0);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
     ASSERT_EQ(read_at(1), 0);
     EXPECT_EQ(sACL_MST.GROUP_ID, 5);
     ASSERT_EQ(read_at(2), 0);
@@ -364,22 +364,22 @@ TEST_F(AclStoreTest, AnOverlongLineIsOneLineForReadsAndRewrites) {
     // The kept line goes through whole; the last line gets its line end
     // before the new entry.
     set_group(8, 1);
-    ASSERT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), 0);
     EXPECT_EQ(read_all(file), long_keep + "U,taro,1,\nG,8,1,\n");
 }
 
 TEST_F(AclStoreTest, BadArgumentsTouchNoFile) {
     set_user("ta,ro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -1);
     set_user("ta\nro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -1);
     set_user("taro", 1);
     G_set(sACL_MST.U_OR_G, "X");
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
     set_user("taro", 1);
     EXPECT_EQ(Fio_ACL_MST(0, 0, 1), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 3), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 3), -1);
     EXPECT_FALSE(exists(file));
 }
 
@@ -387,13 +387,13 @@ TEST_F(AclStoreTest, LockAndMissingFolderDirectory) {
     write_all(file, "U,taro,1,\n");
     write_all(room_dir(12) + "acl.chk", "");
     set_user("taro", 0);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -9);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -9);
     set_user("jiro", 2);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -9);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -9);
     EXPECT_EQ(read_all(file), "U,taro,1,\n");
     sACL_MST.FOLDER_NO = 99;
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_READ, 1), -2);
-    EXPECT_EQ(Fio_ACL_MST(0, SQL_ADD, 1), -2);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -2);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -2);
     EXPECT_FALSE(exists(at("99")));
 }
 
@@ -416,11 +416,11 @@ protected:
 
 TEST_F(UserGroupStoreTest, AddByIdKeepsTheAscendingOrder) {
     write_all(file, "3,\n10,\n");
-    ASSERT_EQ(op(0, SQL_ADD, 1, 5), 0);
-    ASSERT_EQ(op(0, SQL_ADD, 1, 12), 0);
-    ASSERT_EQ(op(0, SQL_ADD, 1, 1), 0);
+    ASSERT_EQ(op(0, STORE_ADD, 1, 5), 0);
+    ASSERT_EQ(op(0, STORE_ADD, 1, 12), 0);
+    ASSERT_EQ(op(0, STORE_ADD, 1, 1), 0);
     EXPECT_EQ(read_all(file), "1,\n3,\n5,\n10,\n12,\n");
-    EXPECT_EQ(op(0, SQL_ADD, 1, 5), -3);
+    EXPECT_EQ(op(0, STORE_ADD, 1, 5), -3);
     EXPECT_EQ(read_all(file), "1,\n3,\n5,\n10,\n12,\n");
     EXPECT_FALSE(exists(file + ".tmp"));
     EXPECT_FALSE(exists(file.substr(0, file.size() - 10) + "user_g.chk"));
@@ -428,76 +428,76 @@ TEST_F(UserGroupStoreTest, AddByIdKeepsTheAscendingOrder) {
 
 TEST_F(UserGroupStoreTest, ReadByIdStopsAtTheFirstGreaterId) {
     write_all(file, "3,\n10,\n");
-    EXPECT_EQ(op(10, SQL_READ, 1), 0);
+    EXPECT_EQ(op(10, STORE_READ, 1), 0);
     EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 10);
-    EXPECT_EQ(op(5, SQL_READ, 1), -1);
+    EXPECT_EQ(op(5, STORE_READ, 1), -1);
     // Out of order, a membership hides behind a greater id.
     write_all(file, "10,\n3,\n");
-    EXPECT_EQ(op(3, SQL_READ, 1), -1);
-    EXPECT_EQ(op(10, SQL_READ, 1), 0);
+    EXPECT_EQ(op(3, STORE_READ, 1), -1);
+    EXPECT_EQ(op(10, STORE_READ, 1), 0);
 }
 
 TEST_F(UserGroupStoreTest, ReadByPositionCountsLinesWithAComma) {
     write_all(file, "3,\nnothing\n\n10,\r\n-4,");
-    EXPECT_EQ(op(1, SQL_READ, 2), 0);
+    EXPECT_EQ(op(1, STORE_READ, 2), 0);
     EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 3);
-    EXPECT_EQ(op(2, SQL_READ, 2), 0);
+    EXPECT_EQ(op(2, STORE_READ, 2), 0);
     EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 10);
-    EXPECT_EQ(op(3, SQL_READ, 2), 0);
+    EXPECT_EQ(op(3, STORE_READ, 2), 0);
     EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, -4);
-    EXPECT_EQ(op(4, SQL_READ, 2), -1);
-    EXPECT_EQ(op(0, SQL_READ, 2), -1);
+    EXPECT_EQ(op(4, STORE_READ, 2), -1);
+    EXPECT_EQ(op(0, STORE_READ, 2), -1);
 }
 
 TEST_F(UserGroupStoreTest, AddByPositionInsertsBeforeThatLineOrAppends) {
     write_all(file, "3,\n10,");
-    ASSERT_EQ(op(1, SQL_ADD, 2, 7), 0);
+    ASSERT_EQ(op(1, STORE_ADD, 2, 7), 0);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n");
-    ASSERT_EQ(op(9, SQL_ADD, 2, 2), 0);
+    ASSERT_EQ(op(9, STORE_ADD, 2, 2), 0);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
-    EXPECT_EQ(op(0, SQL_ADD, 2, 1), -1);
+    EXPECT_EQ(op(0, STORE_ADD, 2, 1), -1);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
 }
 
 TEST_F(UserGroupStoreTest, DeleteAndUpdateByIdOrPosition) {
     write_all(file, "3,\njunk\n5,\n10,\n");
-    ASSERT_EQ(op(5, SQL_UPDATE, 1, 6), 0);
+    ASSERT_EQ(op(5, STORE_UPDATE, 1, 6), 0);
     EXPECT_EQ(read_all(file), "3,\n6,\n10,\n");
-    ASSERT_EQ(op(3, SQL_DELETE, 2), 0);
+    ASSERT_EQ(op(3, STORE_DELETE, 2), 0);
     EXPECT_EQ(read_all(file), "3,\n6,\n");
-    ASSERT_EQ(op(3, SQL_DELETE, 1), 0);
+    ASSERT_EQ(op(3, STORE_DELETE, 1), 0);
     EXPECT_EQ(read_all(file), "6,\n");
-    ASSERT_EQ(op(1, SQL_UPDATE, 2, 4), 0);
+    ASSERT_EQ(op(1, STORE_UPDATE, 2, 4), 0);
     EXPECT_EQ(read_all(file), "4,\n");
 }
 
 TEST_F(UserGroupStoreTest, DeleteOrUpdateOfAnAbsentIdLeavesTheFileByteForByte) {
     const std::string before = "3,\r\nnote\n10,\n";
     write_all(file, before);
-    EXPECT_EQ(op(5, SQL_DELETE, 1), -3);
-    EXPECT_EQ(op(5, SQL_UPDATE, 1, 6), -3);
-    EXPECT_EQ(op(3, SQL_DELETE, 2), -3);
-    EXPECT_EQ(op(0, SQL_UPDATE, 2, 6), -3);
+    EXPECT_EQ(op(5, STORE_DELETE, 1), -3);
+    EXPECT_EQ(op(5, STORE_UPDATE, 1, 6), -3);
+    EXPECT_EQ(op(3, STORE_DELETE, 2), -3);
+    EXPECT_EQ(op(0, STORE_UPDATE, 2, 6), -3);
     EXPECT_EQ(read_all(file), before);
     EXPECT_FALSE(exists(file + ".tmp"));
 }
 
 TEST_F(UserGroupStoreTest, UnsafeIdsLocksAndMissingDirectories) {
     for (const char* id : {"", "..", "../Taro", "Taro/x"}) {
-        EXPECT_EQ(op(1, SQL_READ, 1, 0, id), -1) << id;
-        EXPECT_EQ(op(0, SQL_ADD, 1, 4, id), -1) << id;
+        EXPECT_EQ(op(1, STORE_READ, 1, 0, id), -1) << id;
+        EXPECT_EQ(op(0, STORE_ADD, 1, 4, id), -1) << id;
     }
     EXPECT_FALSE(exists(at("user_g.mst")));
     EXPECT_FALSE(exists(at("user/user_g.mst")));
     EXPECT_FALSE(exists(file));
-    EXPECT_EQ(op(1, SQL_READ, 1, 0, "Ghost"), -2);
+    EXPECT_EQ(op(1, STORE_READ, 1, 0, "Ghost"), -2);
     EXPECT_FALSE(exists(at("user/Ghost")));
     write_all(file, "3,\n");
     write_all(file.substr(0, file.size() - 10) + "user_g.chk", "");
-    EXPECT_EQ(op(3, SQL_READ, 1), -9);
-    EXPECT_EQ(op(0, SQL_ADD, 1, 4), -9);
+    EXPECT_EQ(op(3, STORE_READ, 1), -9);
+    EXPECT_EQ(op(0, STORE_ADD, 1, 4), -9);
     EXPECT_EQ(read_all(file), "3,\n");
-    EXPECT_EQ(op(3, SQL_READ, 3), -1);
+    EXPECT_EQ(op(3, STORE_READ, 3), -1);
 }
 
 // ---- access check ------------------------------------------------------------
@@ -844,7 +844,7 @@ TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
     }
     EXPECT_EQ(seen.size(), 80u);
     // Only the last pair stays valid.
-    EXPECT_EQ(Fio_MST_SKEY("Taro", SQL_READ), 0);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), 0);
     EXPECT_EQ(std::to_string(sMST_SKEY.SKEY1), std::string(cgi_SKEY1));
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")).size(), 536u);
 }

@@ -12,7 +12,7 @@
 #include "cgi/cgilib61.h"
 #include "settings/sysinfo.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 

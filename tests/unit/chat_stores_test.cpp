@@ -226,10 +226,10 @@ TEST_F(ChatStores, RemovingTheMessageFile) {
     EXPECT_EQ(Fio_CHAT_DATA_DAT_DEL(ROOM), -1);  // nothing to remove
     write_line(line("a", "x"));
     // Somebody has entered since the caller found the room empty.
-    user_op(SQL_ADD, member("a", "A", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("a", "A", "2024/05/06 10:00"));
     EXPECT_EQ(Fio_CHAT_DATA_DAT_DEL(ROOM), -1);
     EXPECT_TRUE(exists(data()));
-    user_op(SQL_DELETE, member("a", "A", ""));
+    user_op(STORE_DELETE, member("a", "A", ""));
     EXPECT_EQ(Fio_CHAT_DATA_DAT_DEL(ROOM), 0);
     EXPECT_FALSE(exists(room + "chatdata.chk"));
     EXPECT_FALSE(exists(data()));
@@ -242,7 +242,7 @@ TEST_F(ChatStores, AMissingRoomDirectoryGivesMinusTwo) {
     EXPECT_EQ(write_line(r), -2);
     EXPECT_EQ(Fio_CHAT_DATA_DAT100(99), -2);
     EXPECT_FALSE(exists(at("99/chatdata.chk")));
-    EXPECT_EQ(user_op(SQL_ADD, [] { auto m = member("a", "b", ""); m.FOLDER_NO = 99; return m; }()), -2);
+    EXPECT_EQ(user_op(STORE_ADD, [] { auto m = member("a", "b", ""); m.FOLDER_NO = 99; return m; }()), -2);
     EXPECT_EQ(Fio_CHAT_USER_IDX20(99, 0), -2);
 }
 
@@ -251,19 +251,19 @@ TEST_F(ChatStores, AMissingRoomDirectoryGivesMinusTwo) {
 TEST_F(ChatStores, AddingKeysOnUserIdAndChatName) {
     CHAT_USER_IDX taro = member("taro", "\x95\x5C", "2024/05/06 10:00");
     taro.pad_[0] = 'p';
-    EXPECT_EQ(user_op(SQL_ADD, taro), 0);
+    EXPECT_EQ(user_op(STORE_ADD, taro), 0);
     std::string bytes = read_all(index());
     ASSERT_EQ(bytes.size(), 164u);
     EXPECT_EQ(bytes.substr(154, 2), std::string("\0\0", 2));
     EXPECT_EQ(bytes.substr(156, 8), std::string("\x28\0\0\0\xe7\x03\0\0", 8));  // 40, 999
     EXPECT_EQ(std::string(bytes.c_str() + 30), "\x95\x5C");
 
-    EXPECT_EQ(user_op(SQL_ADD, member("taro", "\x95\x5C", "2024/05/06 11:00", "red")), -3);
+    EXPECT_EQ(user_op(STORE_ADD, member("taro", "\x95\x5C", "2024/05/06 11:00", "red")), -3);
     EXPECT_EQ(read_all(index()), bytes);
     EXPECT_FALSE(exists(index() + ".tmp"));
 
-    EXPECT_EQ(user_op(SQL_ADD, member("taro", "other name", "2024/05/06 10:01")), 0);
-    EXPECT_EQ(user_op(SQL_ADD, member("hanako", "\x95\x5C", "2024/05/06 10:02")), 0);
+    EXPECT_EQ(user_op(STORE_ADD, member("taro", "other name", "2024/05/06 10:01")), 0);
+    EXPECT_EQ(user_op(STORE_ADD, member("hanako", "\x95\x5C", "2024/05/06 10:02")), 0);
     auto stored = records_in<CHAT_USER_IDX>(read_all(index()));
     ASSERT_EQ(stored.size(), 3u);
     EXPECT_STREQ(stored[1].USER_NAME, "other name");
@@ -271,12 +271,12 @@ TEST_F(ChatStores, AddingKeysOnUserIdAndChatName) {
 }
 
 TEST_F(ChatStores, ReadingAnAbsentMemberLeavesThePresets) {
-    user_op(SQL_ADD, member("taro", "T", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("taro", "T", "2024/05/06 10:00"));
     CHAT_USER_IDX probe = member("taro", "t", "2024/01/01 00:00", "pink");  // name differs in case
     probe.MODE = 7;
     probe.DISP_LINE = 5;
     probe.RELOAD_TIME = 6;
-    EXPECT_EQ(user_op(SQL_READ, probe), -1);
+    EXPECT_EQ(user_op(STORE_READ, probe), -1);
     EXPECT_EQ(sCHAT_USER_IDX.DISP_LINE, 30);
     EXPECT_EQ(sCHAT_USER_IDX.RELOAD_TIME, 30);
     EXPECT_EQ(std::string(sCHAT_USER_IDX.LAST_DATE, sizeof sCHAT_USER_IDX.LAST_DATE), std::string(20, '\0'));
@@ -289,8 +289,8 @@ TEST_F(ChatStores, ReadingAnAbsentMemberLeavesThePresets) {
 }
 
 TEST_F(ChatStores, ReadingAPresentMemberGivesItsRecordWithBlueForNoColour) {
-    user_op(SQL_ADD, member("taro", "T", "2024/05/06 10:00", ""));
-    EXPECT_EQ(user_op(SQL_READ, member("taro", "T", "")), 0);
+    user_op(STORE_ADD, member("taro", "T", "2024/05/06 10:00", ""));
+    EXPECT_EQ(user_op(STORE_READ, member("taro", "T", "")), 0);
     EXPECT_STREQ(sCHAT_USER_IDX.COLOR, "blue");
     EXPECT_STREQ(sCHAT_USER_IDX.LAST_DATE, "2024/05/06 10:00");
     EXPECT_EQ(sCHAT_USER_IDX.DISP_LINE, 40);
@@ -299,24 +299,24 @@ TEST_F(ChatStores, ReadingAPresentMemberGivesItsRecordWithBlueForNoColour) {
 }
 
 TEST_F(ChatStores, UpdateAndDeleteTouchOnlyTheKeyedRecord) {
-    user_op(SQL_ADD, member("a", "A", "2024/05/06 10:00"));
-    user_op(SQL_ADD, member("b", "B", "2024/05/06 10:00"));
-    user_op(SQL_ADD, member("c", "C", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("a", "A", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("b", "B", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("c", "C", "2024/05/06 10:00"));
     const std::string before = read_all(index());
 
-    EXPECT_EQ(user_op(SQL_UPDATE, member("x", "B", "2024/05/06 10:09")), -1);
-    EXPECT_EQ(user_op(SQL_DELETE, member("b", "b", "")), -1);
+    EXPECT_EQ(user_op(STORE_UPDATE, member("x", "B", "2024/05/06 10:09")), -1);
+    EXPECT_EQ(user_op(STORE_DELETE, member("b", "b", "")), -1);
     EXPECT_EQ(read_all(index()), before);
     EXPECT_FALSE(exists(index() + ".tmp"));
 
-    EXPECT_EQ(user_op(SQL_UPDATE, member("b", "B", "2024/05/06 10:09", "navy")), 0);
+    EXPECT_EQ(user_op(STORE_UPDATE, member("b", "B", "2024/05/06 10:09", "navy")), 0);
     auto stored = records_in<CHAT_USER_IDX>(read_all(index()));
     ASSERT_EQ(stored.size(), 3u);
     EXPECT_STREQ(stored[1].LAST_DATE, "2024/05/06 10:09");
     EXPECT_STREQ(stored[1].COLOR, "navy");
     EXPECT_STREQ(stored[2].USER_ID, "c");
 
-    EXPECT_EQ(user_op(SQL_DELETE, member("a", "A", "")), 0);
+    EXPECT_EQ(user_op(STORE_DELETE, member("a", "A", "")), 0);
     stored = records_in<CHAT_USER_IDX>(read_all(index()));
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_STREQ(stored[0].USER_ID, "b");
@@ -326,22 +326,22 @@ TEST_F(ChatStores, UpdateAndDeleteTouchOnlyTheKeyedRecord) {
 }
 
 TEST_F(ChatStores, AHeldIndexLockRefusesWritesButNeverHidesAMember) {
-    user_op(SQL_ADD, member("a", "A", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("a", "A", "2024/05/06 10:00"));
     const std::string before = read_all(index());
     write_all(room + "chatuser.chk", "");
-    for (int mode = SQL_ADD; mode <= SQL_UPDATE; ++mode) {
+    for (int mode = STORE_ADD; mode <= STORE_UPDATE; ++mode) {
         EXPECT_EQ(user_op(mode, member("z", "Z", "2024/05/06 10:00")), -9) << mode;
     }
     EXPECT_EQ(read_all(index()), before);
-    EXPECT_EQ(user_op(SQL_READ, member("a", "A", "")), 0);
+    EXPECT_EQ(user_op(STORE_READ, member("a", "A", "")), 0);
     EXPECT_STREQ(sCHAT_USER_IDX.LAST_DATE, "2024/05/06 10:00");
     EXPECT_EQ(Fio_CHAT_USER_IDX20(ROOM, 0), 0);
     EXPECT_STREQ(sCHAT_USER_IDX20[0].USER_ID, "a");
 }
 
 TEST_F(ChatStores, ASignOfLifeIsWrittenInPlaceIntoEveryRecordOfTheMember) {
-    user_op(SQL_ADD, member("a", "A", "2024/05/06 10:00"));
-    user_op(SQL_ADD, member("b", "B", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("a", "A", "2024/05/06 10:00"));
+    user_op(STORE_ADD, member("b", "B", "2024/05/06 10:00"));
     struct stat before;
     ASSERT_EQ(stat(index().c_str(), &before), 0);
     const std::string old = read_all(index());
@@ -384,7 +384,7 @@ TEST_F(ChatStores, ABlockReadSkipsAndFillsTwentySlots) {
     EXPECT_EQ(sCHAT_USER_IDX20[0].FOLDER_NO, 0);
 
     // A rewrite drops the trailing piece.
-    EXPECT_EQ(user_op(SQL_DELETE, member("u1", "n", "")), 0);
+    EXPECT_EQ(user_op(STORE_DELETE, member("u1", "n", "")), 0);
     EXPECT_EQ(read_all(index()).size(), 24u * 164u);
 }
 

@@ -13,7 +13,7 @@
 #include "request/dispatch.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 

@@ -95,12 +95,12 @@ TEST_F(RoomStores, LoaderAppliesEveryEntryOfItsKeysTheLastWinning) {
 
     // The single read takes the first of two lines.
     char out[252];
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "FONTCOLOR1", out), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "FONTCOLOR1", out), 0);
     EXPECT_STREQ(out, "FF0000");
     char permit[100];
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "SHARE_USER_PERMIT", permit), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "SHARE_USER_PERMIT", permit), 0);
     EXPECT_STREQ(permit, "1");
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "FRAMESET3", out), -1);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "FRAMESET3", out), -1);
     EXPECT_STREQ(out, "");
     EXPECT_FALSE(exists(at("12/dir_cnf.chk")));
 }
@@ -117,16 +117,16 @@ TEST_F(RoomStores, RewritesKeepOtherEntriesInPlaceAndDropLinesWithoutAnEntry) {
 
     // Refused operations leave the file byte for byte.
     char v[252] = "0000FF";
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_ADD, "FONTCOLOR1", v), -3);
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "BACKPIC1", v), -1);
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_DELETE, "BACKPIC1", v), -1);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_ADD, "FONTCOLOR1", v), -3);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "BACKPIC1", v), -1);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_DELETE, "BACKPIC1", v), -1);
     EXPECT_EQ(read_all(cnf()), before);
     EXPECT_FALSE(exists(at("12/dir.cnf.tmp")));
     EXPECT_FALSE(exists(at("12/dir_cnf.chk")));
 
     // The update replaces both lines of the key; the line without its second
     // comma is gone; other keys (the lower-case one too) keep their bytes.
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "FONTCOLOR1", v), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "FONTCOLOR1", v), 0);
     EXPECT_EQ(read_all(cnf()),
               "SHARE_USER_PERMIT,1,\r\n"
               "FONTCOLOR1,0000FF,\n"
@@ -134,10 +134,10 @@ TEST_F(RoomStores, RewritesKeepOtherEntriesInPlaceAndDropLinesWithoutAnEntry) {
               "TITLEPIC,t.gif,x\n"
               "FONTCOLOR1,0000FF,\n");
     char pic[252] = "new.gif";
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "TITLEPIC", pic), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "TITLEPIC", pic), 0);
     char bg[252] = "";
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_ADD, "BACKPIC1", bg), 0);
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_DELETE, "FONTCOLOR1", bg), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_ADD, "BACKPIC1", bg), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_DELETE, "FONTCOLOR1", bg), 0);
     EXPECT_EQ(read_all(cnf()),
               "SHARE_USER_PERMIT,1,\r\n"
               "titlepic,lower.gif,\n"
@@ -154,20 +154,20 @@ TEST_F(RoomStores, RewritesKeepOtherEntriesInPlaceAndDropLinesWithoutAnEntry) {
 
 TEST_F(RoomStores, UpdateOrAddStoresASettingInAnEmptyRoom) {
     char c[252] = "336699";
-    if (Fio_DIR_CONFIG(12, SQL_UPDATE, "FONTCOLOR3", c) != 0) {
-        ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_ADD, "FONTCOLOR3", c), 0);
+    if (Fio_DIR_CONFIG(12, STORE_UPDATE, "FONTCOLOR3", c) != 0) {
+        ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_ADD, "FONTCOLOR3", c), 0);
     }
     EXPECT_EQ(read_all(cnf()), "FONTCOLOR3,336699,\n");
     // A value cannot hold a comma or a line end: they become '_' instead of
     // cutting the value or forging another key.
     char bad[252] = "a,b\nSHARE_USER_PERMIT,9";
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "FONTCOLOR3", bad), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "FONTCOLOR3", bad), 0);
     EXPECT_EQ(read_all(cnf()), "FONTCOLOR3,a_b_SHARE_USER_PERMIT_9,\n");
     char permit[100];
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "SHARE_USER_PERMIT", permit), -1);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "SHARE_USER_PERMIT", permit), -1);
     // A missing room directory: nothing can be made.
-    EXPECT_EQ(Fio_DIR_CONFIG(99, SQL_ADD, "FONTCOLOR3", c), -2);
-    EXPECT_EQ(Fio_DIR_CONFIG(99, SQL_READ, "FONTCOLOR3", c), -2);
+    EXPECT_EQ(Fio_DIR_CONFIG(99, STORE_ADD, "FONTCOLOR3", c), -2);
+    EXPECT_EQ(Fio_DIR_CONFIG(99, STORE_READ, "FONTCOLOR3", c), -2);
     EXPECT_EQ(b_SET_DIR_CONFIG(99), -2);
     EXPECT_FALSE(exists(at("99")));
 }
@@ -186,10 +186,10 @@ TEST_F(RoomStores, LongValuesAreCutAtACharacterBoundaryToTheirField) {
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET1, "10%");
 
     char out[100];
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "TITLEPIC", out), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "TITLEPIC", out), 0);
     EXPECT_EQ(std::string(out), sjis.substr(0, 98));
     char one[1];
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "TITLEPIC", one, 1), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "TITLEPIC", one, 1), 0);
     EXPECT_EQ(one[0], '\0');
 }
 
@@ -202,11 +202,11 @@ TEST_F(RoomStores, ALineLongerThanTheReadBufferIsOneLine) {
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "");
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET1, "20%");
     char v[252] = "30%";
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "FRAMESET1", v), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "FRAMESET1", v), 0);
     // Compared as a truth value: the long line would flood the report.
     EXPECT_TRUE(read_all(cnf()) == other + "FRAMESET1,30%,\n");
     char v2[8];
-    ASSERT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "OTHER", v2), 0);
+    ASSERT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "OTHER", v2), 0);
     EXPECT_STREQ(v2, "v");
 }
 
@@ -222,14 +222,14 @@ TEST_F(RoomStores, AHeldLockRefusesWritesButTheSettingsReadAsStored) {
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET2, "40%");
     EXPECT_STREQ(G_DIR_CONFIG.INFO, "text");
     char v[252] = "x.gif";
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "TITLEPIC", v), -9);
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_ADD, "TITLEPIC", v), -9);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "TITLEPIC", v), -9);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_ADD, "TITLEPIC", v), -9);
     EXPECT_EQ(read_all(cnf()), before);
     EXPECT_TRUE(exists(at("12/dir_cnf.chk")));
 
     // A lock older than a minute has expired.
     Tm_clock_offset = 62;  // older than a minute (a second of margin: file times may run a tick ahead of the clock)
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_UPDATE, "TITLEPIC", v), 0);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_UPDATE, "TITLEPIC", v), 0);
     EXPECT_EQ(read_all(cnf()), "TITLEPIC,x.gif,\n");
 }
 
@@ -239,7 +239,7 @@ TEST_F(RoomStores, StoresUnderTheLockTheirCallerHoldsLeaveItHeld) {
     char v[252] = "sea, \x95\x5C.jpg";
     EXPECT_EQ(Fio_DIR_CONFIG_put(12, "TITLEPIC", v, static_cast<int>(sizeof v), DIRCNF_LOCK_HELD), 0);
     char got[252];
-    EXPECT_EQ(Fio_DIR_CONFIG(12, SQL_READ, "TITLEPIC", got, DIRCNF_LOCK_HELD), 0);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "TITLEPIC", got, DIRCNF_LOCK_HELD), 0);
     EXPECT_STREQ(got, "sea_ \x95\x5C.jpg");
     // Neither call took or released the lock: it is still the caller's.
     EXPECT_TRUE(exists(at("12/dir_cnf.chk")));
@@ -252,7 +252,7 @@ TEST_F(RoomStores, StoresUnderTheLockTheirCallerHoldsLeaveItHeld) {
 
 TEST_F(RoomStores, InfoReadOfAMissingFileIsEmptyAndLeavesTheFile) {
     char buf[252] = "old";
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_READ, buf), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_READ, buf), 0);
     EXPECT_STREQ(buf, "");
     EXPECT_TRUE(exists(info()));
     EXPECT_EQ(read_all(info()), "");
@@ -266,23 +266,23 @@ TEST_F(RoomStores, InfoLongTextRoundTripsWithItsLineEnds) {
     text.resize(2500);
     static char in[4002];
     G_set(in, text.c_str());
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_UPDATE, in), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_UPDATE, in), 0);
     EXPECT_EQ(read_all(info()), text);
     EXPECT_EQ(mode_of(info()) & 0077, 0u);
     EXPECT_FALSE(exists(at("12/info.txt.tmp")));
     EXPECT_FALSE(exists(at("12/info.chk")));
     static char out[4002];
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_READ, out), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_READ, out), 0);
     EXPECT_EQ(std::string(out), text);
 }
 
 TEST_F(RoomStores, InfoWriteLeavesExactlyTheNewText) {
     write_all(info(), std::string(40, 'x'));
     char ten[] = "0123456789";
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_ADD, ten), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_ADD, ten), 0);
     EXPECT_EQ(read_all(info()), "0123456789");
     char empty[4] = "";
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_UPDATE, empty), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_UPDATE, empty), 0);
     EXPECT_TRUE(exists(info()));
     EXPECT_EQ(read_all(info()), "");
     EXPECT_EQ(Fio_INFO_TXT(12, 0, empty), -1);
@@ -292,11 +292,11 @@ TEST_F(RoomStores, InfoWriteLeavesExactlyTheNewText) {
 TEST_F(RoomStores, InfoDeleteRemovesTheFileOrFindsNone) {
     write_all(info(), "bye");
     char none[4] = "";
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_DELETE, none), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_DELETE, none), 0);
     EXPECT_FALSE(exists(info()));
     EXPECT_FALSE(exists(at("12/info.chk")));
     EXPECT_FALSE(exists(at("12/info.txt.tmp")));
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_DELETE, none), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_DELETE, none), 0);
     EXPECT_FALSE(exists(info()));
 }
 
@@ -305,11 +305,11 @@ TEST_F(RoomStores, InfoReadIsCutAtACharacterBoundaryToTheBuffer) {
     for (int i = 0; i < 300; ++i) text += "\x95\x5C";
     write_all(info(), text);
     char buf[252];
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_READ, buf), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_READ, buf), 0);
     // 251 bytes would end inside a character: 250 are kept.
     EXPECT_EQ(std::string(buf), text.substr(0, 250));
     char small[5];
-    ASSERT_EQ(Fio_INFO_TXT(12, SQL_READ, small), 0);
+    ASSERT_EQ(Fio_INFO_TXT(12, STORE_READ, small), 0);
     EXPECT_EQ(std::string(small), "ab\x95\x5C");
     // The loader puts the cut text into INFO.
     ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
@@ -320,8 +320,8 @@ TEST_F(RoomStores, InfoHonoursItsLock) {
     write_all(info(), "kept");
     write_all(at("12/info.chk"), "");
     char buf[252] = "mine";
-    EXPECT_EQ(Fio_INFO_TXT(12, SQL_UPDATE, buf), -9);
-    EXPECT_EQ(Fio_INFO_TXT(12, SQL_DELETE, buf), -9);
+    EXPECT_EQ(Fio_INFO_TXT(12, STORE_UPDATE, buf), -9);
+    EXPECT_EQ(Fio_INFO_TXT(12, STORE_DELETE, buf), -9);
     EXPECT_EQ(read_all(info()), "kept");
     EXPECT_TRUE(exists(at("12/info.chk")));
 }

@@ -36,13 +36,13 @@ std::vector<std::string> split_commas(const std::string& s) {
 
 TEST(CuPath, ConvertsFreeStandingBackslashesInPlace) {
     char p[64] = "data\\12\\dir.cnf";
-    yen_to_sura(p);
+    Cu_platform_path(p);
     EXPECT_STREQ(p, "data/12/dir.cnf");
-    yen_to_sura(p);  // a converted path stays as it is
+    Cu_platform_path(p);  // a converted path stays as it is
     EXPECT_STREQ(p, "data/12/dir.cnf");
 
     char q[64] = "d\\\x95\x5C\\x\\\\y";
-    yen_to_sura(q);
+    Cu_platform_path(q);
     EXPECT_STREQ(q, "d/\x95\x5C/x//y");
 }
 

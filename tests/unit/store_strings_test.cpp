@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace {
 

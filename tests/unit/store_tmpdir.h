@@ -18,7 +18,7 @@
 #include "settings/sysinfo.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
-#include "store/groval.h"
+#include "store/text.h"
 
 namespace store_test {
 

@@ -1,6 +1,6 @@
 // Shift_JIS-aware string helpers: every function that must respect character
 // boundaries walks the text with G_char_len, the one lead-byte rule.
-#include "store/groval.h"
+#include "store/text.h"
 
 #include <cstdlib>
 #include <cstring>
