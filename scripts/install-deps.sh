@@ -3,13 +3,14 @@
 # the compiler, CMake, GoogleTest, faketime (shifted clocks in end-to-end
 # tests), the three web servers the HTTP tests serve the chat through
 # (lighttpd, which the demo uses too; Apache; nginx with fcgiwrap), and for the
-# browser tests Node.js, Chromium and a Japanese font (readable screenshots).
+# browser tests Node.js, Chromium and a Japanese font (readable screenshots);
+# nlohmann-json (header-only) for the JSON answers of the live view.
 # iconv comes with libc-bin.
 # Runs as root (no sudo needed) or as a user with sudo. When another program
 # holds the package manager's lock, it waits for it, up to ten minutes.
 set -euo pipefail
 
-wanted=(g++ cmake libgtest-dev faketime lighttpd apache2 nginx fcgiwrap libc-bin nodejs chromium fonts-ipafont-gothic)
+wanted=(g++ cmake libgtest-dev nlohmann-json3-dev faketime lighttpd apache2 nginx fcgiwrap libc-bin nodejs chromium fonts-ipafont-gothic)
 missing=()
 for pkg in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
