@@ -104,3 +104,49 @@ int Fio_CHAT_DATA_DAT_DEL(int in_folder_no) {
     Fio_xor_control(lock, 2);
     return r;
 }
+
+namespace {
+
+// A record as every read hands it out: fields ended, an empty COLOR as the
+// "blue" that an empty colour means.
+void prepare_read(CHAT_DATA_DAT* rec) {
+    terminate_fields(rec);
+    if (rec->COLOR[0] == '\0') G_set(rec->COLOR, "blue");
+}
+
+}  // namespace
+
+int Fio_CHAT_DATA_range(int folder_no, long first, int count, CHAT_DATA_DAT* out, int* got, long* total) {
+    if (got != nullptr) *got = 0;
+    if (total != nullptr) *total = 0;
+    if (got == nullptr || total == nullptr || (count > 0 && out == nullptr) || first < 0 || count < 0)
+        return FIO_NO_FILE;
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, folder_no) != 0) return FIO_NO_FILE;
+    char path[FIO_PATH_MAX + sizeof DATA_FILE];
+    std::snprintf(path, sizeof path, "%s%s", dir, DATA_FILE);
+    // Every store opening creates a missing file; this read must not: an
+    // emptied room has no file, and a live view looking at it every second
+    // would bring it back. So the file is looked for first. (A removal
+    // between the look and the opening still leaves an empty file, as the
+    // newest-100 read would.)
+    CU_FILE_ID id;
+    if (Cu_id(path, &id) != 0) {
+        char room[FIO_PATH_MAX];
+        G_set(room, dir);
+        return Cu_id(room, &id) == 0 ? FIO_OK : FIO_NO_FILE;
+    }
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
+    if (r != FIO_OK) return r;
+    const long size = Cu_b_lseek(a.src_fd, 0, SEEK_END);
+    if (size < 0) return Fio_close(&a, FIO_NO_FILE);
+    *total = size / static_cast<long>(sizeof(CHAT_DATA_DAT));
+    if (count > 0 && first < *total && Fio_seek_rec(&a, first * static_cast<long>(sizeof(CHAT_DATA_DAT))) == 0) {
+        while (*got < count && Fio_read_rec(&a, &out[*got], sizeof out[*got])) {
+            prepare_read(&out[*got]);
+            ++*got;
+        }
+    }
+    return Fio_close(&a, FIO_OK);
+}

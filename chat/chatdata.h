@@ -32,3 +32,14 @@ int Fio_CHAT_DATA_DAT100(int in_folder_no);
 // empty. -9 the lock is still held after the wait, otherwise 0 removed or -1
 // not removed (the file does not exist, or somebody has entered).
 int Fio_CHAT_DATA_DAT_DEL(int in_folder_no);
+
+// Reads records first .. first+count-1 of room folder_no's message file,
+// counted from the newest (0), into out[0 .. *got), as the last commit left
+// the file: never waits for a post at work and never creates the file (a
+// missing file is an empty room). *total gets the number of whole records in
+// the file (a trailing piece shorter than a record is not counted); count 0
+// only counts. Text fields are ended within their widths and an empty COLOR
+// reads as "blue", as the newest-100 read gives them. FIO_OK (also for a
+// first beyond the end: *got 0), or FIO_NO_FILE (the room's directory is
+// missing, or the file cannot be opened).
+int Fio_CHAT_DATA_range(int folder_no, long first, int count, CHAT_DATA_DAT* out, int* got, long* total);

@@ -2,12 +2,12 @@
 # Lists every #include of the program's sources that reaches up to a higher
 # layer, and fails when there is one. The layers, bottom up; a directory may
 # include its own layer and the layers below it:
-#   store < settings < cgi < access < page < roomconf < chat < request
+#   store < settings < cgi < access < page < roomconf < chat < live < request
 # Usage: check-layers.sh [SOURCE_DIR]
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}" || exit 2
 
-layers=(store settings cgi access page roomconf chat request)
+layers=(store settings cgi access page roomconf chat live request)
 declare -A rank
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
 
