@@ -449,7 +449,7 @@ TEST_F(FioTest, SuccessfulTextRewriteReplacesTheFileByOneRename) {
         EXPECT_EQ(tmp.rfind(at("user.mst") + "." + std::to_string(getpid()) + ".", 0), 0u) << tmp;
         EXPECT_EQ(tmp.substr(tmp.size() - 4), ".tmp");
         struct stat tmp_st;
-        ASSERT_EQ(fstat(fileno(a.tmp), &tmp_st), 0);
+        ASSERT_EQ(fstat(a.tmp_fd, &tmp_st), 0);
         EXPECT_EQ(tmp_st.st_mode & 07777, 0600u);
         const ino_t tmp_inode = tmp_st.st_ino;
         if (named) {
