@@ -21,6 +21,7 @@
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
+#include "tests/unit/store_seam.h"
 #include "tests/unit/store_tmpdir.h"
 
 namespace {
@@ -161,8 +162,16 @@ TEST_F(FioTest, LiveHolderIsNeverBrokenAndADeadOneAtOnce) {
     // A young lock of this host whose holder is gone (no kernel lock) is
     // broken at once; one of another host waits for its minute.
     write_all(at("chatdata.chk"), mark);
-    took = seconds([&] { EXPECT_EQ(Fio_xor_control(chk, 0), 0); });
-    EXPECT_LT(took, 0.2);
+    {
+        // Looked at once and broken: a wait would look again and again.
+        store_seam::Seam seam;
+        EXPECT_EQ(Fio_xor_control(chk, 0), 0);
+        int opens = 0;
+        for (const store_seam::CALL& c : seam.trace) opens += c.entry == "open" && c.what == "chatdata.chk";
+        EXPECT_LE(opens, 3);
+        EXPECT_LE(seam.trace.size(), 20u);
+    }
+    EXPECT_FALSE(exists(at("chatdata.chk")));
     write_all(at("chatdata.chk"), FIO_MARK_PREFIX "elsewhere 12 00ff\n");
     EXPECT_EQ(Fio_xor_control(chk, 0), 1);
     Tm_clock_offset = 62;
