@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -14,7 +15,21 @@
 #include "store/datetime.h"
 #include "store/text.h"
 
-int Fio_lock_wait_ms = 4000;
+namespace {
+
+// The lock wait that VELT_LOCK_WAIT_MS asks for (see fileio.h), else 4000.
+int lock_wait_from_environment() {
+    const char* text = std::getenv("VELT_LOCK_WAIT_MS");
+    if (text == nullptr || text[0] == '\0') return 4000;
+    const std::size_t n = std::strlen(text);
+    if (n > 4 || std::strspn(text, "0123456789") != n) return 4000;
+    const int ms = std::atoi(text);
+    return ms >= 1 && ms <= 9000 ? ms : 4000;
+}
+
+}  // namespace
+
+int Fio_lock_wait_ms = lock_wait_from_environment();
 int Fio_named_temporaries = 0;
 
 namespace {

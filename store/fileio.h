@@ -51,8 +51,12 @@ enum { FIO_PATH_MAX = 1200 };
 #define FIO_MARK_PREFIX "velt "
 enum { FIO_MARK_CAP = 128 };
 
-// Longest wait for a held lock, in milliseconds (the CGI keeps the default
-// of 4 seconds; tests shorten it).
+// Longest wait for a held lock, in milliseconds: 4000, unless the environment
+// variable VELT_LOCK_WAIT_MS, read once when the program starts, holds a
+// whole number from 1 to 9000 (anything else keeps 4000). It is there for
+// tests, which shorten the wait instead of sitting it out; a site never sets
+// it (a web server passes no client header under that name: clients' headers
+// arrive only as HTTP_*). Unit tests may also set the variable directly.
 extern int Fio_lock_wait_ms;
 
 // Set to 1, every temporary file is made under its name from its creation
