@@ -15,11 +15,7 @@
 #include "store/datetime.h"
 #include "store/text.h"
 
-namespace {
-
-// The lock wait that VELT_LOCK_WAIT_MS asks for (see fileio.h), else 4000.
-int lock_wait_from_environment() {
-    const char* text = std::getenv("VELT_LOCK_WAIT_MS");
+int Fio_lock_wait_of(const char* text) {
     if (text == nullptr || text[0] == '\0') return 4000;
     const std::size_t n = std::strlen(text);
     if (n > 4 || std::strspn(text, "0123456789") != n) return 4000;
@@ -27,9 +23,7 @@ int lock_wait_from_environment() {
     return ms >= 1 && ms <= 9000 ? ms : 4000;
 }
 
-}  // namespace
-
-int Fio_lock_wait_ms = lock_wait_from_environment();
+int Fio_lock_wait_ms = Fio_lock_wait_of(std::getenv("VELT_LOCK_WAIT_MS"));
 int Fio_named_temporaries = 0;
 
 namespace {

@@ -58,6 +58,9 @@ enum { FIO_MARK_CAP = 128 };
 // it (a web server passes no client header under that name: clients' headers
 // arrive only as HTTP_*). Unit tests may also set the variable directly.
 extern int Fio_lock_wait_ms;
+// The wait that a text of VELT_LOCK_WAIT_MS asks for: its number when it is
+// 1 to 4 decimal digits worth 1 to 9000, else 4000 (also for null).
+int Fio_lock_wait_of(const char* text);
 
 // Set to 1, every temporary file is made under its name from its creation
 // on, as where the file system offers no unnamed files (tests use it to run

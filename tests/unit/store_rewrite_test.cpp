@@ -118,6 +118,14 @@ TEST_F(FioTest, StaleLockIsBrokenByAnAcquisitionWithoutWaiting) {
     EXPECT_LT(took, 2.5);               // no 3-second wait was needed
 }
 
+TEST(FioLockWait, OnlyAWholeNumberOf1To9000MillisecondsChangesTheWait) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"300", 300}, {"1", 1}, {"9000", 9000}, {"0300", 300}, {nullptr, 4000}, {"", 4000}, {"0", 4000},
+        {"9001", 4000}, {"-300", 4000}, {"+300", 4000}, {" 300", 4000}, {"300ms", 4000}, {"3e2", 4000},
+        {"99999", 4000}, {"\x95\x5C", 4000}};
+    for (const auto& c : cases) EXPECT_EQ(Fio_lock_wait_of(c.first), c.second) << (c.first ? c.first : "null");
+}
+
 TEST_F(FioTest, AcquisitionOfAHeldLockFailsAfterTheWait) {
     write_all(at("skey.chk"), "");  // another program's lock: no mark, no kernel lock
     Buf chk(at("skey.chk"));
