@@ -408,7 +408,7 @@ void Cu_filefind(char* filename) {
     char* pattern = static_cast<char*>(std::malloc(flen + 1));
     char* path = static_cast<char*>(std::malloc(flen + 2 + 256));
     char result[RESULT_CAP];
-    std::memset(result, 0, sizeof result);
+    result[0] = '\0';
     if (dir == nullptr || pattern == nullptr || path == nullptr) {
         std::free(dir);
         std::free(pattern);

@@ -85,6 +85,14 @@ void make_mark(char* mark) {
     std::snprintf(mark, FIO_MARK_CAP, FIO_MARK_PREFIX "%s %ld %s\n", host_name(), static_cast<long>(getpid()), hex);
 }
 
+// Reads the text of the lock file fd (a mark, FIO_MARK_CAP bytes at most with
+// its zero) into text: its length, or -1 (text empty) when it cannot be read.
+int read_mark(int fd, char* text) {
+    const int n = Cu_b_read(fd, text, FIO_MARK_CAP - 1);
+    text[n > 0 ? n : 0] = '\0';
+    return n;
+}
+
 // True for a mark that this program wrote on this machine.
 bool mark_of_this_host(const char* text) {
     char expect[FIO_MARK_CAP];
@@ -264,8 +272,8 @@ bool judge_lock(char* path, bool remove) {
     bool dead = false;
     CU_FILE_ID mine, named;
     if (Cu_b_flock(fd, 0) == 0 && Cu_b_id(fd, &mine) == 0 && mine.links > 0) {
-        char text[FIO_MARK_CAP] = {};
-        (void)Cu_b_read(fd, text, sizeof text - 1);
+        char text[FIO_MARK_CAP];
+        read_mark(fd, text);
         const long long now = static_cast<long long>(Tm_time());
         const bool old = mine.ctime < now - STALE_SECONDS || mine.ctime > now + STALE_SECONDS;
         dead = (old || mark_of_this_host(text)) && Cu_id(path, &named) == 0 && named.dev == mine.dev &&
@@ -385,10 +393,10 @@ bool names_mine(FIO_LOCK* l, bool check_mark) {
     int fd = Cu_b_open(l->path, 0);
     if (fd == -1) return false;
     CU_FILE_ID held, named;
-    char text[FIO_MARK_CAP] = {};
+    char text[FIO_MARK_CAP];
     bool same = Cu_b_id(l->fd, &held) == 0 && Cu_b_id(fd, &named) == 0 && held.dev == named.dev &&
                 held.ino == named.ino;
-    if (same && check_mark) same = Cu_b_read(fd, text, sizeof text - 1) >= 0 && std::strcmp(text, l->mark) == 0;
+    if (same && check_mark) same = read_mark(fd, text) >= 0 && std::strcmp(text, l->mark) == 0;
     Cu_b_close(fd);
     return same;
 }
