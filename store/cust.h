@@ -1,10 +1,50 @@
 // The file access layer: every access of the program to the file system goes
 // through these calls, which first turn each free-standing backslash of a path
-// into a slash, in the caller's buffer.
+// into a slash, in the caller's buffer, and which reach the platform only
+// through the table Cu_system.
 #pragma once
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// The platform's file calls, the only way by which the store layer reaches
+// them: one entry per call, filled with the real ones. A test replaces an
+// entry (to fail one call, or the nth, with an errno of its choice, or to
+// count the calls) and puts the saved table back. The entries are the bare
+// calls; the Cu_ functions around them try a call again when a signal
+// interrupted it (EINTR), except close, which Linux ends either way.
+struct CU_SYSTEM {
+    int (*open)(const char* path, int flags, mode_t mode);
+    int (*openat)(int dir, const char* path, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void* buf, size_t count);
+    ssize_t (*pread)(int fd, void* buf, size_t count, off_t offset);
+    ssize_t (*write)(int fd, const void* buf, size_t count);
+    ssize_t (*pwrite)(int fd, const void* buf, size_t count, off_t offset);
+    off_t (*lseek)(int fd, off_t offset, int whence);
+    int (*close)(int fd);
+    int (*fsync)(int fd);
+    int (*ftruncate)(int fd, off_t length);
+    int (*futimens)(int fd, const struct timespec times[2]);
+    int (*flock)(int fd, int operation);
+    int (*fstat)(int fd, struct stat* st);
+    int (*stat)(const char* path, struct stat* st);
+    ssize_t (*copy_file_range)(int in_fd, off_t* in_off, int out_fd, off_t* out_off, size_t count,
+                               unsigned flags);
+    int (*rename)(const char* from, const char* to);
+    int (*link)(const char* from, const char* to);
+    int (*linkat)(int from_dir, const char* from, int to_dir, const char* to, int flags);
+    int (*unlink)(const char* path);
+    int (*rmdir)(const char* path);
+    int (*mkdir)(const char* path, mode_t mode);
+    int (*chmod)(const char* path, mode_t mode);
+    DIR* (*opendir)(const char* path);
+    struct dirent* (*readdir)(DIR* dir);
+    int (*closedir)(DIR* dir);
+};
+extern CU_SYSTEM Cu_system;
 
 // Converts the path in place (a 0x5C that is the second byte of a double-byte
 // character stays). Returns 0.
@@ -27,9 +67,16 @@ int Cu_b_open_excl(char* FileName);
 int Cu_b_open_unnamed(char* dir);
 // Gives the open file fh (typically an unnamed one) the name in_buff2, which
 // fails when that name exists: linkat of /proc/self/fd/<fh> following the
-// link, else linkat with AT_EMPTY_PATH. 0, or -1 (errno EEXIST when the name
-// was taken; ENOENT, EPERM and others where neither way is offered).
+// link, else (where that way is not offered) linkat with AT_EMPTY_PATH. 0, or
+// -1 (errno EEXIST when the name was taken; ENOENT, EPERM and others where
+// neither way is offered; the file system's own error, EIO or ENOSPC, when
+// it failed).
 int Cu_b_link_unnamed(int fh, char* in_buff2);
+// True for an errno by which the platform says that it does not offer a way
+// (a file without a name, the link of one, a copy inside the kernel), which
+// another way may replace; false for a failure of the file system itself
+// (EIO, ENOSPC, EDQUOT, EROFS...), which no other way mends.
+bool Cu_not_offered(int err);
 // The platform's read and write: bytes moved, 0 at the end (read), -1 on an
 // error or a negative count.
 int Cu_b_read(int fh, void* buff, int in_count);
@@ -71,20 +118,18 @@ int Cu_b_touch(int fh);
 // or /dev/urandom where the call is unavailable. false when neither gives all.
 bool Cu_random(void* buf, std::size_t n);
 
+// Streams, for the site's own files outside the data stores (zepa.ini,
+// velt.lng, mimemap.txt, the operator tool's writes); the stores themselves
+// read and write descriptors (store/fileio.h). The file is opened through
+// the table; stdio then reads, writes and closes it through the C library.
 // Stream open with "r", "r+" or "w+"; null on failure. A file that "w+"
 // creates is 0600 (data files are readable by their owner only).
 FILE* Cu_fopen(char* filename, const char* mode);
-// A stream over an open descriptor (which it then owns); null on failure, the
-// descriptor then still the caller's.
-FILE* Cu_fdopen(int fh, const char* mode);
 // 0 or -1 (also for a null stream).
-int Cu_fseek(FILE* stream, long offset, int origin);
 int Cu_fclose(FILE* stream);
 // Flushes the stream's buffer and its file's data to the disk; 0, or -1 when
 // any write of the stream failed or the flush failed.
 int Cu_fsync(FILE* stream);
-// The descriptor under a stream, or -1.
-int Cu_fileno(FILE* stream);
 
 // 0 when removed, -1 otherwise.
 int Cu_remove(char* in_buff);

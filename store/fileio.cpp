@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -14,7 +15,15 @@
 #include "store/datetime.h"
 #include "store/text.h"
 
-int Fio_lock_wait_ms = 4000;
+int Fio_lock_wait_of(const char* text) {
+    if (text == nullptr || text[0] == '\0') return 4000;
+    const std::size_t n = std::strlen(text);
+    if (n > 4 || std::strspn(text, "0123456789") != n) return 4000;
+    const int ms = std::atoi(text);
+    return ms >= 1 && ms <= 9000 ? ms : 4000;
+}
+
+int Fio_lock_wait_ms = Fio_lock_wait_of(std::getenv("VELT_LOCK_WAIT_MS"));
 int Fio_named_temporaries = 0;
 
 namespace {
@@ -74,6 +83,14 @@ void make_mark(char* mark) {
     char hex[17];
     for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", r[i]);
     std::snprintf(mark, FIO_MARK_CAP, FIO_MARK_PREFIX "%s %ld %s\n", host_name(), static_cast<long>(getpid()), hex);
+}
+
+// Reads the text of the lock file fd (a mark, FIO_MARK_CAP bytes at most with
+// its zero) into text: its length, or -1 (text empty) when it cannot be read.
+int read_mark(int fd, char* text) {
+    const int n = Cu_b_read(fd, text, FIO_MARK_CAP - 1);
+    text[n > 0 ? n : 0] = '\0';
+    return n;
 }
 
 // True for a mark that this program wrote on this machine.
@@ -151,8 +168,10 @@ int open_unique_tmp(char* out, const char* base) {
 // above whose kernel lock can be taken has no live maker. With unnamed set,
 // and where the file system offers it, the file has no name (*named false;
 // out holds the name it is to take): a process killed before it is named
-// leaves nothing. Otherwise it is created exclusively under the name in out
-// (*named true) and locked right after. The descriptor, or -1.
+// leaves nothing. Otherwise (and where unnamed files are not offered) it is
+// created exclusively under the name in out (*named true) and locked right
+// after. A failure of the file system itself is no reason to try the other
+// way. The descriptor, or -1 (nothing is left).
 int temp_open(char* out, const char* base, bool unnamed, bool* named) {
     *named = false;
     if (!unique_tmp(out, base)) return -1;
@@ -162,14 +181,23 @@ int temp_open(char* out, const char* base, bool unnamed, bool* named) {
         dir_of(dir, base);
         const int fd = Cu_b_open_unnamed(dir);
         if (fd != -1) {
-            Cu_b_flock(fd, 1);  // nobody else can know the file yet
-            return fd;
+            // Nobody else can know the file yet: the lock is free, and only a
+            // failing file system refuses it.
+            if (Cu_b_flock(fd, 1) == 0) return fd;
+            Cu_b_close(fd);
+            return -1;
         }
+        if (!Cu_not_offered(errno)) return -1;
         unnamed_failed = true;
     }
     const int fd = open_unique_tmp(out, base);
     if (fd == -1) return -1;
-    Cu_b_flock(fd, 1);
+    // A named file without its kernel lock would pass for a dead maker's.
+    if (Cu_b_flock(fd, 1) != 0) {
+        Cu_remove(out);
+        Cu_b_close(fd);
+        return -1;
+    }
     if (unnamed_failed) g_unnamed = UNNAMED_OFF;
     *named = true;
     return fd;
@@ -244,8 +272,8 @@ bool judge_lock(char* path, bool remove) {
     bool dead = false;
     CU_FILE_ID mine, named;
     if (Cu_b_flock(fd, 0) == 0 && Cu_b_id(fd, &mine) == 0 && mine.links > 0) {
-        char text[FIO_MARK_CAP] = {};
-        (void)Cu_b_read(fd, text, sizeof text - 1);
+        char text[FIO_MARK_CAP];
+        read_mark(fd, text);
         const long long now = static_cast<long long>(Tm_time());
         const bool old = mine.ctime < now - STALE_SECONDS || mine.ctime > now + STALE_SECONDS;
         dead = (old || mark_of_this_host(text)) && Cu_id(path, &named) == 0 && named.dev == mine.dev &&
@@ -286,19 +314,23 @@ bool wait_free(char* path) {
 }
 
 // Makes l's lock file, not yet under the lock's name: a temporary file
-// (temp_open) holding its kernel lock, with l's mark written. The descriptor,
-// or -1.
+// (temp_open) holding its kernel lock, with l's mark written (a lock file
+// without its mark would later look lost to its own holder). The
+// descriptor, or -1 (nothing is left).
 int draft_open(FIO_LOCK* l, char* draft, bool unnamed, bool* named) {
     const int fd = temp_open(draft, l->path, unnamed, named);
     if (fd == -1) return -1;
     make_mark(l->mark);
-    (void)Cu_b_write(fd, l->mark, static_cast<int>(std::strlen(l->mark)));
-    return fd;
+    const int len = static_cast<int>(std::strlen(l->mark));
+    if (Cu_b_write(fd, l->mark, len) == len) return fd;
+    if (*named) Cu_remove(draft);
+    Cu_b_close(fd);
+    return -1;
 }
 
 // Takes the lock at path into l, waiting while another holds it. 0 taken, 1
 // still held after the wait, -2 the lock file cannot be made at all (no such
-// directory, no permission), which no wait changes.
+// directory, no permission, a failing file system), which no wait changes.
 // The lock file is made complete first (the mark written, the kernel lock
 // held), without a name where the file system allows it, else under a
 // temporary name of its own, and then given the lock's name by a link, which
@@ -323,7 +355,7 @@ int lock_take(FIO_LOCK* l, const char* path) {
             result = 0;
             break;
         }
-        if (errno != EEXIST && !named) {
+        if (!named && Cu_not_offered(errno)) {
             // An unnamed file cannot be linked here (no /proc, no right to
             // the direct way): the draft is made under a name instead.
             Cu_b_close(fd);
@@ -361,10 +393,10 @@ bool names_mine(FIO_LOCK* l, bool check_mark) {
     int fd = Cu_b_open(l->path, 0);
     if (fd == -1) return false;
     CU_FILE_ID held, named;
-    char text[FIO_MARK_CAP] = {};
+    char text[FIO_MARK_CAP];
     bool same = Cu_b_id(l->fd, &held) == 0 && Cu_b_id(fd, &named) == 0 && held.dev == named.dev &&
                 held.ino == named.ino;
-    if (same && check_mark) same = Cu_b_read(fd, text, sizeof text - 1) >= 0 && std::strcmp(text, l->mark) == 0;
+    if (same && check_mark) same = read_mark(fd, text) >= 0 && std::strcmp(text, l->mark) == 0;
     Cu_b_close(fd);
     return same;
 }
@@ -540,12 +572,9 @@ namespace {
 // Closes whatever of the access is open and releases its lock; for the
 // failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
-    if ((a->tmp != nullptr || a->tmp_fd != -1) && a->tmp_named) Cu_remove(a->tmp_path);
-    if (a->tmp != nullptr) Cu_fclose(a->tmp);
+    if (a->tmp_fd != -1 && a->tmp_named) Cu_remove(a->tmp_path);
     if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
-    if (a->src != nullptr) Cu_fclose(a->src);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
-    a->tmp = a->src = nullptr;
     a->tmp_fd = a->src_fd = -1;
     lock_release(&a->lock);
     return result;
@@ -555,12 +584,17 @@ int open_failed(FIO_ACCESS* a, int result) {
 
 int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock, int how, int binary) {
     if (a == nullptr) return FIO_NOT_FOUND;
-    std::memset(a, 0, sizeof *a);
-    a->src_fd = -1;
-    a->tmp_fd = -1;
-    a->lock.fd = -1;
+    // The fields only: the buffers are filled before they are read.
+    a->data_path[0] = a->tmp_path[0] = a->lock_path[0] = '\0';
     a->how = how == FIO_REWRITE || how == FIO_SNAPSHOT || how == FIO_IN_PLACE ? how : FIO_READ;
     a->binary = binary == FIO_BINARY ? FIO_BINARY : FIO_TEXT;
+    a->write_error = a->read_error = 0;
+    a->src_fd = a->tmp_fd = -1;
+    a->tmp_named = 0;
+    a->lock.path[0] = a->lock.mark[0] = '\0';
+    a->lock.fd = -1;
+    a->lock.fresh = a->lock.unrenewed = 0;
+    a->rbuf_pos = a->rbuf_len = a->wbuf_len = 0;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
     Cu_platform_path(a->data_path);
@@ -581,14 +615,8 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     // Every store creates a missing data file, empty, even when it only
     // reads; never by truncation, which could empty a file that a writer has
     // just renamed into place.
-    int fd = Cu_b_open(a->data_path, 1);
-    if (fd == -1) return open_failed(a, FIO_NO_FILE);
-    if (a->binary == FIO_BINARY) {
-        a->src_fd = fd;
-    } else if ((a->src = Cu_fdopen(fd, "r+")) == nullptr) {
-        Cu_b_close(fd);
-        return open_failed(a, FIO_NO_FILE);
-    }
+    a->src_fd = Cu_b_open(a->data_path, 1);
+    if (a->src_fd == -1) return open_failed(a, FIO_NO_FILE);
 
     if (a->how == FIO_REWRITE) {
         // A temporary file of the suite's usual name was left by a rewrite
@@ -601,45 +629,152 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
         a->tmp_fd = temp_open(a->tmp_path, a->data_path, g_unnamed == UNNAMED_WORKS, &named);
         a->tmp_named = named ? 1 : 0;
         if (a->tmp_fd == -1) return open_failed(a, FIO_NO_FILE);
-        if (a->binary == FIO_TEXT) {
-            a->tmp = Cu_fdopen(a->tmp_fd, "w+");
-            if (a->tmp == nullptr) return open_failed(a, FIO_NO_FILE);
-            a->tmp_fd = -1;  // now the stream's
-        }
     }
     return FIO_OK;
 }
 
+namespace {
+
+// Refills the empty read buffer from the data file: 1, 0 at the end, -1 on
+// an error (noted in the access).
+int refill(FIO_ACCESS* a) {
+    a->rbuf_pos = a->rbuf_len = 0;
+    const int n = Cu_b_read(a->src_fd, a->rbuf, static_cast<int>(sizeof a->rbuf));
+    if (n < 0) a->read_error = 1;
+    if (n <= 0) return n;
+    a->rbuf_len = n;
+    return 1;
+}
+
+// Hands out up to cap bytes of the data file through the read buffer: the
+// count, 0 at the end, -1 on an error.
+int buffered_read(FIO_ACCESS* a, char* out, int cap) {
+    if (a->rbuf_pos == a->rbuf_len) {
+        const int r = refill(a);
+        if (r <= 0) return r;
+    }
+    const int n = cap < a->rbuf_len - a->rbuf_pos ? cap : a->rbuf_len - a->rbuf_pos;
+    std::memcpy(out, a->rbuf + a->rbuf_pos, static_cast<std::size_t>(n));
+    a->rbuf_pos += n;
+    return n;
+}
+
+// The read position in the data file as the store sees it.
+long logical_pos(FIO_ACCESS* a) {
+    const long fd_pos = Cu_b_lseek(a->src_fd, 0, SEEK_CUR);
+    return fd_pos < 0 ? -1 : fd_pos - (a->rbuf_len - a->rbuf_pos);
+}
+
+// Writes n bytes straight to the temporary file; a failure is noted, and
+// after one nothing more is written (the rewrite cannot commit any more).
+void write_out(FIO_ACCESS* a, const char* p, std::size_t n) {
+    for (std::size_t done = 0; done < n && !a->write_error;) {
+        const std::size_t piece = n - done < (1u << 30) ? n - done : (1u << 30);
+        const int w = Cu_b_write(a->tmp_fd, p + done, static_cast<int>(piece));
+        if (w <= 0) {
+            a->write_error = 1;
+            return;
+        }
+        done += static_cast<std::size_t>(w);
+    }
+}
+
+// Empties the write buffer into the temporary file.
+void flush_out(FIO_ACCESS* a) {
+    if (a->wbuf_len > 0) write_out(a, a->wbuf, static_cast<std::size_t>(a->wbuf_len));
+    a->wbuf_len = 0;
+}
+
+// Appends n bytes to the temporary file through the write buffer (a piece
+// larger than the buffer goes straight out).
+void append_out(FIO_ACCESS* a, const char* p, std::size_t n) {
+    if (a->write_error) return;
+    if (n > sizeof a->wbuf - static_cast<std::size_t>(a->wbuf_len)) flush_out(a);
+    if (n >= sizeof a->wbuf) {
+        write_out(a, p, n);
+        return;
+    }
+    std::memcpy(a->wbuf + a->wbuf_len, p, n);
+    a->wbuf_len += static_cast<int>(n);
+}
+
+// True when the access has a temporary file of the given kind (FIO_TEXT or
+// FIO_BINARY) to write; a write into any other is a failed write.
+bool writable(FIO_ACCESS* a, int kind) {
+    if (a->tmp_fd != -1 && a->binary == kind) return true;
+    a->write_error = 1;
+    return false;
+}
+
+}  // namespace
+
 int Fio_gets(FIO_ACCESS* a, char* buf, int cap) {
-    if (a == nullptr || a->src == nullptr || buf == nullptr || cap < 2) return 0;
-    return std::fgets(buf, cap, a->src) != nullptr ? 1 : 0;
+    if (a == nullptr || a->src_fd == -1 || a->binary != FIO_TEXT || buf == nullptr || cap < 2) return 0;
+    int n = 0;
+    while (n < cap - 1) {
+        if (a->rbuf_pos == a->rbuf_len) {
+            const int r = refill(a);
+            if (r < 0) return 0;  // as fgets: an error ends the reading, whatever came before
+            if (r == 0) break;
+        }
+        const char* from = a->rbuf + a->rbuf_pos;
+        const int held = a->rbuf_len - a->rbuf_pos;
+        int take = cap - 1 - n < held ? cap - 1 - n : held;
+        const void* lf = std::memchr(from, '\n', static_cast<std::size_t>(take));
+        if (lf != nullptr) take = static_cast<int>(static_cast<const char*>(lf) - from) + 1;
+        std::memcpy(buf + n, from, static_cast<std::size_t>(take));
+        n += take;
+        a->rbuf_pos += take;
+        if (lf != nullptr) break;
+    }
+    if (n == 0) return 0;
+    buf[n] = '\0';
+    return 1;
 }
 
 void Fio_puts(FIO_ACCESS* a, const char* text) {
     if (a == nullptr || text == nullptr) return;
-    if (a->tmp == nullptr || std::fputs(text, a->tmp) < 0) a->write_error = 1;
-    lock_renew(&a->lock, static_cast<long long>(std::strlen(text)));
+    const std::size_t n = std::strlen(text);
+    if (writable(a, FIO_TEXT)) append_out(a, text, n);
+    lock_renew(&a->lock, static_cast<long long>(n));
 }
 
 void Fio_printf(FIO_ACCESS* a, const char* format, ...) {
-    if (a == nullptr || format == nullptr) return;
-    if (a->tmp == nullptr) {
-        a->write_error = 1;
-        return;
-    }
+    if (a == nullptr || format == nullptr || !writable(a, FIO_TEXT)) return;
     va_list ap;
     va_start(ap, format);
-    const int n = std::vfprintf(a->tmp, format, ap);
-    if (n < 0) a->write_error = 1;
+    va_list again;
+    va_copy(again, ap);
+    // Formatted straight into the write buffer; a text that does not fit in
+    // what is left is formatted again after a flush (or, larger than the
+    // whole buffer, into a string of its own).
+    const std::size_t room = sizeof a->wbuf - static_cast<std::size_t>(a->wbuf_len);
+    const int n = std::vsnprintf(a->wbuf + a->wbuf_len, room, format, ap);
     va_end(ap);
-    lock_renew(&a->lock, n);
+    if (n < 0) {
+        a->write_error = 1;
+    } else if (static_cast<std::size_t>(n) < room) {
+        if (!a->write_error) a->wbuf_len += n;
+    } else {
+        flush_out(a);
+        if (static_cast<std::size_t>(n) < sizeof a->wbuf) {
+            std::vsnprintf(a->wbuf, sizeof a->wbuf, format, again);
+            if (!a->write_error) a->wbuf_len = n;
+        } else {
+            std::string text(static_cast<std::size_t>(n) + 1, '\0');
+            std::vsnprintf(&text[0], text.size(), format, again);
+            append_out(a, text.data(), static_cast<std::size_t>(n));
+        }
+    }
+    va_end(again);
+    lock_renew(&a->lock, n < 0 ? 0 : n);
 }
 
 namespace {
 
 // True when a piece read into a buffer of cap bytes is followed by more of
 // the same line. (A shorter piece without a line feed ends the file, or held
-// a zero byte, after which fgets still read up to the line feed.)
+// a zero byte, after which Fio_gets still read up to the line feed.)
 bool goes_on(const char* piece, int cap) {
     std::size_t n = std::strlen(piece);
     return n + 1 == static_cast<std::size_t>(cap) && piece[n - 1] != '\n';
@@ -673,42 +808,21 @@ void Fio_copy_line(FIO_ACCESS* a, const char* piece, int cap) {
     if (!pass_rest(a, piece, cap, true)) Fio_puts(a, "\n");
 }
 
-namespace {
-
-// Hands out up to cap bytes of the binary data file through the read buffer:
-// the count, 0 at the end, -1 on an error.
-int buffered_read(FIO_ACCESS* a, char* out, int cap) {
-    if (a->rbuf_pos == a->rbuf_len) {
-        a->rbuf_pos = a->rbuf_len = 0;
-        const int n = Cu_b_read(a->src_fd, a->rbuf, static_cast<int>(sizeof a->rbuf));
-        if (n <= 0) return n;
-        a->rbuf_len = n;
-    }
-    const int n = cap < a->rbuf_len - a->rbuf_pos ? cap : a->rbuf_len - a->rbuf_pos;
-    std::memcpy(out, a->rbuf + a->rbuf_pos, static_cast<std::size_t>(n));
-    a->rbuf_pos += n;
-    return n;
-}
-
-// The read position in the binary data file as the store sees it.
-long logical_pos(FIO_ACCESS* a) {
-    const long fd_pos = Cu_b_lseek(a->src_fd, 0, SEEK_CUR);
-    return fd_pos < 0 ? -1 : fd_pos - (a->rbuf_len - a->rbuf_pos);
-}
-
-}  // namespace
-
 int Fio_read(FIO_ACCESS* a, void* buf, int cap) {
-    if (a == nullptr || buf == nullptr || cap <= 0) return -1;
-    if (a->binary == FIO_BINARY) return a->src_fd == -1 ? -1 : buffered_read(a, static_cast<char*>(buf), cap);
-    if (a->src == nullptr) return -1;
-    std::size_t n = std::fread(buf, 1, static_cast<std::size_t>(cap), a->src);
-    if (n == 0 && std::ferror(a->src)) return -1;
-    return static_cast<int>(n);
+    if (a == nullptr || buf == nullptr || cap <= 0 || a->src_fd == -1) return -1;
+    char* out = static_cast<char*>(buf);
+    int got = 0;
+    while (got < cap) {
+        const int n = buffered_read(a, out + got, cap - got);
+        if (n < 0 && got == 0) return -1;
+        if (n <= 0) break;
+        got += n;
+    }
+    return got;
 }
 
 int Fio_read_rec(FIO_ACCESS* a, void* rec, int size) {
-    if (a == nullptr || a->src_fd == -1 || rec == nullptr || size <= 0) return 0;
+    if (a == nullptr || a->src_fd == -1 || a->binary != FIO_BINARY || rec == nullptr || size <= 0) return 0;
     char* p = static_cast<char*>(rec);
     int got = 0;
     while (got < size) {
@@ -720,44 +834,31 @@ int Fio_read_rec(FIO_ACCESS* a, void* rec, int size) {
 }
 
 int Fio_seek_rec(FIO_ACCESS* a, long offset) {
-    if (a == nullptr || offset < 0) return -1;
-    if (a->binary == FIO_BINARY) {
-        a->rbuf_pos = a->rbuf_len = 0;
-        return (a->src_fd != -1 && Cu_b_lseek(a->src_fd, offset, 0) == offset) ? 0 : -1;
-    }
-    return Cu_fseek(a->src, offset, SEEK_SET);
+    if (a == nullptr || offset < 0 || a->src_fd == -1) return -1;
+    a->rbuf_pos = a->rbuf_len = 0;
+    return Cu_b_lseek(a->src_fd, offset, SEEK_SET) == offset ? 0 : -1;
 }
 
 void Fio_write_rec(FIO_ACCESS* a, const void* rec, int size) {
     if (a == nullptr || rec == nullptr || size < 0) return;
-    if (a->tmp_fd == -1) {
-        a->write_error = 1;
-        return;
-    }
-    const char* p = static_cast<const char*>(rec);
-    for (int done = 0; done < size;) {
-        int n = Cu_b_write(a->tmp_fd, p + done, size - done);
-        if (n <= 0) {
-            a->write_error = 1;
-            return;
-        }
-        done += n;
-    }
+    if (!writable(a, FIO_BINARY)) return;
+    append_out(a, static_cast<const char*>(rec), static_cast<std::size_t>(size));
     lock_renew(&a->lock, size);
 }
 
 int Fio_write_at(FIO_ACCESS* a, long offset, const void* bytes, int size) {
-    if (a == nullptr || a->how != FIO_IN_PLACE || a->src_fd == -1 || bytes == nullptr || size < 0 || offset < 0)
+    if (a == nullptr || a->how != FIO_IN_PLACE || a->binary != FIO_BINARY || a->src_fd == -1 || bytes == nullptr ||
+        size < 0 || offset < 0)
         return -1;
     return Cu_b_pwrite(a->src_fd, bytes, size, offset) == size ? 0 : -1;
 }
 
 void Fio_copy_rest(FIO_ACCESS* a, int rec_size) {
-    if (a == nullptr || a->src_fd == -1 || rec_size <= 0) return;
-    if (a->tmp_fd == -1) {
-        a->write_error = 1;
-        return;
-    }
+    if (a == nullptr || a->src_fd == -1 || a->binary != FIO_BINARY || rec_size <= 0) return;
+    if (!writable(a, FIO_BINARY)) return;
+    // What the write buffer holds goes first: the copy writes at the file's
+    // own position.
+    flush_out(a);
     const long pos = logical_pos(a);
     const long end = Cu_b_lseek(a->src_fd, 0, SEEK_END);
     a->rbuf_pos = a->rbuf_len = 0;
@@ -769,7 +870,7 @@ void Fio_copy_rest(FIO_ACCESS* a, int rec_size) {
     // Pieces of a few megabytes, so that a long copy renews its lock.
     const long PIECE = 4L << 20;
     long from = pos;
-    while (left > 0) {
+    while (left > 0 && !a->write_error) {
         const long want = left < PIECE ? left : PIECE;
         const long n = Cu_b_copy(a->src_fd, from, a->tmp_fd, want);
         if (n <= 0) {
@@ -785,19 +886,20 @@ void Fio_copy_rest(FIO_ACCESS* a, int rec_size) {
 
 int Fio_close(FIO_ACCESS* a, int result) {
     if (a == nullptr) return result;
-    if (a->src != nullptr) Cu_fclose(a->src);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
-    a->src = nullptr;
     a->src_fd = -1;
+    // What was read may be a part of the file only: no answer and no commit
+    // may rest on it.
+    if (a->read_error) result = FIO_NO_FILE;
 
-    const bool has_tmp = a->tmp != nullptr || a->tmp_fd != -1;
-    if (has_tmp) {
-        const int fd = a->tmp != nullptr ? Cu_fileno(a->tmp) : a->tmp_fd;
+    if (a->tmp_fd != -1) {
+        const int fd = a->tmp_fd;
         // The new content must be on the disk before it takes the data
         // file's name: a crash then leaves the old file or the new one,
         // never an empty or partial one.
         bool commit = result == FIO_OK && !a->write_error;
-        if (commit) commit = (a->tmp != nullptr ? Cu_fsync(a->tmp) : Cu_b_sync(fd)) == 0;
+        if (commit) flush_out(a);
+        commit = commit && !a->write_error && Cu_b_sync(fd) == 0;
         // The last look at the lock: a writer whose lock was broken and
         // perhaps taken by another must not put its file in place over the
         // other's work.
@@ -813,12 +915,12 @@ int Fio_close(FIO_ACCESS* a, int result) {
         // a reader opens either the old or the new content.
         if (commit && Cu_replace(a->tmp_path, a->data_path) != 0) commit = false;
         // A file that is not put in place is removed while its kernel lock
-        // is still held (the close below lets go of it).
+        // is still held (the close below lets go of it). Whether that
+        // removal works or not, the result stays a refusal.
         if (!commit && a->tmp_named) Cu_remove(a->tmp_path);
-        if (a->tmp != nullptr) Cu_fclose(a->tmp);
-        if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
-        a->tmp = nullptr;
+        Cu_b_close(fd);
         a->tmp_fd = -1;
+        a->wbuf_len = 0;
         if (!commit && result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
     }
     lock_release(&a->lock);

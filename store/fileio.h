@@ -51,9 +51,16 @@ enum { FIO_PATH_MAX = 1200 };
 #define FIO_MARK_PREFIX "velt "
 enum { FIO_MARK_CAP = 128 };
 
-// Longest wait for a held lock, in milliseconds (the CGI keeps the default
-// of 4 seconds; tests shorten it).
+// Longest wait for a held lock, in milliseconds: 4000, unless the environment
+// variable VELT_LOCK_WAIT_MS, read once when the program starts, holds a
+// whole number from 1 to 9000 (anything else keeps 4000). It is there for
+// tests, which shorten the wait instead of sitting it out; a site never sets
+// it (a web server passes no client header under that name: clients' headers
+// arrive only as HTTP_*). Unit tests may also set the variable directly.
 extern int Fio_lock_wait_ms;
+// The wait that a text of VELT_LOCK_WAIT_MS asks for: its number when it is
+// 1 to 4 decimal digits worth 1 to 9000, else 4000 (also for null).
+int Fio_lock_wait_of(const char* text);
 
 // Set to 1, every temporary file is made under its name from its creation
 // on, as where the file system offers no unnamed files (tests use it to run
@@ -170,7 +177,9 @@ bool Fio_safe_name(const char* name);
 //                 apart or the file's shape; and a reader that meets the
 //                 write halfway sees at worst a field that another look,
 //                 under the lock, gets right.
-// Text stores use streams (lines), binary stores descriptors (records).
+// Text stores read lines, binary stores records; both read the data file
+// through the access's read buffer and write the temporary file through its
+// write buffer, on descriptors (no stdio stream).
 enum { FIO_READ = 0, FIO_REWRITE = 1, FIO_SNAPSHOT = 2, FIO_IN_PLACE = 3 };
 enum { FIO_TEXT = 0, FIO_BINARY = 1 };
 
@@ -181,17 +190,19 @@ struct FIO_ACCESS {
     int how;         // FIO_READ, FIO_SNAPSHOT, FIO_REWRITE or FIO_IN_PLACE
     int binary;      // FIO_TEXT or FIO_BINARY
     int write_error; // 1 once a write to the temporary file failed
-    FILE* src;       // text: the data file
-    FILE* tmp;       // text: the temporary file
-    int src_fd;      // binary: the data file, or -1
-    int tmp_fd;      // binary: the temporary file, or -1
+    int read_error;  // 1 once a read of the data file failed
+    int src_fd;      // the data file, or -1
+    int tmp_fd;      // the temporary file, or -1
     int tmp_named;   // 1 once the temporary file has the name tmp_path
     FIO_LOCK lock;   // the lock a rewrite took (fd -1 when none)
-    // Binary reads come through this buffer: a scan of many small records
-    // costs a few large reads instead of one per record.
+    // Reads come through this buffer: a scan of many small records or short
+    // lines costs a few large reads instead of one per record or line.
     int rbuf_pos;    // next byte to hand out
     int rbuf_len;    // bytes held
+    // Writes to the temporary file gather here and go out in large pieces.
+    int wbuf_len;    // bytes held
     char rbuf[32768];
+    char wbuf[16384];
 };
 
 // Opens data file `file` in directory prefix `dir` (see Fio_dir_*), guarded by
@@ -208,12 +219,16 @@ struct FIO_ACCESS {
 // same moment is never emptied.
 int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock, int how, int binary);
 
-// Text: reads the next piece of a line into buf (fgets with cap bytes, so a
-// longer line comes in pieces). Returns 1, or 0 at the end of the file.
+// Text: reads the next piece of a line into buf as fgets does with cap bytes:
+// at most cap-1 bytes, up to and with a line feed, then a zero byte (a zero
+// byte inside the line is copied like any other, so the text as a string
+// ends there while the piece goes on to the line feed). A longer line comes
+// in pieces. Returns 1, or 0 at the end of the file or on a read error
+// (which makes Fio_close answer -2).
 int Fio_gets(FIO_ACCESS* a, char* buf, int cap);
-// Reads up to cap bytes of the data file (text or binary) into buf: the
-// count read, 0 at the end, -1 on an error. For stores that take a file as
-// one text (the room information text).
+// Reads up to cap bytes of the data file (text or binary) into buf, fewer
+// only at its end: the count read, 0 at the end, -1 on an error before any
+// byte. For stores that take a file as one text (the room information text).
 int Fio_read(FIO_ACCESS* a, void* buf, int cap);
 // Text: appends text to the temporary file.
 void Fio_puts(FIO_ACCESS* a, const char* text);
@@ -233,7 +248,8 @@ void Fio_skip_line(FIO_ACCESS* a, const char* piece, int cap);
 void Fio_copy_line(FIO_ACCESS* a, const char* piece, int cap);
 
 // Binary: reads the next whole record of size bytes. Returns 1, or 0 at the
-// end of the file or on a partial record (which ends every scan).
+// end of the file, on a partial record (which ends every scan) or on a read
+// error (which makes Fio_close answer -2).
 int Fio_read_rec(FIO_ACCESS* a, void* rec, int size);
 // Moves the read position to byte offset of the data file (binary or text);
 // 0 or -1.
@@ -251,7 +267,8 @@ void Fio_copy_rest(FIO_ACCESS* a, int rec_size);
 
 // Ends the access with the store's result: commits a rewrite when result is 0
 // (a commit that fails turns the result into -2, a lock found lost into -9,
-// and either leaves the old file),
-// discards it otherwise, closes every file and releases a lock this access
-// took. Returns the final result.
+// and either leaves the old file), discards it otherwise, closes every file
+// and releases a lock this access took. A read of the data file that failed
+// turns any result into -2 (what was read may be a part only) and commits
+// nothing. Returns the final result.
 int Fio_close(FIO_ACCESS* a, int result);

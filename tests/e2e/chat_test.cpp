@@ -161,9 +161,14 @@ std::string creds_query(const User& u) {
            "&FOLDER_NO=" + std::to_string(kFolder);
 }
 
-// A frame or link of the room, as the browser loads it.
-e2e::Result page(const ChatSite& c, const User& u, const std::string& job, const std::string& extra = "") {
-    e2e::Result r = e2e::get(c.site, creds_query(u) + "&JOB=" + job + extra);
+// A frame or link of the room, as the browser loads it (a lock_wait_ms not 0
+// shortens the program's wait for a held lock).
+e2e::Result page(const ChatSite& c, const User& u, const std::string& job, const std::string& extra = "",
+                 int lock_wait_ms = 0) {
+    e2e::Request req;
+    req.query = creds_query(u) + "&JOB=" + job + extra;
+    req.lock_wait_ms = lock_wait_ms;
+    e2e::Result r = e2e::run(c.site, req);
     expect_clean(r);
     return r;
 }
@@ -174,7 +179,8 @@ using e2e::html_unescape;
 
 // A form of the room, as the browser posts it (multipart, the credentials
 // first, then the form's own fields).
-e2e::Result form(const ChatSite& c, const User& u, const std::string& job, const Fields& fields) {
+e2e::Result form(const ChatSite& c, const User& u, const std::string& job, const Fields& fields,
+                 int lock_wait_ms = 0) {
     e2e::Multipart mp;
     e2e::mp_field(mp, "SKEY1", std::to_string(u.k1));
     e2e::mp_field(mp, "SKEY2", std::to_string(u.k2));
@@ -182,7 +188,9 @@ e2e::Result form(const ChatSite& c, const User& u, const std::string& job, const
     e2e::mp_field(mp, "FOLDER_NO", std::to_string(kFolder));
     e2e::mp_field(mp, "JOB", job);
     for (const auto& f : fields) e2e::mp_field(mp, f.first, f.second);
-    e2e::Result r = e2e::run(c.site, e2e::mp_request(mp));
+    e2e::Request req = e2e::mp_request(mp);
+    req.lock_wait_ms = lock_wait_ms;
+    e2e::Result r = e2e::run(c.site, req);
     expect_clean(r);
     return r;
 }
@@ -384,7 +392,9 @@ TEST_F(ChatTest, HeldMessageLockGivesTheBusyPageAndStoresNothing) {
     e2e::write_file(c.room + "chatdata.dat", line_rec("hanako", "Hanako", "Red", "earlier"));
     e2e::write_file(c.room + "chatdata.chk", "");
     const std::string data = c.data();
-    EXPECT_EQ(form(c, kTaro, "CWRITE", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"CTALK", "lost"}}).out,
+    EXPECT_EQ(form(c, kTaro, "CWRITE", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"CTALK", "lost"}},
+                   e2e::SHORT_LOCK_WAIT_MS)
+                  .out,
               e2e::busy_page());
     EXPECT_EQ(c.data(), data);
 }
@@ -446,7 +456,8 @@ TEST_F(ChatTest, PresenceIndexLockedMeansBusyPageAndNoEntryNotice) {
     // The member could not be recorded after the wait: no frameset claims the
     // entry, and the room does not announce him.
     e2e::write_file(c.room + "chatuser.chk", "");
-    e2e::Result r = form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    e2e::Result r = form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}},
+                         e2e::SHORT_LOCK_WAIT_MS);
     EXPECT_EQ(r.out, e2e::busy_page());
     EXPECT_FALSE(e2e::file_exists(c.room + "chatdata.dat") && !c.data().empty());
     EXPECT_FALSE(e2e::file_exists(c.room + "chatuser.idx") && !c.index().empty());
@@ -565,7 +576,7 @@ TEST_F(ChatTest, RefusedMemberListIsNotAnEmptyRoom) {
     // The index locked by a writer: the list is the index as last committed.
     e2e::write_file(c.room + "chatuser.idx", member_rec("hanako", "Hanako", stamp_now(), "Red", 30, 30));
     e2e::write_file(c.room + "chatuser.chk", "");
-    e2e::Result r = page(c, kTaro, "FRM223");
+    e2e::Result r = page(c, kTaro, "FRM223", "", e2e::SHORT_LOCK_WAIT_MS);
     EXPECT_NE(r.out.find("Hanako</FONT></B>"), std::string::npos);
     EXPECT_NE(r.out.find("total:[1]<P>"), std::string::npos);
     EXPECT_EQ(c.data(), data);

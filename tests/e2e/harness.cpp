@@ -116,6 +116,7 @@ Result run(const Site& site, const Request& req) {
     } else if (!req.content_length.empty()) {
         env.push_back("CONTENT_LENGTH=" + req.content_length);
     }
+    if (req.lock_wait_ms != 0) env.push_back("VELT_LOCK_WAIT_MS=" + std::to_string(req.lock_wait_ms));
     for (const auto& kv : req.env) env.push_back(kv.first + "=" + kv.second);
 
     std::vector<std::string> args;

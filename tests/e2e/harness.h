@@ -50,7 +50,13 @@ struct Request {
                                            // shadow memory needs far more
     int user = -1;                         // not -1: the program runs as this user and group id
                                            // (the test must run as root)
+    int lock_wait_ms = 0;                  // not 0: the program waits this long for a held lock
+                                           // (VELT_LOCK_WAIT_MS) instead of its 4 seconds
 };
+
+// The lock wait of requests that are meant to give up on a held lock: long
+// enough to look at the lock a few times, short enough not to idle.
+inline const int SHORT_LOCK_WAIT_MS = 300;
 
 // Runs build/velt.cgi in site.cgi_dir with a clean CGI environment. Every HTML
 // page it prints is checked with foreign_scripts (a test failure names each

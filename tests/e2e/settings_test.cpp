@@ -201,11 +201,14 @@ protected:
     }
 
     // Posts the update as a browser posts the form: a file field the test
-    // did not fill goes as an empty file part ("no file chosen").
-    Result send(Multipart& mp) const {
+    // did not fill goes as an empty file part ("no file chosen"). A lock_wait_ms
+    // not 0 shortens the program's wait for a held lock.
+    Result send(Multipart& mp, int lock_wait_ms = 0) const {
         for (const char* f : {"TITLEPIC", "PIC_FILENAME", "BACKPIC1", "BACKPIC2", "BACKPIC3"})
             if (mp.body.find("name=\"" + std::string(f) + "\"") == std::string::npos) mp_file(mp, f, "", "");
-        return run(site, mp_request(mp));
+        e2e::Request req = mp_request(mp);
+        req.lock_wait_ms = lock_wait_ms;
+        return run(site, req);
     }
 
     // The whole form in page order as a browser sends it, without the field
@@ -649,7 +652,7 @@ TEST_F(SettingsTest, LockedSettingsFileKeepsTheOldPictureAndSaysSo) {
     Multipart mp = update_of();
     text_fields(mp, v);
     mp_file(mp, "TITLEPIC", "sea.jpg", "SEA");
-    const Result r = send(mp);
+    const Result r = send(mp, e2e::SHORT_LOCK_WAIT_MS);
     expect_clean(r);
     // The setting could not be stored after the wait: the picture it names
     // stays, the new one, named by nothing, does not linger, the update ends

@@ -28,8 +28,10 @@ struct AdminRun {
 // Runs velt-admin with the given argument text (already shell-quoted), the
 // text `input` on its standard input, and its clock `ahead` (a date(1)
 // offset such as "+5 min") ahead of the real one when that is not empty (file
-// times stay real, so that files look that much older).
-AdminRun admin(const std::string& args, const std::string& input = "", const std::string& ahead = "") {
+// times stay real, so that files look that much older). A lock_wait_ms not 0
+// shortens its wait for a held lock.
+AdminRun admin(const std::string& args, const std::string& input = "", const std::string& ahead = "",
+               int lock_wait_ms = 0) {
     char out[] = "/tmp/velt-admin-out-XXXXXX";
     char err[] = "/tmp/velt-admin-err-XXXXXX";
     char in[] = "/tmp/velt-admin-in-XXXXXX";
@@ -40,7 +42,9 @@ AdminRun admin(const std::string& args, const std::string& input = "", const std
     const std::string clock = ahead.empty() ? ""
                                             : "ASAN_OPTIONS=verify_asan_link_order=0 NO_FAKE_STAT=1 faketime \"$(date -d '" + ahead +
                                                   "' '+%Y-%m-%d %H:%M:%S')\" ";
-    const int st = std::system((clock + kAdmin + " " + args + " <" + in + " >" + out + " 2>" + err).c_str());
+    const std::string wait = lock_wait_ms != 0 ? "VELT_LOCK_WAIT_MS=" + std::to_string(lock_wait_ms) + " " : "";
+    const int st =
+        std::system((wait + clock + kAdmin + " " + args + " <" + in + " >" + out + " 2>" + err).c_str());
     std::remove(in);
     AdminRun r;
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -180,7 +184,7 @@ TEST_F(AdminTest, RefusalsChangeNothing) {
 
 TEST_F(AdminTest, LockedUserListLeavesNoHalfUser) {
     e2e::write_file(site.data_dir + "user.chk", "");  // another request is writing the list
-    const AdminRun r = admin("add-user " + q_cgi + " bob --password x");
+    const AdminRun r = admin("add-user " + q_cgi + " bob --password x", "", "", e2e::SHORT_LOCK_WAIT_MS);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("locked"), std::string::npos) << r.err;
     EXPECT_FALSE(e2e::file_exists(site.data_dir + "user/bob"));
@@ -266,7 +270,7 @@ TEST_F(AdminTest, TrimHistoryKeepsTheNewestUnderTheLockAndRemoveRoomTheRest) {
 
     // A held lock (another request posting) refuses the trim and keeps the file.
     e2e::write_file(site.data_dir + "9/chatdata.chk", "");
-    AdminRun r = admin("trim-history " + q_cgi + " 9 --keep 2");
+    AdminRun r = admin("trim-history " + q_cgi + " 9 --keep 2", "", "", e2e::SHORT_LOCK_WAIT_MS);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("locked"), std::string::npos) << r.err;
     EXPECT_EQ(data("9/chatdata.dat"), history);

@@ -76,6 +76,7 @@ struct FileSizeLimit {
 class TmpDirTest : public ::testing::Test {
 protected:
     std::string dir;  // ends without '/'
+    int lock_wait_ms = Fio_lock_wait_ms;  // the program's own, put back after the test
 
     void SetUp() override {
         char tmpl[] = "/tmp/velt-store-XXXXXX";
@@ -89,7 +90,7 @@ protected:
     }
     void TearDown() override {
         Tm_clock_offset = 0;
-        Fio_lock_wait_ms = 4000;
+        Fio_lock_wait_ms = lock_wait_ms;
         Fio_named_temporaries = 0;
         std::memset(&SYSINFO, 0, sizeof SYSINFO);
         std::error_code ec;
