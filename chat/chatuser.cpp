@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "chat/chatdata.h"
-#include "settings/strdef.h"
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
@@ -69,9 +68,9 @@ int write_chattime(const char* dir, const char* now) {
 }
 
 // Puts the notice that member rec was dropped in front of the room's messages.
-void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now) {
+void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now, const char* notice) {
     // A notice that cannot be written is simply lost.
-    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, G_msg(MSG_DROPPED));
+    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, notice);
 }
 
 }  // namespace
@@ -169,7 +168,7 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
     return Fio_close(&a, FIO_OK);
 }
 
-int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
+int Fio_CHAT_TIMEOUT_TXT(int in_folder_no, const char* notice) {
     char now[20] = "";
     Tm_set_date(now);
     char dir[FIO_PATH_MAX];
@@ -233,7 +232,7 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
             result = FIO_NO_FILE;
         }
     }
-    for (const CHAT_USER_IDX& member : dropped) post_dropped(in_folder_no, member, now);
+    for (const CHAT_USER_IDX& member : dropped) post_dropped(in_folder_no, member, now, notice);
 
     int w = write_chattime(dir, now);
     return result != FIO_OK ? result : w;

@@ -39,8 +39,8 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count);
 // The presence sweep of room in_folder_no, at most once a minute (the minute
 // of the last run is kept in chattime.txt; the first request for a room only
 // starts that clock): drops every member whose last sign of life is more than
-// five minutes old and posts a notice (MSG_DROPPED) for each one dropped, in
-// the order of the index. 0 done or nothing to do, -2 a file could not be
+// five minutes old and posts a notice with the text `notice` (the pages'
+// MSG_DROPPED) for each one dropped, in the order of the index. 0 done or nothing to do, -2 a file could not be
 // opened or created (or the dropped members could not be removed: then no
 // notice is posted), -9 the index is locked.
-int Fio_CHAT_TIMEOUT_TXT(int in_folder_no);
+int Fio_CHAT_TIMEOUT_TXT(int in_folder_no, const char* notice);

@@ -6,7 +6,7 @@
 #include "chat/chat_page.h"
 #include "page/escape.h"
 #include "page/page.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 
@@ -49,16 +49,16 @@ const char COLOUR_PALETTE[COLOUR_PALETTE_COUNT][COLOUR_PALETTE_WIDTH] = {
 };
 
 // Job COLOR_SELECT: the colour palette page. Reads no parameter beyond the
-// request state.
+// request context.
 void b_COLOR_SELECT() {
     // The page opens in the list frame, so it wears that frame's background.
-    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());
+    G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());
 
-    const std::string exe = G_html(JOB_EXE);
-    const std::string site_id = G_html(SYSINFO.SITE_ID);
-    const std::string skey1 = G_url(cgi_SKEY1);
-    const std::string skey2 = G_url(cgi_SKEY2);
-    const std::string uid = G_url(cgi_uid);
+    const std::string exe = G_html(ctx.JOB_EXE);
+    const std::string site_id = G_html(ctx.config.SITE_ID);
+    const std::string skey1 = G_url(ctx.query.SKEY1);
+    const std::string skey2 = G_url(ctx.query.SKEY2);
+    const std::string uid = G_url(ctx.query.uid);
     std::printf("<TABLE BORDER>\n");
     for (int r = 0; r < COLOUR_PALETTE_ROWS; ++r) {
         std::printf("<TR>\n");
@@ -67,7 +67,7 @@ void b_COLOR_SELECT() {
             std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
             std::printf("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
             std::printf("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
-                        exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), cgi_FOLDER_NO, G_url(name).c_str(),
+                        exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), ctx.query.FOLDER_NO, G_url(name).c_str(),
                         site_id.c_str());
             std::printf("%s", name);
             std::printf("</A></TD>\n");

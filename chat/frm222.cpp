@@ -12,7 +12,7 @@
 #include "page/form.h"
 #include "page/page.h"
 #include "page/script.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -28,20 +28,20 @@ namespace {
 void print_entry_form(const char* param_color) {
     G_script_print(SCRIPT_ENTRY_CHECK);
 
-    const std::string exe = G_html(JOB_EXE);
+    const std::string exe = G_html(ctx.JOB_EXE);
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
-                exe.c_str(), G_html(SYSINFO.SITE_ID).c_str());
+                exe.c_str(), G_html(ctx.config.SITE_ID).c_str());
     G_hidden_fields("ROOM_IN");
 
     // A refused read leaves the cleared record: zero lines and reload, which
     // become 30 and "no reload" below.
-    chat_presence(STORE_READ, G_USER_MST.USER_NAME);
+    chat_presence(STORE_READ, ctx.user.USER_NAME);
 
     char color[CHAT_COLOR_CAP];
     G_set(color, sCHAT_USER_IDX.COLOR);
     if (color[0] == '\0') {
         char personal[CHAT_COLOR_CAP] = {};
-        Fio_PERSONAL_MST(G_USER_MST.USER_ID, STORE_READ, "COLOR", personal);
+        Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "COLOR", personal);
         G_set(color, personal);
     }
     if (param_color[0] != '\0') G_set(color, param_color);
@@ -52,7 +52,7 @@ void print_entry_form(const char* param_color) {
 
     std::printf("%s", G_msg(MSG_CHAT_NAME));
     std::printf("<INPUT TYPE=\"text\" NAME=\"CHAT_NAME\" SIZE=\"40\" VALUE=\"%s\" MAXLENGTH=\"80\"><BR>\n",
-                G_html(G_USER_MST.USER_NAME).c_str());
+                G_html(ctx.user.USER_NAME).c_str());
     std::printf("%s", G_msg(MSG_COLOUR));
     std::printf("<INPUT TYPE=\"text\" NAME=\"COLOR\" SIZE=\"20\" VALUE=\"%s\" MAXLENGTH=\"20\"><BR>\n",
                 G_html(color).c_str());
@@ -80,7 +80,7 @@ void print_entry_form(const char* param_color) {
     std::fputs("<P>\n", stdout);
 
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), cgi_FOLDER_NO);
+                exe.c_str(), ctx.query.FOLDER_NO);
     G_hidden_fields("COLOR_SELECT");
     std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_COLOUR_PALETTE));
     std::fputs("</FORM>\n", stdout);
@@ -91,10 +91,10 @@ void print_entry_form(const char* param_color) {
 void print_talk_form(const char* chat_name, const char* color) {
     G_script_print(SCRIPT_TALK);
 
-    const std::string exe = G_html(JOB_EXE);
+    const std::string exe = G_html(ctx.JOB_EXE);
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
                 "onSubmit=\"%s\" TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), G_handler(HANDLER_AUTOCLEAR).c_str(), cgi_FOLDER_NO);
+                exe.c_str(), G_handler(HANDLER_AUTOCLEAR).c_str(), ctx.query.FOLDER_NO);
     G_hidden_fields("CWRITE");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
@@ -121,7 +121,7 @@ void print_talk_form(const char* chat_name, const char* color) {
 
     std::fputs("<TD>\n", stdout);
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n", exe.c_str(),
-                G_html(SYSINFO.SITE_ID).c_str());
+                G_html(ctx.config.SITE_ID).c_str());
     G_hidden_fields("ROOM_OUT");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
@@ -131,7 +131,7 @@ void print_talk_form(const char* chat_name, const char* color) {
 
     std::fputs("<TD>\n", stdout);
     std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), cgi_FOLDER_NO);
+                exe.c_str(), ctx.query.FOLDER_NO);
     G_hidden_fields("FRM223");
     std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_MEMBERS));
     std::fputs("</FORM>\n", stdout);
@@ -148,17 +148,17 @@ void print_talk_form(const char* chat_name, const char* color) {
 void b_FRM222() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
-    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
-    chat_field("COLOR", color, sizeof color);
+    G_param("CHAT_NAME", chat_name, sizeof chat_name);
+    G_param("COLOR", color, sizeof color);
 
     // Only the talk form's policy lets its timer text run.
-    const std::string body_tag = chat_body_tag(G_DIR_CONFIG.BACKPIC2, 2);
-    if (ACL_LEVEL < 2 || chat_name[0] == '\0') {
+    const std::string body_tag = chat_body_tag(ctx.room.BACKPIC2, 2);
+    if (ctx.access_level < 2 || chat_name[0] == '\0') {
         G_header_printf(body_tag.c_str());
     } else {
         G_header_printf_timer(body_tag.c_str());
     }
-    if (ACL_LEVEL < 2) return;
+    if (ctx.access_level < 2) return;
 
     if (chat_name[0] == '\0') {
         print_entry_form(color);
@@ -173,14 +173,14 @@ void b_FRM222() {
 // Below level 2 it returns -1 (the dispatch then prints MSG_NO_RIGHT_TO_WRITE),
 // so that level is checked here.
 int b_CWRITE() {
-    if (ACL_LEVEL < 2) return -1;
+    if (ctx.access_level < 2) return -1;
 
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
     char ctalk[CHAT_CTALK_CAP];
-    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
-    chat_field("COLOR", color, sizeof color);
-    chat_field("CTALK", ctalk, sizeof ctalk);
+    G_param("CHAT_NAME", chat_name, sizeof chat_name);
+    G_param("COLOR", color, sizeof color);
+    G_param("CTALK", ctalk, sizeof ctalk);
     if (ctalk[0] == '\0') return 0;
 
     char stamp[20] = {};

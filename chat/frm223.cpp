@@ -10,7 +10,7 @@
 #include "chat/chatuser.h"
 #include "page/escape.h"
 #include "page/page.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
@@ -24,8 +24,8 @@ enum { MEMBER_BLOCK = 20, NEWEST_LINES = 100, LIST_RELOAD_SECONDS = 10, NO_RELOA
 // The refresh address of this frame: credentials, folder and, for a member
 // inside the room, the chat name.
 std::string refresh_url(const char* chat_name) {
-    std::string url = G_html(JOB_EXE) + "?SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2) +
-                      "&uid=" + G_url(cgi_uid) + "&JOB=FRM223&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO);
+    std::string url = G_html(ctx.JOB_EXE) + "?SKEY1=" + G_url(ctx.query.SKEY1) + "&SKEY2=" + G_url(ctx.query.SKEY2) +
+                      "&uid=" + G_url(ctx.query.uid) + "&JOB=FRM223&FOLDER_NO=" + std::to_string(ctx.query.FOLDER_NO);
     if (chat_name != nullptr) url += "&CHAT_NAME=" + G_url(chat_name);
     return url;
 }
@@ -45,7 +45,7 @@ void print_member_list() {
     int in_last_block = 0;
     int r = 0;
     for (;;) {
-        r = Fio_CHAT_USER_IDX20(cgi_FOLDER_NO, read_count);
+        r = Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read_count);
         if (r != 0) break;
         int n = 0;
         while (n < MEMBER_BLOCK && sCHAT_USER_IDX20[n].FOLDER_NO != 0) {
@@ -72,7 +72,7 @@ void print_member_list() {
     }
     const int total = read_count + in_last_block;
     std::printf("total:[%d]<P>", total);
-    if (total == 0) Fio_CHAT_DATA_DAT_DEL(cgi_FOLDER_NO);
+    if (total == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
 }
 
 // The newest lines for a member inside the room. Showing them is the member's
@@ -94,7 +94,7 @@ void print_messages(const char* chat_name) {
     // costs nothing either: the next reload renews.
     const bool renew = std::strncmp(now, sCHAT_USER_IDX.LAST_DATE, sizeof now) != 0;
     G_set(sCHAT_USER_IDX.LAST_DATE, now);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;  // the room asked for, whatever the record says
+    sCHAT_USER_IDX.FOLDER_NO = ctx.query.FOLDER_NO;  // the room asked for, whatever the record says
     const CHAT_USER_IDX member = sCHAT_USER_IDX;
     if (renew) Fio_CHAT_USER_IDX_touch();
 
@@ -104,10 +104,10 @@ void print_messages(const char* chat_name) {
     }
 
     // A refused read shows no lines this time; the next reload shows them.
-    const bool have_lines = Fio_CHAT_DATA_DAT100(cgi_FOLDER_NO) == 0;
+    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO) == 0;
 
-    if (G_DIR_CONFIG.FONTCOLOR3[0] != '\0') {
-        std::printf("<FONT COLOR=\"#%s\">", G_html(G_DIR_CONFIG.FONTCOLOR3).c_str());
+    if (ctx.room.FONTCOLOR3[0] != '\0') {
+        std::printf("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
     }
     if (!have_lines) return;
     // At least the newest line is shown, whatever DISP_LINE holds.
@@ -129,10 +129,10 @@ void print_messages(const char* chat_name) {
 // page head alone, so that level is checked here.
 void b_FRM223() {
     char chat_name[CHAT_NAME_CAP];
-    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
+    G_param("CHAT_NAME", chat_name, sizeof chat_name);
 
-    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());
-    if (ACL_LEVEL < 2) return;
+    G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());
+    if (ctx.access_level < 2) return;
 
     if (chat_name[0] == '\0') {
         print_member_list();

@@ -10,7 +10,7 @@
 #include "chat/chatuser.h"
 #include "page/escape.h"
 #include "page/page.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
@@ -31,19 +31,19 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
     char stamp[20] = {};
     Tm_set_date(stamp);
 
-    if (G_USER_MST.MODE == 1 && color[0] != '\0') {
+    if (ctx.user.MODE == 1 && color[0] != '\0') {
         char value[CHAT_COLOR_CAP];
         G_set(value, color);
-        Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "COLOR", value);
+        Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
     }
     if (chat_name[0] == '\0') return 0;
     if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
 
     CHAT_USER_IDX member;
     std::memset(&member, 0, sizeof member);
-    member.FOLDER_NO = cgi_FOLDER_NO;
-    member.MODE = G_USER_MST.MODE;
-    G_set(member.USER_ID, G_USER_MST.USER_ID);
+    member.FOLDER_NO = ctx.query.FOLDER_NO;
+    member.MODE = ctx.user.MODE;
+    G_set(member.USER_ID, ctx.user.USER_ID);
     G_set(member.USER_NAME, chat_name);
     G_set(member.LAST_DATE, stamp);
     G_set(member.COLOR, color);
@@ -78,20 +78,20 @@ int leave_room(const char* chat_name, const char* color) {
 // The three frames; every request or user text in the addresses is
 // percent-encoded, the frame sizes are HTML-escaped.
 void print_frameset(const char* chat_name, const char* color) {
-    const std::string exe = G_html(JOB_EXE);
+    const std::string exe = G_html(ctx.JOB_EXE);
     const std::string creds =
-        "uid=" + G_url(cgi_uid) + "&SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2);
+        "uid=" + G_url(ctx.query.uid) + "&SKEY1=" + G_url(ctx.query.SKEY1) + "&SKEY2=" + G_url(ctx.query.SKEY2);
     const std::string name = G_url(chat_name);
 
     G_header_printf(" ");
-    std::printf("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(G_DIR_CONFIG.FRAMESET1).c_str(),
-                G_html(G_DIR_CONFIG.FRAMESET2).c_str(), G_html(G_DIR_CONFIG.FRAMESET3).c_str());
+    std::printf("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(ctx.room.FRAMESET1).c_str(),
+                G_html(ctx.room.FRAMESET2).c_str(), G_html(ctx.room.FRAMESET3).c_str());
     std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM221&FOLDER_NO=%d\" NAME=\"FRM221SEL%d\">\n", exe.c_str(),
-                creds.c_str(), cgi_FOLDER_NO, cgi_FOLDER_NO);
+                creds.c_str(), ctx.query.FOLDER_NO, ctx.query.FOLDER_NO);
     std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM222&FOLDER_NO=%d&CHAT_NAME=%s&COLOR=%s\" NAME=\"FRM222SEL%d\">\n",
-                exe.c_str(), creds.c_str(), cgi_FOLDER_NO, name.c_str(), G_url(color).c_str(), cgi_FOLDER_NO);
+                exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), G_url(color).c_str(), ctx.query.FOLDER_NO);
     std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM223&FOLDER_NO=%d&CHAT_NAME=%s\" NAME=\"FRM223SEL%d\">\n",
-                exe.c_str(), creds.c_str(), cgi_FOLDER_NO, name.c_str(), cgi_FOLDER_NO);
+                exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), ctx.query.FOLDER_NO);
     std::fputs("</FRAMESET>\n", stdout);
     std::fputs("</HTML>\n", stdout);
 }
@@ -105,10 +105,10 @@ void b_ROOM() {
     char color[CHAT_COLOR_CAP];
     char disp_line[CHAT_NUM_CAP];
     char reload_time[CHAT_NUM_CAP];
-    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
-    chat_field("COLOR", color, sizeof color);
-    chat_field("DISP_LINE", disp_line, sizeof disp_line);
-    chat_field("RELOAD_TIME", reload_time, sizeof reload_time);
+    G_param("CHAT_NAME", chat_name, sizeof chat_name);
+    G_param("COLOR", color, sizeof color);
+    G_param("DISP_LINE", disp_line, sizeof disp_line);
+    G_param("RELOAD_TIME", reload_time, sizeof reload_time);
 
     // Entering and leaving write into the room (presence record and a notice
     // under a chat name of the user's choosing), so they need the right to
@@ -116,11 +116,11 @@ void b_ROOM() {
     // A presence change refused (the index still locked after the wait, or
     // not writable) gets the error page: the frameset would claim an entry or
     // a leave that did not happen.
-    const bool may_write = ACL_LEVEL >= 2;
+    const bool may_write = ctx.access_level >= 2;
     int r = 0;
-    if (std::strcmp(cgi_JOB, "ROOM_IN") == 0) {
+    if (std::strcmp(ctx.query.JOB, "ROOM_IN") == 0) {
         if (may_write) r = enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
-    } else if (std::strcmp(cgi_JOB, "ROOM_OUT") == 0) {
+    } else if (std::strcmp(ctx.query.JOB, "ROOM_OUT") == 0) {
         if (may_write) r = leave_room(chat_name, color);
         chat_name[0] = '\0';
     }

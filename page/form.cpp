@@ -2,7 +2,7 @@
 #include "page/form.h"
 #include <cstdio>
 #include "page/escape.h"
-#include "page/state.h"
+#include "page/context.h"
 
 void G_hidden(const char* name, const char* value) {
     std::printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%s\">\n", name, G_html(value).c_str());
@@ -13,9 +13,9 @@ void G_hidden_int(const char* name, int value) {
 }
 
 void G_hidden_fields(const char* job) {
-    G_hidden("SKEY1", cgi_SKEY1);
-    G_hidden("SKEY2", cgi_SKEY2);
-    G_hidden("uid", cgi_uid);
-    G_hidden_int("FOLDER_NO", cgi_FOLDER_NO);
+    G_hidden("SKEY1", ctx.query.SKEY1);
+    G_hidden("SKEY2", ctx.query.SKEY2);
+    G_hidden("uid", ctx.query.uid);
+    G_hidden_int("FOLDER_NO", ctx.query.FOLDER_NO);
     G_hidden("JOB", job);
 }

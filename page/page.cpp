@@ -4,9 +4,8 @@
 
 #include <cstdio>
 
+#include "page/context.h"
 #include "page/script.h"
-#include "settings/strdef.h"
-#include "settings/sysinfo.h"
 
 namespace {
 
@@ -23,7 +22,7 @@ void print_head(const char* bg, bool string_timer) {
     std::fputs("</HEAD>\n", stdout);
     std::printf("<!--%s-->\n", G_msg(MSG_PAGE_COMMENT));
     if (bg[0] == '\0') {
-        std::printf("<BODY BACKGROUND=\"%s%s\" >\n", SYSINFO.CG_FILE_WEB_PATH, SYSINFO.BACK_GIF);
+        std::printf("<BODY BACKGROUND=\"%s%s\" >\n", ctx.config.CG_FILE_WEB_PATH, ctx.config.BACK_GIF);
     } else {
         std::printf("%s\n", bg);
     }

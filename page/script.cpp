@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "page/context.h"
 #include "page/digest.h"
 #include "page/escape.h"
 #include "store/sjis.h"

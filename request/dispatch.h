@@ -1,11 +1,11 @@
-// The job dispatch at the end of the entry sequence: the job named by cgi_JOB
-// picks its page handler.
+// The job dispatch at the end of the entry sequence: the job named by
+// ctx.query.JOB picks its page handler.
 #pragma once
 
-// Calls the page handler that cgi_JOB names (whole, case-sensitive names) in
-// the job table, when ACL_LEVEL reaches the job's level (below it the job
-// prints nothing); a job that matches no name is answered with "404 Not
-// Found" and a line of plain text.
+// Calls the page handler that ctx.query.JOB names (whole, case-sensitive
+// names) in the job table, when ctx.access_level reaches the job's level
+// (below it the job prints nothing); a job that matches no name is answered
+// with "404 Not Found" and a line of plain text.
 void velt_dispatch();
 
 // The response after a posted line of talk, chosen by the post's result r:

@@ -19,7 +19,7 @@
 #include "chat/frm222.h"
 #include "chat/frm223.h"
 #include "chat/room.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "request/dispatch.h"
 #include "page/page.h"
 #include "roomconf/bg_dl.h"
@@ -34,28 +34,15 @@
 
 namespace {
 
-// Step 1: every request field starts empty.
-void clear_request_state() {
-    std::memset(JOB_EXE, 0, sizeof JOB_EXE);
-    std::memset(cgi_uid, 0, sizeof cgi_uid);
-    std::memset(cgi_upw, 0, sizeof cgi_upw);
-    std::memset(cgi_JOB, 0, sizeof cgi_JOB);
-    std::memset(cgi_SUB, 0, sizeof cgi_SUB);
-    std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
-    std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
-    std::memset(cgi_help, 0, sizeof cgi_help);
-    cgi_FOLDER_NO = 0;
-}
-
 // Steps 2-3: the site configuration, then the messages of the site's
 // language. false when either file is missing; its error page is printed
 // (before any message is loaded, so with an empty head).
 bool load_settings() {
-    if (SysFileOpen("zepa.ini") == -1) {
+    if (SysFileOpen("zepa.ini", &ctx.config) == -1) {
         G_ErrMessage("zepa.ini", "read failure(file not open)");
         return false;
     }
-    if (StrdefFileOpen("velt.lng", SYSINFO.LANGUAGE) == -1) {
+    if (StrdefFileOpen("velt.lng", ctx.config.LANGUAGE, &ctx.messages) == -1) {
         G_ErrMessage(".lng", "read failure(file not open)");
         return false;
     }
@@ -77,7 +64,8 @@ void answer_without_page(const char* status, const char* text) {
 // taken for a request at all, so that no half form is stored, whatever job
 // it names. false when the answer is printed.
 bool read_parameters() {
-    const int r = cgi_get(static_cast<uint32_t>(SYSINFO.ATTACHED_FILE_LIMIT));
+    const int r = cgi_get(&ctx.params, static_cast<uint32_t>(ctx.config.ATTACHED_FILE_LIMIT),
+                          ctx.config.DATA_FILE_PATH);
     if (r == CGI_TOO_LARGE) {
         answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
         return false;
@@ -86,16 +74,17 @@ bool read_parameters() {
         answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
         return false;
     }
+    REQUEST_FIELDS& q = ctx.query;
     char buff[40];
-    cgi_getvalue("uid", 0, cgi_uid, sizeof cgi_uid);
-    cgi_getvalue("upw", 0, cgi_upw, sizeof cgi_upw);
-    cgi_getvalue("JOB", 0, cgi_JOB, sizeof cgi_JOB);
-    cgi_getvalue("SUB", 0, cgi_SUB, sizeof cgi_SUB);
-    cgi_getvalue("SKEY1", 0, cgi_SKEY1, sizeof cgi_SKEY1);
-    cgi_getvalue("SKEY2", 0, cgi_SKEY2, sizeof cgi_SKEY2);
-    cgi_getvalue("help", 0, cgi_help, sizeof cgi_help);
-    cgi_getvalue("FOLDER_NO", 0, buff, sizeof buff);
-    cgi_FOLDER_NO = G_atoi(buff);
+    G_param("uid", q.uid);
+    G_param("upw", q.upw);
+    G_param("JOB", q.JOB);
+    G_param("SUB", q.SUB);
+    G_param("SKEY1", q.SKEY1);
+    G_param("SKEY2", q.SKEY2);
+    G_param("help", q.help);
+    G_param("FOLDER_NO", buff);
+    q.FOLDER_NO = G_atoi(buff);
     return true;
 }
 
@@ -107,13 +96,13 @@ void print_version_page() {
     std::fputs("</HTML>\n", stdout);
 }
 
-// Steps 8-10: the requested folder into G_TREE_DATA and the script address
-// into JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
+// Steps 8-10: the requested folder into ctx.folder and the script address
+// into ctx.JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
 // false when the folder record cannot be read; the answer is then printed:
 // a folder that is not in the tree is not found, a tree that is being
 // rewritten (or cannot be opened) is worth asking again.
 bool load_folder() {
-    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, STORE_READ, 1);
+    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1);
     if (r == FIO_NOT_FOUND) {
         answer_without_page("404 Not Found", "No such chat room.");
         return false;
@@ -122,11 +111,11 @@ bool load_folder() {
         answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
         return false;
     }
-    G_TREE_DATA = sTREE_DATA;
+    ctx.folder = sTREE_DATA;
     sTREE_DATA.CGI_NAME[sizeof sTREE_DATA.CGI_NAME - 1] = '\0';
     const int q = G_StrFind(sTREE_DATA.CGI_NAME, "?");
     if (q >= 1) sTREE_DATA.CGI_NAME[q] = '\0';
-    G_set(JOB_EXE, sTREE_DATA.CGI_NAME);
+    G_set(ctx.JOB_EXE, sTREE_DATA.CGI_NAME);
     return true;
 }
 
@@ -136,8 +125,8 @@ bool load_folder() {
 void log_login() {
     std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
     Tm_set_date(sSYSTEM_LOG.LOG_DATE);
-    G_set(sSYSTEM_LOG.USER_ID, G_USER_MST.USER_ID);
-    G_set(sSYSTEM_LOG.USER_NAME, G_USER_MST.USER_NAME);
+    G_set(sSYSTEM_LOG.USER_ID, ctx.user.USER_ID);
+    G_set(sSYSTEM_LOG.USER_NAME, ctx.user.USER_NAME);
     G_set(sSYSTEM_LOG.ACTION, "login");
     const char* addr = std::getenv("REMOTE_ADDR");
     const char* agent = std::getenv("HTTP_USER_AGENT");
@@ -147,17 +136,17 @@ void log_login() {
 
     char buff[40];
     Tm_set_date(buff);
-    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", buff);
+    Fio_PERSONAL_MST_put(ctx.user.USER_ID, "LAST_LOGIN_DATE", buff);
 
     std::memset(buff, 0, sizeof buff);
-    const int r = Fio_PERSONAL_MST(G_USER_MST.USER_ID, STORE_READ, "TOTAL_LOGIN_COUNT", buff);
+    const int r = Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "TOTAL_LOGIN_COUNT", buff);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     // The count wraps as the suite's 32-bit counter would, never overflowing.
     std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
-    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "TOTAL_LOGIN_COUNT", buff);
+    Fio_PERSONAL_MST_put(ctx.user.USER_ID, "TOTAL_LOGIN_COUNT", buff);
 }
 
-// Step 12: the user into G_USER_MST. A user who is no longer in the user
+// Step 12: the user into ctx.user. A user who is no longer in the user
 // list but still holds a key file is refused with the session error page:
 // otherwise a deleted account would go on reading and posting with the
 // folder's default levels. A user list or personal file that stayed locked
@@ -165,8 +154,8 @@ void log_login() {
 // who is asking, and must neither store under an empty user nor judge his
 // access by a level it never read. false when the answer is printed.
 bool load_user() {
-    const int r = Fio_USER_MST(cgi_uid, STORE_READ);
-    G_USER_MST = sUSER_MST;
+    const int r = Fio_USER_MST(ctx.query.uid, STORE_READ);
+    ctx.user = sUSER_MST;
     if (r == FIO_OK) return true;
     if (r == FIO_NOT_FOUND) {
         G_IDerr();
@@ -187,12 +176,12 @@ int share_switch(int32_t folder_no, int32_t* value) {
 }
 
 // True when the requested job is exactly `name`.
-bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
+bool job_is(const char* name) { return std::strcmp(ctx.query.JOB, name) == 0; }
 
 }  // namespace
 
 int velt_gate(int* password_login) {
-    switch (G_login_gate(cgi_uid, cgi_upw, cgi_SKEY1, cgi_SKEY2, password_login)) {
+    switch (G_login_gate(ctx.query.uid, ctx.query.upw, ctx.query.SKEY1, ctx.query.SKEY2, password_login)) {
         case LOGIN_PASSED:
             return 0;
         case LOGIN_BAD_KEY:
@@ -212,9 +201,9 @@ int velt_gate(int* password_login) {
 
 int32_t velt_access_level(int32_t folder_no, int* read_result) {
     int32_t share = 0;
-    int r = G_acl_needs_share_switch(G_USER_MST) ? share_switch(folder_no, &share) : FIO_OK;
+    int r = G_acl_needs_share_switch(ctx.user) ? share_switch(folder_no, &share) : FIO_OK;
     int32_t level = 0;
-    if (r == FIO_OK) level = G_chk_ACL(G_USER_MST, folder_no, share, &r);
+    if (r == FIO_OK) level = G_chk_ACL(ctx.user, folder_no, share, &r);
     if (read_result != nullptr) *read_result = r;
     return r == FIO_OK ? level : 0;
 }
@@ -257,7 +246,7 @@ void job_set_configwr() {
     } else if (r == FIO_NO_FILE) {
         G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
     } else {
-        b_SET_DIR_CONFIG(cgi_FOLDER_NO);
+        b_SET_DIR_CONFIG(ctx.query.FOLDER_NO, &ctx.room);
         b_SET_CONFIG();
     }
 }
@@ -295,7 +284,7 @@ const JOB_ROW kJobs[] = {
 void velt_dispatch() {
     for (const JOB_ROW& row : kJobs) {
         if (!job_is(row.name)) continue;
-        if (ACL_LEVEL >= row.min_level) row.handler();
+        if (ctx.access_level >= row.min_level) row.handler();
         return;
     }
     answer_without_page("404 Not Found", "No such page of the chat.");
@@ -306,7 +295,7 @@ namespace {
 // Steps 7 to 18, once the parameters are read; every way out of here is
 // followed by the end step.
 void serve_request() {
-    if (std::strcmp(cgi_help, "ver") == 0) {  // 7
+    if (std::strcmp(ctx.query.help, "ver") == 0) {  // 7
         print_version_page();
         return;
     }
@@ -318,35 +307,35 @@ void serve_request() {
     int password_login = 0;
     if (velt_gate(&password_login) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
     int lists = FIO_OK;
-    ACL_LEVEL = velt_access_level(cgi_FOLDER_NO, &lists);   // 13: no access, no page
+    ctx.access_level = velt_access_level(ctx.query.FOLDER_NO, &lists);  // 13: no access, no page
     if (lists != FIO_OK) {
         // The level is unknown: neither "no access" nor the room.
         G_busy_page();
         return;
     }
-    if (ACL_LEVEL < 1) {
+    if (ctx.access_level < 1) {
         answer_without_page("403 Forbidden", "You have no access to this chat room.");
         return;
     }
 
-    if (G_USER_MST.LANGUAGE[0] != '\0' &&  // 14
-        std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0)
-        StrdefFileOpen("velt.lng", G_USER_MST.LANGUAGE);
+    if (ctx.user.LANGUAGE[0] != '\0' &&  // 14
+        std::strcmp(ctx.user.LANGUAGE, ctx.config.LANGUAGE) != 0)
+        StrdefFileOpen("velt.lng", ctx.user.LANGUAGE, &ctx.messages);
 
-    Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO);  // 15
+    Fio_CHAT_TIMEOUT_TXT(ctx.query.FOLDER_NO, G_msg(MSG_DROPPED));  // 15
 
-    if (G_atoi(SYSINFO.LOG_DATE) >= 1 && password_login == 1) log_login();  // 16
+    if (G_atoi(ctx.config.LOG_DATE) >= 1 && password_login == 1) log_login();  // 16
 
-    b_SET_DIR_CONFIG(cgi_FOLDER_NO);  // 17
-    velt_dispatch();                  // 18
+    b_SET_DIR_CONFIG(ctx.query.FOLDER_NO, &ctx.room);  // 17
+    velt_dispatch();                                   // 18
 }
 
 }  // namespace
 
 int velt_main() {
-    clear_request_state();                  // 1
-    if (!load_settings()) return 0;         // 2-3: nothing parsed, nothing to free
-    if (read_parameters()) serve_request(); // 4-6, 7-18: a body refused is answered
-    cgi_free();                             // 19: whatever the outcome, uploads go too
+    context_clear();                         // 1
+    if (!load_settings()) return 0;          // 2-3: nothing parsed, nothing to free
+    if (read_parameters()) serve_request();  // 4-6, 7-18: a body refused is answered
+    cgi_free(&ctx.params);                   // 19: whatever the outcome, uploads go too
     return 0;
 }

@@ -1,5 +1,5 @@
-// The entry sequence of one request: it fills the request state
-// (page/state.h), passes the login gate and the access check, and dispatches.
+// The entry sequence of one request: it fills the request context
+// (page/context.h), passes the login gate and the access check, and dispatches.
 #pragma once
 #include <cstdint>
 
@@ -10,7 +10,7 @@
 // written). Returns 0 passed (*password_login as the gate sets it) or -1 refused.
 int velt_gate(int* password_login);
 
-// The current user's (G_USER_MST) access level on folder_no, reading the
+// The current user's (ctx.user) access level on folder_no, reading the
 // room's shared-account switch when the check needs it (see G_chk_ACL).
 // *read_result (when given) gets 0, or the -9 / -2 of a file the check could
 // not read (the switch, a list, the folder tree); the level is then 0 and

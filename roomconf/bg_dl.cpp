@@ -1,6 +1,6 @@
 // Picture delivery: the pages point their backgrounds and the title picture at
 // this program, which answers with the picture's bytes and a mapped type.
-#include "page/state.h"
+#include "page/context.h"
 #include "roomconf/bg_dl.h"
 #include <cstdio>
 #include <cstring>
@@ -15,10 +15,10 @@ namespace {
 // The picture file names of the four delivery jobs.
 const char* picture_name(int flg) {
     switch (flg) {
-        case 1: return G_DIR_CONFIG.BACKPIC1;
-        case 2: return G_DIR_CONFIG.BACKPIC2;
-        case 3: return G_DIR_CONFIG.BACKPIC3;
-        case 4: return G_DIR_CONFIG.TITLEPIC;
+        case 1: return ctx.room.BACKPIC1;
+        case 2: return ctx.room.BACKPIC2;
+        case 3: return ctx.room.BACKPIC3;
+        case 4: return ctx.room.TITLEPIC;
         default: return "";
     }
 }
@@ -131,7 +131,7 @@ int deliver_picture(int flg) {
 
     char mime_filename[FIO_PATH_MAX] = {0};
     char map_filename[FIO_PATH_MAX] = {0};
-    if (Fio_dir_room(mime_filename, cgi_FOLDER_NO) != 0) return -1;
+    if (Fio_dir_room(mime_filename, ctx.query.FOLDER_NO) != 0) return -1;
     if (!append_path(mime_filename, sizeof mime_filename, "fcg\\") ||
         !append_path(mime_filename, sizeof mime_filename, name))
         return -1;

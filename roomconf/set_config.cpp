@@ -8,7 +8,7 @@
 #include "page/form.h"
 #include "page/page.h"
 #include "page/script.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
@@ -70,24 +70,24 @@ void frame_rows(int k, int group_message, const char* backpic, const char* fontc
 char g_form_info[4002];
 
 void print_form() {
-    if (Fio_INFO_TXT(cgi_FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, G_DIR_CONFIG.INFO);
-    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(G_TREE_DATA.NAME).c_str(),
+    if (Fio_INFO_TXT(ctx.query.FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, ctx.room.INFO);
+    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(ctx.folder.NAME).c_str(),
                 G_msg(MSG_ROOM_SETTINGS));
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
-                G_html(JOB_EXE).c_str());
+                G_html(ctx.JOB_EXE).c_str());
     G_hidden_fields("SET_CONFIGWR");
 
     std::printf("<TABLE BORDER>\n");
     std::printf("<TR>\n");
     label_cell(MSG_FOLDER_NO);
-    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", VALUE_BG, cgi_FOLDER_NO);
+    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", VALUE_BG, ctx.query.FOLDER_NO);
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
     label_cell(MSG_ROOM_NAME);
     value_cell_open();
     std::printf("<INPUT TYPE=\"text\" NAME=\"NAME\" VALUE=\"%s\" SIZE=\"40\" MAXLENGTH=\"80\"></TD>\n",
-                G_html(G_TREE_DATA.NAME).c_str());
+                G_html(ctx.folder.NAME).c_str());
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
@@ -99,19 +99,19 @@ void print_form() {
 
     std::printf("<TR>\n");
     label_cell(MSG_TITLE_PICTURE);
-    picture_cell(G_DIR_CONFIG.TITLEPIC, "TITLEPIC");
+    picture_cell(ctx.room.TITLEPIC, "TITLEPIC");
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");
     label_cell(MSG_FOLDER_PICTURE);
-    picture_cell(G_TREE_DATA.PIC_FILENAME, "PIC_FILENAME");
+    picture_cell(ctx.folder.PIC_FILENAME, "PIC_FILENAME");
     std::printf("</TR>\n");
     std::printf("</TABLE>\n");
 
     std::printf("<TABLE BORDER>\n");
-    frame_rows(1, MSG_FRAME1, G_DIR_CONFIG.BACKPIC1, G_DIR_CONFIG.FONTCOLOR1, G_DIR_CONFIG.FRAMESET1);
-    frame_rows(2, MSG_FRAME2, G_DIR_CONFIG.BACKPIC2, G_DIR_CONFIG.FONTCOLOR2, G_DIR_CONFIG.FRAMESET2);
-    frame_rows(3, MSG_FRAME3, G_DIR_CONFIG.BACKPIC3, G_DIR_CONFIG.FONTCOLOR3, G_DIR_CONFIG.FRAMESET3);
+    frame_rows(1, MSG_FRAME1, ctx.room.BACKPIC1, ctx.room.FONTCOLOR1, ctx.room.FRAMESET1);
+    frame_rows(2, MSG_FRAME2, ctx.room.BACKPIC2, ctx.room.FONTCOLOR2, ctx.room.FRAMESET2);
+    frame_rows(3, MSG_FRAME3, ctx.room.BACKPIC3, ctx.room.FONTCOLOR3, ctx.room.FRAMESET3);
     std::printf("</TABLE>\n");
 
     std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
@@ -124,13 +124,13 @@ void print_form() {
 
 // Job SET_CONFIG, and the answer to SET_CONFIGWR: the room settings form
 // from level 8, MSG_NO_RIGHT_TO_CHANGE below it (so that level is checked
-// here). Reads no parameter beyond the request state.
+// here). Reads no parameter beyond the request context.
 void b_SET_CONFIG() {
     G_header_printf("");
     // The script stops a submission whose room name is empty.
     G_script_print(SCRIPT_SETTINGS_CHECK);
 
-    if (ACL_LEVEL <= 7) {
+    if (ctx.access_level <= 7) {
         std::printf("%s\n", G_msg(MSG_NO_RIGHT_TO_CHANGE));
         std::printf("<FORM>\n");
         std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_BACK),

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "page/state.h"
+#include "page/context.h"
 #include "store/text_line.h"
 #include "access/tree_mst.h"
 #include "cgi/cgilib61.h"
@@ -70,13 +70,8 @@ struct SETTINGS_UPDATE {
 };
 SETTINGS_UPDATE sUPDATE;
 
-// True when the request holds a parameter of that name, whatever its value:
-// an empty value is a field sent empty, as a file field without a file is.
-bool param_present(const char* name) {
-    for (const CGI_PAIR* p = &cgi_list; p != nullptr && p->name != nullptr; p = p->next)
-        if (std::strcmp(p->name, name) == 0) return true;
-    return false;
-}
+// True when the request holds a parameter of that name, whatever its value.
+bool param_present(const char* name) { return cgi_has(&ctx.params, name); }
 
 // True when the request holds every field the settings form always sends
 // (the delete boxes come only when ticked). A post cut short, or not made by
@@ -90,14 +85,14 @@ bool form_complete() {
 }
 
 void read_form(SETTINGS_FORM& f) {
-    cgi_getvalue("NAME", 0, f.NAME, sizeof f.NAME);
-    cgi_getvalue("INFO", 0, f.INFO, sizeof f.INFO);
+    G_param("NAME", f.NAME);
+    G_param("INFO", f.INFO);
     for (int i = 0; i < PIC_COUNT; ++i) {
-        cgi_getvalue(PIC_FIELD[i], 0, f.PIC[i], sizeof f.PIC[i]);
-        cgi_getvalue(PIC_DEL_FIELD[i], 0, f.PIC_DEL[i], sizeof f.PIC_DEL[i]);
+        G_param(PIC_FIELD[i], f.PIC[i]);
+        G_param(PIC_DEL_FIELD[i], f.PIC_DEL[i]);
     }
-    for (int k = 0; k < 3; ++k) cgi_getvalue(FONTCOLOR_KEY[k], 0, f.FONTCOLOR[k], sizeof f.FONTCOLOR[k]);
-    for (int k = 0; k < 3; ++k) cgi_getvalue(FRAMESET_KEY[k], 0, f.FRAMESET[k], sizeof f.FRAMESET[k]);
+    for (int k = 0; k < 3; ++k) G_param(FONTCOLOR_KEY[k], f.FONTCOLOR[k]);
+    for (int k = 0; k < 3; ++k) G_param(FRAMESET_KEY[k], f.FRAMESET[k]);
 }
 
 // The name a picture is stored under: the browser's bare name written as
@@ -114,7 +109,7 @@ void stored_pic_name(char* name) {
 bool pic_path(char* out, const char* name) {
     char room[FIO_PATH_MAX];
     out[0] = '\0';
-    if (Fio_dir_room(room, cgi_FOLDER_NO) != 0) return false;
+    if (Fio_dir_room(room, ctx.query.FOLDER_NO) != 0) return false;
     const int len = name ? std::snprintf(out, PIC_PATH_CAP, "%sfcg\\%s", room, name)
                          : std::snprintf(out, PIC_PATH_CAP, "%sfcg", room);
     if (len <= 0 || len >= PIC_PATH_CAP) {
@@ -128,7 +123,7 @@ bool pic_path(char* out, const char* name) {
 // and that no earlier field of this update has taken. Any other path (a text
 // field posing as an upload, a path named twice) is not touched.
 bool fresh_upload(const char* temp) {
-    if (temp[0] == '\0' || !cgi_is_own_upload(temp)) return false;
+    if (temp[0] == '\0' || !cgi_is_own_upload(&ctx.params, temp)) return false;
     for (int i = 0; i < sUPDATE.used_count; ++i)
         if (std::strcmp(sUPDATE.used_temp[i], temp) == 0) return false;
     char probe[UPLOAD_CAP];
@@ -204,7 +199,7 @@ void settle_picture(int i, const char* old_name, bool stored) {
 int store_setting(const char* key, const char* value, DIRCNF_LOCKING locking) {
     char v[PIC_CAP];
     G_set(v, value);
-    return Fio_DIR_CONFIG_put(cgi_FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
+    return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
 }
 
 // A store's answer as the update's: -1 (a key not there) counts as done.
@@ -216,13 +211,13 @@ bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 // keys and the folder's record (its picture and the room name). Returns 0, or
 // the refusal (-9, -2) that ended it.
 int store_pictures() {
-    const int n = cgi_FOLDER_NO;
+    const int n = ctx.query.FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
         if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
-    TREE_DATA folder = G_TREE_DATA;
+    TREE_DATA folder = ctx.folder;
     r = Fio_TREE_DATA(n, STORE_READ, 1);
     if (r == FIO_OK) folder = sTREE_DATA;
     if (refused(r)) return r;
@@ -244,7 +239,7 @@ int store_pictures() {
     if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
     if (refused(r)) return r;
     // The form printed next shows the folder as the store holds it.
-    if (Fio_TREE_DATA(n, STORE_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
+    if (Fio_TREE_DATA(n, STORE_READ, 1) == 0) ctx.folder = sTREE_DATA;
     return 0;
 }
 
@@ -258,10 +253,10 @@ void remove_unnamed_pictures() {
     char named[PIC_COUNT][PIC_CAP];
     std::memset(named, 0, sizeof named);
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
+        const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
         if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     }
-    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, STORE_READ, 1);
+    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     if (r == FIO_OK) G_set(named[PIC_FOLDER], sTREE_DATA.PIC_FILENAME);
 
@@ -291,7 +286,7 @@ bool room_exists(int n) {
 int b_SET_CONFIGWR() {
     // The form is offered to room administrators only; the update asks the
     // same, since anyone can post to it.
-    if (ACL_LEVEL <= 7) return 0;
+    if (ctx.access_level <= 7) return 0;
     if (!form_complete()) return SET_CONFIGWR_INCOMPLETE;
 
     std::memset(&sUPDATE, 0, sizeof sUPDATE);
@@ -299,14 +294,15 @@ int b_SET_CONFIGWR() {
     read_form(f);
     G_setStrlength(f.INFO, INFO_KEEP);
 
-    if (Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 1) != 0) return room_exists(cgi_FOLDER_NO) ? FIO_LOCKED : FIO_NO_FILE;
+    const int32_t n = ctx.query.FOLDER_NO;
+    if (Fio_DIR_CONFIG_lock(n, 1) != 0) return room_exists(n) ? FIO_LOCKED : FIO_NO_FILE;
     int r = store_pictures();
     remove_unnamed_pictures();
-    Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 2);
+    Fio_DIR_CONFIG_lock(n, 2);
     if (refused(r)) return r;
 
-    r = Fio_INFO_TXT(cgi_FOLDER_NO, STORE_UPDATE, f.INFO);
-    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(cgi_FOLDER_NO, STORE_ADD, f.INFO);
+    r = Fio_INFO_TXT(n, STORE_UPDATE, f.INFO);
+    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(n, STORE_ADD, f.INFO);
     if (refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)

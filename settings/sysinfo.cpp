@@ -1,4 +1,4 @@
-// Loading of the site configuration "zepa.ini" into SYSINFO. Lines are
+// Loading of the site configuration "zepa.ini" into a SYSINFO_REC. Lines are
 // "KEY,value," in any order; the last line of a key wins, unknown keys and
 // lines without a value are passed over.
 #include "settings/sysinfo.h"
@@ -11,8 +11,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-SYSINFO_REC SYSINFO;
-
 namespace {
 
 // One setting of the file: a text field of cap bytes, or an integer.
@@ -23,26 +21,26 @@ struct SysKey {
     int32_t* number;
 };
 
-void set_defaults() {
-    std::memset(&SYSINFO, 0, sizeof SYSINFO);
-    G_set(SYSINFO.FRAME_DIVIDE, "20%");
-    SYSINFO.DATETIME = 1;
-    SYSINFO.IECOLS = 80;
-    SYSINFO.NSCOLS = 60;
-    SYSINFO.ROWS = 8;
-    SYSINFO.MAX_CONTENTS = 4000;
-    SYSINFO.INITIAL_GP = 0;
-    SYSINFO.ATTACHED_FILE_LIMIT = 10000000;
+void set_defaults(SYSINFO_REC* c) {
+    std::memset(c, 0, sizeof *c);
+    G_set(c->FRAME_DIVIDE, "20%");
+    c->DATETIME = 1;
+    c->IECOLS = 80;
+    c->NSCOLS = 60;
+    c->ROWS = 8;
+    c->MAX_CONTENTS = 4000;
+    c->INITIAL_GP = 0;
+    c->ATTACHED_FILE_LIMIT = 10000000;
     // The file layer and the clock read these two settings where they stand.
-    Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
-    Tm_set_correction(SYSINFO.TIME_CORRECT);
+    Fio_set_data_dir(c->DATA_FILE_PATH);
+    Tm_set_correction(c->TIME_CORRECT);
 }
 
 }  // namespace
 
-int SysFileOpen(const char* in_filename) {
-#define SYS_TEXT(f) {#f, SYSINFO.f, sizeof SYSINFO.f, nullptr}
-#define SYS_NUMBER(f) {#f, nullptr, 0, &SYSINFO.f}
+int SysFileOpen(const char* in_filename, SYSINFO_REC* out) {
+#define SYS_TEXT(f) {#f, out->f, sizeof out->f, nullptr}
+#define SYS_NUMBER(f) {#f, nullptr, 0, &out->f}
     const SysKey keys[] = {
         SYS_TEXT(SITE_ID),         SYS_TEXT(LANGUAGE),       SYS_TEXT(CGI_FILE_NAME),
         SYS_TEXT(CG_FILE_PATH),    SYS_TEXT(CG_FILE_WEB_PATH), SYS_TEXT(DATA_FILE_PATH),
@@ -55,7 +53,7 @@ int SysFileOpen(const char* in_filename) {
 #undef SYS_TEXT
 #undef SYS_NUMBER
 
-    set_defaults();
+    set_defaults(out);
 
     // The file layer rewrites the name in place, so it gets a copy.
     std::string name(in_filename);

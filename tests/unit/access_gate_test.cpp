@@ -18,7 +18,7 @@
 #include "access/skey_mst.h"
 #include "access/user_g_mst.h"
 #include "access/user_mst.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "request/velt.h"
 #include "settings/strdef.h"
 #include "store/fileio.h"
@@ -510,14 +510,14 @@ protected:
         room_dir(12);
         user_dir("Taro");
         folder(0, 10);
-        std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
-        G_set(G_USER_MST.USER_ID, "Taro");
-        G_USER_MST.USER_LEVEL = 5;
-        G_USER_MST.MODE = 1;
-        G_USER_MST.P_GROUP = 2;
+        context_clear();
+        G_set(ctx.user.USER_ID, "Taro");
+        ctx.user.USER_LEVEL = 5;
+        ctx.user.MODE = 1;
+        ctx.user.P_GROUP = 2;
     }
     void TearDown() override {
-        std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
+        context_clear();
         AccessStoreTest::TearDown();
     }
     void folder(int access, int write) {
@@ -529,25 +529,25 @@ protected:
 };
 
 TEST_F(AccessCheckTest, ASystemAdministratorGetsNineWithoutAnyFileRead) {
-    G_USER_MST.USER_LEVEL = 100;
+    ctx.user.USER_LEVEL = 100;
     acl("U,Taro,-5,\n");
     EXPECT_EQ(velt_access_level(12), 9);
-    G_set(SYSINFO.DATA_FILE_PATH, (dir + "/nowhere/").c_str());
+    G_set(data_path, (dir + "/nowhere/").c_str());
     EXPECT_EQ(velt_access_level(12), 9);
     EXPECT_FALSE(exists(at("nowhere")));
-    G_USER_MST.USER_LEVEL = 99;
+    ctx.user.USER_LEVEL = 99;
     EXPECT_EQ(velt_access_level(12), 0);
 }
 
 TEST_F(AccessCheckTest, ASharedAccountIsShutOutByTheRoomSwitchOne) {
     write_all(at("12/dir.cnf"), "FRAMESET1,20%,\nSHARE_USER_PERMIT,1,\n");
     acl("U,Taro,9,\n");
-    G_USER_MST.MODE = 2;
+    ctx.user.MODE = 2;
     EXPECT_EQ(velt_access_level(12), 0);
-    G_USER_MST.MODE = 1;  // an ordinary account in the same room
+    ctx.user.MODE = 1;  // an ordinary account in the same room
     EXPECT_EQ(velt_access_level(12), 9);
     // Any other value lets the check go on.
-    G_USER_MST.MODE = 2;
+    ctx.user.MODE = 2;
     for (const char* v : {"2", "", "0", "x"}) {
         write_all(at("12/dir.cnf"), std::string("SHARE_USER_PERMIT,") + v + ",\n");
         EXPECT_EQ(velt_access_level(12), 9) << v;
@@ -659,7 +659,7 @@ TEST_F(AccessCheckTest, AListThatCannotBeReadLeavesTheLevelUnknown) {
     EXPECT_EQ(velt_access_level(13, &r), 0);
     EXPECT_EQ(r, -2);
     // A shared account's room switch that cannot be read: it may shut him out.
-    G_USER_MST.MODE = 2;
+    ctx.user.MODE = 2;
     EXPECT_EQ(velt_access_level(13, &r), 0);
     EXPECT_EQ(r, -2);
     EXPECT_FALSE(exists(at("13")));
@@ -690,16 +690,15 @@ protected:
         add_user("Hanako", "hana", "");
         add_user("Share", "share", "MODE,2\n");
         add_user("Open", "", "");
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        for (int i = 1; i <= 7; ++i) std::snprintf(STRDEF.Message[i], STRDEF_WIDTH, "M%d", i);
-        std::snprintf(STRDEF.Message[19], STRDEF_WIDTH, "M19");
+        context_clear();
+        for (int i = 1; i <= 7; ++i) std::snprintf(ctx.messages.Message[i], STRDEF_WIDTH, "M%d", i);
+        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "M19");
         clear_request();
         setenv("REMOTE_ADDR", "192.0.2.7", 1);
         setenv("HTTP_USER_AGENT", "TestAgent/1.0", 1);
     }
     void TearDown() override {
-        clear_request();
-        std::memset(&STRDEF, 0, sizeof STRDEF);
+        context_clear();
         unsetenv("REMOTE_ADDR");
         unsetenv("HTTP_USER_AGENT");
         AccessStoreTest::TearDown();
@@ -710,19 +709,19 @@ protected:
         write_all(d + "personal.mst", personal);
     }
     static void clear_request() {
-        std::memset(cgi_uid, 0, sizeof cgi_uid);
-        std::memset(cgi_upw, 0, sizeof cgi_upw);
-        std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
-        std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
+        std::memset(ctx.query.uid, 0, sizeof ctx.query.uid);
+        std::memset(ctx.query.upw, 0, sizeof ctx.query.upw);
+        std::memset(ctx.query.SKEY1, 0, sizeof ctx.query.SKEY1);
+        std::memset(ctx.query.SKEY2, 0, sizeof ctx.query.SKEY2);
     }
     // Runs the gate on the given request fields; returns its result, the page
     // it printed goes to `page`.
     int gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
         clear_request();
-        G_set(cgi_uid, uid);
-        G_set(cgi_upw, upw);
-        G_set(cgi_SKEY1, k1);
-        G_set(cgi_SKEY2, k2);
+        G_set(ctx.query.uid, uid);
+        G_set(ctx.query.upw, upw);
+        G_set(ctx.query.SKEY1, k1);
+        G_set(ctx.query.SKEY2, k2);
         *fast = -1;
         testing::internal::CaptureStdout();
         int r = velt_gate(fast);
@@ -756,7 +755,7 @@ TEST_F(LoginGateTest, WithoutAUserIdTheRequestIsRefusedWithMessagesThreeAndFour)
     // Key halves without a user id take the password path all the same.
     EXPECT_EQ(gate("", "", "12", "34", &fast, &page), -1);
     EXPECT_TRUE(shows(page, "M3", "M4")) << page;
-    EXPECT_STREQ(cgi_SKEY1, "12");  // this refusal does not touch the key fields
+    EXPECT_STREQ(ctx.query.SKEY1, "12");  // this refusal does not touch the key fields
 }
 
 TEST_F(LoginGateTest, APasswordLoginIssuesAStoredKeyAndTheStoredSpellingOfTheId) {
@@ -765,14 +764,14 @@ TEST_F(LoginGateTest, APasswordLoginIssuesAStoredKeyAndTheStoredSpellingOfTheId)
     ASSERT_EQ(gate("taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 1);
-    EXPECT_STREQ(cgi_uid, "Taro");
-    ASSERT_TRUE(is_key_text(cgi_SKEY1)) << cgi_SKEY1;
-    ASSERT_TRUE(is_key_text(cgi_SKEY2)) << cgi_SKEY2;
+    EXPECT_STREQ(ctx.query.uid, "Taro");
+    ASSERT_TRUE(is_key_text(ctx.query.SKEY1)) << ctx.query.SKEY1;
+    ASSERT_TRUE(is_key_text(ctx.query.SKEY2)) << ctx.query.SKEY2;
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")),
-              skey_bytes(std::atoi(cgi_SKEY1), std::atoi(cgi_SKEY2), "Taro", "192.0.2.7", "TestAgent/1.0"));
+              skey_bytes(std::atoi(ctx.query.SKEY1), std::atoi(ctx.query.SKEY2), "Taro", "192.0.2.7", "TestAgent/1.0"));
     EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
     // The following request carries the stored spelling and passes by key.
-    std::string k1 = cgi_SKEY1, k2 = cgi_SKEY2;
+    std::string k1 = ctx.query.SKEY1, k2 = ctx.query.SKEY2;
     EXPECT_EQ(gate("Taro", "", k1.c_str(), k2.c_str(), &fast, &page), 0);
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 0);
@@ -787,9 +786,9 @@ TEST_F(LoginGateTest, AWrongOrUnknownLoginIsRefusedWithMessagesFiveAndSix) {
         EXPECT_EQ(gate(uid, pw, "", "", &fast, &page), -1) << uid << "/" << pw;
         EXPECT_TRUE(shows(page, "M5", "M6")) << page;
         EXPECT_EQ(fast, 0);
-        EXPECT_STREQ(cgi_SKEY1, "");
-        EXPECT_STREQ(cgi_SKEY2, "");
-        EXPECT_STREQ(cgi_uid, uid);
+        EXPECT_STREQ(ctx.query.SKEY1, "");
+        EXPECT_STREQ(ctx.query.SKEY2, "");
+        EXPECT_STREQ(ctx.query.uid, uid);
     }
     EXPECT_EQ(tree(), before);  // no key file anywhere
 }
@@ -800,7 +799,7 @@ TEST_F(LoginGateTest, OnlyOneKeyHalfMeansAPasswordLogin) {
     // An account with the empty password passes with an empty upw.
     ASSERT_EQ(gate("Open", "", "12", "", &fast, &page), 0);
     EXPECT_EQ(fast, 1);
-    EXPECT_NE(std::string(cgi_SKEY1), "12");
+    EXPECT_NE(std::string(ctx.query.SKEY1), "12");
     EXPECT_EQ(gate("Taro", "", "", "34", &fast, &page), -1);
     EXPECT_TRUE(shows(page, "M5", "M6"));
 }
@@ -812,15 +811,15 @@ TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
     EXPECT_EQ(gate("Taro", "", "0004711", "815abc", &fast, &page), 0);
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 0);
-    EXPECT_STREQ(cgi_SKEY1, "0004711");  // kept as sent
-    EXPECT_STREQ(cgi_SKEY2, "815abc");
-    EXPECT_EQ(G_SkeyChk("Taro", cgi_SKEY1, cgi_SKEY2), 0);
+    EXPECT_STREQ(ctx.query.SKEY1, "0004711");  // kept as sent
+    EXPECT_STREQ(ctx.query.SKEY2, "815abc");
+    EXPECT_EQ(G_SkeyChk("Taro", ctx.query.SKEY1, ctx.query.SKEY2), 0);
     for (auto [k1, k2] : std::vector<std::pair<const char*, const char*>>{{"4711", "816"}, {"4712", "815"}, {"x", "815"}}) {
         EXPECT_EQ(gate("Taro", "", k1, k2, &fast, &page), -1) << k1;
         EXPECT_NE(page.find("<FONT SIZE=\"5\"><B>M7</B></FONT>\n"), std::string::npos) << page;
         EXPECT_EQ(page.find("M5"), std::string::npos);
-        EXPECT_STREQ(cgi_SKEY1, "");
-        EXPECT_STREQ(cgi_SKEY2, "");
+        EXPECT_STREQ(ctx.query.SKEY1, "");
+        EXPECT_STREQ(ctx.query.SKEY2, "");
     }
     // The key file is looked up under the id as sent.
     EXPECT_EQ(gate("taro", "", "4711", "815", &fast, &page), -1);
@@ -829,7 +828,7 @@ TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
     // No stored key, or a key file locked by a concurrent login.
     EXPECT_EQ(gate("Hanako", "", "4711", "815", &fast, &page), -1);
     write_all(at("user/Taro/skey.chk"), "");
-    EXPECT_EQ(G_SkeyChk("Taro", cgi_SKEY1, cgi_SKEY2), -9);
+    EXPECT_EQ(G_SkeyChk("Taro", ctx.query.SKEY1, ctx.query.SKEY2), -9);
 }
 
 TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
@@ -838,14 +837,14 @@ TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
     std::string page;
     for (int i = 0; i < 40; ++i) {
         ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
-        ASSERT_TRUE(is_key_text(cgi_SKEY1) && is_key_text(cgi_SKEY2));
-        seen.insert(cgi_SKEY1);
-        seen.insert(cgi_SKEY2);
+        ASSERT_TRUE(is_key_text(ctx.query.SKEY1) && is_key_text(ctx.query.SKEY2));
+        seen.insert(ctx.query.SKEY1);
+        seen.insert(ctx.query.SKEY2);
     }
     EXPECT_EQ(seen.size(), 80u);
     // Only the last pair stays valid.
     EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), 0);
-    EXPECT_EQ(std::to_string(sMST_SKEY.SKEY1), std::string(cgi_SKEY1));
+    EXPECT_EQ(std::to_string(sMST_SKEY.SKEY1), std::string(ctx.query.SKEY1));
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")).size(), 536u);
 }
 
@@ -855,20 +854,20 @@ TEST_F(LoginGateTest, ASharedAccountKeepsItsStoredPair) {
     int fast;
     std::string page;
     ASSERT_EQ(gate("SHARE", "share", "", "", &fast, &page), 0);
-    EXPECT_STREQ(cgi_SKEY1, "-3");
-    EXPECT_STREQ(cgi_SKEY2, "77");
-    EXPECT_STREQ(cgi_uid, "Share");
+    EXPECT_STREQ(ctx.query.SKEY1, "-3");
+    EXPECT_STREQ(ctx.query.SKEY2, "77");
+    EXPECT_STREQ(ctx.query.uid, "Share");
     EXPECT_EQ(read_all(at("user/Share/skey.mst")), stored);
     // Without a readable record the shared account gets a new pair, stored.
     std::remove(at("user/Share/skey.mst").c_str());
     ASSERT_EQ(gate("Share", "share", "", "", &fast, &page), 0);
-    EXPECT_TRUE(is_key_text(cgi_SKEY1));
+    EXPECT_TRUE(is_key_text(ctx.query.SKEY1));
     EXPECT_EQ(read_all(at("user/Share/skey.mst")),
-              skey_bytes(std::atoi(cgi_SKEY1), std::atoi(cgi_SKEY2), "Share", "192.0.2.7", "TestAgent/1.0"));
+              skey_bytes(std::atoi(ctx.query.SKEY1), std::atoi(ctx.query.SKEY2), "Share", "192.0.2.7", "TestAgent/1.0"));
     // An ordinary account never reuses its pair.
     write_all(at("user/Taro/skey.mst"), skey_bytes(5, 6, "Taro", "", ""));
     ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
-    EXPECT_STRNE(cgi_SKEY1, "5");
+    EXPECT_STRNE(ctx.query.SKEY1, "5");
 }
 
 TEST_F(LoginGateTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothing) {
@@ -891,8 +890,8 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOneNorIsCalledWr
     write_all(at("user/Taro/password.chk"), "");
     int fast;
     std::string page;
-    EXPECT_EQ(G_LoginChk("Taro", "", cgi_SKEY1, cgi_SKEY2), -9);
-    EXPECT_STREQ(cgi_SKEY1, "");
+    EXPECT_EQ(G_LoginChk("Taro", "", ctx.query.SKEY1, ctx.query.SKEY2), -9);
+    EXPECT_STREQ(ctx.query.SKEY1, "");
     EXPECT_EQ(gate("Taro", "", "", "", &fast, &page), -1);
     EXPECT_TRUE(shows(page, "", "M19")) << page;
     EXPECT_EQ(page.rfind("Status: 503 Service Unavailable\n", 0), 0u);
@@ -901,13 +900,13 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOneNorIsCalledWr
 
 TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsBusy) {
     write_all(at("user/Taro/skey.chk"), "");
-    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css", cgi_SKEY1, cgi_SKEY2), -9);
-    EXPECT_TRUE(is_key_text(cgi_SKEY1));  // the pair is handed out all the same
+    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css", ctx.query.SKEY1, ctx.query.SKEY2), -9);
+    EXPECT_TRUE(is_key_text(ctx.query.SKEY1));  // the pair is handed out all the same
     int fast;
     std::string page;
     EXPECT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), -1);
     EXPECT_TRUE(shows(page, "", "M19")) << page;
-    EXPECT_STREQ(cgi_SKEY1, "");
+    EXPECT_STREQ(ctx.query.SKEY1, "");
     EXPECT_EQ(fast, 0);
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")), "");
 }
@@ -939,7 +938,7 @@ TEST_F(LoginGateTest, EachFileTheGateCannotReadIsBusyNeverAWrongAnswer) {
     EXPECT_EQ(G_login_gate(uid, "", k1, k2, &fast), LOGIN_BAD_KEY);
     // Nor is a user listed without a directory a busy one.
     write_all(at("user.mst"), "Hanako\nTaro\r\nShare\nOpen\nJiro\n");
-    EXPECT_EQ(G_LoginChk("Jiro", "", cgi_SKEY1, cgi_SKEY2), -1);
+    EXPECT_EQ(G_LoginChk("Jiro", "", ctx.query.SKEY1, ctx.query.SKEY2), -1);
     EXPECT_FALSE(exists(at("user/Jiro")));
 }
 

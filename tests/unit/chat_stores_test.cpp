@@ -11,7 +11,6 @@
 
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
-#include "settings/strdef.h"
 #include "store/fileio.h"
 #include "store_tmpdir.h"
 
@@ -396,18 +395,12 @@ protected:
 
     void SetUp() override {
         ChatStores::SetUp();
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        G_set(STRDEF.Message[315], NOTICE);
         // The tests compare stamps of whole minutes: start each one early in
         // a minute so that the real clock cannot cross into the next minute.
         // The clock starts a quarter of an hour back, so that the minutes the
         // tests move on never make a lock file just made look a minute old.
         base = 5 - static_cast<long>(time(nullptr) % 60) - 15 * 60;
         Tm_clock_offset = base;
-    }
-    void TearDown() override {
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        ChatStores::TearDown();
     }
     // The stamp of the program's clock `minutes` later than the start.
     std::string stamp(int minutes) {
@@ -420,7 +413,7 @@ protected:
     }
     int sweep_at(int minutes) {
         Tm_clock_offset = base + minutes * 60L;
-        return Fio_CHAT_TIMEOUT_TXT(ROOM);
+        return Fio_CHAT_TIMEOUT_TXT(ROOM, NOTICE);
     }
     std::string chattime() const { return read_all(room + "chattime.txt"); }
     void put_members(const std::vector<CHAT_USER_IDX>& recs) { write_all(index(), bytes_of(recs)); }
@@ -566,7 +559,7 @@ TEST_F(Sweep, AFailedRemovalPostsNoNoticeAndDoesNotLoop) {
 }
 
 TEST_F(Sweep, AMissingRoomGivesMinusTwo) {
-    EXPECT_EQ(Fio_CHAT_TIMEOUT_TXT(98), -2);
+    EXPECT_EQ(Fio_CHAT_TIMEOUT_TXT(98, NOTICE), -2);
     EXPECT_FALSE(exists(at("98")));
 }
 

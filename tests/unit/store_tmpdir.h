@@ -76,14 +76,15 @@ struct FileSizeLimit {
 class TmpDirTest : public ::testing::Test {
 protected:
     std::string dir;  // ends without '/'
+    // The data directory as the store layer reads it, where it stands.
+    static inline char data_path[sizeof(SYSINFO_REC::DATA_FILE_PATH)];
 
     void SetUp() override {
         char tmpl[] = "/tmp/velt-store-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
-        std::memset(&SYSINFO, 0, sizeof SYSINFO);
-        G_set(SYSINFO.DATA_FILE_PATH, (dir + "/").c_str());
-        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+        G_set(data_path, (dir + "/").c_str());
+        Fio_set_data_dir(data_path);
         Tm_clock_offset = 0;
         Fio_lock_wait_ms = kLockWaitMs;
     }
@@ -91,7 +92,7 @@ protected:
         Tm_clock_offset = 0;
         Fio_lock_wait_ms = 4000;
         Fio_named_temporaries = 0;
-        std::memset(&SYSINFO, 0, sizeof SYSINFO);
+        std::memset(data_path, 0, sizeof data_path);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
