@@ -3,11 +3,8 @@
 #pragma once
 #include "access/struct.h"
 
-// Exchange record: USER_ID selects the file; a read fills GROUP_ID, an add or
-// update writes the line of GROUP_ID.
-extern USER_GROUP_MST sUSER_GROUP_MST;
-
-// One operation on the memberships of user sUSER_GROUP_MST.USER_ID. Lines
+// One operation on the memberships of user rec->USER_ID: a read fills
+// rec->GROUP_ID, an add or update writes the line of rec->GROUP_ID. Lines
 // without a comma are no memberships: reads pass over them and do not count
 // them, rewrites drop them.
 //   1 read, search_mode 1: is the user in group in_disp_no? The scan relies on
@@ -27,4 +24,4 @@ extern USER_GROUP_MST sUSER_GROUP_MST;
 // the file byte for byte as it was. Every operation: -1 for bad arguments or a
 // user id that cannot name a directory (nothing is created then), -2 a file
 // cannot be opened or created, -9 the lock is held.
-int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode);
+int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode, USER_GROUP_MST* rec);

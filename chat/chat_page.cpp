@@ -28,10 +28,10 @@ int chat_post_line(const char* chat_name, const char* color, const char* stamp, 
     return Fio_CHAT_DATA_post(ctx.query.FOLDER_NO, ctx.user.MODE, ctx.user.USER_ID, chat_name, stamp, color, text);
 }
 
-int chat_presence(int op, const char* chat_name) {
-    std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
-    sCHAT_USER_IDX.FOLDER_NO = ctx.query.FOLDER_NO;
-    G_set(sCHAT_USER_IDX.USER_ID, ctx.user.USER_ID);
-    G_set(sCHAT_USER_IDX.USER_NAME, chat_name);
-    return Fio_CHAT_USER_IDX(op);
+int chat_presence(int op, const char* chat_name, CHAT_USER_IDX* member) {
+    std::memset(member, 0, sizeof *member);
+    member->FOLDER_NO = ctx.query.FOLDER_NO;
+    G_set(member->USER_ID, ctx.user.USER_ID);
+    G_set(member->USER_NAME, chat_name);
+    return Fio_CHAT_USER_IDX(op, member);
 }

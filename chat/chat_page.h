@@ -25,8 +25,8 @@ std::string chat_body_tag(const char* backpic, int picture_no);
 // room's message file. Returns the message store's result: 0, -2 or -9.
 int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text);
 
-// The presence lookup: clears sCHAT_USER_IDX, keys it on the current room
+// The presence lookup: clears *member, keys it on the current room
 // (ctx.query.FOLDER_NO), the current user and chat_name, and runs
 // Fio_CHAT_USER_IDX(op) on it (STORE_READ fills the member's record,
 // STORE_DELETE removes it). Returns that result.
-int chat_presence(int op, const char* chat_name);
+int chat_presence(int op, const char* chat_name, CHAT_USER_IDX* member);

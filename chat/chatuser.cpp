@@ -13,9 +13,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-CHAT_USER_IDX sCHAT_USER_IDX;
-CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
-
 namespace {
 
 const char INDEX_FILE[] = "chatuser.idx";
@@ -75,10 +72,10 @@ void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now, cons
 
 }  // namespace
 
-int Fio_CHAT_USER_IDX(int op) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_NOT_FOUND;
     char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+    if (Fio_dir_room(dir, rec->FOLDER_NO) != 0) return FIO_NO_FILE;
     // Only this program writes the index, always by one rename of a whole
     // new file: a read takes the index as the last commit left it and never
     // waits, so a writer at work never makes a member look absent.
@@ -89,25 +86,25 @@ int Fio_CHAT_USER_IDX(int op) {
 
     if (op == STORE_READ) {
         // What a caller sees when the member is not present.
-        std::memset(sCHAT_USER_IDX.LAST_DATE, 0, sizeof sCHAT_USER_IDX.LAST_DATE);
-        std::memset(sCHAT_USER_IDX.COLOR, 0, sizeof sCHAT_USER_IDX.COLOR);
-        sCHAT_USER_IDX.DISP_LINE = 30;
-        sCHAT_USER_IDX.RELOAD_TIME = 30;
+        std::memset(rec->LAST_DATE, 0, sizeof rec->LAST_DATE);
+        std::memset(rec->COLOR, 0, sizeof rec->COLOR);
+        rec->DISP_LINE = 30;
+        rec->RELOAD_TIME = 30;
     }
-    CHAT_USER_IDX mine = sCHAT_USER_IDX;
+    CHAT_USER_IDX mine = *rec;
     std::memset(mine.pad_, 0, sizeof mine.pad_);
 
     int result = FIO_NOT_FOUND;
-    CHAT_USER_IDX rec;
-    while (Fio_read_rec(&a, &rec, sizeof rec)) {
-        if (!same_member(rec, mine)) {
-            if (op != STORE_READ) Fio_write_rec(&a, &rec, sizeof rec);
+    CHAT_USER_IDX stored;
+    while (Fio_read_rec(&a, &stored, sizeof stored)) {
+        if (!same_member(stored, mine)) {
+            if (op != STORE_READ) Fio_write_rec(&a, &stored, sizeof stored);
             continue;
         }
         if (op == STORE_READ) {
-            terminate_fields(&rec);
-            if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
-            sCHAT_USER_IDX = rec;
+            terminate_fields(&stored);
+            if (stored.COLOR[0] == '\0') G_set(stored.COLOR, "blue");
+            *rec = stored;
             result = FIO_OK;
             break;
         }
@@ -125,13 +122,13 @@ int Fio_CHAT_USER_IDX(int op) {
     return Fio_close(&a, result);
 }
 
-int Fio_CHAT_USER_IDX_touch() {
+int Fio_CHAT_USER_IDX_touch(const CHAT_USER_IDX& member) {
     char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+    if (Fio_dir_room(dir, member.FOLDER_NO) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_IN_PLACE, FIO_BINARY);
     if (r != FIO_OK) return r;
-    const CHAT_USER_IDX mine = sCHAT_USER_IDX;
+    const CHAT_USER_IDX mine = member;
     int result = FIO_NOT_FOUND;
     CHAT_USER_IDX rec;
     for (long at = 0; Fio_read_rec(&a, &rec, sizeof rec); at += static_cast<long>(sizeof rec)) {
@@ -146,14 +143,14 @@ int Fio_CHAT_USER_IDX_touch() {
     return Fio_close(&a, result);
 }
 
-int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
+int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count, CHAT_USER_IDX out[CHAT_USER_BLOCK]) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
     if (r != FIO_OK) return r;
 
-    std::memset(sCHAT_USER_IDX20, 0, sizeof sCHAT_USER_IDX20);
+    std::memset(out, 0, sizeof(CHAT_USER_IDX) * CHAT_USER_BLOCK);
     CHAT_USER_IDX rec;
     // The records before the block are passed over without being read; past
     // the end of the index the block simply stays empty.
@@ -163,7 +160,7 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
         if (!Fio_read_rec(&a, &rec, sizeof rec)) break;
         terminate_fields(&rec);
         if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
-        sCHAT_USER_IDX20[n] = rec;
+        out[n] = rec;
     }
     return Fio_close(&a, FIO_OK);
 }

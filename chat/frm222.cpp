@@ -35,18 +35,19 @@ void print_entry_form(const char* param_color) {
 
     // A refused read leaves the cleared record: zero lines and reload, which
     // become 30 and "no reload" below.
-    chat_presence(STORE_READ, ctx.user.USER_NAME);
+    CHAT_USER_IDX member;
+    chat_presence(STORE_READ, ctx.user.USER_NAME, &member);
 
     char color[CHAT_COLOR_CAP];
-    G_set(color, sCHAT_USER_IDX.COLOR);
+    G_set(color, member.COLOR);
     if (color[0] == '\0') {
         char personal[CHAT_COLOR_CAP] = {};
         Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "COLOR", personal);
         G_set(color, personal);
     }
     if (param_color[0] != '\0') G_set(color, param_color);
-    int disp_line = sCHAT_USER_IDX.DISP_LINE;
-    int reload_time = sCHAT_USER_IDX.RELOAD_TIME;
+    int disp_line = member.DISP_LINE;
+    int reload_time = member.RELOAD_TIME;
     if (disp_line == 0) disp_line = 30;
     if (reload_time == 0) reload_time = 999;
 
@@ -99,16 +100,17 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
 
-    chat_presence(STORE_READ, chat_name);
+    CHAT_USER_IDX member;
+    chat_presence(STORE_READ, chat_name, &member);
 
     std::printf("%s:", G_msg(MSG_CHAT_NAME));
     std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
     std::printf("%s", G_msg(MSG_COLOUR));
     std::printf("[%s]&nbsp;&nbsp;", G_html(color).c_str());
     std::printf("%s", G_msg(MSG_LINES_SHOWN));
-    std::printf("[%d]&nbsp;&nbsp;", sCHAT_USER_IDX.DISP_LINE);
+    std::printf("[%d]&nbsp;&nbsp;", member.DISP_LINE);
     std::printf("%s", G_msg(MSG_RELOAD_EVERY));
-    std::printf("[%d]<P>\n", sCHAT_USER_IDX.RELOAD_TIME);
+    std::printf("[%d]<P>\n", member.RELOAD_TIME);
 
     std::printf("%s:", G_msg(MSG_TALK));
     std::fputs("<INPUT TYPE=\"text\" NAME=\"CTALK\" SIZE=\"60\" MAXLENGTH=\"250\"><BR>\n", stdout);

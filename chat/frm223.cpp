@@ -44,12 +44,13 @@ void print_member_list() {
     int read_count = 0;
     int in_last_block = 0;
     int r = 0;
+    CHAT_USER_IDX block[CHAT_USER_BLOCK];
     for (;;) {
-        r = Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read_count);
+        r = Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read_count, block);
         if (r != 0) break;
         int n = 0;
-        while (n < MEMBER_BLOCK && sCHAT_USER_IDX20[n].FOLDER_NO != 0) {
-            const CHAT_USER_IDX& m = sCHAT_USER_IDX20[n];
+        while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
+            const CHAT_USER_IDX& m = block[n];
             std::printf("%d:", n + 1);
             std::printf("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
             std::printf("%s", G_html(m.USER_NAME).c_str());
@@ -79,24 +80,24 @@ void print_member_list() {
 // sign of life: LAST_DATE is renewed in the presence index, which keeps the
 // member from the time-out.
 void print_messages(const char* chat_name) {
-    const int r = chat_presence(STORE_READ, chat_name);
+    CHAT_USER_IDX member;
+    const int r = chat_presence(STORE_READ, chat_name, &member);
     if (r != 0) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
         std::printf("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
         return;
     }
-    char now[sizeof sCHAT_USER_IDX.LAST_DATE] = {};
+    char now[sizeof member.LAST_DATE] = {};
     Tm_set_date(now);
     // Stamps have minutes only: a member who gave a sign of life in this
     // minute already keeps the stamp he has, so the index is left as it is
     // (most reloads then write nothing). A renewal refused after the wait
     // costs nothing either: the next reload renews.
-    const bool renew = std::strncmp(now, sCHAT_USER_IDX.LAST_DATE, sizeof now) != 0;
-    G_set(sCHAT_USER_IDX.LAST_DATE, now);
-    sCHAT_USER_IDX.FOLDER_NO = ctx.query.FOLDER_NO;  // the room asked for, whatever the record says
-    const CHAT_USER_IDX member = sCHAT_USER_IDX;
-    if (renew) Fio_CHAT_USER_IDX_touch();
+    const bool renew = std::strncmp(now, member.LAST_DATE, sizeof now) != 0;
+    G_set(member.LAST_DATE, now);
+    member.FOLDER_NO = ctx.query.FOLDER_NO;  // the room asked for, whatever the record says
+    if (renew) Fio_CHAT_USER_IDX_touch(member);
 
     if (member.RELOAD_TIME >= 1 && member.RELOAD_TIME < NO_RELOAD_FROM) {
         std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,
@@ -104,7 +105,8 @@ void print_messages(const char* chat_name) {
     }
 
     // A refused read shows no lines this time; the next reload shows them.
-    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO) == 0;
+    CHAT_DATA_DAT lines[CHAT_DATA_READ_MAX];
+    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == 0;
 
     if (ctx.room.FONTCOLOR3[0] != '\0') {
         std::printf("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
@@ -112,8 +114,8 @@ void print_messages(const char* chat_name) {
     if (!have_lines) return;
     // At least the newest line is shown, whatever DISP_LINE holds.
     int printed = 0;
-    for (int i = 0; i < NEWEST_LINES && sCHAT_DATA_DAT100[i].MODE != 0; ++i) {
-        const CHAT_DATA_DAT& line = sCHAT_DATA_DAT100[i];
+    for (int i = 0; i < NEWEST_LINES && lines[i].MODE != 0; ++i) {
+        const CHAT_DATA_DAT& line = lines[i];
         std::printf("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
         std::printf("%s", G_html(line.USER_NAME).c_str());
         std::fputs("</FONT></B>&nbsp;>&nbsp;", stdout);

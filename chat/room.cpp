@@ -50,11 +50,11 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
     member.DISP_LINE = disp_line;
     member.RELOAD_TIME = reload_time;
 
-    sCHAT_USER_IDX = member;
-    int r = Fio_CHAT_USER_IDX(STORE_ADD);
+    CHAT_USER_IDX rec = member;
+    int r = Fio_CHAT_USER_IDX(STORE_ADD, &rec);
     if (r == FIO_EXISTS) {
-        sCHAT_USER_IDX = member;
-        r = Fio_CHAT_USER_IDX(STORE_UPDATE);
+        rec = member;
+        r = Fio_CHAT_USER_IDX(STORE_UPDATE, &rec);
     }
     if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
     return r;
@@ -70,7 +70,8 @@ int leave_room(const char* chat_name, const char* color) {
     Tm_set_date(stamp);
     if (chat_name[0] == '\0') return 0;
 
-    const int r = chat_presence(STORE_DELETE, chat_name);
+    CHAT_USER_IDX member;
+    const int r = chat_presence(STORE_DELETE, chat_name, &member);
     if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
     return r == FIO_NOT_FOUND ? 0 : r;
 }

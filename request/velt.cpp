@@ -102,7 +102,7 @@ void print_version_page() {
 // a folder that is not in the tree is not found, a tree that is being
 // rewritten (or cannot be opened) is worth asking again.
 bool load_folder() {
-    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1);
+    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1, &ctx.folder);
     if (r == FIO_NOT_FOUND) {
         answer_without_page("404 Not Found", "No such chat room.");
         return false;
@@ -111,11 +111,12 @@ bool load_folder() {
         answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
         return false;
     }
-    ctx.folder = sTREE_DATA;
-    sTREE_DATA.CGI_NAME[sizeof sTREE_DATA.CGI_NAME - 1] = '\0';
-    const int q = G_StrFind(sTREE_DATA.CGI_NAME, "?");
-    if (q >= 1) sTREE_DATA.CGI_NAME[q] = '\0';
-    G_set(ctx.JOB_EXE, sTREE_DATA.CGI_NAME);
+    // The folder record keeps its address uncut.
+    char address[sizeof ctx.folder.CGI_NAME];
+    G_set(address, ctx.folder.CGI_NAME);
+    const int q = G_StrFind(address, "?");
+    if (q >= 1) address[q] = '\0';
+    G_set(ctx.JOB_EXE, address);
     return true;
 }
 
@@ -123,16 +124,17 @@ bool load_folder() {
 // login date and count. A lost record never stops the request; a count that
 // cannot be read is not counted on (from nothing it would start again at 1).
 void log_login() {
-    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
-    Tm_set_date(sSYSTEM_LOG.LOG_DATE);
-    G_set(sSYSTEM_LOG.USER_ID, ctx.user.USER_ID);
-    G_set(sSYSTEM_LOG.USER_NAME, ctx.user.USER_NAME);
-    G_set(sSYSTEM_LOG.ACTION, "login");
+    SYSTEM_LOG entry;
+    std::memset(&entry, 0, sizeof entry);
+    Tm_set_date(entry.LOG_DATE);
+    G_set(entry.USER_ID, ctx.user.USER_ID);
+    G_set(entry.USER_NAME, ctx.user.USER_NAME);
+    G_set(entry.ACTION, "login");
     const char* addr = std::getenv("REMOTE_ADDR");
     const char* agent = std::getenv("HTTP_USER_AGENT");
-    G_set(sSYSTEM_LOG.REMOTE_ADDR, addr ? addr : "");
-    G_set(sSYSTEM_LOG.USER_AGENT, agent ? agent : "");
-    Fio_SYSTEM_LOG(0, STORE_ADD);
+    G_set(entry.REMOTE_ADDR, addr ? addr : "");
+    G_set(entry.USER_AGENT, agent ? agent : "");
+    Fio_SYSTEM_LOG(0, STORE_ADD, &entry);
 
     char buff[40];
     Tm_set_date(buff);
@@ -154,8 +156,7 @@ void log_login() {
 // who is asking, and must neither store under an empty user nor judge his
 // access by a level it never read. false when the answer is printed.
 bool load_user() {
-    const int r = Fio_USER_MST(ctx.query.uid, STORE_READ);
-    ctx.user = sUSER_MST;
+    const int r = Fio_USER_MST(ctx.query.uid, STORE_READ, &ctx.user);
     if (r == FIO_OK) return true;
     if (r == FIO_NOT_FOUND) {
         G_IDerr();
@@ -181,7 +182,10 @@ bool job_is(const char* name) { return std::strcmp(ctx.query.JOB, name) == 0; }
 }  // namespace
 
 int velt_gate(int* password_login) {
-    switch (G_login_gate(ctx.query.uid, ctx.query.upw, ctx.query.SKEY1, ctx.query.SKEY2, password_login)) {
+    // A password login leaves the user it read in ctx.user; step 12 reads
+    // him again either way.
+    REQUEST_FIELDS& q = ctx.query;
+    switch (G_login_gate(q.uid, q.upw, q.SKEY1, q.SKEY2, password_login, &ctx.user)) {
         case LOGIN_PASSED:
             return 0;
         case LOGIN_BAD_KEY:

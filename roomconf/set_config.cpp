@@ -12,6 +12,7 @@
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
+#include "store/fileio.h"
 #include "store/text.h"
 
 namespace {
@@ -64,13 +65,13 @@ void frame_rows(int k, int group_message, const char* backpic, const char* fontc
     std::printf("</TR>\n");
 }
 
-// The information text as stored, up to the longest text an update stores.
-// The room's settings record holds only its first 251 bytes, and a form that
-// showed just those would cut the stored text at the next save.
-char g_form_info[4002];
-
 void print_form() {
-    if (Fio_INFO_TXT(ctx.query.FOLDER_NO, 1, g_form_info) != 0) G_set(g_form_info, ctx.room.INFO);
+    // The information text as stored, up to the longest text an update
+    // stores. The room's settings record holds only its first 251 bytes, and
+    // a form that showed just those would cut the stored text at the next
+    // save.
+    char info[4002];
+    if (Fio_INFO_TXT(ctx.query.FOLDER_NO, STORE_READ, info) != 0) G_set(info, ctx.room.INFO);
     std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(ctx.folder.NAME).c_str(),
                 G_msg(MSG_ROOM_SETTINGS));
     std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
@@ -94,7 +95,7 @@ void print_form() {
     label_cell(MSG_INFORMATION);
     value_cell_open();
     std::printf("<TEXTAREA NAME=\"INFO\" COLS=\"40\" ROWS=\"5\" MAXLENGTH=\"250\">%s</TEXTAREA></TD>\n",
-                G_html(g_form_info).c_str());
+                G_html(info).c_str());
     std::printf("</TR>\n");
 
     std::printf("<TR>\n");

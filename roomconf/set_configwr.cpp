@@ -68,7 +68,6 @@ struct SETTINGS_UPDATE {
     char candidate[PIC_COUNT][PIC_CAP];
     int candidate_count;
 };
-SETTINGS_UPDATE sUPDATE;
 
 // True when the request holds a parameter of that name, whatever its value.
 bool param_present(const char* name) { return cgi_has(&ctx.params, name); }
@@ -122,10 +121,10 @@ bool pic_path(char* out, const char* name) {
 // True when temp is a file that the multipart reader of this request wrote
 // and that no earlier field of this update has taken. Any other path (a text
 // field posing as an upload, a path named twice) is not touched.
-bool fresh_upload(const char* temp) {
+bool fresh_upload(const SETTINGS_UPDATE& u, const char* temp) {
     if (temp[0] == '\0' || !cgi_is_own_upload(&ctx.params, temp)) return false;
-    for (int i = 0; i < sUPDATE.used_count; ++i)
-        if (std::strcmp(sUPDATE.used_temp[i], temp) == 0) return false;
+    for (int i = 0; i < u.used_count; ++i)
+        if (std::strcmp(u.used_temp[i], temp) == 0) return false;
     char probe[UPLOAD_CAP];
     G_set(probe, temp);
     return Cu_get_filelength(probe) >= 0;
@@ -143,20 +142,20 @@ void drop_temp(const char* temp) {
 // when names[i] now holds a new value to store, with the previous name in
 // old_name (PIC_CAP bytes); false when the setting stays as it was (no
 // upload, or the upload could not be put in place).
-bool apply_picture(int i, char* old_name) {
-    const SETTINGS_FORM& f = sUPDATE.form;
+bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
+    const SETTINGS_FORM& f = u.form;
     char bare[PIC_CAP] = "";
     char temp[UPLOAD_CAP] = "";
     bool upload = false;
     if (f.PIC[i][0] != '\0') {
         G_cut_filename(f.PIC[i], bare, temp);
-        upload = fresh_upload(temp);
+        upload = fresh_upload(u, temp);
     }
     if (!upload && f.PIC_DEL[i][0] == '\0') return false;
 
     char new_name[PIC_CAP] = "";
     if (upload) {
-        G_set(sUPDATE.used_temp[sUPDATE.used_count++], temp);
+        G_set(u.used_temp[u.used_count++], temp);
         stored_pic_name(bare);
         if (Fio_safe_name(bare)) {
             char dir[PIC_PATH_CAP];
@@ -180,18 +179,18 @@ bool apply_picture(int i, char* old_name) {
             drop_temp(temp);
         }
     }
-    G_set(old_name, PIC_CAP, sUPDATE.names[i]);
-    G_set(sUPDATE.names[i], new_name);
+    G_set(old_name, PIC_CAP, u.names[i]);
+    G_set(u.names[i], new_name);
     return true;
 }
 
 // Notes the picture that may have lost its last setting once the store of
 // picture i has answered: stored, the name it replaced; not stored, the new
 // name, which the setting never took. Whether it goes is decided at the end.
-void settle_picture(int i, const char* old_name, bool stored) {
-    const char* name = stored ? old_name : sUPDATE.names[i];
-    if (name[0] == '\0' || sUPDATE.candidate_count >= PIC_COUNT) return;
-    G_set(sUPDATE.candidate[sUPDATE.candidate_count++], name);
+void settle_picture(SETTINGS_UPDATE& u, int i, const char* old_name, bool stored) {
+    const char* name = stored ? old_name : u.names[i];
+    if (name[0] == '\0' || u.candidate_count >= PIC_COUNT) return;
+    G_set(u.candidate[u.candidate_count++], name);
 }
 
 // One dir.cnf setting: update, and add when the key is not there yet.
@@ -210,36 +209,35 @@ bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 // from tree.mst), moves each fresh upload into place, stores the four picture
 // keys and the folder's record (its picture and the room name). Returns 0, or
 // the refusal (-9, -2) that ended it.
-int store_pictures() {
+int store_pictures(SETTINGS_UPDATE& u) {
     const int n = ctx.query.FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD))) return r;
+        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
     TREE_DATA folder = ctx.folder;
-    r = Fio_TREE_DATA(n, STORE_READ, 1);
-    if (r == FIO_OK) folder = sTREE_DATA;
+    r = Fio_TREE_DATA(n, STORE_READ, 1, &folder);
     if (refused(r)) return r;
-    G_set(sUPDATE.names[PIC_FOLDER], folder.PIC_FILENAME);
+    G_set(u.names[PIC_FOLDER], folder.PIC_FILENAME);
 
     char old_name[PIC_CAP];
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        if (!apply_picture(i, old_name)) continue;
-        r = store_setting(PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD);
-        settle_picture(i, old_name, r == 0);
+        if (!apply_picture(u, i, old_name)) continue;
+        r = store_setting(PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD);
+        settle_picture(u, i, old_name, r == 0);
         if (refused(r)) return r;
     }
 
-    const bool folder_pic = apply_picture(PIC_FOLDER, old_name);
-    if (folder_pic) G_set(folder.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
-    G_set(folder.NAME, sUPDATE.form.NAME);
-    sTREE_DATA = folder;
-    r = Fio_TREE_DATA(n, STORE_UPDATE, 1);
-    if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
+    const bool folder_pic = apply_picture(u, PIC_FOLDER, old_name);
+    if (folder_pic) G_set(folder.PIC_FILENAME, u.names[PIC_FOLDER]);
+    G_set(folder.NAME, u.form.NAME);
+    r = Fio_TREE_DATA(n, STORE_UPDATE, 1, &folder);
+    if (folder_pic) settle_picture(u, PIC_FOLDER, old_name, r == 0);
     if (refused(r)) return r;
-    // The form printed next shows the folder as the store holds it.
-    if (Fio_TREE_DATA(n, STORE_READ, 1) == 0) ctx.folder = sTREE_DATA;
+    // The form printed next shows the folder as the store holds it (a read
+    // that fails leaves the record as the request read it).
+    Fio_TREE_DATA(n, STORE_READ, 1, &ctx.folder);
     return 0;
 }
 
@@ -248,20 +246,21 @@ int store_pictures() {
 // picture read afresh from tree.mst. When either cannot be read nothing is
 // removed: a picture left over can be found and removed later (velt-admin
 // check), a named one removed is lost.
-void remove_unnamed_pictures() {
-    if (sUPDATE.candidate_count == 0) return;
+void remove_unnamed_pictures(const SETTINGS_UPDATE& u) {
+    if (u.candidate_count == 0) return;
     char named[PIC_COUNT][PIC_CAP];
     std::memset(named, 0, sizeof named);
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
         const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
         if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     }
-    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1);
+    TREE_DATA folder;
+    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1, &folder);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
-    if (r == FIO_OK) G_set(named[PIC_FOLDER], sTREE_DATA.PIC_FILENAME);
+    if (r == FIO_OK) G_set(named[PIC_FOLDER], folder.PIC_FILENAME);
 
-    for (int c = 0; c < sUPDATE.candidate_count; ++c) {
-        const char* name = sUPDATE.candidate[c];
+    for (int c = 0; c < u.candidate_count; ++c) {
+        const char* name = u.candidate[c];
         bool in_use = !Fio_safe_name(name);  // could lead out of the picture directory
         for (int i = 0; i < PIC_COUNT; ++i) in_use = in_use || std::strcmp(named[i], name) == 0;
         char path[PIC_PATH_CAP];
@@ -289,15 +288,16 @@ int b_SET_CONFIGWR() {
     if (ctx.access_level <= 7) return 0;
     if (!form_complete()) return SET_CONFIGWR_INCOMPLETE;
 
-    std::memset(&sUPDATE, 0, sizeof sUPDATE);
-    SETTINGS_FORM& f = sUPDATE.form;
+    SETTINGS_UPDATE u;
+    std::memset(&u, 0, sizeof u);
+    SETTINGS_FORM& f = u.form;
     read_form(f);
     G_setStrlength(f.INFO, INFO_KEEP);
 
     const int32_t n = ctx.query.FOLDER_NO;
     if (Fio_DIR_CONFIG_lock(n, 1) != 0) return room_exists(n) ? FIO_LOCKED : FIO_NO_FILE;
-    int r = store_pictures();
-    remove_unnamed_pictures();
+    int r = store_pictures(u);
+    remove_unnamed_pictures(u);
     Fio_DIR_CONFIG_lock(n, 2);
     if (refused(r)) return r;
 
