@@ -52,12 +52,21 @@ std::string user_id_arg(const std::string& given) {
     return uid;
 }
 
-// Reads a listed user into *user; dies when the user is not listed. The id
-// as user.mst spells it.
+// What a user read that answered r (neither found nor not found) could not
+// read: the user list, or, for a listed user (whose stored spelling the read
+// leaves in user, cleared before the read), his personal settings.
+std::string unread(const USER_MST& user, int r) {
+    if (user.USER_ID[0] == '\0') return "cannot read the user list: " + admin_store_error(r);
+    return "cannot read the personal settings of " + admin_utf8(user.USER_ID) + ": " + admin_store_error(r);
+}
+
+// Reads a listed user into *user; dies when the user is not listed or cannot
+// be read. The id as user.mst spells it.
 std::string find_user(const std::string& uid, const std::string& shown, USER_MST* user) {
+    std::memset(user, 0, sizeof *user);
     const int r = Fio_USER_MST(uid.c_str(), STORE_READ, user);
     if (r == FIO_NOT_FOUND) admin_die("no user " + shown);
-    if (r != 0) admin_die("cannot read the user list: " + admin_store_error(r));
+    if (r != 0) admin_die(unread(*user, r));
     return user->USER_ID;
 }
 
@@ -99,9 +108,10 @@ int admin_add_user(int argc, char** argv) {
 
     admin_open_site(a.pos[0]);
     USER_MST user;
+    std::memset(&user, 0, sizeof user);
     int r = Fio_USER_MST(uid.c_str(), STORE_READ, &user);
     if (r == 0) admin_die("user " + shown + " exists already (as " + admin_utf8(user.USER_ID) + ")");
-    if (r != FIO_NOT_FOUND) admin_die("cannot read the user list: " + admin_store_error(r));
+    if (r != FIO_NOT_FOUND) admin_die(unread(user, r));
 
     const std::string dir = user_dir(uid);
     const bool made_dir = !admin_is_dir(dir);
@@ -181,9 +191,10 @@ int admin_list_users(int argc, char** argv) {
 
     for (const std::string& id : ids) {
         USER_MST user;
+        std::memset(&user, 0, sizeof user);
         r = Fio_USER_MST(id.c_str(), STORE_READ, &user);
         if (r != 0) {
-            std::printf("%s\t?\t?\t(cannot read: %s)\n", admin_utf8(id).c_str(), admin_store_error(r).c_str());
+            std::printf("%s\t?\t?\t(%s)\n", admin_utf8(id).c_str(), unread(user, r).c_str());
             continue;
         }
         std::printf("%s\t%d\t%d\t%s\n", admin_utf8(user.USER_ID).c_str(), user.USER_LEVEL, user.MODE,
