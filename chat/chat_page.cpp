@@ -1,7 +1,6 @@
 // Request fields and page pieces shared by the room's pages (see chat_page.h).
 #include "chat/chat_page.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "cgi/cgilib61.h"

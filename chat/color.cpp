@@ -1,12 +1,12 @@
 // The colour palette page (job COLOR_SELECT), opened in the room's list frame
 // from the entry form.
 #include "chat/color.h"
-#include <cstdio>
 #include <string>
 #include "chat/chat_page.h"
 #include "page/escape.h"
 #include "page/page.h"
 #include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 
@@ -59,22 +59,22 @@ void b_COLOR_SELECT() {
     const std::string skey1 = G_url(ctx.query.SKEY1);
     const std::string skey2 = G_url(ctx.query.SKEY2);
     const std::string uid = G_url(ctx.query.uid);
-    std::printf("<TABLE BORDER>\n");
+    out("<TABLE BORDER>\n");
     for (int r = 0; r < COLOUR_PALETTE_ROWS; ++r) {
-        std::printf("<TR>\n");
+        out("<TR>\n");
         for (int k = 0; k < COLOUR_PALETTE_COLS; ++k) {
             const char* name = COLOUR_PALETTE[r * COLOUR_PALETTE_COLS + k];
-            std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
-            std::printf("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
-            std::printf("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
-                        exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), ctx.query.FOLDER_NO, G_url(name).c_str(),
-                        site_id.c_str());
-            std::printf("%s", name);
-            std::printf("</A></TD>\n");
+            out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
+            out_fmt("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
+            out_fmt("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
+                    exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), ctx.query.FOLDER_NO, G_url(name).c_str(),
+                    site_id.c_str());
+            out(name);
+            out("</A></TD>\n");
         }
-        std::printf("</TR>\n");
+        out("</TR>\n");
     }
-    std::printf("</TABLE>\n");
-    std::printf("</BODY>\n");
-    std::printf("</HTML>\n");
+    out("</TABLE>\n");
+    out("</BODY>\n");
+    out("</HTML>\n");
 }

@@ -2,7 +2,6 @@
 // HTML-escaped on the page; the forms' hidden fields carry it back unchanged.
 #include "chat/frm222.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "access/personal_mst.h"
@@ -13,6 +12,7 @@
 #include "page/page.h"
 #include "page/script.h"
 #include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -29,8 +29,8 @@ void print_entry_form(const char* param_color) {
     G_script_print(SCRIPT_ENTRY_CHECK);
 
     const std::string exe = G_html(ctx.JOB_EXE);
-    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
-                exe.c_str(), G_html(ctx.config.SITE_ID).c_str());
+    out_fmt("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
+            exe.c_str(), G_html(ctx.config.SITE_ID).c_str());
     G_hidden_fields("ROOM_IN");
 
     // A refused read leaves the cleared record: zero lines and reload, which
@@ -51,40 +51,40 @@ void print_entry_form(const char* param_color) {
     if (disp_line == 0) disp_line = 30;
     if (reload_time == 0) reload_time = 999;
 
-    std::printf("%s", G_msg(MSG_CHAT_NAME));
-    std::printf("<INPUT TYPE=\"text\" NAME=\"CHAT_NAME\" SIZE=\"40\" VALUE=\"%s\" MAXLENGTH=\"80\"><BR>\n",
-                G_html(ctx.user.USER_NAME).c_str());
-    std::printf("%s", G_msg(MSG_COLOUR));
-    std::printf("<INPUT TYPE=\"text\" NAME=\"COLOR\" SIZE=\"20\" VALUE=\"%s\" MAXLENGTH=\"20\"><BR>\n",
-                G_html(color).c_str());
+    out(G_msg(MSG_CHAT_NAME));
+    out_fmt("<INPUT TYPE=\"text\" NAME=\"CHAT_NAME\" SIZE=\"40\" VALUE=\"%s\" MAXLENGTH=\"80\"><BR>\n",
+            G_html(ctx.user.USER_NAME).c_str());
+    out(G_msg(MSG_COLOUR));
+    out_fmt("<INPUT TYPE=\"text\" NAME=\"COLOR\" SIZE=\"20\" VALUE=\"%s\" MAXLENGTH=\"20\"><BR>\n",
+            G_html(color).c_str());
 
-    std::printf("%s", G_msg(MSG_LINES_SHOWN));
-    std::fputs("<SELECT NAME=\"DISP_LINE\" >\n", stdout);
-    std::printf("<OPTION VALUE=\"%d\">%d\n", disp_line, disp_line);
-    for (int v : {10, 20, 30, 40, 50}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
-    std::fputs("</SELECT><BR>\n", stdout);
+    out(G_msg(MSG_LINES_SHOWN));
+    out("<SELECT NAME=\"DISP_LINE\" >\n");
+    out_fmt("<OPTION VALUE=\"%d\">%d\n", disp_line, disp_line);
+    for (int v : {10, 20, 30, 40, 50}) out_fmt("<OPTION VALUE=\"%d\">%d\n", v, v);
+    out("</SELECT><BR>\n");
 
-    std::printf("%s", G_msg(MSG_RELOAD_EVERY));
-    std::fputs("<SELECT NAME=\"RELOAD_TIME\" >\n", stdout);
+    out(G_msg(MSG_RELOAD_EVERY));
+    out("<SELECT NAME=\"RELOAD_TIME\" >\n");
     if (reload_time == 999) {
-        std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(MSG_NO_AUTO_RELOAD));
+        out_fmt("<OPTION VALUE=\"999\">%s\n", G_msg(MSG_NO_AUTO_RELOAD));
     } else {
-        std::printf("<OPTION VALUE=\"%d\">%d\n", reload_time, reload_time);
+        out_fmt("<OPTION VALUE=\"%d\">%d\n", reload_time, reload_time);
     }
-    for (int v : {10, 20, 30, 60, 120, 180}) std::printf("<OPTION VALUE=\"%d\">%d\n", v, v);
-    std::printf("<OPTION VALUE=\"999\">%s\n", G_msg(MSG_NO_AUTO_RELOAD));
-    std::fputs("</SELECT><BR>\n", stdout);
+    for (int v : {10, 20, 30, 60, 120, 180}) out_fmt("<OPTION VALUE=\"%d\">%d\n", v, v);
+    out_fmt("<OPTION VALUE=\"999\">%s\n", G_msg(MSG_NO_AUTO_RELOAD));
+    out("</SELECT><BR>\n");
 
-    std::printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(MSG_ENTER),
-                G_handler(HANDLER_POSTCHECK).c_str());
-    std::fputs("</FORM>\n", stdout);
-    std::fputs("<P>\n", stdout);
+    out_fmt("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(MSG_ENTER),
+            G_handler(HANDLER_POSTCHECK).c_str());
+    out("</FORM>\n");
+    out("<P>\n");
 
-    std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), ctx.query.FOLDER_NO);
+    out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
+            exe.c_str(), ctx.query.FOLDER_NO);
     G_hidden_fields("COLOR_SELECT");
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_COLOUR_PALETTE));
-    std::fputs("</FORM>\n", stdout);
+    out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_COLOUR_PALETTE));
+    out("</FORM>\n");
 }
 
 // Talk form: posts go to the list frame; the settings line shows the member's
@@ -93,9 +93,9 @@ void print_talk_form(const char* chat_name, const char* color) {
     G_script_print(SCRIPT_TALK);
 
     const std::string exe = G_html(ctx.JOB_EXE);
-    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
-                "onSubmit=\"%s\" TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), G_handler(HANDLER_AUTOCLEAR).c_str(), ctx.query.FOLDER_NO);
+    out_fmt("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
+            "onSubmit=\"%s\" TARGET=\"FRM223SEL%d\">\n",
+            exe.c_str(), G_handler(HANDLER_AUTOCLEAR).c_str(), ctx.query.FOLDER_NO);
     G_hidden_fields("CWRITE");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
@@ -103,43 +103,43 @@ void print_talk_form(const char* chat_name, const char* color) {
     CHAT_USER_IDX member;
     chat_presence(STORE_READ, chat_name, &member);
 
-    std::printf("%s:", G_msg(MSG_CHAT_NAME));
-    std::printf("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
-    std::printf("%s", G_msg(MSG_COLOUR));
-    std::printf("[%s]&nbsp;&nbsp;", G_html(color).c_str());
-    std::printf("%s", G_msg(MSG_LINES_SHOWN));
-    std::printf("[%d]&nbsp;&nbsp;", member.DISP_LINE);
-    std::printf("%s", G_msg(MSG_RELOAD_EVERY));
-    std::printf("[%d]<P>\n", member.RELOAD_TIME);
+    out_fmt("%s:", G_msg(MSG_CHAT_NAME));
+    out_fmt("[%s]&nbsp;&nbsp;", G_html(chat_name).c_str());
+    out(G_msg(MSG_COLOUR));
+    out_fmt("[%s]&nbsp;&nbsp;", G_html(color).c_str());
+    out(G_msg(MSG_LINES_SHOWN));
+    out_fmt("[%d]&nbsp;&nbsp;", member.DISP_LINE);
+    out(G_msg(MSG_RELOAD_EVERY));
+    out_fmt("[%d]<P>\n", member.RELOAD_TIME);
 
-    std::printf("%s:", G_msg(MSG_TALK));
-    std::fputs("<INPUT TYPE=\"text\" NAME=\"CTALK\" SIZE=\"60\" MAXLENGTH=\"250\"><BR>\n", stdout);
-    std::fputs("<TABLE>\n", stdout);
-    std::fputs("<TR>\n", stdout);
-    std::fputs("<TD>\n", stdout);
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", G_msg(MSG_POST));
-    std::fputs("</FORM>\n", stdout);
-    std::fputs("</TD>\n", stdout);
+    out_fmt("%s:", G_msg(MSG_TALK));
+    out("<INPUT TYPE=\"text\" NAME=\"CTALK\" SIZE=\"60\" MAXLENGTH=\"250\"><BR>\n");
+    out("<TABLE>\n");
+    out("<TR>\n");
+    out("<TD>\n");
+    out_fmt("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", G_msg(MSG_POST));
+    out("</FORM>\n");
+    out("</TD>\n");
 
-    std::fputs("<TD>\n", stdout);
-    std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n", exe.c_str(),
-                G_html(ctx.config.SITE_ID).c_str());
+    out("<TD>\n");
+    out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n", exe.c_str(),
+            G_html(ctx.config.SITE_ID).c_str());
     G_hidden_fields("ROOM_OUT");
     G_hidden("CHAT_NAME", chat_name);
     G_hidden("COLOR", color);
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_LEAVE));
-    std::fputs("</FORM>\n", stdout);
-    std::fputs("</TD>\n", stdout);
+    out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_LEAVE));
+    out("</FORM>\n");
+    out("</TD>\n");
 
-    std::fputs("<TD>\n", stdout);
-    std::printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
-                exe.c_str(), ctx.query.FOLDER_NO);
+    out("<TD>\n");
+    out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
+            exe.c_str(), ctx.query.FOLDER_NO);
     G_hidden_fields("FRM223");
-    std::printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_MEMBERS));
-    std::fputs("</FORM>\n", stdout);
-    std::fputs("</TD>\n", stdout);
-    std::fputs("</TR>\n", stdout);
-    std::fputs("</TABLE>\n", stdout);
+    out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_MEMBERS));
+    out("</FORM>\n");
+    out("</TD>\n");
+    out("</TR>\n");
+    out("</TABLE>\n");
 }
 
 }  // namespace
@@ -167,8 +167,8 @@ void b_FRM222() {
     } else {
         print_talk_form(chat_name, color);
     }
-    std::fputs("</BODY>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out("</BODY>\n");
+    out("</HTML>\n");
 }
 
 // Job CWRITE: posts a line of talk. Parameters: CHAT_NAME, COLOR, CTALK.

@@ -2,7 +2,6 @@
 // HTML-escaped; the values in the refresh address are percent-encoded.
 #include "chat/frm223.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "chat/chat_page.h"
@@ -11,6 +10,7 @@
 #include "page/escape.h"
 #include "page/page.h"
 #include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
@@ -37,9 +37,9 @@ std::string refresh_url(const char* chat_name) {
 // were, so its block is not shown; the page names the cause instead of a total
 // and reloads as usual.
 void print_member_list() {
-    std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
-                refresh_url(nullptr).c_str());
-    std::printf("%s<P>", G_msg(MSG_MEMBERS_HERE));
+    out_fmt("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
+            refresh_url(nullptr).c_str());
+    out_fmt("%s<P>", G_msg(MSG_MEMBERS_HERE));
 
     int read_count = 0;
     int in_last_block = 0;
@@ -51,13 +51,13 @@ void print_member_list() {
         int n = 0;
         while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
             const CHAT_USER_IDX& m = block[n];
-            std::printf("%d:", n + 1);
-            std::printf("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
-            std::printf("%s", G_html(m.USER_NAME).c_str());
-            std::fputs("</FONT></B>", stdout);
-            if (m.MODE == 1) std::printf("[%s]", G_msg(MSG_MODE_USER));
-            if (m.MODE == 2) std::printf("[%s]", G_msg(MSG_MODE_SHARED));
-            std::fputs("<BR>", stdout);
+            out_fmt("%d:", n + 1);
+            out_fmt("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
+            out(G_html(m.USER_NAME).c_str());
+            out("</FONT></B>");
+            if (m.MODE == 1) out_fmt("[%s]", G_msg(MSG_MODE_USER));
+            if (m.MODE == 2) out_fmt("[%s]", G_msg(MSG_MODE_SHARED));
+            out("<BR>");
             ++n;
         }
         if (n < MEMBER_BLOCK) {
@@ -68,11 +68,11 @@ void print_member_list() {
     }
 
     if (r != 0) {
-        std::printf("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
+        out_fmt("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
         return;
     }
     const int total = read_count + in_last_block;
-    std::printf("total:[%d]<P>", total);
+    out_fmt("total:[%d]<P>", total);
     if (total == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
 }
 
@@ -85,7 +85,7 @@ void print_messages(const char* chat_name) {
     if (r != 0) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
-        std::printf("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
+        out_fmt("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
         return;
     }
     char now[sizeof member.LAST_DATE] = {};
@@ -100,8 +100,8 @@ void print_messages(const char* chat_name) {
     if (renew) Fio_CHAT_USER_IDX_touch(member);
 
     if (member.RELOAD_TIME >= 1 && member.RELOAD_TIME < NO_RELOAD_FROM) {
-        std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,
-                    refresh_url(chat_name).c_str());
+        out_fmt("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,
+                refresh_url(chat_name).c_str());
     }
 
     // A refused read shows no lines this time; the next reload shows them.
@@ -109,17 +109,17 @@ void print_messages(const char* chat_name) {
     const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == 0;
 
     if (ctx.room.FONTCOLOR3[0] != '\0') {
-        std::printf("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
+        out_fmt("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
     }
     if (!have_lines) return;
     // At least the newest line is shown, whatever DISP_LINE holds.
     int printed = 0;
     for (int i = 0; i < NEWEST_LINES && lines[i].MODE != 0; ++i) {
         const CHAT_DATA_DAT& line = lines[i];
-        std::printf("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
-        std::printf("%s", G_html(line.USER_NAME).c_str());
-        std::fputs("</FONT></B>&nbsp;>&nbsp;", stdout);
-        std::printf("%s<BR>\n", G_html(line.CTALK).c_str());
+        out_fmt("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
+        out(G_html(line.USER_NAME).c_str());
+        out("</FONT></B>&nbsp;>&nbsp;");
+        out_fmt("%s<BR>\n", G_html(line.CTALK).c_str());
         if (++printed >= member.DISP_LINE) break;
     }
 }
@@ -141,6 +141,6 @@ void b_FRM223() {
     } else {
         print_messages(chat_name);
     }
-    std::fputs("</BODY>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out("</BODY>\n");
+    out("</HTML>\n");
 }

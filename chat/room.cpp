@@ -2,7 +2,6 @@
 // frameset that carries the chat name on to the input and list frames.
 #include "chat/room.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "access/personal_mst.h"
@@ -11,6 +10,7 @@
 #include "page/escape.h"
 #include "page/page.h"
 #include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
@@ -85,16 +85,16 @@ void print_frameset(const char* chat_name, const char* color) {
     const std::string name = G_url(chat_name);
 
     G_header_printf(" ");
-    std::printf("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(ctx.room.FRAMESET1).c_str(),
-                G_html(ctx.room.FRAMESET2).c_str(), G_html(ctx.room.FRAMESET3).c_str());
-    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM221&FOLDER_NO=%d\" NAME=\"FRM221SEL%d\">\n", exe.c_str(),
-                creds.c_str(), ctx.query.FOLDER_NO, ctx.query.FOLDER_NO);
-    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM222&FOLDER_NO=%d&CHAT_NAME=%s&COLOR=%s\" NAME=\"FRM222SEL%d\">\n",
-                exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), G_url(color).c_str(), ctx.query.FOLDER_NO);
-    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM223&FOLDER_NO=%d&CHAT_NAME=%s\" NAME=\"FRM223SEL%d\">\n",
-                exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), ctx.query.FOLDER_NO);
-    std::fputs("</FRAMESET>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out_fmt("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(ctx.room.FRAMESET1).c_str(),
+            G_html(ctx.room.FRAMESET2).c_str(), G_html(ctx.room.FRAMESET3).c_str());
+    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=FRM221&FOLDER_NO=%d\" NAME=\"FRM221SEL%d\">\n", exe.c_str(),
+            creds.c_str(), ctx.query.FOLDER_NO, ctx.query.FOLDER_NO);
+    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=FRM222&FOLDER_NO=%d&CHAT_NAME=%s&COLOR=%s\" NAME=\"FRM222SEL%d\">\n",
+            exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), G_url(color).c_str(), ctx.query.FOLDER_NO);
+    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=FRM223&FOLDER_NO=%d&CHAT_NAME=%s\" NAME=\"FRM223SEL%d\">\n",
+            exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), ctx.query.FOLDER_NO);
+    out("</FRAMESET>\n");
+    out("</HTML>\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "page/reply.h"
 
 // The one request of this process: filled by the entry sequence, read by the
 // handlers, cleared by context_clear.
@@ -21,6 +22,7 @@ void context_clear() {
     std::memset(&ctx.user, 0, sizeof ctx.user);
     ctx.access_level = 0;
     std::memset(&ctx.room, 0, sizeof ctx.room);
+    reply_reset();
 }
 
 void G_param(const char* name, char* out, int cap) { cgi_getvalue(&ctx.params, name, 0, out, cap); }

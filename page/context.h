@@ -42,7 +42,7 @@ extern REQUEST_CONTEXT ctx;
 // Access levels the jobs ask for: below LEVEL_OPEN no access at all.
 enum { LEVEL_OPEN = 1, LEVEL_WRITE = 2, LEVEL_SETTINGS = 8 };
 
-// Puts the context back to the state of a fresh process:
+// Puts the context (and the reply) back to the state of a fresh process:
 // every field empty, the parameter list and this request's uploads freed
 // (see cgi_free), every message text empty. A second request in the same
 // process sees nothing of the first.

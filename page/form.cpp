@@ -1,15 +1,17 @@
 // Hidden fields of the program's forms (see form.h).
 #include "page/form.h"
-#include <cstdio>
-#include "page/escape.h"
+
 #include "page/context.h"
+#include "page/reply.h"
 
 void G_hidden(const char* name, const char* value) {
-    std::printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%s\">\n", name, G_html(value).c_str());
+    out_fmt("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"", name);
+    out_html(value);
+    out("\">\n");
 }
 
 void G_hidden_int(const char* name, int value) {
-    std::printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%d\">\n", name, value);
+    out_fmt("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%d\">\n", name, value);
 }
 
 void G_hidden_fields(const char* job) {

@@ -2,7 +2,7 @@
 // credentials and folder so that the next request passes the login gate.
 #pragma once
 
-// Prints <INPUT TYPE="hidden" name="NAME" value="VALUE">\n with the value
+// Writes <INPUT TYPE="hidden" name="NAME" value="VALUE">\n with the value
 // HTML-escaped (plain text prints exactly as it stands).
 void G_hidden(const char* name, const char* value);
 

@@ -22,6 +22,7 @@
 #include "page/context.h"
 #include "request/dispatch.h"
 #include "page/page.h"
+#include "page/reply.h"
 #include "roomconf/bg_dl.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/set_config.h"
@@ -49,14 +50,6 @@ bool load_settings() {
     return true;
 }
 
-// A request that gets no page still gets a whole CGI response: a status for
-// the web server (which would otherwise log a malformed answer and send an
-// internal error) and one line of plain text for whoever asked. Bots, probes
-// and bare requests of the program end here.
-void answer_without_page(const char* status, const char* text) {
-    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
-}
-
 // Steps 4-6: reads the request and takes the first value of each fixed
 // parameter, cut to its field. The one place where the body is bounded and
 // checked: a body larger than the forms can need is answered before any of
@@ -67,11 +60,11 @@ bool read_parameters() {
     const int r = cgi_get(&ctx.params, static_cast<uint32_t>(ctx.config.ATTACHED_FILE_LIMIT),
                           ctx.config.DATA_FILE_PATH);
     if (r == CGI_TOO_LARGE) {
-        answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
+        G_answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
         return false;
     }
     if (r == CGI_CUT) {
-        answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
+        G_answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
         return false;
     }
     REQUEST_FIELDS& q = ctx.query;
@@ -91,9 +84,9 @@ bool read_parameters() {
 // Step 7: needs neither a login nor a folder.
 void print_version_page() {
     G_header_printf("");
-    std::printf("ZEPA CHAT-PlugIn version:[%s], OS:[%s]\n", "Ver3.11", "WWW ServerOS Linux(x86)");
-    std::fputs("</BODY>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out_fmt("ZEPA CHAT-PlugIn version:[%s], OS:[%s]\n", "Ver3.11", "WWW ServerOS Linux(x86)");
+    out("</BODY>\n");
+    out("</HTML>\n");
 }
 
 // Steps 8-10: the requested folder into ctx.folder and the script address
@@ -104,11 +97,11 @@ void print_version_page() {
 bool load_folder() {
     const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1, &ctx.folder);
     if (r == FIO_NOT_FOUND) {
-        answer_without_page("404 Not Found", "No such chat room.");
+        G_answer_without_page("404 Not Found", "No such chat room.");
         return false;
     }
     if (r != FIO_OK) {
-        answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
+        G_answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
         return false;
     }
     // The folder record keeps its address uncut.
@@ -244,7 +237,7 @@ void job_bg4() { b_BG_DL(4); }
 void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
     if (r == SET_CONFIGWR_INCOMPLETE) {
-        answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
+        G_answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
     } else if (r == FIO_LOCKED) {
         G_busy_page();
     } else if (r == FIO_NO_FILE) {
@@ -291,7 +284,7 @@ void velt_dispatch() {
         if (ctx.access_level >= row.min_level) row.handler();
         return;
     }
-    answer_without_page("404 Not Found", "No such page of the chat.");
+    G_answer_without_page("404 Not Found", "No such page of the chat.");
 }
 
 namespace {
@@ -318,7 +311,7 @@ void serve_request() {
         return;
     }
     if (ctx.access_level < 1) {
-        answer_without_page("403 Forbidden", "You have no access to this chat room.");
+        G_answer_without_page("403 Forbidden", "You have no access to this chat room.");
         return;
     }
 
@@ -337,9 +330,10 @@ void serve_request() {
 }  // namespace
 
 int velt_main() {
-    context_clear();                         // 1
-    if (!load_settings()) return 0;          // 2-3: nothing parsed, nothing to free
-    if (read_parameters()) serve_request();  // 4-6, 7-18: a body refused is answered
-    cgi_free(&ctx.params);                   // 19: whatever the outcome, uploads go too
+    context_clear();  // 1
+    // 2-3, 4-6, 7-18: a missing settings file and a refused body are answered.
+    if (load_settings() && read_parameters()) serve_request();
+    cgi_free(&ctx.params);  // 19: whatever the outcome, uploads go too
+    reply_send();           // the one answer, whole
     return 0;
 }

@@ -1,10 +1,14 @@
 // Picture delivery: the pages point their backgrounds and the title picture at
 // this program, which answers with the picture's bytes and a mapped type.
-#include "page/context.h"
 #include "roomconf/bg_dl.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "page/context.h"
+#include "page/page.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "store/cust.h"
 #include "store/fileio.h"
@@ -103,15 +107,9 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
 
     // The type comes from the site's map, never from the bytes: a picture that
     // holds markup must not be taken for a page.
-    std::printf("Content-type: %s\nX-Content-Type-Options: nosniff\n\n", type);
-    char block[1000];
-    for (;;) {
-        const int got = Cu_b_read(fh, block, sizeof block);
-        if (got <= 0) break;
-        std::fwrite(block, 1, static_cast<std::size_t>(got), stdout);
-    }
-    std::fflush(stdout);
-    Cu_b_close(fh);
+    reply_type((std::string("Content-type: ") + type).c_str());
+    reply_header("X-Content-Type-Options: nosniff");
+    reply_file(fh);
     return 0;
 }
 
@@ -148,6 +146,6 @@ int deliver_picture(int flg) {
 int b_BG_DL(int flg) {
     const int r = deliver_picture(flg);
     // Without this answer the web server would report a failed script.
-    if (r != 0) std::printf("Status: 404 Not Found\nContent-Type: text/plain\n\nNo such picture.\n");
+    if (r != 0) G_answer_without_page("404 Not Found", "No such picture.");
     return r;
 }

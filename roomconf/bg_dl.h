@@ -14,14 +14,15 @@ enum { MIME_LINE_CAP = 1000, MIME_EXT_CAP = 100, MIME_TYPE_CAP = 1000 };
 // "Status: 404 Not Found" with a line of plain text instead of a picture.
 int b_BG_DL(int flg);
 
-// Writes the file in_filename to standard output as a whole CGI response:
-// "Content-type: TYPE\n\n" and the file's bytes unchanged, TYPE looked up in
-// the map mime_filename by the file's extension. Both paths are converted in
-// place by the file layer. The file is the last entry of in_filename, opened
-// in its directory without following a symbolic link at the directory or the
-// file, and only a regular file counts. Returns 0 delivered; -1 in_filename
-// empty or no such regular file; -2 no extension (or one longer than 99 bytes), the
-// map cannot be opened, or it gives no type. Nothing is printed unless 0.
+// Makes the file in_filename the whole reply: "Content-type: TYPE" and
+// "X-Content-Type-Options: nosniff", then the file's bytes unchanged (the
+// reply reads them when it is sent), TYPE looked up in the map mime_filename
+// by the file's extension. Both paths are converted in place by the file
+// layer. The file is the last entry of in_filename, opened in its directory
+// without following a symbolic link at the directory or the file, and only a
+// regular file counts. Returns 0 delivered; -1 in_filename empty or no such
+// regular file; -2 no extension (or one longer than 99 bytes), the map cannot
+// be opened, or it gives no type. Nothing is written unless 0.
 int Fio_MimeDownload(char* in_filename, char* mime_filename);
 
 // The extension of a path: the text after its last "." found at position 1 or

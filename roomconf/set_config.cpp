@@ -9,6 +9,7 @@
 #include "page/page.h"
 #include "page/script.h"
 #include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
 #include "settings/strdef.h"
@@ -22,47 +23,47 @@ const char* const VALUE_BG = "#FFFFFF";
 
 
 void label_cell(int message) {
-    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", LABEL_BG, G_msg(message));
+    out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", LABEL_BG, G_msg(message));
 }
 
-void value_cell_open() { std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", VALUE_BG); }
+void value_cell_open() { out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", VALUE_BG); }
 
 // A picture cell: the current name, the delete box only when a picture is set
 // (there is nothing to delete otherwise), and the file field.
 void picture_cell(const char* current, const char* field) {
-    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s", VALUE_BG, G_html(current).c_str());
+    out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s", VALUE_BG, G_html(current).c_str());
     if (current[0] != '\0')
-        std::printf("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, G_msg(MSG_DELETE));
-    std::printf("<BR>\n");
-    std::printf("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", G_msg(MSG_FILE), field);
-    std::printf("</TD>\n");
+        out_fmt("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", field, G_msg(MSG_DELETE));
+    out("<BR>\n");
+    out_fmt("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", G_msg(MSG_FILE), field);
+    out("</TD>\n");
 }
 
 // The three rows of frame k: background picture, font colour, frame size.
 void frame_rows(int k, int group_message, const char* backpic, const char* fontcolor,
                 const char* frameset) {
     char field[16];
-    std::printf("<TR>\n");
-    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=\"3\">%s</TD>\n", LABEL_BG,
-                G_msg(group_message));
+    out("<TR>\n");
+    out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=\"3\">%s</TD>\n", LABEL_BG,
+            G_msg(group_message));
     label_cell(MSG_BACKGROUND_PICTURE);
     std::snprintf(field, sizeof field, "BACKPIC%d", k);
     picture_cell(backpic, field);
-    std::printf("</TR>\n");
+    out("</TR>\n");
 
-    std::printf("<TR>\n");
+    out("<TR>\n");
     label_cell(MSG_COLOUR);
     value_cell_open();
-    std::printf("<INPUT TYPE=\"text\" NAME=\"FONTCOLOR%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"> %s</TD>\n",
-                k, G_html(fontcolor).c_str(), G_msg(MSG_FONT_COLOUR_HINT));
-    std::printf("</TR>\n");
+    out_fmt("<INPUT TYPE=\"text\" NAME=\"FONTCOLOR%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"> %s</TD>\n",
+            k, G_html(fontcolor).c_str(), G_msg(MSG_FONT_COLOUR_HINT));
+    out("</TR>\n");
 
-    std::printf("<TR>\n");
+    out("<TR>\n");
     label_cell(MSG_FRAME_HEIGHT);
     value_cell_open();
-    std::printf("<INPUT TYPE=\"text\" NAME=\"FRAMESET%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"></TD>\n",
-                k, G_html(frameset).c_str());
-    std::printf("</TR>\n");
+    out_fmt("<INPUT TYPE=\"text\" NAME=\"FRAMESET%d\" VALUE=\"%s\" SIZE=\"10\" MAXLENGTH=\"6\"></TD>\n",
+            k, G_html(frameset).c_str());
+    out("</TR>\n");
 }
 
 void print_form() {
@@ -72,53 +73,53 @@ void print_form() {
     // save.
     char info[4002];
     if (Fio_INFO_TXT(ctx.query.FOLDER_NO, STORE_READ, info) != 0) G_set(info, ctx.room.INFO);
-    std::printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(ctx.folder.NAME).c_str(),
-                G_msg(MSG_ROOM_SETTINGS));
-    std::printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
-                G_html(ctx.JOB_EXE).c_str());
+    out_fmt("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(ctx.folder.NAME).c_str(),
+            G_msg(MSG_ROOM_SETTINGS));
+    out_fmt("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
+            G_html(ctx.JOB_EXE).c_str());
     G_hidden_fields("SET_CONFIGWR");
 
-    std::printf("<TABLE BORDER>\n");
-    std::printf("<TR>\n");
+    out("<TABLE BORDER>\n");
+    out("<TR>\n");
     label_cell(MSG_FOLDER_NO);
-    std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", VALUE_BG, ctx.query.FOLDER_NO);
-    std::printf("</TR>\n");
+    out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", VALUE_BG, ctx.query.FOLDER_NO);
+    out("</TR>\n");
 
-    std::printf("<TR>\n");
+    out("<TR>\n");
     label_cell(MSG_ROOM_NAME);
     value_cell_open();
-    std::printf("<INPUT TYPE=\"text\" NAME=\"NAME\" VALUE=\"%s\" SIZE=\"40\" MAXLENGTH=\"80\"></TD>\n",
-                G_html(ctx.folder.NAME).c_str());
-    std::printf("</TR>\n");
+    out_fmt("<INPUT TYPE=\"text\" NAME=\"NAME\" VALUE=\"%s\" SIZE=\"40\" MAXLENGTH=\"80\"></TD>\n",
+            G_html(ctx.folder.NAME).c_str());
+    out("</TR>\n");
 
-    std::printf("<TR>\n");
+    out("<TR>\n");
     label_cell(MSG_INFORMATION);
     value_cell_open();
-    std::printf("<TEXTAREA NAME=\"INFO\" COLS=\"40\" ROWS=\"5\" MAXLENGTH=\"250\">%s</TEXTAREA></TD>\n",
-                G_html(info).c_str());
-    std::printf("</TR>\n");
+    out_fmt("<TEXTAREA NAME=\"INFO\" COLS=\"40\" ROWS=\"5\" MAXLENGTH=\"250\">%s</TEXTAREA></TD>\n",
+            G_html(info).c_str());
+    out("</TR>\n");
 
-    std::printf("<TR>\n");
+    out("<TR>\n");
     label_cell(MSG_TITLE_PICTURE);
     picture_cell(ctx.room.TITLEPIC, "TITLEPIC");
-    std::printf("</TR>\n");
+    out("</TR>\n");
 
-    std::printf("<TR>\n");
+    out("<TR>\n");
     label_cell(MSG_FOLDER_PICTURE);
     picture_cell(ctx.folder.PIC_FILENAME, "PIC_FILENAME");
-    std::printf("</TR>\n");
-    std::printf("</TABLE>\n");
+    out("</TR>\n");
+    out("</TABLE>\n");
 
-    std::printf("<TABLE BORDER>\n");
+    out("<TABLE BORDER>\n");
     frame_rows(1, MSG_FRAME1, ctx.room.BACKPIC1, ctx.room.FONTCOLOR1, ctx.room.FRAMESET1);
     frame_rows(2, MSG_FRAME2, ctx.room.BACKPIC2, ctx.room.FONTCOLOR2, ctx.room.FRAMESET2);
     frame_rows(3, MSG_FRAME3, ctx.room.BACKPIC3, ctx.room.FONTCOLOR3, ctx.room.FRAMESET3);
-    std::printf("</TABLE>\n");
+    out("</TABLE>\n");
 
-    std::printf("<P>\n<TABLE>\n<TR>\n<TD>\n");
-    std::printf("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_SAVE),
-                G_handler(HANDLER_TITLE_CHK).c_str());
-    std::printf("</TD>\n</TR>\n</TABLE>\n");
+    out("<P>\n<TABLE>\n<TR>\n<TD>\n");
+    out_fmt("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_SAVE),
+            G_handler(HANDLER_TITLE_CHK).c_str());
+    out("</TD>\n</TR>\n</TABLE>\n");
 }
 
 }  // namespace
@@ -132,12 +133,12 @@ void b_SET_CONFIG() {
     G_script_print(SCRIPT_SETTINGS_CHECK);
 
     if (ctx.access_level <= 7) {
-        std::printf("%s\n", G_msg(MSG_NO_RIGHT_TO_CHANGE));
-        std::printf("<FORM>\n");
-        std::printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_BACK),
-                    G_handler(HANDLER_BACK).c_str());
+        out_fmt("%s\n", G_msg(MSG_NO_RIGHT_TO_CHANGE));
+        out("<FORM>\n");
+        out_fmt("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_BACK),
+                G_handler(HANDLER_BACK).c_str());
     } else {
         print_form();
     }
-    std::printf("</FORM>\n</BODY>\n</HTML>\n");
+    out("</FORM>\n</BODY>\n</HTML>\n");
 }

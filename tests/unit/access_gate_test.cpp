@@ -23,6 +23,7 @@
 #include "settings/strdef.h"
 #include "store/fileio.h"
 #include "store_tmpdir.h"
+#include "tests/unit/reply_capture.h"
 
 namespace {
 
@@ -729,10 +730,8 @@ protected:
         G_set(ctx.query.SKEY1, k1);
         G_set(ctx.query.SKEY2, k2);
         *fast = -1;
-        testing::internal::CaptureStdout();
-        int r = velt_gate(fast);
-        std::fflush(stdout);
-        *page = testing::internal::GetCapturedStdout();
+        int r = 0;
+        *page = reply_test::capture([&] { r = velt_gate(fast); });
         return r;
     }
     // All files below the data directory, to see that a refusal made none.
@@ -960,9 +959,9 @@ TEST_F(LoginGateTest, TheGateNamesItsRefusalAndPrintsNothing) {
         G_set(k1, row.k1);
         G_set(k2, row.k2);
         int fast = -1;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(G_login_gate(uid, row.upw, k1, k2, &fast, &user_rec), row.want) << row.uid << "/" << row.k2;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        int r = -1;
+        EXPECT_EQ(reply_test::capture([&] { r = G_login_gate(uid, row.upw, k1, k2, &fast, &user_rec); }), "");
+        EXPECT_EQ(r, row.want) << row.uid << "/" << row.k2;
         EXPECT_EQ(fast, 0);
     }
 }

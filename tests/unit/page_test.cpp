@@ -1,7 +1,6 @@
 // The page frame, the error pages and the response after a post, captured
-// from standard output byte for byte.
+// from the reply byte for byte.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,30 +11,11 @@
 #include "page/page.h"
 #include "request/dispatch.h"
 #include "store/text.h"
+#include "tests/unit/reply_capture.h"
 
 namespace {
 
-// Runs fn with standard output sent to a temporary file; returns what it wrote.
-template <typename Fn>
-std::string capture(Fn fn) {
-    std::fflush(stdout);
-    char path[] = "/tmp/velt-page-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    const int saved = dup(1);
-    dup2(fd, 1);
-    fn();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    char buf[4096];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    std::remove(path);
-    return out;
-}
+using reply_test::capture;
 
 class PageTest : public ::testing::Test {
 protected:
