@@ -49,7 +49,7 @@ const char COLOUR_PALETTE[COLOUR_PALETTE_COUNT][COLOUR_PALETTE_WIDTH] = {
 };
 
 // Job COLOR_SELECT: the colour palette page. Reads no parameter beyond the
-// request context.
+// request context. Level: LEVEL_OPEN.
 void b_COLOR_SELECT() {
     // The page opens in the list frame, so it wears that frame's background.
     G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());

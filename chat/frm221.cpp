@@ -14,8 +14,9 @@
 #include "settings/sysinfo.h"
 #include "store/text.h"
 
-// Job FRM221: the title frame (room name, and the settings button from level
-// 8). Reads no parameter beyond the request context.
+// Job FRM221: the title frame (room name, title picture, information text,
+// and the settings button). Reads no parameter beyond the request context.
+// Level: LEVEL_OPEN.
 void b_FRM221() {
     G_header_printf(chat_body_tag(ctx.room.BACKPIC1, 1).c_str());
     const std::string exe = G_html(ctx.JOB_EXE);
@@ -37,7 +38,9 @@ void b_FRM221() {
     out_fmt("><B>%s</B></FONT>\n", G_html(ctx.folder.NAME).c_str());
     out("</TD>\n");
 
-    if (ctx.access_level >= 8) {
+    // The settings button is shown to those who may open the settings form:
+    // the level of the SET_CONFIG job.
+    if (ctx.access_level >= LEVEL_SETTINGS) {
         out("<TD>\n");
         // The settings form replaces the whole room page in the suite's frame.
         out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",

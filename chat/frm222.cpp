@@ -144,46 +144,42 @@ void print_talk_form(const char* chat_name, const char* color) {
 
 }  // namespace
 
-// Job FRM222: the entry form, or the talk form once a chat name is given.
-// Parameters: CHAT_NAME, COLOR. Below level 2 the frame is the page head
-// alone, so that level is checked here, not in the job table.
+// Job FRM222: the input frame, the entry form or, once a chat name is given,
+// the talk form. Parameters: CHAT_NAME, COLOR. Level: LEVEL_WRITE (below it:
+// b_FRM222_head).
 void b_FRM222() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
-    G_param("CHAT_NAME", chat_name, sizeof chat_name);
-    G_param("COLOR", color, sizeof color);
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
 
     // Only the talk form's policy lets its timer text run.
     const std::string body_tag = chat_body_tag(ctx.room.BACKPIC2, 2);
-    if (ctx.access_level < 2 || chat_name[0] == '\0') {
-        G_header_printf(body_tag.c_str());
-    } else {
-        G_header_printf_timer(body_tag.c_str());
-    }
-    if (ctx.access_level < 2) return;
-
     if (chat_name[0] == '\0') {
+        G_header_printf(body_tag.c_str());
         print_entry_form(color);
     } else {
+        G_header_printf_timer(body_tag.c_str());
         print_talk_form(chat_name, color);
     }
     out("</BODY>\n");
     out("</HTML>\n");
 }
 
-// Job CWRITE: posts a line of talk. Parameters: CHAT_NAME, COLOR, CTALK.
-// Below level 2 it returns -1 (the dispatch then prints MSG_NO_RIGHT_TO_WRITE),
-// so that level is checked here.
-int b_CWRITE() {
-    if (ctx.access_level < 2) return -1;
+// FRM222's answer below LEVEL_WRITE: the frame's head alone, with its
+// background.
+void b_FRM222_head() { G_header_printf(chat_body_tag(ctx.room.BACKPIC2, 2).c_str()); }
 
+// Job CWRITE: posts a line of talk. Parameters: CHAT_NAME, COLOR, CTALK.
+// Level: LEVEL_WRITE (below it: the error page of MSG_NO_RIGHT_TO_WRITE).
+int b_CWRITE() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
     char ctalk[CHAT_CTALK_CAP];
-    G_param("CHAT_NAME", chat_name, sizeof chat_name);
-    G_param("COLOR", color, sizeof color);
-    G_param("CTALK", ctalk, sizeof ctalk);
-    if (ctalk[0] == '\0') return 0;
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    G_param("CTALK", ctalk);
+    if (ctalk[0] == '\0') return FIO_OK;
 
     char stamp[20] = {};
     Tm_set_date(stamp);

@@ -127,15 +127,13 @@ void print_messages(const char* chat_name) {
 }  // namespace
 
 // Job FRM223, and the answer to CWRITE: the member list, or the messages once
-// a chat name is given. Parameter: CHAT_NAME. Below level 2 the frame is the
-// page head alone, so that level is checked here.
+// a chat name is given. Parameter: CHAT_NAME. Level: LEVEL_WRITE (below it:
+// b_FRM223_head).
 void b_FRM223() {
     char chat_name[CHAT_NAME_CAP];
-    G_param("CHAT_NAME", chat_name, sizeof chat_name);
+    G_param("CHAT_NAME", chat_name);
 
     G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());
-    if (ctx.access_level < 2) return;
-
     if (chat_name[0] == '\0') {
         print_member_list();
     } else {
@@ -144,3 +142,7 @@ void b_FRM223() {
     out("</BODY>\n");
     out("</HTML>\n");
 }
+
+// FRM223's answer below LEVEL_WRITE: the frame's head alone, with its
+// background.
+void b_FRM223_head() { G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str()); }

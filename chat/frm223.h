@@ -9,5 +9,6 @@
 // member's sign of life and prints the newest lines (at most DISP_LINE, at least
 // one, never more than 100), reloading after RELOAD_TIME seconds (1 to 998);
 // a name not in the room gets MSG_NOT_IN_ROOM with the presence read's result.
-// Below access level 2 only the page head is printed.
 void b_FRM223();
+// Its answer below its level: the page head alone.
+void b_FRM223_head();

@@ -97,41 +97,67 @@ void print_frameset(const char* chat_name, const char* color) {
     out("</HTML>\n");
 }
 
+// A presence change refused (the index still locked after the wait, or not
+// writable) gets the error page: the frameset would claim an entry or a leave
+// that did not happen. True when r is such a refusal and its page is written.
+bool refusal_answered(int r) {
+    if (r == FIO_LOCKED) {
+        G_busy_page();
+        return true;
+    }
+    if (r == FIO_NO_FILE) {
+        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-// Jobs ROOM, ROOM_IN, ROOM_OUT: the room's frameset, after an entry or a
-// leave. Parameters: CHAT_NAME, COLOR, DISP_LINE, RELOAD_TIME, and JOB.
+// Job ROOM: the room's frameset, carrying a given chat name and colour on to
+// the input and list frames. Parameters: CHAT_NAME, COLOR. Level: LEVEL_OPEN.
+// Also ROOM_IN's answer below LEVEL_WRITE: the room shown, nothing entered.
 void b_ROOM() {
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    print_frameset(chat_name, color);
+}
+
+// Job ROOM_IN: enters the user under the chat name (entering writes into the
+// room: a presence record and a notice), then the frameset with the name.
+// Parameters: CHAT_NAME, COLOR, DISP_LINE, RELOAD_TIME. Level: LEVEL_WRITE
+// (below it: b_ROOM).
+void b_ROOM_IN() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
     char disp_line[CHAT_NUM_CAP];
     char reload_time[CHAT_NUM_CAP];
-    G_param("CHAT_NAME", chat_name, sizeof chat_name);
-    G_param("COLOR", color, sizeof color);
-    G_param("DISP_LINE", disp_line, sizeof disp_line);
-    G_param("RELOAD_TIME", reload_time, sizeof reload_time);
-
-    // Entering and leaving write into the room (presence record and a notice
-    // under a chat name of the user's choosing), so they need the right to
-    // write there; a reader of level 1 is shown the room and changes nothing.
-    // A presence change refused (the index still locked after the wait, or
-    // not writable) gets the error page: the frameset would claim an entry or
-    // a leave that did not happen.
-    const bool may_write = ctx.access_level >= 2;
-    int r = 0;
-    if (std::strcmp(ctx.query.JOB, "ROOM_IN") == 0) {
-        if (may_write) r = enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
-    } else if (std::strcmp(ctx.query.JOB, "ROOM_OUT") == 0) {
-        if (may_write) r = leave_room(chat_name, color);
-        chat_name[0] = '\0';
-    }
-    if (r == FIO_LOCKED) {
-        G_busy_page();
-        return;
-    }
-    if (r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
-        return;
-    }
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    G_param("DISP_LINE", disp_line);
+    G_param("RELOAD_TIME", reload_time);
+    if (refusal_answered(enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time)))) return;
     print_frameset(chat_name, color);
+}
+
+// Job ROOM_OUT: the user leaves under the chat name, then the frameset
+// without it. Parameters: CHAT_NAME, COLOR. Level: LEVEL_WRITE (below it:
+// b_ROOM_without_name, nobody leaves).
+void b_ROOM_OUT() {
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    if (refusal_answered(leave_room(chat_name, color))) return;
+    print_frameset("", color);
+}
+
+// The frameset without a chat name: ROOM_OUT's answer below LEVEL_WRITE.
+// Parameter: COLOR.
+void b_ROOM_without_name() {
+    char color[CHAT_COLOR_CAP];
+    G_param("COLOR", color);
+    print_frameset("", color);
 }

@@ -207,16 +207,13 @@ int32_t velt_access_level(int32_t folder_no, int* read_result) {
 
 void velt_cwrite_response(int r) {
     switch (r) {
-        case 0:
+        case FIO_OK:
             b_FRM223();
             break;
-        case -1:
-            G_ErrMessage("", G_msg(MSG_NO_RIGHT_TO_WRITE));
-            break;
-        case -2:
+        case FIO_NO_FILE:
             G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
             break;
-        case -9:
+        case FIO_LOCKED:
             G_busy_page();
             break;
         default:
@@ -250,30 +247,35 @@ void job_set_configwr() {
 
 void job_cwrite() { velt_cwrite_response(b_CWRITE()); }
 
-// One row per job: its whole, case-sensitive name, its handler and the access
-// level below which the job prints nothing at all. Handlers that answer a
-// lower level with a page of their own keep that check inside (FRM222,
-// FRM223 and CWRITE need 2; SET_CONFIG and SET_CONFIGWR need 8).
+// A post below the level of writing: nothing is stored.
+void job_cwrite_refused() { G_ErrMessage("", G_msg(MSG_NO_RIGHT_TO_WRITE)); }
+
+// One row per job: its whole, case-sensitive name, its handler, the access
+// level the job asks for, and the answer from LEVEL_OPEN up to that level
+// (null: none needed). Below LEVEL_OPEN no job answers at all: the entry has
+// refused such a user before the dispatch. The dispatch checks the level,
+// once; no handler checks it again.
 struct JOB_ROW {
     const char* name;
     void (*handler)();
     int32_t min_level;
+    void (*below)();
 };
 const JOB_ROW kJobs[] = {
-    {"BG1_DL", job_bg1, 1},
-    {"BG2_DL", job_bg2, 1},
-    {"BG3_DL", job_bg3, 1},
-    {"BG4_DL", job_bg4, 1},
-    {"ROOM", b_ROOM, 1},
-    {"ROOM_IN", b_ROOM, 1},
-    {"ROOM_OUT", b_ROOM, 1},
-    {"FRM221", b_FRM221, 1},
-    {"FRM222", b_FRM222, 1},
-    {"FRM223", b_FRM223, 1},
-    {"COLOR_SELECT", b_COLOR_SELECT, 1},
-    {"SET_CONFIG", b_SET_CONFIG, 1},
-    {"SET_CONFIGWR", job_set_configwr, 1},
-    {"CWRITE", job_cwrite, 1},
+    {"BG1_DL", job_bg1, LEVEL_OPEN, nullptr},
+    {"BG2_DL", job_bg2, LEVEL_OPEN, nullptr},
+    {"BG3_DL", job_bg3, LEVEL_OPEN, nullptr},
+    {"BG4_DL", job_bg4, LEVEL_OPEN, nullptr},
+    {"ROOM", b_ROOM, LEVEL_OPEN, nullptr},
+    {"ROOM_IN", b_ROOM_IN, LEVEL_WRITE, b_ROOM},                  // the room, nothing entered
+    {"ROOM_OUT", b_ROOM_OUT, LEVEL_WRITE, b_ROOM_without_name},   // the room, nobody left
+    {"FRM221", b_FRM221, LEVEL_OPEN, nullptr},
+    {"FRM222", b_FRM222, LEVEL_WRITE, b_FRM222_head},             // the frame's head alone
+    {"FRM223", b_FRM223, LEVEL_WRITE, b_FRM223_head},             // the frame's head alone
+    {"COLOR_SELECT", b_COLOR_SELECT, LEVEL_OPEN, nullptr},
+    {"SET_CONFIG", b_SET_CONFIG, LEVEL_SETTINGS, b_SET_CONFIG_refused},
+    {"SET_CONFIGWR", job_set_configwr, LEVEL_SETTINGS, b_SET_CONFIG_refused},  // nothing stored
+    {"CWRITE", job_cwrite, LEVEL_WRITE, job_cwrite_refused},
 };
 
 }  // namespace
@@ -281,7 +283,11 @@ const JOB_ROW kJobs[] = {
 void velt_dispatch() {
     for (const JOB_ROW& row : kJobs) {
         if (!job_is(row.name)) continue;
-        if (ctx.access_level >= row.min_level) row.handler();
+        if (ctx.access_level >= row.min_level) {
+            row.handler();
+        } else if (ctx.access_level >= LEVEL_OPEN && row.below != nullptr) {
+            row.below();
+        }
         return;
     }
     G_answer_without_page("404 Not Found", "No such page of the chat.");
@@ -310,7 +316,7 @@ void serve_request() {
         G_busy_page();
         return;
     }
-    if (ctx.access_level < 1) {
+    if (ctx.access_level < LEVEL_OPEN) {
         G_answer_without_page("403 Forbidden", "You have no access to this chat room.");
         return;
     }

@@ -142,7 +142,7 @@ int deliver_picture(int flg) {
 
 // Jobs BG1_DL to BG4_DL: delivers the room's picture flg (1-3 the frames'
 // backgrounds, 4 the title picture). Reads no parameter beyond the request
-// state.
+// context. Level: LEVEL_OPEN.
 int b_BG_DL(int flg) {
     const int r = deliver_picture(flg);
     // Without this answer the web server would report a failed script.

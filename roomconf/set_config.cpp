@@ -122,23 +122,31 @@ void print_form() {
     out("</TD>\n</TR>\n</TABLE>\n");
 }
 
+// The head of the form's page; its script stops a submission whose room name
+// is empty.
+void print_page_head() {
+    G_header_printf("");
+    G_script_print(SCRIPT_SETTINGS_CHECK);
+}
+
 }  // namespace
 
-// Job SET_CONFIG, and the answer to SET_CONFIGWR: the room settings form
-// from level 8, MSG_NO_RIGHT_TO_CHANGE below it (so that level is checked
-// here). Reads no parameter beyond the request context.
+// Job SET_CONFIG, and the answer to SET_CONFIGWR: the room settings form.
+// Reads no parameter beyond the request context. Level: LEVEL_SETTINGS (below
+// it: b_SET_CONFIG_refused).
 void b_SET_CONFIG() {
-    G_header_printf("");
-    // The script stops a submission whose room name is empty.
-    G_script_print(SCRIPT_SETTINGS_CHECK);
+    print_page_head();
+    print_form();
+    out("</FORM>\n</BODY>\n</HTML>\n");
+}
 
-    if (ctx.access_level <= 7) {
-        out_fmt("%s\n", G_msg(MSG_NO_RIGHT_TO_CHANGE));
-        out("<FORM>\n");
-        out_fmt("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_BACK),
-                G_handler(HANDLER_BACK).c_str());
-    } else {
-        print_form();
-    }
+// The answer of SET_CONFIG and SET_CONFIGWR below LEVEL_SETTINGS: the form's
+// page with MSG_NO_RIGHT_TO_CHANGE and a back button instead of the form.
+void b_SET_CONFIG_refused() {
+    print_page_head();
+    out_fmt("%s\n", G_msg(MSG_NO_RIGHT_TO_CHANGE));
+    out("<FORM>\n");
+    out_fmt("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"%s\">\n", G_msg(MSG_BACK),
+            G_handler(HANDLER_BACK).c_str());
     out("</FORM>\n</BODY>\n</HTML>\n");
 }

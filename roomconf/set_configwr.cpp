@@ -279,13 +279,10 @@ bool room_exists(int n) {
 
 // Job SET_CONFIGWR: stores the room settings. Parameters: NAME, INFO,
 // TITLEPIC, BACKPIC1-3, PIC_FILENAME and their *_DEL switches, FONTCOLOR1-3,
-// FRAMESET1-3. Below level 8 it stores nothing and the form answers with
-// MSG_NO_RIGHT_TO_CHANGE, so that level is checked here, before the form's
-// completeness.
+// FRAMESET1-3. Level: LEVEL_SETTINGS, as the form's (anyone can post to the
+// update; below it: b_SET_CONFIG_refused, nothing stored, whether the form is
+// complete or not).
 int b_SET_CONFIGWR() {
-    // The form is offered to room administrators only; the update asks the
-    // same, since anyone can post to it.
-    if (ctx.access_level <= 7) return 0;
     if (!form_complete()) return SET_CONFIGWR_INCOMPLETE;
 
     SETTINGS_UPDATE u;

@@ -12,10 +12,9 @@ enum { SET_CONFIGWR_INCOMPLETE = -40 };
 // (dir.cnf), each with an update and, failing that, an add. Uploaded pictures
 // are moved from this request's temporary files into the picture directory
 // "<data>\<folder>\fcg" (created when missing) under the browser's bare file
-// name. Only room administrators (ctx.access_level above 7) store anything; for them
-// a request without every field the form always sends (NAME, INFO, TITLEPIC,
-// PIC_FILENAME, BACKPIC1-3, FONTCOLOR1-3, FRAMESET1-3; present, possibly
-// empty) stores nothing and gives SET_CONFIGWR_INCOMPLETE.
+// name. A request without every field the form always sends (NAME, INFO,
+// TITLEPIC, PIC_FILENAME, BACKPIC1-3, FONTCOLOR1-3, FRAMESET1-3; present,
+// possibly empty) stores nothing and gives SET_CONFIGWR_INCOMPLETE.
 // The pictures, the room name and the folder picture are stored while the
 // update holds the room settings lock dir_cnf.chk, under which it also
 // decides, against the settings as committed, which pictures go: a picture

@@ -10,6 +10,7 @@
 #include "page/context.h"
 #include "page/page.h"
 #include "request/dispatch.h"
+#include "store/fileio.h"
 #include "store/text.h"
 #include "tests/unit/reply_capture.h"
 
@@ -111,13 +112,17 @@ TEST_F(PageTest, SessionErrorPage) {
 }
 
 TEST_F(PageTest, ResponseAfterAFailedPost) {
-    EXPECT_EQ(capture([] { velt_cwrite_response(-1); }), err_page("", "no write"));
-    EXPECT_EQ(capture([] { velt_cwrite_response(-2); }), err_page("", "no file"));
+    // A post below the level of writing is answered by the job table.
+    ctx.access_level = LEVEL_WRITE - 1;
+    G_set(ctx.query.JOB, "CWRITE");
+    EXPECT_EQ(capture([] { velt_dispatch(); }), err_page("", "no write"));
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_NO_FILE); }), err_page("", "no file"));
     // A refused write is the busy answer: its status, then the error page.
-    EXPECT_EQ(capture([] { velt_cwrite_response(-9); }),
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_LOCKED); }),
               "Status: 503 Service Unavailable\n" + err_page("", "<I>locked</I>"));
     EXPECT_EQ(capture([] { G_busy_page(); }), "Status: 503 Service Unavailable\n" + err_page("", "<I>locked</I>"));
-    EXPECT_EQ(capture([] { velt_cwrite_response(-3); }), "");
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_NOT_FOUND); }), "");
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_EXISTS); }), "");
     EXPECT_EQ(capture([] { velt_cwrite_response(7); }), "");
 }
 
