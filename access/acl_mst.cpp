@@ -137,12 +137,12 @@ bool writable_user_id(const char* id) { return std::strpbrk(id, ",\r\n") == null
 
 int Fio_ACL_MST(int in_disp_no, int op, int search_mode, ACL_MST* rec) {
     char dir[FIO_PATH_MAX];
-    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
     bool by_position = (op == STORE_READ && search_mode == 2);
-    if (op == STORE_READ && search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
-    if (!by_position && !is_user_type(*rec) && !is_group_type(*rec)) return FIO_NOT_FOUND;
+    if (op == STORE_READ && search_mode != 1 && search_mode != 2) return FIO_BAD_ARGUMENT;
+    if (!by_position && !is_user_type(*rec) && !is_group_type(*rec)) return FIO_BAD_ARGUMENT;
     rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
-    if (op != STORE_READ && is_user_type(*rec) && !writable_user_id(rec->USER_ID)) return FIO_NOT_FOUND;
+    if (op != STORE_READ && is_user_type(*rec) && !writable_user_id(rec->USER_ID)) return FIO_BAD_ARGUMENT;
     if (Fio_dir_room(dir, rec->FOLDER_NO) != 0) return FIO_NOT_FOUND;
     if (op == STORE_READ) return read_list(dir, in_disp_no, search_mode, rec);
     return rewrite_list(dir, op, *rec);

@@ -17,8 +17,9 @@
 //   3 delete: removes the first entry with the key. 0, or -3 none.
 //   4 update: replaces the first entry with the key by that of *rec. 0, or
 //             -3 none.
-// A failed write leaves the file byte for byte as it was. Every operation: -1
-// for a bad argument (modes, type, or a user id holding a comma or a line
-// end, which the line format cannot carry), -2 a file cannot be opened or
+// A failed write leaves the file byte for byte as it was. Every operation: -4
+// (FIO_BAD_ARGUMENT) for a bad argument (op, modes, type, a null rec, or a
+// user id holding a comma or a line end, which the line format cannot
+// carry), -1 for a folder that has no path, -2 a file cannot be opened or
 // created (the folder's directory is missing, for one), -9 the lock is held.
 int Fio_ACL_MST(int in_disp_no, int op, int search_mode, ACL_MST* rec);

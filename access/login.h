@@ -23,10 +23,10 @@ enum {
 // Key check of the request: compares skey1/skey2 (read as decimal
 // numbers, so leading zeros and trailing non-digits do not matter) with the
 // pair stored in the key file of user uid (uid names the directory as sent).
-// *key gets the stored record (cleared when there is none). Returns 0 valid; -1 wrong key, no stored key, a uid that
-// cannot name a directory or one whose directory does not exist (no such
-// user); -2 or -9 from the key store (the key file could not be read: the
-// key is neither right nor wrong).
+// *key gets the stored record (cleared when there is none). Returns 0 valid;
+// -1 wrong key, no stored key, a uid that cannot name a directory or one
+// whose directory does not exist (no such user); -2 or -9 from the key store
+// (the key file could not be read: the key is neither right nor wrong).
 int G_SkeyChk(const char* uid, const char* skey1, const char* skey2, MST_SKEY* key);
 
 // Password login of uid with password upw. On success it leaves a session key

@@ -23,7 +23,7 @@ int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, i
 }
 
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op, USER_MST* rec) {
-    if (rec == nullptr) return FIO_NOT_FOUND;
+    if (rec == nullptr) return FIO_BAD_ARGUMENT;
     if (op == STORE_READ) {
         // Set before anything can fail: a user whose file cannot be read is
         // still loaded with these.

@@ -15,8 +15,9 @@
 // before a line's first comma; lines without a comma are no settings and are
 // dropped by every rewrite, other lines keep their bytes and line ends.
 // Returns also -1 for a user id that cannot name a user directory (nothing is
-// touched) or an unknown op, -2 a file cannot be opened (the user's
-// directory must exist), -9 the lock is held; on these out_buff is as it was.
+// touched), -4 (FIO_BAD_ARGUMENT) for an unknown op, -2 a file cannot be
+// opened (the user's directory must exist), -9 the lock is held; on these
+// out_buff is as it was.
 // A value is written on one line: a CR or LF in it becomes '_'.
 int Fio_PERSONAL_MST(const char* in_user_id, int32_t op, const char* in_buff, char* out_buff,
                      int out_size);
@@ -42,6 +43,6 @@ inline int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char (&
 // 2 or 4 write: each field, USER_NAME first and PICFILE last, is stored under
 // rec->USER_ID by update, else add; single failures are not reported, 0.
 // Every mode returns -1 for an in_user_id that cannot name a user directory
-// (a read still sets its defaults first) or a null rec; other modes do
-// nothing.
+// (a read still sets its defaults first), -4 (FIO_BAD_ARGUMENT) for a null
+// rec; other modes do nothing.
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op, USER_MST* rec);

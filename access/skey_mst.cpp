@@ -35,8 +35,8 @@ MST_SKEY clean_copy(const MST_SKEY& in) {
 }  // namespace
 
 int Fio_MST_SKEY(const char* UserID, int op, MST_SKEY* rec) {
-    if (op < STORE_READ || op > STORE_UPDATE || UserID == nullptr) return FIO_NOT_FOUND;
-    if (rec == nullptr && op != STORE_DELETE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE || UserID == nullptr) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
 

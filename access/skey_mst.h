@@ -15,8 +15,9 @@
 //             may be null). 0, or -1 none.
 //   4 update  by rec->USER_ID: replaces every matching record by *rec. 0, or
 //             -1 none.
-// Every operation: -1 for another op, a null rec where one is used, or a
-// UserID that cannot name a directory (nothing is created then), -2 a file
+// Every operation: -4 (FIO_BAD_ARGUMENT) for another op, a null UserID or a
+// null rec where one is used, -1 for a UserID that cannot name a directory
+// (nothing is created then), -2 a file
 // cannot be opened or created (the user's directory is missing, for one), -9
 // the lock is held.
 int Fio_MST_SKEY(const char* UserID, int op, MST_SKEY* rec);

@@ -58,8 +58,8 @@ std::string syslog_format_line(const SYSTEM_LOG& rec) {
 }
 
 int Fio_SYSTEM_LOG(int32_t in_position, int32_t op, SYSTEM_LOG* rec) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
-    if (rec == nullptr && op != STORE_DELETE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
 

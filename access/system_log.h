@@ -23,6 +23,6 @@ std::string syslog_format_line(const SYSTEM_LOG& rec);
 // *rec is appended. 3 delete, 4 update: the line at position in_position,
 // counting every line of the file, is removed or replaced by the line of
 // *rec (a delete does not use rec, which may be null); -3 past the end (file
-// unchanged). Returns 0 done, -1 also for an unknown op or a null rec where
-// one is used, -2 a file cannot be opened, -9 lock held.
+// unchanged). Returns 0 done, -4 (FIO_BAD_ARGUMENT) for an unknown op or a
+// null rec where one is used, -2 a file cannot be opened, -9 lock held.
 int Fio_SYSTEM_LOG(int32_t in_position, int32_t op, SYSTEM_LOG* rec);

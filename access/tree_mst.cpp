@@ -104,8 +104,8 @@ std::string tree_format_line(const TREE_DATA& rec) {
 }
 
 int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode, TREE_DATA* rec) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
-    if (rec == nullptr && op != STORE_DELETE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
 

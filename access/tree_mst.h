@@ -29,8 +29,8 @@ std::string tree_format_line(const TREE_DATA& rec);
 // holds a comma). Read fills *rec; add and update write the line of *rec
 // (add by position inserts before that position, past the end and add by
 // number append); delete does not use rec (it may be null). Returns 0 done,
-// -1 read found nothing (*rec unchanged) or an unknown op, -2 a file cannot
-// be opened, -3 a write did nothing (add by number found the number, delete
+// -1 read found nothing (*rec unchanged), -4 (FIO_BAD_ARGUMENT) an unknown op
+// or a null rec where one is used, -2 a file cannot be opened, -3 a write did nothing (add by number found the number, delete
 // or update found no line; the file stays byte for byte), -9 the lock is
 // held.
 int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode, TREE_DATA* rec);

@@ -89,9 +89,9 @@ int rewrite_list(const char* dir, int in_disp_no, int op, int search_mode, int n
 }  // namespace
 
 int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode, USER_GROUP_MST* rec) {
-    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_NOT_FOUND;
-    if (search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
-    if (op == STORE_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
+    if (search_mode != 1 && search_mode != 2) return FIO_BAD_ARGUMENT;
+    if (op == STORE_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_BAD_ARGUMENT;
     rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, rec->USER_ID) != 0) return FIO_NOT_FOUND;

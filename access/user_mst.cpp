@@ -72,8 +72,8 @@ void f03_encryption(char* in_buff, int mode, const char* key_id) {
 }
 
 int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
-    if (rec == nullptr && op != STORE_DELETE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
 
     const bool by_record = op == STORE_ADD || op == STORE_UPDATE;
     const char* id = by_record ? rec->USER_ID : UserID;
@@ -156,8 +156,8 @@ int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec) {
 int Fio_MST_PASSWORD(const char* UserID, int32_t op, USER_MST* rec) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
-    if (rec == nullptr && op != STORE_DELETE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, "password.mst", "password.chk",

@@ -19,8 +19,9 @@
 // the list keeps the matching lines, rec->USER_ID takes their spelling and
 // the personal fields are written; -1 when none. Every operation refuses an
 // id that cannot name a user directory (or, for add and update, holds a line
-// end) with -1 and touches no file. Also -1 for an unknown op, -2 a file
-// cannot be opened, -9 the lock is held.
+// end) with -1 and touches no file. Also -4 (FIO_BAD_ARGUMENT) for an unknown
+// op or a null rec where one is used, -2 a file cannot be opened, -9 the lock
+// is held.
 int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec);
 
 // The password of user UserID (which is also the scrambling key). 1 read:
@@ -29,8 +30,9 @@ int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec);
 // file is replaced by rec->USER_PASS scrambled, without a line end; 3 delete:
 // the file is removed (0, or -1 when the removal failed; rec is not used and
 // may be null). Returns 0, -1 for an id that cannot name a user directory
-// (nothing touched, USER_PASS unchanged) or an unknown op, -2 a file cannot
-// be opened (the user's directory must exist), -9 the lock is held.
+// (nothing touched, USER_PASS unchanged), -4 (FIO_BAD_ARGUMENT) for an
+// unknown op or a null rec where one is used, -2 a file cannot be opened (the
+// user's directory must exist), -9 the lock is held.
 int Fio_MST_PASSWORD(const char* UserID, int32_t op, USER_MST* rec);
 
 // Scrambles (mode 1) or unscrambles (mode 2) in_buff in place with key_id,

@@ -73,7 +73,7 @@ void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now, cons
 }  // namespace
 
 int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
-    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, rec->FOLDER_NO) != 0) return FIO_NO_FILE;
     // Only this program writes the index, always by one rename of a whole

@@ -12,10 +12,11 @@ enum { CHAT_USER_BLOCK = 20 };
 // the key), 4 update (every record with the key replaced by *rec).
 // A read that finds nothing leaves the key and MODE, empty LAST_DATE and
 // COLOR, DISP_LINE 30 and RELOAD_TIME 30 in *rec; a found record with an
-// empty COLOR reads as "blue". 0 done, -1 no such record (or a bad op), -3
-// add found the key present, -2 a file could not be opened or created, -9
-// the index is still locked after the wait (never for a read, which takes
-// the index as the last commit left it).
+// empty COLOR reads as "blue". 0 done, -1 no such record, -4
+// (FIO_BAD_ARGUMENT) an unknown op or a null rec, -3 add found the key
+// present, -2 a file could not be opened or created, -9 the index is still
+// locked after the wait (never for a read, which takes the index as the last
+// commit left it).
 int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec);
 
 // A member's sign of life: LAST_DATE of every record with the key of member

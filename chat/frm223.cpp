@@ -47,7 +47,7 @@ void print_member_list() {
     CHAT_USER_IDX block[CHAT_USER_BLOCK];
     for (;;) {
         r = Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read_count, block);
-        if (r != 0) break;
+        if (r != FIO_OK) break;
         int n = 0;
         while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
             const CHAT_USER_IDX& m = block[n];
@@ -67,7 +67,7 @@ void print_member_list() {
         read_count += MEMBER_BLOCK;
     }
 
-    if (r != 0) {
+    if (r != FIO_OK) {
         out_fmt("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
         return;
     }
@@ -82,7 +82,7 @@ void print_member_list() {
 void print_messages(const char* chat_name) {
     CHAT_USER_IDX member;
     const int r = chat_presence(STORE_READ, chat_name, &member);
-    if (r != 0) {
+    if (r != FIO_OK) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
         out_fmt("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
@@ -106,7 +106,7 @@ void print_messages(const char* chat_name) {
 
     // A refused read shows no lines this time; the next reload shows them.
     CHAT_DATA_DAT lines[CHAT_DATA_READ_MAX];
-    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == 0;
+    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == FIO_OK;
 
     if (ctx.room.FONTCOLOR3[0] != '\0') {
         out_fmt("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());

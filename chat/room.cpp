@@ -36,7 +36,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
         G_set(value, color);
         Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
     }
-    if (chat_name[0] == '\0') return 0;
+    if (chat_name[0] == '\0') return FIO_OK;
     if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
 
     CHAT_USER_IDX member;
@@ -56,7 +56,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
         rec = member;
         r = Fio_CHAT_USER_IDX(STORE_UPDATE, &rec);
     }
-    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
+    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
     return r;
 }
 
@@ -68,12 +68,12 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
 int leave_room(const char* chat_name, const char* color) {
     char stamp[20] = {};
     Tm_set_date(stamp);
-    if (chat_name[0] == '\0') return 0;
+    if (chat_name[0] == '\0') return FIO_OK;
 
     CHAT_USER_IDX member;
     const int r = chat_presence(STORE_DELETE, chat_name, &member);
-    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
-    return r == FIO_NOT_FOUND ? 0 : r;
+    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
+    return r == FIO_NOT_FOUND ? FIO_OK : r;
 }
 
 // The three frames; every request or user text in the addresses is

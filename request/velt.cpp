@@ -39,11 +39,11 @@ namespace {
 // language. false when either file is missing; its error page is printed
 // (before any message is loaded, so with an empty head).
 bool load_settings() {
-    if (SysFileOpen("zepa.ini", &ctx.config) == -1) {
+    if (SysFileOpen("zepa.ini", &ctx.config) != 0) {
         G_ErrMessage("zepa.ini", "read failure(file not open)");
         return false;
     }
-    if (StrdefFileOpen("velt.lng", ctx.config.LANGUAGE, &ctx.messages) == -1) {
+    if (StrdefFileOpen("velt.lng", ctx.config.LANGUAGE, &ctx.messages) != 0) {
         G_ErrMessage(".lng", "read failure(file not open)");
         return false;
     }
@@ -174,25 +174,25 @@ bool job_is(const char* name) { return std::strcmp(ctx.query.JOB, name) == 0; }
 
 }  // namespace
 
-int velt_gate(int* password_login) {
+bool velt_gate(int* password_login) {
     // A password login leaves the user it read in ctx.user; step 12 reads
     // him again either way.
     REQUEST_FIELDS& q = ctx.query;
     switch (G_login_gate(q.uid, q.upw, q.SKEY1, q.SKEY2, password_login, &ctx.user)) {
         case LOGIN_PASSED:
-            return 0;
+            return true;
         case LOGIN_BAD_KEY:
             G_IDerr();
-            return -1;
+            return false;
         case LOGIN_NO_UID:
             G_ErrMessage(G_msg(MSG_NO_UID_TITLE), G_msg(MSG_NO_UID));
-            return -1;
+            return false;
         case LOGIN_BUSY:
             G_busy_page();
-            return -1;
+            return false;
         default:
             G_ErrMessage(G_msg(MSG_LOGIN_FAILED_TITLE), G_msg(MSG_LOGIN_FAILED));
-            return -1;
+            return false;
     }
 }
 
@@ -308,7 +308,7 @@ void serve_request() {
     if (!load_folder()) return;
 
     int password_login = 0;
-    if (velt_gate(&password_login) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
+    if (!velt_gate(&password_login) || !load_user()) return;  // 11-12: a refusal printed its page
     int lists = FIO_OK;
     ctx.access_level = velt_access_level(ctx.query.FOLDER_NO, &lists);  // 13: no access, no page
     if (lists != FIO_OK) {

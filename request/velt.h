@@ -7,8 +7,9 @@
 // session error page for a bad key, MSG_NO_UID_TITLE and MSG_NO_UID without a
 // uid, MSG_LOGIN_FAILED_TITLE and MSG_LOGIN_FAILED for a refused login, the
 // busy page when a file the gate needed stayed locked or could not be read or
-// written). Returns 0 passed (*password_login as the gate sets it) or -1 refused.
-int velt_gate(int* password_login);
+// written). Returns true passed (*password_login as the gate sets it), false
+// refused.
+bool velt_gate(int* password_login);
 
 // The current user's (ctx.user) access level on folder_no, reading the
 // room's shared-account switch when the check needs it (see G_chk_ACL).

@@ -34,10 +34,10 @@ int b_SET_DIR_CONFIG(int32_t in_folder_no, DIR_CONFIG* out) {
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
     int rc = Fio_keyed_line_load(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", LOCK_FILE, keys,
                                  static_cast<int>(sizeof keys / sizeof keys[0]));
-    if (rc != 0) return rc;
+    if (rc != FIO_OK) return rc;
 
     // The room's own text, never another room's: the folder asked for here.
-    if (Fio_INFO_TXT(in_folder_no, STORE_READ, out->INFO) != 0) out->INFO[0] = '\0';
+    if (Fio_INFO_TXT(in_folder_no, STORE_READ, out->INFO) != FIO_OK) out->INFO[0] = '\0';
     return FIO_OK;
 }
 

@@ -38,8 +38,9 @@ int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode);
 // when there is none (file unchanged). Keys compare byte for byte. A rewrite
 // keeps every other entry byte for byte, in place, and drops lines that hold
 // no entry. A comma, CR or LF in a written key or value becomes '_' (a value
-// cannot hold them). Returns also -1 for an unknown op, -2 a file
-// cannot be opened, -9 the lock is held. With DIRCNF_LOCK_HELD the call
+// cannot hold them). Returns also -4 (FIO_BAD_ARGUMENT) for an unknown op, -1
+// for a room that has no path, -2 a file cannot be opened, -9 the lock is
+// held. With DIRCNF_LOCK_HELD the call
 // neither waits for, takes nor releases the lock: its caller holds it.
 int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size,
                    DIRCNF_LOCKING locking = DIRCNF_TAKE_LOCK);

@@ -72,7 +72,7 @@ void print_form() {
     // a form that showed just those would cut the stored text at the next
     // save.
     char info[4002];
-    if (Fio_INFO_TXT(ctx.query.FOLDER_NO, STORE_READ, info) != 0) G_set(info, ctx.room.INFO);
+    if (Fio_INFO_TXT(ctx.query.FOLDER_NO, STORE_READ, info) != FIO_OK) G_set(info, ctx.room.INFO);
     out_fmt("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", G_html(ctx.folder.NAME).c_str(),
             G_msg(MSG_ROOM_SETTINGS));
     out_fmt("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",

@@ -225,7 +225,7 @@ int store_pictures(SETTINGS_UPDATE& u) {
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
         if (!apply_picture(u, i, old_name)) continue;
         r = store_setting(PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD);
-        settle_picture(u, i, old_name, r == 0);
+        settle_picture(u, i, old_name, r == FIO_OK);
         if (refused(r)) return r;
     }
 
@@ -233,12 +233,12 @@ int store_pictures(SETTINGS_UPDATE& u) {
     if (folder_pic) G_set(folder.PIC_FILENAME, u.names[PIC_FOLDER]);
     G_set(folder.NAME, u.form.NAME);
     r = Fio_TREE_DATA(n, STORE_UPDATE, 1, &folder);
-    if (folder_pic) settle_picture(u, PIC_FOLDER, old_name, r == 0);
+    if (folder_pic) settle_picture(u, PIC_FOLDER, old_name, r == FIO_OK);
     if (refused(r)) return r;
     // The form printed next shows the folder as the store holds it (a read
     // that fails leaves the record as the request read it).
     Fio_TREE_DATA(n, STORE_READ, 1, &ctx.folder);
-    return 0;
+    return FIO_OK;
 }
 
 // Removes each noted picture that no setting names, judged against the
@@ -306,5 +306,5 @@ int b_SET_CONFIGWR() {
         if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k], DIRCNF_TAKE_LOCK))) return r;
     for (int k = 0; k < 3; ++k)
         if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k], DIRCNF_TAKE_LOCK))) return r;
-    return 0;
+    return FIO_OK;
 }

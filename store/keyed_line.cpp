@@ -67,7 +67,7 @@ int read_how(KEYED_FORMAT format) { return format == KEYED_KEY_VALUE_COMMA ? FIO
 
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t op,
                    const char* in_buff, char* out_buff, int out_size) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, file, lock, op == STORE_READ ? read_how(format) : FIO_REWRITE, FIO_TEXT);

@@ -36,9 +36,9 @@ int keyed_line_split(KEYED_FORMAT format, const char* line, int* key_len, int* v
 // lines that hold no entry. A written key or value cannot split its line: CR
 // and LF in it become '_', and so does a comma where the format's field
 // cannot hold one. A line longer than the read buffer is handled whole.
-// Returns also -1 for an unknown op (nothing is touched), -2 a file
-// cannot be opened, -9 the lock is still held after the wait; on these
-// out_buff is as it was. Reads of personal.mst wait while it is locked; reads
+// Returns also -4 (FIO_BAD_ARGUMENT) for an unknown op (nothing is touched),
+// -2 a file cannot be opened, -9 the lock is still held after the wait; on
+// these out_buff is as it was. Reads of personal.mst wait while it is locked; reads
 // of dir.cnf take it as the last rewrite left it (see keyed_line.cpp).
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t op,
                    const char* in_buff, char* out_buff, int out_size);

@@ -38,6 +38,7 @@ std::string admin_store_error(int r) {
         case FIO_NOT_FOUND: return "not found or refused";
         case FIO_NO_FILE: return "a file could not be opened or created";
         case FIO_EXISTS: return "already present";
+        case FIO_BAD_ARGUMENT: return "refused as a bad argument";
         case FIO_LOCKED: return "the file is locked by another request; try again";
         default: return "result " + std::to_string(r);
     }

@@ -231,8 +231,8 @@ TEST_F(SkeyStoreTest, IdsThatWouldLeaveTheUserDirectoryAreRefused) {
     EXPECT_FALSE(exists(at("user/skey.mst")));
     EXPECT_FALSE(exists(at("user/x/skey.mst")));
     EXPECT_FALSE(exists(at("skey.chk")));
-    EXPECT_EQ(Fio_MST_SKEY("x", 0, &key_rec), -1);
-    EXPECT_EQ(Fio_MST_SKEY("x", 5, &key_rec), -1);
+    EXPECT_EQ(Fio_MST_SKEY("x", 0, &key_rec), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_MST_SKEY("x", 5, &key_rec), FIO_BAD_ARGUMENT);
     EXPECT_FALSE(exists(at("user/x/skey.mst")));
 }
 
@@ -377,16 +377,16 @@ TEST_F(AclStoreTest, AnOverlongLineIsOneLineForReadsAndRewrites) {
 
 TEST_F(AclStoreTest, BadArgumentsTouchNoFile) {
     set_user("ta,ro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), FIO_BAD_ARGUMENT);
     set_user("ta\nro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), FIO_BAD_ARGUMENT);
     set_user("taro", 1);
     G_set(acl_rec.U_OR_G, "X");
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), FIO_BAD_ARGUMENT);
     set_user("taro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, 0, 1, &acl_rec), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 3, &acl_rec), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, 0, 1, &acl_rec), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 3, &acl_rec), FIO_BAD_ARGUMENT);
     EXPECT_FALSE(exists(file));
 }
 
@@ -413,11 +413,11 @@ protected:
         AccessStoreTest::SetUp();
         file = user_dir("Taro") + "user_g.mst";
     }
-    int op(int n, int sql, int search, int new_id = 0, const char* id = "Taro") {
+    int op(int n, int store_op, int search, int new_id = 0, const char* id = "Taro") {
         std::memset(&group_rec, 0, sizeof group_rec);
         G_set(group_rec.USER_ID, id);
         group_rec.GROUP_ID = new_id;
-        return Fio_USER_GROUP_MST(n, sql, search, &group_rec);
+        return Fio_USER_GROUP_MST(n, store_op, search, &group_rec);
     }
 };
 
@@ -462,7 +462,7 @@ TEST_F(UserGroupStoreTest, AddByPositionInsertsBeforeThatLineOrAppends) {
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n");
     ASSERT_EQ(op(9, STORE_ADD, 2, 2), 0);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
-    EXPECT_EQ(op(0, STORE_ADD, 2, 1), -1);
+    EXPECT_EQ(op(0, STORE_ADD, 2, 1), FIO_BAD_ARGUMENT);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
 }
 
@@ -504,7 +504,7 @@ TEST_F(UserGroupStoreTest, UnsafeIdsLocksAndMissingDirectories) {
     EXPECT_EQ(op(3, STORE_READ, 1), -9);
     EXPECT_EQ(op(0, STORE_ADD, 1, 4), -9);
     EXPECT_EQ(read_all(file), "3,\n");
-    EXPECT_EQ(op(3, STORE_READ, 3), -1);
+    EXPECT_EQ(op(3, STORE_READ, 3), FIO_BAD_ARGUMENT);
 }
 
 // ---- access check ------------------------------------------------------------
@@ -723,16 +723,16 @@ protected:
     }
     // Runs the gate on the given request fields; returns its result, the page
     // it printed goes to `page`.
-    int gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
+    bool gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
         clear_request();
         G_set(ctx.query.uid, uid);
         G_set(ctx.query.upw, upw);
         G_set(ctx.query.SKEY1, k1);
         G_set(ctx.query.SKEY2, k2);
         *fast = -1;
-        int r = 0;
-        *page = reply_test::capture([&] { r = velt_gate(fast); });
-        return r;
+        bool passed = false;
+        *page = reply_test::capture([&] { passed = velt_gate(fast); });
+        return passed;
     }
     // All files below the data directory, to see that a refusal made none.
     std::set<std::string> tree() {
@@ -754,11 +754,11 @@ protected:
 TEST_F(LoginGateTest, WithoutAUserIdTheRequestIsRefusedWithMessagesThreeAndFour) {
     int fast;
     std::string page;
-    EXPECT_EQ(gate("", "pw", "", "", &fast, &page), -1);
+    EXPECT_FALSE(gate("", "pw", "", "", &fast, &page));
     EXPECT_TRUE(shows(page, "M3", "M4")) << page;
     EXPECT_EQ(fast, 0);
     // Key halves without a user id take the password path all the same.
-    EXPECT_EQ(gate("", "", "12", "34", &fast, &page), -1);
+    EXPECT_FALSE(gate("", "", "12", "34", &fast, &page));
     EXPECT_TRUE(shows(page, "M3", "M4")) << page;
     EXPECT_STREQ(ctx.query.SKEY1, "12");  // this refusal does not touch the key fields
 }
@@ -766,7 +766,7 @@ TEST_F(LoginGateTest, WithoutAUserIdTheRequestIsRefusedWithMessagesThreeAndFour)
 TEST_F(LoginGateTest, APasswordLoginIssuesAStoredKeyAndTheStoredSpellingOfTheId) {
     int fast;
     std::string page;
-    ASSERT_EQ(gate("taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("taro", "pa\x95\x5Css", "", "", &fast, &page));
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 1);
     EXPECT_STREQ(ctx.query.uid, "Taro");
@@ -777,7 +777,7 @@ TEST_F(LoginGateTest, APasswordLoginIssuesAStoredKeyAndTheStoredSpellingOfTheId)
     EXPECT_STREQ(ctx.user.USER_ID, "Taro");
     // The following request carries the stored spelling and passes by key.
     std::string k1 = ctx.query.SKEY1, k2 = ctx.query.SKEY2;
-    EXPECT_EQ(gate("Taro", "", k1.c_str(), k2.c_str(), &fast, &page), 0);
+    EXPECT_TRUE(gate("Taro", "", k1.c_str(), k2.c_str(), &fast, &page));
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 0);
 }
@@ -788,7 +788,7 @@ TEST_F(LoginGateTest, AWrongOrUnknownLoginIsRefusedWithMessagesFiveAndSix) {
     const std::set<std::string> before = tree();
     for (auto [uid, pw] : std::vector<std::pair<const char*, const char*>>{
              {"Taro", "pa\x95\x5CsS"}, {"Taro", ""}, {"Taro", "pa\x95\x5Css "}, {"Jiro", "x"}, {"Hanako", "pa\x95\x5Css"}}) {
-        EXPECT_EQ(gate(uid, pw, "", "", &fast, &page), -1) << uid << "/" << pw;
+        EXPECT_FALSE(gate(uid, pw, "", "", &fast, &page)) << uid << "/" << pw;
         EXPECT_TRUE(shows(page, "M5", "M6")) << page;
         EXPECT_EQ(fast, 0);
         EXPECT_STREQ(ctx.query.SKEY1, "");
@@ -802,10 +802,10 @@ TEST_F(LoginGateTest, OnlyOneKeyHalfMeansAPasswordLogin) {
     int fast;
     std::string page;
     // An account with the empty password passes with an empty upw.
-    ASSERT_EQ(gate("Open", "", "12", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("Open", "", "12", "", &fast, &page));
     EXPECT_EQ(fast, 1);
     EXPECT_NE(std::string(ctx.query.SKEY1), "12");
-    EXPECT_EQ(gate("Taro", "", "", "34", &fast, &page), -1);
+    EXPECT_FALSE(gate("Taro", "", "", "34", &fast, &page));
     EXPECT_TRUE(shows(page, "M5", "M6"));
 }
 
@@ -813,25 +813,25 @@ TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
     write_all(at("user/Taro/skey.mst"), skey_bytes(4711, 815, "TARO", "", ""));
     int fast;
     std::string page;
-    EXPECT_EQ(gate("Taro", "", "0004711", "815abc", &fast, &page), 0);
+    EXPECT_TRUE(gate("Taro", "", "0004711", "815abc", &fast, &page));
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 0);
     EXPECT_STREQ(ctx.query.SKEY1, "0004711");  // kept as sent
     EXPECT_STREQ(ctx.query.SKEY2, "815abc");
     EXPECT_EQ(G_SkeyChk("Taro", ctx.query.SKEY1, ctx.query.SKEY2, &key_rec), 0);
     for (auto [k1, k2] : std::vector<std::pair<const char*, const char*>>{{"4711", "816"}, {"4712", "815"}, {"x", "815"}}) {
-        EXPECT_EQ(gate("Taro", "", k1, k2, &fast, &page), -1) << k1;
+        EXPECT_FALSE(gate("Taro", "", k1, k2, &fast, &page)) << k1;
         EXPECT_NE(page.find("<FONT SIZE=\"5\"><B>M7</B></FONT>\n"), std::string::npos) << page;
         EXPECT_EQ(page.find("M5"), std::string::npos);
         EXPECT_STREQ(ctx.query.SKEY1, "");
         EXPECT_STREQ(ctx.query.SKEY2, "");
     }
     // The key file is looked up under the id as sent.
-    EXPECT_EQ(gate("taro", "", "4711", "815", &fast, &page), -1);
+    EXPECT_FALSE(gate("taro", "", "4711", "815", &fast, &page));
     EXPECT_NE(page.find("M7"), std::string::npos);
     EXPECT_FALSE(exists(at("user/taro")));
     // No stored key, or a key file locked by a concurrent login.
-    EXPECT_EQ(gate("Hanako", "", "4711", "815", &fast, &page), -1);
+    EXPECT_FALSE(gate("Hanako", "", "4711", "815", &fast, &page));
     write_all(at("user/Taro/skey.chk"), "");
     EXPECT_EQ(G_SkeyChk("Taro", ctx.query.SKEY1, ctx.query.SKEY2, &key_rec), -9);
 }
@@ -841,7 +841,7 @@ TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
     int fast;
     std::string page;
     for (int i = 0; i < 40; ++i) {
-        ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+        ASSERT_TRUE(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page));
         ASSERT_TRUE(is_key_text(ctx.query.SKEY1) && is_key_text(ctx.query.SKEY2));
         seen.insert(ctx.query.SKEY1);
         seen.insert(ctx.query.SKEY2);
@@ -858,20 +858,20 @@ TEST_F(LoginGateTest, ASharedAccountKeepsItsStoredPair) {
     write_all(at("user/Share/skey.mst"), stored);
     int fast;
     std::string page;
-    ASSERT_EQ(gate("SHARE", "share", "", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("SHARE", "share", "", "", &fast, &page));
     EXPECT_STREQ(ctx.query.SKEY1, "-3");
     EXPECT_STREQ(ctx.query.SKEY2, "77");
     EXPECT_STREQ(ctx.query.uid, "Share");
     EXPECT_EQ(read_all(at("user/Share/skey.mst")), stored);
     // Without a readable record the shared account gets a new pair, stored.
     std::remove(at("user/Share/skey.mst").c_str());
-    ASSERT_EQ(gate("Share", "share", "", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("Share", "share", "", "", &fast, &page));
     EXPECT_TRUE(is_key_text(ctx.query.SKEY1));
     EXPECT_EQ(read_all(at("user/Share/skey.mst")),
               skey_bytes(std::atoi(ctx.query.SKEY1), std::atoi(ctx.query.SKEY2), "Share", "192.0.2.7", "TestAgent/1.0"));
     // An ordinary account never reuses its pair.
     write_all(at("user/Taro/skey.mst"), skey_bytes(5, 6, "Taro", "", ""));
-    ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page));
     EXPECT_STRNE(ctx.query.SKEY1, "5");
 }
 
@@ -882,9 +882,9 @@ TEST_F(LoginGateTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothin
     int fast;
     std::string page;
     for (const char* uid : {"../x", "..", ".", "x/../Taro", "..\\x"}) {
-        EXPECT_EQ(gate(uid, "", "", "", &fast, &page), -1) << uid;
+        EXPECT_FALSE(gate(uid, "", "", "", &fast, &page)) << uid;
         EXPECT_TRUE(shows(page, "M5", "M6")) << uid;
-        EXPECT_EQ(gate(uid, "", "1", "2", &fast, &page), -1) << uid;
+        EXPECT_FALSE(gate(uid, "", "1", "2", &fast, &page)) << uid;
         EXPECT_NE(page.find("<B>M7</B>"), std::string::npos) << uid;
         EXPECT_EQ(page.find("M5"), std::string::npos) << uid;
     }
@@ -897,7 +897,7 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOneNorIsCalledWr
     std::string page;
     EXPECT_EQ(G_LoginChk("Taro", "", ctx.query.SKEY1, ctx.query.SKEY2, &user_rec), -9);
     EXPECT_STREQ(ctx.query.SKEY1, "");
-    EXPECT_EQ(gate("Taro", "", "", "", &fast, &page), -1);
+    EXPECT_FALSE(gate("Taro", "", "", "", &fast, &page));
     EXPECT_TRUE(shows(page, "", "M19")) << page;
     EXPECT_EQ(page.rfind("Status: 503 Service Unavailable\n", 0), 0u);
     EXPECT_FALSE(exists(at("user/Taro/skey.mst")));
@@ -909,7 +909,7 @@ TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsBusy) {
     EXPECT_TRUE(is_key_text(ctx.query.SKEY1));  // the pair is handed out all the same
     int fast;
     std::string page;
-    EXPECT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), -1);
+    EXPECT_FALSE(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page));
     EXPECT_TRUE(shows(page, "", "M19")) << page;
     EXPECT_STREQ(ctx.query.SKEY1, "");
     EXPECT_EQ(fast, 0);

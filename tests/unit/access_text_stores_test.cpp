@@ -330,7 +330,7 @@ TEST_F(TextStores, PasswordOf21CharactersIsStoredAs40DigitsAndReadBackAs20) {
     ASSERT_EQ(Fio_MST_PASSWORD("Tarp", STORE_DELETE, &user_rec), 0);
     EXPECT_FALSE(exists(at("user/Tarp/password.mst")));
     EXPECT_FALSE(exists(at("user/Tarp/password.chk")));
-    EXPECT_EQ(Fio_MST_PASSWORD("Taro", 9, &user_rec), -1);
+    EXPECT_EQ(Fio_MST_PASSWORD("Taro", 9, &user_rec), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(TextStores, MissingPasswordFileReadsEmptyAndIsLeftEmpty) {
@@ -441,7 +441,7 @@ TEST_F(TextStores, UserAddDeleteUpdate) {
 
     ASSERT_EQ(Fio_USER_MST("HANAKO", STORE_DELETE, &user_rec), 0);
     EXPECT_EQ(read_all(at("user.mst")), "Taro\nJiro\n");
-    EXPECT_EQ(Fio_USER_MST("Taro", 0, &user_rec), -1);
+    EXPECT_EQ(Fio_USER_MST("Taro", 0, &user_rec), FIO_BAD_ARGUMENT);
     EXPECT_FALSE(exists(at("user.chk")));
 }
 

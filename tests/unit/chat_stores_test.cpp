@@ -327,7 +327,7 @@ TEST_F(ChatStores, UpdateAndDeleteTouchOnlyTheKeyedRecord) {
     EXPECT_STREQ(stored[0].USER_ID, "b");
     EXPECT_FALSE(exists(room + "chatuser.chk"));
 
-    EXPECT_EQ(user_op(9, member("b", "B", "")), -1);
+    EXPECT_EQ(user_op(9, member("b", "B", "")), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(ChatStores, AHeldIndexLockRefusesWritesButNeverHidesAMember) {

@@ -151,7 +151,7 @@ TEST_F(RoomStores, RewritesKeepOtherEntriesInPlaceAndDropLinesWithoutAnEntry) {
     ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "new.gif");
     EXPECT_STREQ(G_DIR_CONFIG.BACKPIC1, "");
-    EXPECT_EQ(Fio_DIR_CONFIG(12, 7, "TITLEPIC", bg), -1);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, 7, "TITLEPIC", bg), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(RoomStores, UpdateOrAddStoresASettingInAnEmptyRoom) {
@@ -287,8 +287,8 @@ TEST_F(RoomStores, InfoWriteLeavesExactlyTheNewText) {
     ASSERT_EQ(Fio_INFO_TXT(12, STORE_UPDATE, empty), 0);
     EXPECT_TRUE(exists(info()));
     EXPECT_EQ(read_all(info()), "");
-    EXPECT_EQ(Fio_INFO_TXT(12, 0, empty), -1);
-    EXPECT_EQ(Fio_INFO_TXT(12, 5, empty), -1);
+    EXPECT_EQ(Fio_INFO_TXT(12, 0, empty), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_INFO_TXT(12, 5, empty), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(RoomStores, InfoDeleteRemovesTheFileOrFindsNone) {
