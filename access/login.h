@@ -49,12 +49,12 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
 // The gate of the request entry, run on the request's uid, upw and key halves
 // after the folder is known. With uid and both key halves given it checks the
 // key; otherwise it logs in with the password. Returns LOGIN_PASSED
-// (*password_login 0 by key, 1 by password; after a password login uid holds the
-// stored spelling of the id and skey1/skey2 the session key) or the refusal:
-// LOGIN_BAD_KEY for a bad key, LOGIN_NO_UID without a uid, LOGIN_REFUSED for
-// an unknown user or a wrong password, LOGIN_BUSY when a file it needed
-// stayed locked or could not be read, or a login's new key could not be
-// stored (that key would fail at once). A refusal leaves skey1/skey2 empty,
+// (*password_login 0 by key, 1 by password; after a password login uid holds
+// the stored spelling of the id and skey1/skey2 the session key) or the
+// refusal: LOGIN_BAD_KEY for a bad key, LOGIN_NO_UID without a uid,
+// LOGIN_REFUSED for an unknown user or a wrong password, LOGIN_BUSY when a file
+// it needed stayed locked or could not be read, or a login's new key could not
+// be stored (that key would fail at once). A refusal leaves skey1/skey2 empty,
 // except LOGIN_NO_UID, which touches nothing. *user gets the user record a
 // password login read; it is cleared after a key check and a refusal.
 int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_FIELD],

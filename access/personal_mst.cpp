@@ -35,17 +35,13 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op, USER_MST* rec) {
     if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
 
     // The user-record fields kept in personal.mst, in the order a
-    // whole-record write stores them: a text field of cap bytes, or a number.
-#define PERSONAL_TEXT(f) {#f, rec->f, sizeof rec->f, nullptr}
-#define PERSONAL_NUMBER(f) {#f, nullptr, 0, &rec->f}
+    // whole-record write stores them.
     const KEYED_FIELD fields[] = {
-        PERSONAL_TEXT(USER_NAME),     PERSONAL_NUMBER(USER_LEVEL),     PERSONAL_TEXT(E_MAIL_ADDR),
-        PERSONAL_NUMBER(P_GROUP),     PERSONAL_NUMBER(USER_DISP_DEF),  PERSONAL_NUMBER(MODE),
-        PERSONAL_NUMBER(WRITE_MODE),  PERSONAL_NUMBER(BBS_FRAME_MODE), PERSONAL_NUMBER(TREE_MODE),
-        PERSONAL_TEXT(LANGUAGE),      PERSONAL_TEXT(PICFILE),
+        KEYED_TEXT(rec, USER_NAME),    KEYED_NUMBER(rec, USER_LEVEL),     KEYED_TEXT(rec, E_MAIL_ADDR),
+        KEYED_NUMBER(rec, P_GROUP),    KEYED_NUMBER(rec, USER_DISP_DEF),  KEYED_NUMBER(rec, MODE),
+        KEYED_NUMBER(rec, WRITE_MODE), KEYED_NUMBER(rec, BBS_FRAME_MODE), KEYED_NUMBER(rec, TREE_MODE),
+        KEYED_TEXT(rec, LANGUAGE),     KEYED_TEXT(rec, PICFILE),
     };
-#undef PERSONAL_TEXT
-#undef PERSONAL_NUMBER
 
     if (op == STORE_READ) {
         return Fio_keyed_line_load(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", fields,

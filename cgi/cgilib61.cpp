@@ -11,8 +11,8 @@
 
 namespace {
 
-// Splits the URL-encoded text in buf at each "&" and adds every piece to p; piece
-// is a work buffer at least as large as buf.
+// Splits the URL-encoded text in buf at each "&" and adds every piece to p;
+// piece is a work buffer at least as large as buf.
 void parse_urlencoded(CGI_PARAMS* p, char* buf, char* piece) {
     if (buf[0] == '\0') return;
     // Before any decoding, so that an encoded %2B stays a plus sign.

@@ -49,10 +49,10 @@ enum {
 // need a few kilobytes.
 constexpr uint32_t CGI_FIELDS_LIMIT = 65536;
 
-// Reads the request into p (whose list must be empty); max_length is the
-// upload limit, data_dir the data directory where uploads go (kept in p). A POST body is bounded
-// before any of it is read: URL-encoded (exactly that CONTENT_TYPE) up to
-// CGI_FIELDS_LIMIT, any other up to max_length + CGI_FIELDS_LIMIT; above
+// Reads the request into p (whose list must be empty); max_length is the upload
+// limit, data_dir the data directory where uploads go (kept in p). A POST body
+// is bounded before any of it is read: URL-encoded (exactly that CONTENT_TYPE)
+// up to CGI_FIELDS_LIMIT, any other up to max_length + CGI_FIELDS_LIMIT; above
 // that CGI_TOO_LARGE. Returns CGI_OK read (or nothing to read), or one of the
 // results above; after CGI_CUT and CGI_TOO_LARGE the list holds at most what
 // came before and must not be acted on (uploads already made are removed by

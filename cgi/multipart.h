@@ -14,9 +14,9 @@ enum {
 
 // Reads a multipart body held in memory instead of standard input, as the
 // request reader does with the real body: p's content_length becomes
-// declared_length, the boundary comes from content_type, pairs are appended
-// to p's list and uploads go to p's data_dir. A body shorter than declared_length behaves
-// like a request cut off by the client. Returns as cgi_get_multipart.
+// declared_length, the boundary comes from content_type, pairs are appended to
+// p's list and uploads go to p's data_dir. A body shorter than declared_length
+// behaves like a request cut off by the client. Returns as cgi_get_multipart.
 int cgi_multipart_mem(CGI_PARAMS* p, const char* content_type, uint32_t declared_length,
                       const void* body, uint32_t body_len, int result, int store_files);
 

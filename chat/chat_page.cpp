@@ -7,6 +7,7 @@
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/context.h"
 #include "store/text.h"
 
@@ -15,9 +16,7 @@ std::string chat_body_tag(const char* backpic, int picture_no) {
     std::string tag = "<BODY BACKGROUND=\"";
     tag += G_html(ctx.JOB_EXE);
     tag += "?JOB=BG" + std::to_string(picture_no) + "_DL";
-    tag += "&SKEY1=" + G_url(ctx.query.SKEY1);
-    tag += "&SKEY2=" + G_url(ctx.query.SKEY2);
-    tag += "&uid=" + G_url(ctx.user.USER_ID);
+    tag += "&" + G_key_query();
     tag += "&FOLDER_NO=" + std::to_string(ctx.query.FOLDER_NO);
     tag += "\" >\n";
     return tag;

@@ -15,14 +15,16 @@ enum {
 };
 
 // The body line of a frame whose room has a background picture: when backpic is
-// not empty, <BODY BACKGROUND="JOB_EXE?JOB=BGn_DL&SKEY1=..&SKEY2=..&uid=..&FOLDER_NO=n" >
+// not empty, <BODY
+// BACKGROUND="JOB_EXE?JOB=BGn_DL&SKEY1=..&SKEY2=..&uid=..&FOLDER_NO=n" >
 // followed by "\n", with the credentials percent-encoded; otherwise empty text,
 // which gives the site's default background.
 std::string chat_body_tag(const char* backpic, int picture_no);
 
 // Puts one line of the current user (ctx.user) under chat_name, with colour
-// color (empty reads back as "blue"), time stamp stamp and text, in front of the
-// room's message file. Returns the message store's result: 0, -2 or -9.
+// color (empty reads back as CHAT_DEFAULT_COLOR), time stamp stamp and text, in
+// front of the room's message file. Returns the message store's result: 0, -2
+// or -9.
 int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text);
 
 // The presence lookup: clears *member, keys it on the current room

@@ -29,10 +29,8 @@ void terminate_fields(CHAT_DATA_DAT* rec) {
 }  // namespace
 
 int Fio_CHAT_DATA_DAT(const CHAT_DATA_DAT& rec) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, rec.FOLDER_NO) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_REWRITE, FIO_BINARY);
+    int r = chat_open(&a, rec.FOLDER_NO, DATA_FILE, LOCK_FILE, FIO_REWRITE);
     if (r != FIO_OK) return r;
 
     CHAT_DATA_DAT line = rec;
@@ -63,13 +61,11 @@ int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char*
 }
 
 int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
     // Only this program writes the message file, always by one rename of a
     // whole new file: the file as the last post left it is the truth, and a
     // reload never waits for a post at work (nor shows an empty list for it).
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
+    int r = chat_open(&a, in_folder_no, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT);
     if (r != FIO_OK) return r;
 
     std::memset(out, 0, sizeof(CHAT_DATA_DAT) * CHAT_DATA_READ_MAX);
@@ -80,7 +76,7 @@ int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]
             break;
         }
         terminate_fields(rec);
-        if (rec->COLOR[0] == '\0') G_set(rec->COLOR, "blue");
+        chat_color_or_default(rec->COLOR);
     }
     return Fio_close(&a, FIO_OK);
 }

@@ -15,9 +15,9 @@ int Fio_CHAT_DATA_DAT(const CHAT_DATA_DAT& rec);
 int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char* chat_name, const char* stamp,
                        const char* color, const char* text);
 
-// Reads the newest 100 records of room in_folder_no into out, newest first,
-// an empty COLOR read as "blue"; slots without a record are all zero. A
-// missing file is created empty. Reads the file as the last post left it,
+// Reads the newest 100 records of room in_folder_no into out, newest first, an
+// empty COLOR read as CHAT_DEFAULT_COLOR; slots without a record are all zero.
+// A missing file is created empty. Reads the file as the last post left it,
 // never waiting. 0 (possibly nothing read), -2 cannot open (out untouched).
 int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]);
 

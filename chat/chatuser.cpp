@@ -74,14 +74,11 @@ void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now, cons
 
 int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
     if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, rec->FOLDER_NO) != 0) return FIO_NO_FILE;
     // Only this program writes the index, always by one rename of a whole
     // new file: a read takes the index as the last commit left it and never
     // waits, so a writer at work never makes a member look absent.
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, op == STORE_READ ? FIO_SNAPSHOT : FIO_REWRITE,
-                     FIO_BINARY);
+    int r = chat_open(&a, rec->FOLDER_NO, INDEX_FILE, LOCK_FILE, op == STORE_READ ? FIO_SNAPSHOT : FIO_REWRITE);
     if (r != FIO_OK) return r;
 
     if (op == STORE_READ) {
@@ -103,7 +100,7 @@ int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
         }
         if (op == STORE_READ) {
             terminate_fields(&stored);
-            if (stored.COLOR[0] == '\0') G_set(stored.COLOR, "blue");
+            chat_color_or_default(stored.COLOR);
             *rec = stored;
             result = FIO_OK;
             break;
@@ -123,10 +120,8 @@ int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
 }
 
 int Fio_CHAT_USER_IDX_touch(const CHAT_USER_IDX& member) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, member.FOLDER_NO) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_IN_PLACE, FIO_BINARY);
+    int r = chat_open(&a, member.FOLDER_NO, INDEX_FILE, LOCK_FILE, FIO_IN_PLACE);
     if (r != FIO_OK) return r;
     const CHAT_USER_IDX mine = member;
     int result = FIO_NOT_FOUND;
@@ -144,10 +139,8 @@ int Fio_CHAT_USER_IDX_touch(const CHAT_USER_IDX& member) {
 }
 
 int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count, CHAT_USER_IDX out[CHAT_USER_BLOCK]) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
+    int r = chat_open(&a, in_folder_no, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT);
     if (r != FIO_OK) return r;
 
     std::memset(out, 0, sizeof(CHAT_USER_IDX) * CHAT_USER_BLOCK);
@@ -159,7 +152,7 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count, CHAT_USER_IDX out[CHAT_U
     for (int n = 0; n < CHAT_USER_BLOCK; ++n) {
         if (!Fio_read_rec(&a, &rec, sizeof rec)) break;
         terminate_fields(&rec);
-        if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
+        chat_color_or_default(rec.COLOR);
         out[n] = rec;
     }
     return Fio_close(&a, FIO_OK);

@@ -4,6 +4,7 @@
 #include <string>
 #include "chat/chat_page.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/page.h"
 #include "page/context.h"
 #include "page/reply.h"
@@ -56,9 +57,7 @@ void b_COLOR_SELECT() {
 
     const std::string exe = G_html(ctx.JOB_EXE);
     const std::string site_id = G_html(ctx.config.SITE_ID);
-    const std::string skey1 = G_url(ctx.query.SKEY1);
-    const std::string skey2 = G_url(ctx.query.SKEY2);
-    const std::string uid = G_url(ctx.query.uid);
+    const std::string keys = G_key_query();
     out("<TABLE BORDER>\n");
     for (int r = 0; r < COLOUR_PALETTE_ROWS; ++r) {
         out("<TR>\n");
@@ -66,9 +65,8 @@ void b_COLOR_SELECT() {
             const char* name = COLOUR_PALETTE[r * COLOUR_PALETTE_COLS + k];
             out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
             out_fmt("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
-            out_fmt("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
-                    exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), ctx.query.FOLDER_NO, G_url(name).c_str(),
-                    site_id.c_str());
+            out_fmt("<A HREF=\"%s?%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">", exe.c_str(), keys.c_str(),
+                    ctx.query.FOLDER_NO, G_url(name).c_str(), site_id.c_str());
             out(name);
             out("</A></TD>\n");
         }

@@ -45,9 +45,7 @@ void b_FRM221() {
         // The settings form replaces the whole room page in the suite's frame.
         out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM22%s\">\n",
                 exe.c_str(), G_html(ctx.config.SITE_ID).c_str());
-        G_hidden("SKEY1", ctx.query.SKEY1);
-        G_hidden("SKEY2", ctx.query.SKEY2);
-        G_hidden("uid", ctx.query.uid);
+        G_hidden_credentials();
         G_hidden("JOB", "SET_CONFIG");
         G_hidden_int("FOLDER_NO", ctx.query.FOLDER_NO);
         out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"%s\" >\n", G_msg(MSG_SETTINGS_BUTTON),
@@ -59,8 +57,7 @@ void b_FRM221() {
     out("</TABLE>\n");
 
     if (ctx.room.TITLEPIC[0] != '\0') {
-        out_fmt("<IMG SRC=\"%s?JOB=BG4_DL&SKEY1=%s&SKEY2=%s&uid=%s&FOLDER_NO=%d\" ><BR>\n", exe.c_str(),
-                G_url(ctx.query.SKEY1).c_str(), G_url(ctx.query.SKEY2).c_str(), G_url(ctx.user.USER_ID).c_str(),
+        out_fmt("<IMG SRC=\"%s?JOB=BG4_DL&%s&FOLDER_NO=%d\" ><BR>\n", exe.c_str(), G_key_query().c_str(),
                 ctx.query.FOLDER_NO);
     }
 

@@ -22,6 +22,16 @@
 
 namespace {
 
+// A form of one button (labelled with message `label`) that opens job in the
+// room's list frame.
+void print_list_frame_button(const char* job, int label) {
+    out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
+            G_html(ctx.JOB_EXE).c_str(), ctx.query.FOLDER_NO);
+    G_hidden_fields(job);
+    out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(label));
+    out("</FORM>\n");
+}
+
 // Entry form: what the user is proposed comes from the presence record under
 // the registered name, else the personal colour; a colour in the request (a
 // choice from the palette) wins over both.
@@ -80,11 +90,7 @@ void print_entry_form(const char* param_color) {
     out("</FORM>\n");
     out("<P>\n");
 
-    out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
-            exe.c_str(), ctx.query.FOLDER_NO);
-    G_hidden_fields("COLOR_SELECT");
-    out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_COLOUR_PALETTE));
-    out("</FORM>\n");
+    print_list_frame_button("COLOR_SELECT", MSG_COLOUR_PALETTE);
 }
 
 // Talk form: posts go to the list frame; the settings line shows the member's
@@ -132,11 +138,7 @@ void print_talk_form(const char* chat_name, const char* color) {
     out("</TD>\n");
 
     out("<TD>\n");
-    out_fmt("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST  TARGET=\"FRM223SEL%d\">\n",
-            exe.c_str(), ctx.query.FOLDER_NO);
-    G_hidden_fields("FRM223");
-    out_fmt("<INPUT TYPE=\"submit\" VALUE=\"%s\" >\n", G_msg(MSG_MEMBERS));
-    out("</FORM>\n");
+    print_list_frame_button("FRM223", MSG_MEMBERS);
     out("</TD>\n");
     out("</TR>\n");
     out("</TABLE>\n");

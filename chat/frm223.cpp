@@ -8,6 +8,7 @@
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/page.h"
 #include "page/context.h"
 #include "page/reply.h"
@@ -24,8 +25,8 @@ enum { MEMBER_BLOCK = 20, NEWEST_LINES = 100, LIST_RELOAD_SECONDS = 10, NO_RELOA
 // The refresh address of this frame: credentials, folder and, for a member
 // inside the room, the chat name.
 std::string refresh_url(const char* chat_name) {
-    std::string url = G_html(ctx.JOB_EXE) + "?SKEY1=" + G_url(ctx.query.SKEY1) + "&SKEY2=" + G_url(ctx.query.SKEY2) +
-                      "&uid=" + G_url(ctx.query.uid) + "&JOB=FRM223&FOLDER_NO=" + std::to_string(ctx.query.FOLDER_NO);
+    std::string url =
+        G_html(ctx.JOB_EXE) + "?" + G_key_query() + "&JOB=FRM223&FOLDER_NO=" + std::to_string(ctx.query.FOLDER_NO);
     if (chat_name != nullptr) url += "&CHAT_NAME=" + G_url(chat_name);
     return url;
 }

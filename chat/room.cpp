@@ -8,6 +8,7 @@
 #include "chat/chat_page.h"
 #include "chat/chatuser.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/page.h"
 #include "page/context.h"
 #include "page/reply.h"
@@ -24,10 +25,11 @@ namespace {
 // member is added to the presence index (or, present already under that name,
 // updated with the new stamp and display settings) and the entry notice is
 // posted. The notice follows only a presence record actually written: a room
-// must not announce a member the index does not hold. color may become "blue".
+// must not announce a member the index does not hold. color may become
+// CHAT_DEFAULT_COLOR.
 // Returns the presence write's result (0 also when there was nothing to
 // write); a lost notice alone does not undo an entry.
-int enter_room(const char* chat_name, char* color, int disp_line, int reload_time) {
+int enter_room(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_line, int reload_time) {
     char stamp[20] = {};
     Tm_set_date(stamp);
 
@@ -37,7 +39,7 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
         Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
     }
     if (chat_name[0] == '\0') return FIO_OK;
-    if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
+    chat_color_or_default(color);
 
     CHAT_USER_IDX member;
     std::memset(&member, 0, sizeof member);
@@ -60,11 +62,12 @@ int enter_room(const char* chat_name, char* color, int disp_line, int reload_tim
     return r;
 }
 
-// ROOM_OUT. Removes the member's record; the leave notice is posted only when
-// a record was removed, so a member dropped by the time-out (who had a notice
+// ROOM_OUT. Removes the member's record; the leave notice is posted only when a
+// record was removed, so a member dropped by the time-out (who had a notice
 // then) or one who left already gets no second one. The colour goes into the
-// notice as given: an empty one reads back as "blue". Returns 0 when the
-// member is out of the index (left now or before), else the refusal (-9, -2).
+// notice as given: an empty one reads back as CHAT_DEFAULT_COLOR. Returns 0
+// when the member is out of the index (left now or before), else the refusal
+// (-9, -2).
 int leave_room(const char* chat_name, const char* color) {
     char stamp[20] = {};
     Tm_set_date(stamp);
@@ -76,23 +79,24 @@ int leave_room(const char* chat_name, const char* color) {
     return r == FIO_NOT_FOUND ? FIO_OK : r;
 }
 
+// One frame: the address of job with the credentials, the folder and the
+// further parameters `more` ("&NAME=value..." or empty), the frame named
+// after the job and the folder.
+void print_frame(const char* job, const std::string& more) {
+    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=%s&FOLDER_NO=%d%s\" NAME=\"%sSEL%d\">\n", G_html(ctx.JOB_EXE).c_str(),
+            G_key_query(UID_FIRST).c_str(), job, ctx.query.FOLDER_NO, more.c_str(), job, ctx.query.FOLDER_NO);
+}
+
 // The three frames; every request or user text in the addresses is
 // percent-encoded, the frame sizes are HTML-escaped.
 void print_frameset(const char* chat_name, const char* color) {
-    const std::string exe = G_html(ctx.JOB_EXE);
-    const std::string creds =
-        "uid=" + G_url(ctx.query.uid) + "&SKEY1=" + G_url(ctx.query.SKEY1) + "&SKEY2=" + G_url(ctx.query.SKEY2);
-    const std::string name = G_url(chat_name);
-
+    const std::string name = "&CHAT_NAME=" + G_url(chat_name);
     G_header_printf(" ");
     out_fmt("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(ctx.room.FRAMESET1).c_str(),
             G_html(ctx.room.FRAMESET2).c_str(), G_html(ctx.room.FRAMESET3).c_str());
-    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=FRM221&FOLDER_NO=%d\" NAME=\"FRM221SEL%d\">\n", exe.c_str(),
-            creds.c_str(), ctx.query.FOLDER_NO, ctx.query.FOLDER_NO);
-    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=FRM222&FOLDER_NO=%d&CHAT_NAME=%s&COLOR=%s\" NAME=\"FRM222SEL%d\">\n",
-            exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), G_url(color).c_str(), ctx.query.FOLDER_NO);
-    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=FRM223&FOLDER_NO=%d&CHAT_NAME=%s\" NAME=\"FRM223SEL%d\">\n",
-            exe.c_str(), creds.c_str(), ctx.query.FOLDER_NO, name.c_str(), ctx.query.FOLDER_NO);
+    print_frame("FRM221", "");
+    print_frame("FRM222", name + "&COLOR=" + G_url(color));
+    print_frame("FRM223", name);
     out("</FRAMESET>\n");
     out("</HTML>\n");
 }

@@ -3,15 +3,15 @@
 // (page/reply.h) with "\n" line ends.
 #pragma once
 
-// Gives the reply its header lines (Content-type: text/html, Pragma:
-// no-cache, the policies below) and writes the page head. bg empty: the
-// site's default BODY tag (CG_FILE_WEB_PATH and BACK_GIF joined directly);
-// otherwise bg is written in the body line's place, followed by "\n".
-// MSG_PAGE_HEAD and MSG_PAGE_COMMENT of the loaded table fill the head and
-// its comment. The header carries the page's Content-Security-Policy (only the program's own scripts run; see script.h)
-// and Referrer-Policy: no-referrer, so that no address with session keys in it
-// leaves the site as a referrer (a picture in the information text may point
-// anywhere).
+// Gives the reply its header lines (Content-type: text/html, Pragma: no-cache,
+// the policies below) and writes the page head. bg empty: the site's default
+// BODY tag (CG_FILE_WEB_PATH and BACK_GIF joined directly); otherwise bg is
+// written in the body line's place, followed by "\n". MSG_PAGE_HEAD and
+// MSG_PAGE_COMMENT of the loaded table fill the head and its comment. The
+// header carries the page's Content-Security-Policy (only the program's own
+// scripts run; see script.h) and Referrer-Policy: no-referrer, so that no
+// address with session keys in it leaves the site as a referrer (a picture in
+// the information text may point anywhere).
 void G_header_printf(const char* bg);
 
 // The same for the talk form, whose own script hands setTimeout a text: its

@@ -23,12 +23,12 @@ int b_SET_DIR_CONFIG(int32_t in_folder_no, DIR_CONFIG* out) {
     G_set(out->FRAMESET3, "50%");
 
     // The keys of this program and the fields they fill.
-#define DIR_KEY(f) {#f, out->f, sizeof out->f, nullptr}
     const KEYED_FIELD keys[] = {
-        DIR_KEY(TITLEPIC),   DIR_KEY(BACKPIC1),   DIR_KEY(BACKPIC2),  DIR_KEY(BACKPIC3),  DIR_KEY(FONTCOLOR1),
-        DIR_KEY(FONTCOLOR2), DIR_KEY(FONTCOLOR3), DIR_KEY(FRAMESET1), DIR_KEY(FRAMESET2), DIR_KEY(FRAMESET3),
+        KEYED_TEXT(out, TITLEPIC),   KEYED_TEXT(out, BACKPIC1),   KEYED_TEXT(out, BACKPIC2),
+        KEYED_TEXT(out, BACKPIC3),   KEYED_TEXT(out, FONTCOLOR1), KEYED_TEXT(out, FONTCOLOR2),
+        KEYED_TEXT(out, FONTCOLOR3), KEYED_TEXT(out, FRAMESET1),  KEYED_TEXT(out, FRAMESET2),
+        KEYED_TEXT(out, FRAMESET3),
     };
-#undef DIR_KEY
 
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
