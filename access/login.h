@@ -1,7 +1,7 @@
 // The login gate: password login handing out a session key, the check of the
 // session key that every later request carries, and the gate of the request
-// entry that chooses between them. They print nothing: the gate says which
-// refusal it made and the request prints its page.
+// entry that chooses between them. They write nothing: the gate says which
+// refusal it made and the request writes its page.
 #pragma once
 
 #include "access/struct.h"
