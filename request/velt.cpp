@@ -20,9 +20,9 @@
 #include "chat/frm223.h"
 #include "chat/room.h"
 #include "page/context.h"
-#include "request/dispatch.h"
 #include "page/page.h"
 #include "page/reply.h"
+#include "request/dispatch.h"
 #include "roomconf/bg_dl.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/set_config.h"
@@ -36,7 +36,7 @@
 namespace {
 
 // Steps 2-3: the site configuration, then the messages of the site's
-// language. false when either file is missing; its error page is printed
+// language. false when either file is missing; its error page is written
 // (before any message is loaded, so with an empty head).
 bool load_settings() {
     if (SysFileOpen("zepa.ini", &ctx.config) != 0) {
@@ -55,7 +55,7 @@ bool load_settings() {
 // checked: a body larger than the forms can need is answered before any of
 // it is read, and one that arrived cut off (the client went away) is not
 // taken for a request at all, so that no half form is stored, whatever job
-// it names. false when the answer is printed.
+// it names. false when the answer is written.
 bool read_parameters() {
     const int r = cgi_get(&ctx.params, static_cast<uint32_t>(ctx.config.ATTACHED_FILE_LIMIT),
                           ctx.config.DATA_FILE_PATH);
@@ -91,7 +91,7 @@ void print_version_page() {
 
 // Steps 8-10: the requested folder into ctx.folder and the script address
 // into ctx.JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
-// false when the folder record cannot be read; the answer is then printed:
+// false when the folder record cannot be read; the answer is then written:
 // a folder that is not in the tree is not found, a tree that is being
 // rewritten (or cannot be opened) is worth asking again.
 bool load_folder() {
@@ -147,7 +147,7 @@ void log_login() {
 // folder's default levels. A user list or personal file that stayed locked
 // or cannot be read (-9, -2) gets the busy page: the request cannot know
 // who is asking, and must neither store under an empty user nor judge his
-// access by a level it never read. false when the answer is printed.
+// access by a level it never read. false when the answer is written.
 bool load_user() {
     const int r = Fio_USER_MST(ctx.query.uid, STORE_READ, &ctx.user);
     if (r == FIO_OK) return true;
@@ -308,7 +308,7 @@ void serve_request() {
     if (!load_folder()) return;
 
     int password_login = 0;
-    if (!velt_gate(&password_login) || !load_user()) return;  // 11-12: a refusal printed its page
+    if (!velt_gate(&password_login) || !load_user()) return;  // 11-12: a refusal wrote its page
     int lists = FIO_OK;
     ctx.access_level = velt_access_level(ctx.query.FOLDER_NO, &lists);  // 13: no access, no page
     if (lists != FIO_OK) {

@@ -715,12 +715,7 @@ protected:
         write_all(d + "password.mst", scrambled(pw, id));
         write_all(d + "personal.mst", personal);
     }
-    static void clear_request() {
-        std::memset(ctx.query.uid, 0, sizeof ctx.query.uid);
-        std::memset(ctx.query.upw, 0, sizeof ctx.query.upw);
-        std::memset(ctx.query.SKEY1, 0, sizeof ctx.query.SKEY1);
-        std::memset(ctx.query.SKEY2, 0, sizeof ctx.query.SKEY2);
-    }
+    static void clear_request() { ctx.query = REQUEST_FIELDS{}; }
     // Runs the gate on the given request fields; returns its result, the page
     // it printed goes to `page`.
     bool gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
