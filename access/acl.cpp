@@ -27,10 +27,11 @@ int32_t stop(int* failed, int r) {
 
 // Whether user is in group group_id: the membership read's result (0 member).
 int is_member(const USER_MST& user, int32_t group_id) {
-    std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
-    G_set(sUSER_GROUP_MST.USER_ID, user.USER_ID);
-    sUSER_GROUP_MST.GROUP_ID = group_id;
-    return Fio_USER_GROUP_MST(group_id, STORE_READ, 1);
+    USER_GROUP_MST m;
+    std::memset(&m, 0, sizeof m);
+    G_set(m.USER_ID, user.USER_ID);
+    m.GROUP_ID = group_id;
+    return Fio_USER_GROUP_MST(group_id, STORE_READ, 1, &m);
 }
 
 // The check itself; a list, membership file or folder record that stayed
@@ -41,25 +42,26 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
 
     // The user's own entry, whatever its value.
     int32_t level = 0;
-    std::memset(&sACL_MST, 0, sizeof sACL_MST);
-    sACL_MST.FOLDER_NO = in_folder_no;
-    G_set(sACL_MST.U_OR_G, "U");
-    G_set(sACL_MST.USER_ID, user.USER_ID);
-    int r = Fio_ACL_MST(0, STORE_READ, 1);
+    ACL_MST entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.FOLDER_NO = in_folder_no;
+    G_set(entry.U_OR_G, "U");
+    G_set(entry.USER_ID, user.USER_ID);
+    int r = Fio_ACL_MST(0, STORE_READ, 1, &entry);
     if (store_failed(r)) return stop(failed, r);
-    if (r == FIO_OK) level = sACL_MST.PERMIT;
+    if (r == FIO_OK) level = entry.PERMIT;
     if (level >= ENOUGH) return level;
 
     // Group entries, in the order of the list; each can only raise the level.
     for (int n = 1;; ++n) {
-        std::memset(&sACL_MST, 0, sizeof sACL_MST);
-        sACL_MST.FOLDER_NO = in_folder_no;
-        r = Fio_ACL_MST(n, STORE_READ, 2);
+        std::memset(&entry, 0, sizeof entry);
+        entry.FOLDER_NO = in_folder_no;
+        r = Fio_ACL_MST(n, STORE_READ, 2, &entry);
         if (store_failed(r)) return stop(failed, r);
         if (r != FIO_OK) break;
-        if (sACL_MST.U_OR_G[0] != 'G') continue;
-        const int32_t group = sACL_MST.GROUP_ID;
-        const int32_t permit = sACL_MST.PERMIT;
+        if (entry.U_OR_G[0] != 'G') continue;
+        const int32_t group = entry.GROUP_ID;
+        const int32_t permit = entry.PERMIT;
         if (group == user.P_GROUP) {
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
@@ -73,13 +75,14 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
     }
 
     // The folder's defaults for readers and writers.
-    std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    sTREE_DATA.FOLDER_NO = in_folder_no;
-    r = Fio_TREE_DATA(in_folder_no, STORE_READ, 1);
+    TREE_DATA folder;
+    std::memset(&folder, 0, sizeof folder);
+    folder.FOLDER_NO = in_folder_no;
+    r = Fio_TREE_DATA(in_folder_no, STORE_READ, 1, &folder);
     if (store_failed(r)) return stop(failed, r);
     if (r != FIO_OK) return level;
-    if (user.USER_LEVEL >= sTREE_DATA.ACCESS_LEVEL && level <= 0) level = 1;
-    if (user.USER_LEVEL >= sTREE_DATA.WRITE_LEVEL && level <= 1) level = 2;
+    if (user.USER_LEVEL >= folder.ACCESS_LEVEL && level <= 0) level = 1;
+    if (user.USER_LEVEL >= folder.WRITE_LEVEL && level <= 1) level = 2;
     return level;
 }
 

@@ -19,8 +19,7 @@ bool G_acl_needs_share_switch(const USER_MST& user);
 // groups the user is in (primary group P_GROUP or user_g.mst), and the
 // folder's defaults (1 when USER_LEVEL reaches ACCESS_LEVEL, 2 when it reaches
 // WRITE_LEVEL). An entry of 8 or more ends the search at once. Below 1 means
-// no access. Uses the working records sACL_MST, sUSER_GROUP_MST and
-// sTREE_DATA. *read_result (when given) gets 0, or the -9 (still locked after
+// no access. *read_result (when given) gets 0, or the -9 (still locked after
 // the wait) or -2 (cannot be opened) of the access list, a membership list or
 // the folder tree that the check could not read: the level is then unknown
 // and 0 is returned (a folder not in the tree only skips its defaults).

@@ -7,8 +7,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-ACL_MST sACL_MST;
-
 namespace {
 
 // Lines are read with a buffer of this size; a longer line is judged by its
@@ -61,16 +59,16 @@ bool same_key(const AclLine& line, const ACL_MST& key) {
     return line.e.GROUP_ID == key.GROUP_ID;
 }
 
-// Writes the entry line of sACL_MST into the temporary file.
-void put_entry(FIO_ACCESS* a) {
-    if (is_user_type(sACL_MST))
-        Fio_printf(a, "%s,%s,%d,\n", "U", sACL_MST.USER_ID, static_cast<int>(sACL_MST.PERMIT));
+// Writes the entry line of e into the temporary file.
+void put_entry(FIO_ACCESS* a, const ACL_MST& e) {
+    if (is_user_type(e))
+        Fio_printf(a, "%s,%s,%d,\n", "U", e.USER_ID, static_cast<int>(e.PERMIT));
     else
-        Fio_printf(a, "%s,%d,%d,\n", "G", static_cast<int>(sACL_MST.GROUP_ID),
-                   static_cast<int>(sACL_MST.PERMIT));
+        Fio_printf(a, "%s,%d,%d,\n", "G", static_cast<int>(e.GROUP_ID), static_cast<int>(e.PERMIT));
 }
 
-int read_list(const char* dir, int in_disp_no, int search_mode, const ACL_MST& key) {
+int read_list(const char* dir, int in_disp_no, int search_mode, ACL_MST* rec) {
+    const ACL_MST key = *rec;
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_READ, FIO_TEXT);
     if (r != 0) return r;
@@ -83,17 +81,17 @@ int read_list(const char* dir, int in_disp_no, int search_mode, const ACL_MST& k
         if (line.commas < 3) continue;  // not an entry; does not count
         if (search_mode == 1) {
             if (!same_key(line, key)) continue;
-            sACL_MST.PERMIT = line.e.PERMIT;
+            rec->PERMIT = line.e.PERMIT;
         } else {
             if (in_disp_no > position) {
                 ++position;
                 continue;
             }
-            std::memset(sACL_MST.U_OR_G, 0, sizeof sACL_MST.U_OR_G);
-            sACL_MST.U_OR_G[0] = line.e.U_OR_G[0];
-            std::memcpy(sACL_MST.USER_ID, line.e.USER_ID, sizeof sACL_MST.USER_ID);
-            sACL_MST.GROUP_ID = line.e.GROUP_ID;
-            sACL_MST.PERMIT = line.e.PERMIT;
+            std::memset(rec->U_OR_G, 0, sizeof rec->U_OR_G);
+            rec->U_OR_G[0] = line.e.U_OR_G[0];
+            std::memcpy(rec->USER_ID, line.e.USER_ID, sizeof rec->USER_ID);
+            rec->GROUP_ID = line.e.GROUP_ID;
+            rec->PERMIT = line.e.PERMIT;
         }
         result = FIO_OK;
         break;
@@ -101,7 +99,7 @@ int read_list(const char* dir, int in_disp_no, int search_mode, const ACL_MST& k
     return Fio_close(&a, result);
 }
 
-int rewrite_list(const char* dir, int op) {
+int rewrite_list(const char* dir, int op, const ACL_MST& entry) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_REWRITE, FIO_TEXT);
     if (r != 0) return r;
@@ -114,7 +112,7 @@ int rewrite_list(const char* dir, int op) {
             Fio_skip_line(&a, buf, sizeof buf);
             continue;
         }
-        if (handled || !same_key(line, sACL_MST)) {
+        if (handled || !same_key(line, entry)) {
             Fio_copy_line(&a, buf, sizeof buf);
             continue;
         }
@@ -124,10 +122,10 @@ int rewrite_list(const char* dir, int op) {
             result = FIO_EXISTS;
             break;
         }
-        if (op == STORE_UPDATE) put_entry(&a);
+        if (op == STORE_UPDATE) put_entry(&a, entry);
         result = FIO_OK;  // deleted or replaced
     }
-    if (op == STORE_ADD && !handled) put_entry(&a);
+    if (op == STORE_ADD && !handled) put_entry(&a, entry);
     return Fio_close(&a, result);
 }
 
@@ -137,19 +135,15 @@ bool writable_user_id(const char* id) { return std::strpbrk(id, ",\r\n") == null
 
 }  // namespace
 
-int Fio_ACL_MST(int in_disp_no, int op, int search_mode) {
+int Fio_ACL_MST(int in_disp_no, int op, int search_mode, ACL_MST* rec) {
     char dir[FIO_PATH_MAX];
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
     bool by_position = (op == STORE_READ && search_mode == 2);
-    if (op == STORE_READ && search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
-    if (!by_position && !is_user_type(sACL_MST) && !is_group_type(sACL_MST)) return FIO_NOT_FOUND;
-    sACL_MST.USER_ID[sizeof sACL_MST.USER_ID - 1] = '\0';
-    if (op != STORE_READ && is_user_type(sACL_MST) && !writable_user_id(sACL_MST.USER_ID))
-        return FIO_NOT_FOUND;
-    if (Fio_dir_room(dir, sACL_MST.FOLDER_NO) != 0) return FIO_NOT_FOUND;
-    if (op == STORE_READ) {
-        const ACL_MST key = sACL_MST;
-        return read_list(dir, in_disp_no, search_mode, key);
-    }
-    return rewrite_list(dir, op);
+    if (op == STORE_READ && search_mode != 1 && search_mode != 2) return FIO_BAD_ARGUMENT;
+    if (!by_position && !is_user_type(*rec) && !is_group_type(*rec)) return FIO_BAD_ARGUMENT;
+    rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
+    if (op != STORE_READ && is_user_type(*rec) && !writable_user_id(rec->USER_ID)) return FIO_BAD_ARGUMENT;
+    if (Fio_dir_room(dir, rec->FOLDER_NO) != 0) return FIO_NOT_FOUND;
+    if (op == STORE_READ) return read_list(dir, in_disp_no, search_mode, rec);
+    return rewrite_list(dir, op, *rec);
 }

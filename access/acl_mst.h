@@ -4,25 +4,22 @@
 #pragma once
 #include "access/struct.h"
 
-// Exchange record: FOLDER_NO selects the file; a read fills it, add and update
-// write the entry it holds.
-extern ACL_MST sACL_MST;
-
-// One operation on the access list of folder sACL_MST.FOLDER_NO. The key of an
+// One operation on the access list of folder rec->FOLDER_NO. The key of an
 // entry is its type with its user id ("U", compared byte for byte) or its
-// group id ("G"); sACL_MST.U_OR_G must be "U" or "G" for every operation but
-// the read by position.
-//   1 read, search_mode 1: the first entry with the key of sACL_MST; only its
-//       PERMIT is copied into sACL_MST. 0 found, -1 none.
+// group id ("G"); rec->U_OR_G must be "U" or "G" for every operation but the
+// read by position.
+//   1 read, search_mode 1: the first entry with the key of *rec; only its
+//       PERMIT is copied into *rec. 0 found, -1 none.
 //   1 read, search_mode 2: the entry at position in_disp_no (from 1; 0 or less
 //       is the first); its type, USER_ID, GROUP_ID and PERMIT are copied into
-//       sACL_MST. 0 found, -1 past the end.
-//   2 add:    appends the entry of sACL_MST. 0, or -3 the key is present.
+//       *rec. 0 found, -1 past the end.
+//   2 add:    appends the entry of *rec. 0, or -3 the key is present.
 //   3 delete: removes the first entry with the key. 0, or -3 none.
-//   4 update: replaces the first entry with the key by that of sACL_MST. 0, or
+//   4 update: replaces the first entry with the key by that of *rec. 0, or
 //             -3 none.
-// A failed write leaves the file byte for byte as it was. Every operation: -1
-// for a bad argument (modes, type, or a user id holding a comma or a line
-// end, which the line format cannot carry), -2 a file cannot be opened or
+// A failed write leaves the file byte for byte as it was. Every operation: -4
+// (FIO_BAD_ARGUMENT) for a bad argument (op, modes, type, a null rec, or a
+// user id holding a comma or a line end, which the line format cannot
+// carry), -1 for a folder that has no path, -2 a file cannot be opened or
 // created (the folder's directory is missing, for one), -9 the lock is held.
-int Fio_ACL_MST(int in_disp_no, int op, int search_mode);
+int Fio_ACL_MST(int in_disp_no, int op, int search_mode, ACL_MST* rec);

@@ -4,27 +4,9 @@
 
 #include <string>
 
-#include "store/keyed_line.h"
-#include "access/user_mst.h"
 #include "store/fileio.h"
+#include "store/keyed_line.h"
 #include "store/text.h"
-
-namespace {
-
-// The user-record fields kept in personal.mst, in the order a whole-record
-// write stores them: a text field of cap bytes, or a number.
-#define PERSONAL_TEXT(f) {#f, sUSER_MST.f, sizeof sUSER_MST.f, nullptr}
-#define PERSONAL_NUMBER(f) {#f, nullptr, 0, &sUSER_MST.f}
-const KEYED_FIELD kFields[] = {
-    PERSONAL_TEXT(USER_NAME),     PERSONAL_NUMBER(USER_LEVEL),     PERSONAL_TEXT(E_MAIL_ADDR),
-    PERSONAL_NUMBER(P_GROUP),     PERSONAL_NUMBER(USER_DISP_DEF),  PERSONAL_NUMBER(MODE),
-    PERSONAL_NUMBER(WRITE_MODE),  PERSONAL_NUMBER(BBS_FRAME_MODE), PERSONAL_NUMBER(TREE_MODE),
-    PERSONAL_TEXT(LANGUAGE),      PERSONAL_TEXT(PICFILE),
-};
-#undef PERSONAL_TEXT
-#undef PERSONAL_NUMBER
-
-}  // namespace
 
 int Fio_PERSONAL_MST(const char* in_user_id, int32_t op, const char* in_buff, char* out_buff,
                      int out_size) {
@@ -40,23 +22,33 @@ int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char* value, i
     return Fio_PERSONAL_MST(in_user_id, STORE_ADD, key, value, cap);
 }
 
-int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op) {
+int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op, USER_MST* rec) {
+    if (rec == nullptr) return FIO_BAD_ARGUMENT;
     if (op == STORE_READ) {
         // Set before anything can fail: a user whose file cannot be read is
         // still loaded with these.
-        sUSER_MST.USER_DISP_DEF = 5;
-        sUSER_MST.MODE = 1;
-        sUSER_MST.WRITE_MODE = 1;
+        rec->USER_DISP_DEF = 5;
+        rec->MODE = 1;
+        rec->WRITE_MODE = 1;
     }
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, in_user_id) != 0) return FIO_NOT_FOUND;
 
+    // The user-record fields kept in personal.mst, in the order a
+    // whole-record write stores them.
+    const KEYED_FIELD fields[] = {
+        KEYED_TEXT(rec, USER_NAME),    KEYED_NUMBER(rec, USER_LEVEL),     KEYED_TEXT(rec, E_MAIL_ADDR),
+        KEYED_NUMBER(rec, P_GROUP),    KEYED_NUMBER(rec, USER_DISP_DEF),  KEYED_NUMBER(rec, MODE),
+        KEYED_NUMBER(rec, WRITE_MODE), KEYED_NUMBER(rec, BBS_FRAME_MODE), KEYED_NUMBER(rec, TREE_MODE),
+        KEYED_TEXT(rec, LANGUAGE),     KEYED_TEXT(rec, PICFILE),
+    };
+
     if (op == STORE_READ) {
-        return Fio_keyed_line_load(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", kFields,
-                                   static_cast<int>(sizeof kFields / sizeof kFields[0]));
+        return Fio_keyed_line_load(KEYED_NAME_VALUE, dir, "personal.mst", "personal.chk", fields,
+                                   static_cast<int>(sizeof fields / sizeof fields[0]));
     }
     if (op == STORE_ADD || op == STORE_UPDATE) {
-        for (const KEYED_FIELD& f : kFields) {
+        for (const KEYED_FIELD& f : fields) {
             char value[260];
             if (f.text != nullptr) {
                 G_set(value, f.text);
@@ -64,7 +56,7 @@ int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op) {
                 std::string n = std::to_string(*f.number);
                 G_set(value, n.c_str());
             }
-            Fio_PERSONAL_MST_put(sUSER_MST.USER_ID, f.key, value);
+            Fio_PERSONAL_MST_put(rec->USER_ID, f.key, value);
         }
     }
     return FIO_OK;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "access/struct.h"
+
 // One setting named in_buff of user in_user_id. 1 read: out_buff (out_size
 // bytes) gets the value of the first line of that name, cut to its capacity;
 // 0, or -1 with out_buff empty. 2 add "name,value" at the end unless the name
@@ -13,8 +15,9 @@
 // before a line's first comma; lines without a comma are no settings and are
 // dropped by every rewrite, other lines keep their bytes and line ends.
 // Returns also -1 for a user id that cannot name a user directory (nothing is
-// touched) or an unknown op, -2 a file cannot be opened (the user's
-// directory must exist), -9 the lock is held; on these out_buff is as it was.
+// touched), -4 (FIO_BAD_ARGUMENT) for an unknown op, -2 a file cannot be
+// opened (the user's directory must exist), -9 the lock is held; on these
+// out_buff is as it was.
 // A value is written on one line: a CR or LF in it becomes '_'.
 int Fio_PERSONAL_MST(const char* in_user_id, int32_t op, const char* in_buff, char* out_buff,
                      int out_size);
@@ -33,12 +36,13 @@ inline int Fio_PERSONAL_MST_put(const char* in_user_id, const char* key, char (&
     return Fio_PERSONAL_MST_put(in_user_id, key, value, static_cast<int>(N));
 }
 
-// The user-record fields of sUSER_MST. 1 read: sets USER_DISP_DEF 5, MODE 1,
+// The user-record fields of *rec. 1 read: sets USER_DISP_DEF 5, MODE 1,
 // WRITE_MODE 1, then stores every line named after one of the eleven fields
-// into it (the later of two lines wins; other fields of sUSER_MST stay as
-// they are); 0, -9 lock held, -2 file cannot be opened (the defaults stay).
+// into it (the later of two lines wins; other fields of *rec stay as they
+// are); 0, -9 lock held, -2 file cannot be opened (the defaults stay).
 // 2 or 4 write: each field, USER_NAME first and PICFILE last, is stored under
-// sUSER_MST.USER_ID by update, else add; single failures are not reported,
-// 0. Every mode returns -1 for an in_user_id that cannot name a user
-// directory (a read still sets its defaults first); other modes do nothing.
-int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op);
+// rec->USER_ID by update, else add; single failures are not reported, 0.
+// Every mode returns -1 for an in_user_id that cannot name a user directory
+// (a read still sets its defaults first), -4 (FIO_BAD_ARGUMENT) for a null
+// rec; other modes do nothing.
+int Fio_PERSONAL_MST_ALL(const char* in_user_id, int32_t op, USER_MST* rec);

@@ -7,8 +7,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-MST_SKEY sMST_SKEY;
-
 namespace {
 
 // Makes a record read from disk safe to handle as text (a foreign or damaged
@@ -22,7 +20,7 @@ void prepare_record(MST_SKEY* rec) {
 }
 
 // The record as it goes to disk: each text zero-filled behind its end and the
-// padding zero, whatever the caller left in sMST_SKEY's unused bytes.
+// padding zero, whatever the caller left in the record's unused bytes.
 MST_SKEY clean_copy(const MST_SKEY& in) {
     MST_SKEY out;
     std::memset(&out, 0, sizeof out);
@@ -36,37 +34,39 @@ MST_SKEY clean_copy(const MST_SKEY& in) {
 
 }  // namespace
 
-int Fio_MST_SKEY(const char* UserID, int op) {
-    if (op < STORE_READ || op > STORE_UPDATE || UserID == nullptr) return FIO_NOT_FOUND;
+int Fio_MST_SKEY(const char* UserID, int op, MST_SKEY* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE || UserID == nullptr) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
 
     // Read and delete look for UserID; add and update for the record's owner.
-    char key[sizeof sMST_SKEY.USER_ID];
-    G_set(key, sizeof key,
-          (op == STORE_ADD || op == STORE_UPDATE) ? sMST_SKEY.USER_ID : UserID);
+    char key[sizeof rec->USER_ID];
+    G_set(key, sizeof key, (op == STORE_ADD || op == STORE_UPDATE) ? rec->USER_ID : UserID);
     G_ToUppers(key);
 
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "skey.mst", "skey.chk",
                      op == STORE_READ ? FIO_READ : FIO_REWRITE, FIO_BINARY);
-    if (op == STORE_READ && r != FIO_LOCKED) std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    if (op == STORE_READ && r != FIO_LOCKED) std::memset(rec, 0, sizeof *rec);
     if (r != 0) return r;
 
-    const MST_SKEY fresh = clean_copy(sMST_SKEY);
+    MST_SKEY fresh;
+    std::memset(&fresh, 0, sizeof fresh);
+    if (op == STORE_ADD || op == STORE_UPDATE) fresh = clean_copy(*rec);
     int result = FIO_NOT_FOUND;
-    MST_SKEY rec;
-    while (Fio_read_rec(&a, &rec, sizeof rec)) {
-        prepare_record(&rec);
-        bool match = std::strcmp(rec.USER_ID, key) == 0;
+    MST_SKEY stored;
+    while (Fio_read_rec(&a, &stored, sizeof stored)) {
+        prepare_record(&stored);
+        bool match = std::strcmp(stored.USER_ID, key) == 0;
         if (op == STORE_READ) {
             if (match) {
-                sMST_SKEY = rec;
+                *rec = stored;
                 result = FIO_OK;
                 break;
             }
         } else if (!match) {
-            Fio_write_rec(&a, &rec, sizeof rec);
+            Fio_write_rec(&a, &stored, sizeof stored);
         } else if (op == STORE_ADD) {
             result = FIO_EXISTS;
             break;

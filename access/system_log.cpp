@@ -8,8 +8,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-SYSTEM_LOG sSYSTEM_LOG;
-
 namespace {
 
 struct LogField {
@@ -59,8 +57,9 @@ std::string syslog_format_line(const SYSTEM_LOG& rec) {
     return line;
 }
 
-int Fio_SYSTEM_LOG(int32_t in_position, int32_t op) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+int Fio_SYSTEM_LOG(int32_t in_position, int32_t op, SYSTEM_LOG* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
 
@@ -77,10 +76,10 @@ int Fio_SYSTEM_LOG(int32_t in_position, int32_t op) {
         int result = FIO_NOT_FOUND;
         while (Fio_gets(&a, line, sizeof line)) {
             Fio_skip_line(&a, line, sizeof line);
-            SYSTEM_LOG rec;
-            if (syslog_parse_line(line, &rec) != 0) continue;
+            SYSTEM_LOG found;
+            if (syslog_parse_line(line, &found) != 0) continue;
             if (in_position <= position) {
-                sSYSTEM_LOG = rec;
+                *rec = found;
                 result = FIO_OK;
                 break;
             }
@@ -89,7 +88,7 @@ int Fio_SYSTEM_LOG(int32_t in_position, int32_t op) {
         return Fio_close(&a, result);
     }
 
-    const std::string new_line = syslog_format_line(sSYSTEM_LOG);
+    const std::string new_line = op == STORE_DELETE ? std::string() : syslog_format_line(*rec);
     int result = op == STORE_ADD ? FIO_OK : FIO_EXISTS;
     bool handled = op == STORE_ADD;  // an add replaces nothing
     // The log is copied as it stands; delete and update count every line.

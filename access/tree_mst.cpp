@@ -8,8 +8,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-TREE_DATA sTREE_DATA;
-
 namespace {
 
 // The field that starts at pos: its start and length; pos moves behind its
@@ -105,8 +103,9 @@ std::string tree_format_line(const TREE_DATA& rec) {
     return line;
 }
 
-int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode, TREE_DATA* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_data(dir) != 0) return FIO_NO_FILE;
 
@@ -123,12 +122,12 @@ int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode) {
         int32_t position = 1;
         while (Fio_gets(&a, line, sizeof line)) {
             Fio_skip_line(&a, line, sizeof line);
-            TREE_DATA rec;
-            if (tree_parse_line(line, &rec) != 0) continue;
-            bool match = (search_mode == 1 && rec.FOLDER_NO == in_folder_no) ||
+            TREE_DATA found;
+            if (tree_parse_line(line, &found) != 0) continue;
+            bool match = (search_mode == 1 && found.FOLDER_NO == in_folder_no) ||
                          (search_mode == 2 && position == in_folder_no);
             if (match) {
-                sTREE_DATA = rec;
+                *rec = found;
                 result = FIO_OK;
                 break;
             }
@@ -137,7 +136,7 @@ int Fio_TREE_DATA(int32_t in_folder_no, int32_t op, int32_t search_mode) {
         return Fio_close(&a, result);
     }
 
-    const std::string new_line = tree_format_line(sTREE_DATA);
+    const std::string new_line = op == STORE_DELETE ? std::string() : tree_format_line(*rec);
     int result = FIO_EXISTS;  // a delete or update that finds nothing did nothing
     bool handled = false;
     int32_t position = 1;

@@ -5,8 +5,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-USER_GROUP_MST sUSER_GROUP_MST;
-
 namespace {
 
 enum { LINE_CAP = 1000 };
@@ -18,7 +16,7 @@ bool parse_line(const char* line, int32_t* group_id) {
     return true;
 }
 
-int read_list(const char* dir, int in_disp_no, int search_mode) {
+int read_list(const char* dir, int in_disp_no, int search_mode, USER_GROUP_MST* rec) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "user_g.mst", "user_g.chk", FIO_READ, FIO_TEXT);
     if (r != 0) return r;
@@ -33,7 +31,7 @@ int read_list(const char* dir, int in_disp_no, int search_mode) {
         ++position;
         if (search_mode == 1 && id > in_disp_no) break;  // ascending: no later match
         if ((search_mode == 1 && id == in_disp_no) || (search_mode == 2 && position == in_disp_no)) {
-            sUSER_GROUP_MST.GROUP_ID = id;
+            rec->GROUP_ID = id;
             result = FIO_OK;
             break;
         }
@@ -41,11 +39,10 @@ int read_list(const char* dir, int in_disp_no, int search_mode) {
     return Fio_close(&a, result);
 }
 
-int rewrite_list(const char* dir, int in_disp_no, int op, int search_mode) {
+int rewrite_list(const char* dir, int in_disp_no, int op, int search_mode, int new_id) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "user_g.mst", "user_g.chk", FIO_REWRITE, FIO_TEXT);
     if (r != 0) return r;
-    const int new_id = sUSER_GROUP_MST.GROUP_ID;
     int result = (op == STORE_ADD) ? FIO_OK : FIO_EXISTS;  // -3: nothing found
     bool handled = false;
     int position = 0;
@@ -91,13 +88,13 @@ int rewrite_list(const char* dir, int in_disp_no, int op, int search_mode) {
 
 }  // namespace
 
-int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
-    if (search_mode != 1 && search_mode != 2) return FIO_NOT_FOUND;
-    if (op == STORE_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_NOT_FOUND;
-    sUSER_GROUP_MST.USER_ID[sizeof sUSER_GROUP_MST.USER_ID - 1] = '\0';
+int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode, USER_GROUP_MST* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
+    if (search_mode != 1 && search_mode != 2) return FIO_BAD_ARGUMENT;
+    if (op == STORE_ADD && search_mode == 2 && in_disp_no <= 0) return FIO_BAD_ARGUMENT;
+    rec->USER_ID[sizeof rec->USER_ID - 1] = '\0';
     char dir[FIO_PATH_MAX];
-    if (Fio_dir_user(dir, sUSER_GROUP_MST.USER_ID) != 0) return FIO_NOT_FOUND;
-    if (op == STORE_READ) return read_list(dir, in_disp_no, search_mode);
-    return rewrite_list(dir, in_disp_no, op, search_mode);
+    if (Fio_dir_user(dir, rec->USER_ID) != 0) return FIO_NOT_FOUND;
+    if (op == STORE_READ) return read_list(dir, in_disp_no, search_mode, rec);
+    return rewrite_list(dir, in_disp_no, op, search_mode, rec->GROUP_ID);
 }

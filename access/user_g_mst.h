@@ -3,11 +3,8 @@
 #pragma once
 #include "access/struct.h"
 
-// Exchange record: USER_ID selects the file; a read fills GROUP_ID, an add or
-// update writes the line of GROUP_ID.
-extern USER_GROUP_MST sUSER_GROUP_MST;
-
-// One operation on the memberships of user sUSER_GROUP_MST.USER_ID. Lines
+// One operation on the memberships of user rec->USER_ID: a read fills
+// rec->GROUP_ID, an add or update writes the line of rec->GROUP_ID. Lines
 // without a comma are no memberships: reads pass over them and do not count
 // them, rewrites drop them.
 //   1 read, search_mode 1: is the user in group in_disp_no? The scan relies on
@@ -18,13 +15,14 @@ extern USER_GROUP_MST sUSER_GROUP_MST;
 //   2 add, search_mode 1: inserts GROUP_ID before the first greater id (or at
 //       the end). 0, or -3 the id is present.
 //   2 add, search_mode 2: inserts GROUP_ID before the membership at position
-//       in_disp_no, or at the end past the last one; -1 for a position of 0
+//       in_disp_no, or at the end past the last one; -4 for a position of 0
 //       or less.
 //   3 delete: removes the membership with id in_disp_no (search_mode 1) or at
 //       position in_disp_no (2). 0, or -3 none.
 //   4 update: replaces that membership by GROUP_ID. 0, or -3 none.
 // A delete or update that finds nothing, and an add that finds its id, leave
-// the file byte for byte as it was. Every operation: -1 for bad arguments or a
-// user id that cannot name a directory (nothing is created then), -2 a file
-// cannot be opened or created, -9 the lock is held.
-int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode);
+// the file byte for byte as it was. Every operation: -4 (FIO_BAD_ARGUMENT)
+// for bad arguments (op, modes, an add by a position of 0 or less, a null
+// rec), -1 for a user id that cannot name a directory (nothing is created
+// then), -2 a file cannot be opened or created, -9 the lock is held.
+int Fio_USER_GROUP_MST(int in_disp_no, int op, int search_mode, USER_GROUP_MST* rec);

@@ -11,8 +11,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-USER_MST sUSER_MST;
-
 namespace {
 
 // user.mst lines are read in pieces of this size less one.
@@ -73,15 +71,16 @@ void f03_encryption(char* in_buff, int mode, const char* key_id) {
     }
 }
 
-int Fio_USER_MST(const char* UserID, int32_t op) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
 
     const bool by_record = op == STORE_ADD || op == STORE_UPDATE;
-    const char* id = by_record ? sUSER_MST.USER_ID : UserID;
+    const char* id = by_record ? rec->USER_ID : UserID;
     // An id that cannot name a user directory is no user (a read answers as
     // for an unknown user); one holding a line end would break the list.
     if (!Fio_safe_name(id)) {
-        if (op == STORE_READ) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+        if (op == STORE_READ) std::memset(rec, 0, sizeof *rec);
         return FIO_NOT_FOUND;
     }
     if (by_record && std::strpbrk(id, "\r\n") != nullptr) return FIO_NOT_FOUND;
@@ -92,8 +91,8 @@ int Fio_USER_MST(const char* UserID, int32_t op) {
     const int how = op == STORE_READ ? FIO_READ : FIO_REWRITE;
     int rc = Fio_dir_data(dir) != 0 ? FIO_NO_FILE : Fio_open(&a, dir, "user.mst", "user.chk", how, FIO_TEXT);
     // A read clears the record once the lock is found free: a held lock (-9)
-    // leaves sUSER_MST as the caller had it.
-    if (op == STORE_READ && rc != FIO_LOCKED) std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    // leaves *rec as the caller had it.
+    if (op == STORE_READ && rc != FIO_LOCKED) std::memset(rec, 0, sizeof *rec);
     if (rc != 0) return rc;
 
     char line[USER_LINE_CAP];
@@ -105,24 +104,24 @@ int Fio_USER_MST(const char* UserID, int32_t op) {
             Fio_skip_line(&a, line, sizeof line);
             if (match_key(line) != key) continue;
             G_CutCrLf(line);
-            G_set(sUSER_MST.USER_ID, line);
+            G_set(rec->USER_ID, line);
             result = FIO_OK;
             break;
         }
         result = Fio_close(&a, result);
         if (result != FIO_OK) {
-            std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+            std::memset(rec, 0, sizeof *rec);
             return result;
         }
         // A user whose settings cannot be read is not known: his level,
         // group and mode would be the loader's defaults, and nobody may
         // act on those. Only the stored spelling of the id stays.
-        const int loaded = Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, STORE_READ);
+        char stored[sizeof rec->USER_ID];
+        G_set(stored, rec->USER_ID);
+        const int loaded = Fio_PERSONAL_MST_ALL(stored, STORE_READ, rec);
         if (loaded == FIO_LOCKED || loaded == FIO_NO_FILE) {
-            char stored[sizeof sUSER_MST.USER_ID];
-            G_set(stored, sUSER_MST.USER_ID);
-            std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-            G_set(sUSER_MST.USER_ID, stored);
+            std::memset(rec, 0, sizeof *rec);
+            G_set(rec->USER_ID, stored);
             return loaded;
         }
         return FIO_OK;
@@ -144,20 +143,21 @@ int Fio_USER_MST(const char* UserID, int32_t op) {
             }
             result = FIO_OK;
             if (op == STORE_DELETE) continue;
-            G_set(sUSER_MST.USER_ID, line);  // the stored spelling
+            G_set(rec->USER_ID, line);  // the stored spelling
         }
         Fio_printf(&a, "%s\n", line);
     }
-    if (op == STORE_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", sUSER_MST.USER_ID);
+    if (op == STORE_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", rec->USER_ID);
     result = Fio_close(&a, result);
-    if (result == FIO_OK && by_record) Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, STORE_UPDATE);
+    if (result == FIO_OK && by_record) Fio_PERSONAL_MST_ALL(rec->USER_ID, STORE_UPDATE, rec);
     return result;
 }
 
-int Fio_MST_PASSWORD(const char* UserID, int32_t op) {
+int Fio_MST_PASSWORD(const char* UserID, int32_t op, USER_MST* rec) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_user(dir, UserID) != 0) return FIO_NOT_FOUND;
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
+    if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, "password.mst", "password.chk",
@@ -168,7 +168,7 @@ int Fio_MST_PASSWORD(const char* UserID, int32_t op) {
         char digits[1000] = {0};
         if (!Fio_gets(&a, digits, sizeof digits)) digits[0] = '\0';
         f03_encryption(digits, 2, UserID);
-        G_set(sUSER_MST.USER_PASS, digits);
+        G_set(rec->USER_PASS, digits);
         return Fio_close(&a, FIO_OK);
     }
     if (op == STORE_DELETE) {
@@ -181,7 +181,7 @@ int Fio_MST_PASSWORD(const char* UserID, int32_t op) {
     // The old content plays no part: the new file holds the scrambled
     // password alone, without a line end, and replaces the old one whole.
     char digits[41] = {0};
-    G_set(digits, sUSER_MST.USER_PASS);
+    G_set(digits, rec->USER_PASS);
     f03_encryption(digits, 1, UserID);
     Fio_puts(&a, digits);
     return Fio_close(&a, FIO_OK);

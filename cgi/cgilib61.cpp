@@ -9,30 +9,25 @@
 
 #include "store/text.h"
 
-CGI_PAIR cgi_list;
-CGI_PAIR* cgi_cur = &cgi_list;
-uint32_t cgi_content_length;
-uint32_t cgi_input_byte;
-
 namespace {
 
-// Splits the URL-encoded text in buf at each "&" and adds every piece; piece
-// is a work buffer at least as large as buf.
-void parse_urlencoded(char* buf, char* piece) {
+// Splits the URL-encoded text in buf at each "&" and adds every piece to p;
+// piece is a work buffer at least as large as buf.
+void parse_urlencoded(CGI_PARAMS* p, char* buf, char* piece) {
     if (buf[0] == '\0') return;
     // Before any decoding, so that an encoded %2B stays a plus sign.
-    for (char* p = buf; *p; ++p) {
-        if (*p == '+') *p = ' ';
+    for (char* c = buf; *c; ++c) {
+        if (*c == '+') *c = ' ';
     }
-    const char* p = buf;
-    while (*p) {
-        const char* amp = std::strchr(p, '&');
-        const std::size_t len = amp ? static_cast<std::size_t>(amp - p) : std::strlen(p);
-        std::memcpy(piece, p, len);
+    const char* at = buf;
+    while (*at) {
+        const char* amp = std::strchr(at, '&');
+        const std::size_t len = amp ? static_cast<std::size_t>(amp - at) : std::strlen(at);
+        std::memcpy(piece, at, len);
         piece[len] = '\0';
-        cgi_setdata(piece, 1);  // an empty piece adds an empty name and value
+        cgi_setdata(p, piece, 1);  // an empty piece adds an empty name and value
         if (!amp) break;
-        p = amp + 1;  // a trailing "&" leaves nothing and adds nothing
+        at = amp + 1;  // a trailing "&" leaves nothing and adds nothing
     }
 }
 
@@ -71,12 +66,13 @@ bool alloc_buffers(std::size_t size, char** buf, char** piece) {
 
 }  // namespace
 
-int cgi_get(uint32_t max_length) {
+int cgi_get(CGI_PARAMS* p, uint32_t max_length, const char* data_dir) {
     int result = CGI_OK;
-    cgi_list = CGI_PAIR{};
-    cgi_cur = &cgi_list;
-    cgi_content_length = 0;
-    cgi_input_byte = 0;
+    p->list = CGI_PAIR{};
+    p->cur = nullptr;
+    p->content_length = 0;
+    p->input_byte = 0;
+    G_set(p->data_dir, data_dir != nullptr ? data_dir : "");
 
     const char* method = std::getenv("REQUEST_METHOD");
     if (!method) method = "";
@@ -93,48 +89,48 @@ int cgi_get(uint32_t max_length) {
         const char* length_text = std::getenv("CONTENT_LENGTH");
         const int32_t length = G_atoi(length_text ? length_text : "");
         if (length <= 0) return CGI_BAD_LENGTH;
-        cgi_content_length = static_cast<uint32_t>(length);
+        p->content_length = static_cast<uint32_t>(length);
         const char* type = std::getenv("CONTENT_TYPE");
         const bool urlencoded = type && std::strcmp(type, "application/x-www-form-urlencoded") == 0;
         // Bounded before a byte is read: a URL-encoded body is held whole in
         // memory, a multipart one may carry files up to the upload limit.
         const uint64_t bound = urlencoded ? CGI_FIELDS_LIMIT : static_cast<uint64_t>(max_length) + CGI_FIELDS_LIMIT;
-        if (cgi_content_length > bound) return CGI_TOO_LARGE;
+        if (p->content_length > bound) return CGI_TOO_LARGE;
         // A body over the limit is still read, but its uploads are not kept.
         int store_files = 1;
-        if (cgi_content_length > max_length) {
+        if (p->content_length > max_length) {
             result = CGI_BAD_LENGTH;
             store_files = 0;
         }
-        if (!urlencoded) return cgi_get_multipart(result, store_files);
-        const std::size_t size = static_cast<std::size_t>(cgi_content_length) + 10;
+        if (!urlencoded) return cgi_get_multipart(p, result, store_files);
+        const std::size_t size = static_cast<std::size_t>(p->content_length) + 10;
         if (!alloc_buffers(size, &buf, &piece)) return CGI_NO_MEMORY;
-        cgi_input_byte = read_body(buf, cgi_content_length);
-        if (cgi_input_byte < cgi_content_length) {
+        p->input_byte = read_body(buf, p->content_length);
+        if (p->input_byte < p->content_length) {
             // The client went away: a part of a form is not taken for it.
             std::free(buf);
             std::free(piece);
             return CGI_CUT;
         }
-        buf[cgi_input_byte] = '\0';
+        buf[p->input_byte] = '\0';
     } else {
         return CGI_OK;
     }
 
-    parse_urlencoded(buf, piece);
+    parse_urlencoded(p, buf, piece);
     std::free(buf);
     std::free(piece);
     return result;
 }
 
-// The lookup does not move `cgi_cur`: it stays at the list's empty end node, so a
+// The lookup does not move `cur`: it stays at the list's empty end node, so a
 // pair added after a lookup is appended and never written over a node that
 // already holds one.
-void cgi_getvalue(const char* name, int in_count, char* out_buff, int in_size) {
+void cgi_getvalue(const CGI_PARAMS* p, const char* name, int in_count, char* out_buff, int in_size) {
     if (in_size <= 0) return;
     out_buff[0] = '\0';
     int count = 0;
-    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next) {
+    for (const CGI_PAIR* node = &p->list; node && node->name; node = node->next) {
         if (std::strcmp(node->name, name) != 0) continue;
         if (count == in_count) {
             G_set(out_buff, static_cast<std::size_t>(in_size), node->value);
@@ -144,7 +140,13 @@ void cgi_getvalue(const char* name, int in_count, char* out_buff, int in_size) {
     }
 }
 
-void cgi_setdata(const char* input_buffer, int mode) {
+bool cgi_has(const CGI_PARAMS* p, const char* name) {
+    for (const CGI_PAIR* node = &p->list; node && node->name; node = node->next)
+        if (std::strcmp(node->name, name) == 0) return true;
+    return false;
+}
+
+void cgi_setdata(CGI_PARAMS* p, const char* input_buffer, int mode) {
     const int k = G_StrFind(input_buffer, "=");
     const std::size_t name_len = k >= 0 ? static_cast<std::size_t>(k) : std::strlen(input_buffer);
     const char* value_src = k >= 0 ? input_buffer + k + 1 : "";
@@ -167,10 +169,11 @@ void cgi_setdata(const char* input_buffer, int mode) {
         cgi_decode(name);
         cgi_decode(value);
     }
-    cgi_cur->name = name;
-    cgi_cur->value = value;
-    cgi_cur->next = next;
-    cgi_cur = next;
+    CGI_PAIR* at = p->cur != nullptr ? p->cur : &p->list;
+    at->name = name;
+    at->value = value;
+    at->next = next;
+    p->cur = next;
 }
 
 void cgi_decode(char* in_data) {

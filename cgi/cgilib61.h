@@ -1,8 +1,11 @@
 // The request parameters: an ordered list of name/value pairs read from the
 // query string, a URL-encoded body or a multipart body (uploads land in
-// temporary files), looked up by name.
+// temporary files), looked up by name. Every function works on the CGI_PARAMS
+// record it is given; the request context holds the request's own.
 #pragma once
 #include <cstdint>
+
+#include "settings/sysinfo.h"
 
 struct CGI_PAIR {
     char* name;
@@ -10,10 +13,20 @@ struct CGI_PAIR {
     CGI_PAIR* next;
 };
 
-extern CGI_PAIR cgi_list;   // head node (not allocated)
-extern CGI_PAIR* cgi_cur;   // node the next pair fills
-extern uint32_t cgi_content_length;
-extern uint32_t cgi_input_byte;
+// One upload temporary file made by a request (cgi/multipart.cpp).
+struct CGI_UPLOAD;
+
+// The parameters of one request. All zero is an empty list: the state before
+// cgi_get, and the state cgi_free leaves (but for the lengths and data_dir).
+struct CGI_PARAMS {
+    CGI_PAIR list;            // head node (not allocated)
+    CGI_PAIR* cur;            // node the next pair fills; null: the head
+    uint32_t content_length;  // CONTENT_LENGTH of a POST
+    uint32_t input_byte;      // bytes of the body read
+    CGI_UPLOAD* uploads;      // the upload files this request made
+    bool multipart_read;      // the body was read as multipart form data
+    char data_dir[sizeof(SYSINFO_REC::DATA_FILE_PATH)];  // where uploads go (DATA_FILE_PATH)
+};
 
 // Results of cgi_get.
 enum {
@@ -36,34 +49,38 @@ enum {
 // need a few kilobytes.
 constexpr uint32_t CGI_FIELDS_LIMIT = 65536;
 
-// Reads the request; max_length is the upload limit. A POST body is bounded
-// before any of it is read: URL-encoded (exactly that CONTENT_TYPE) up to
-// CGI_FIELDS_LIMIT, any other up to max_length + CGI_FIELDS_LIMIT; above
+// Reads the request into p (whose list must be empty); max_length is the upload
+// limit, data_dir the data directory where uploads go (kept in p). A POST body
+// is bounded before any of it is read: URL-encoded (exactly that CONTENT_TYPE)
+// up to CGI_FIELDS_LIMIT, any other up to max_length + CGI_FIELDS_LIMIT; above
 // that CGI_TOO_LARGE. Returns CGI_OK read (or nothing to read), or one of the
 // results above; after CGI_CUT and CGI_TOO_LARGE the list holds at most what
 // came before and must not be acted on (uploads already made are removed by
 // cgi_free, as always).
-int cgi_get(uint32_t max_length);
+int cgi_get(CGI_PARAMS* p, uint32_t max_length, const char* data_dir);
 
 // Copies the value of the (in_count+1)-th pair named name into out_buff
 // (in_size bytes, cut to in_size-1); empty text when there is none.
-void cgi_getvalue(const char* name, int in_count, char* out_buff, int in_size);
+void cgi_getvalue(const CGI_PARAMS* p, const char* name, int in_count, char* out_buff, int in_size);
+
+// True when p holds a pair named name, whatever its value (an empty value is
+// a field sent empty, as a file field without a file is).
+bool cgi_has(const CGI_PARAMS* p, const char* name);
 
 // Adds one pair "name=value"; mode 1 URL-decodes both, mode 2 takes bytes as
 // they are.
-void cgi_setdata(const char* input_buffer, int mode);
+void cgi_setdata(CGI_PARAMS* p, const char* input_buffer, int mode);
 
 // URL-decodes in place.
 void cgi_decode(char* in_data);
 
-
-// Releases the parameter list, removes this request's upload temporary files
+// Releases p's parameter list, removes this request's upload temporary files
 // that are still in place (no handler moved them), and, in a request whose
 // body was multipart form data (the only kind that uploads), removes upload
 // temporary files of the data directory older than an hour (left by requests
 // that were killed). Every request calls it before it ends, whatever its
 // outcome.
-void cgi_free();
+void cgi_free(CGI_PARAMS* p);
 
 // Multipart reading of the body (the reader of multipart form data). Appends
 // to the list; returns `result` unchanged, 0 when no opening boundary is
@@ -72,7 +89,7 @@ void cgi_free();
 // content_length (a body that closes with its final boundary earlier is
 // whole: nothing after it is read). Uploads are stored only when store_files
 // is 1.
-int cgi_get_multipart(int result, int store_files);
+int cgi_get_multipart(CGI_PARAMS* p, int result, int store_files);
 
-// True when path is the temporary file of an upload made by this request.
-bool cgi_is_own_upload(const char* path);
+// True when path is the temporary file of an upload made by the request of p.
+bool cgi_is_own_upload(const CGI_PARAMS* p, const char* path);

@@ -8,14 +8,27 @@
 #include <cstring>
 
 #include "cgi/cgilib61.h"
-#include "settings/sysinfo.h"
 #include "store/cust.h"
+
+// One upload temporary file made by a request, with the identity of the file
+// it made: the name may later be another request's, once this one's file was
+// moved away.
+struct CGI_UPLOAD {
+    char* path;
+    unsigned long long dev;
+    unsigned long long ino;
+    CGI_UPLOAD* next;
+};
 
 namespace {
 
+// Module state: the reader's work buffers for the one body being read, set
+// afresh by every reading (too large for the stack, and no part of a request
+// once its pairs are in the list).
+//
 // Where the body comes from: standard input, or a buffer (tests, fuzzing).
 // Bytes are fetched in blocks but handed out one at a time, and never beyond
-// content_length: input_byte counts the bytes handed out.
+// the params' content_length: their input_byte counts the bytes handed out.
 struct MP_INPUT {
     const unsigned char* mem;  // body in memory, or null for standard input
     uint32_t mem_len;
@@ -27,21 +40,6 @@ struct MP_INPUT {
     int dry;                   // 1 once the input ended before content_length
 };
 MP_INPUT g_in;
-
-// One upload temporary file made by this request, with the identity of the
-// file it made: the name may later be another request's, once this one's
-// file was moved away.
-struct MP_UPLOAD {
-    char* path;
-    unsigned long long dev;
-    unsigned long long ino;
-    MP_UPLOAD* next;
-};
-MP_UPLOAD* g_uploads;
-// Set once this request's body was read as multipart form data: only such
-// requests make upload files, so only they look for old ones (listing the
-// data directory on every reload would cost every request).
-bool g_multipart_read;
 
 // Work texts of the reader: the field name, the browser's file name, the
 // temporary path, a text field's value and the assembled "name=value" pair.
@@ -68,7 +66,7 @@ const uint32_t PAIR_COST = 64;
 // broken directory.
 const int TEMP_TRIES = 8;
 
-void input_reset(const unsigned char* mem, uint32_t mem_len) {
+void input_reset(CGI_PARAMS* p, const unsigned char* mem, uint32_t mem_len) {
     g_in.mem = mem;
     g_in.mem_len = mem_len;
     g_in.mem_pos = 0;
@@ -76,14 +74,14 @@ void input_reset(const unsigned char* mem, uint32_t mem_len) {
     g_in.len = 0;
     g_in.ended = 0;
     g_in.dry = 0;
-    cgi_input_byte = 0;
+    p->input_byte = 0;
 }
 
 // Fills the block with the next bytes of the body, at most up to
 // content_length (called only while some are still due). false when the
 // input has no more bytes: the body was cut off.
-bool input_fill() {
-    uint32_t want = cgi_content_length - cgi_input_byte;
+bool input_fill(CGI_PARAMS* p) {
+    uint32_t want = p->content_length - p->input_byte;
     if (want > sizeof g_in.block) want = sizeof g_in.block;
     uint32_t got = 0;
     if (g_in.mem != nullptr) {
@@ -143,9 +141,9 @@ bool window_match(const MP_WINDOW* w, int last) {
 
 // After a boundary: "--" closes the body, a line break opens the next part.
 // 0 when a part follows, -1 otherwise (the body ending counts as closed).
-int after_boundary() {
-    cgi_mp_getc();
-    int second = cgi_mp_getc();
+int after_boundary(CGI_PARAMS* p) {
+    cgi_mp_getc(p);
+    int second = cgi_mp_getc(p);
     return (second < 0 || second == '-') ? -1 : 0;
 }
 
@@ -153,11 +151,11 @@ int after_boundary() {
 // 0 the line ended first (its line feed is consumed), -1 the body ended.
 // The keys searched ("name=", "filename=") repeat no prefix of themselves
 // inside them, so a mismatch can restart at the key's first byte.
-int line_find(const char* key) {
+int line_find(CGI_PARAMS* p, const char* key) {
     const int klen = static_cast<int>(std::strlen(key));
     int matched = 0;
     for (;;) {
-        int c = cgi_mp_getc();
+        int c = cgi_mp_getc(p);
         if (c < 0) return -1;
         if (c == '\n') return 0;
         if (c == static_cast<unsigned char>(key[matched])) {
@@ -171,15 +169,15 @@ int line_find(const char* key) {
 // Reads a quoted text after "name=" or "filename=": skips the opening quote
 // and keeps up to cap-1 bytes until a double quote. Returns the byte that
 // ended it: '"', '\n', or -1 at the end of the body.
-int read_quoted(char* out, int cap) {
+int read_quoted(CGI_PARAMS* p, char* out, int cap) {
     int n = 0;
-    int c = cgi_mp_getc();  // the opening quote
+    int c = cgi_mp_getc(p);  // the opening quote
     if (c == '\n' || c < 0) {
         out[0] = '\0';
         return c;
     }
     for (;;) {
-        c = cgi_mp_getc();
+        c = cgi_mp_getc(p);
         if (c < 0 || c == '"' || c == '\n') break;
         if (n < cap - 1) out[n++] = static_cast<char>(c);
     }
@@ -190,16 +188,16 @@ int read_quoted(char* out, int cap) {
 // Skips the rest of a part's header, up to and including its empty line.
 // Any number of header lines (content type and others) may stand before it.
 // 0, or -1 when the body ended inside the header.
-int skip_part_header() {
+int skip_part_header(CGI_PARAMS* p) {
     for (;;) {
-        int c = cgi_mp_getc();
+        int c = cgi_mp_getc(p);
         if (c < 0) return -1;
         if (c == '\n') return 0;       // a bare line feed as the empty line
         if (c == '\r') {
-            cgi_mp_get_0x0a();
+            cgi_mp_get_0x0a(p);
             return g_in.ended ? -1 : 0;
         }
-        cgi_mp_get_0x0a();  // a further header line
+        cgi_mp_get_0x0a(p);  // a further header line
         if (g_in.ended) return -1;
     }
 }
@@ -210,18 +208,18 @@ int skip_part_header() {
 // moment never share a file, and records it as this request's own. path
 // (MP_TEMP_CAP bytes) receives the name in the platform's form even when
 // nothing could be created. 0 created, -1 not.
-int create_temp(char* path) {
+int create_temp(CGI_PARAMS* p, char* path) {
     for (int tries = 0; tries < TEMP_TRIES; ++tries) {
         uint32_t n = 0;
         if (!Cu_random(&n, sizeof n)) return -1;
-        std::snprintf(path, MP_TEMP_CAP, "%sCGI%u", SYSINFO.DATA_FILE_PATH, static_cast<unsigned>(n & 0x7FFFFFFFu));
+        std::snprintf(path, MP_TEMP_CAP, "%sCGI%u", p->data_dir, static_cast<unsigned>(n & 0x7FFFFFFFu));
         Cu_platform_path(path);
         int fd = Cu_b_open_excl(path);
         if (fd != -1) {
             CU_FILE_ID id = {};
             Cu_b_id(fd, &id);
             Cu_b_close(fd);
-            MP_UPLOAD* rec = static_cast<MP_UPLOAD*>(std::malloc(sizeof(MP_UPLOAD)));
+            CGI_UPLOAD* rec = static_cast<CGI_UPLOAD*>(std::malloc(sizeof(CGI_UPLOAD)));
             char* copy = static_cast<char*>(std::malloc(std::strlen(path) + 1));
             if (rec == nullptr || copy == nullptr) {
                 // Unrecorded it would never count as this request's upload.
@@ -234,8 +232,8 @@ int create_temp(char* path) {
             rec->path = copy;
             rec->dev = id.dev;
             rec->ino = id.ino;
-            rec->next = g_uploads;
-            g_uploads = rec;
+            rec->next = p->uploads;
+            p->uploads = rec;
             return 0;
         }
         // Taken: try the next number. Any other failure (no directory, no
@@ -277,14 +275,14 @@ void pair_set(const char* name, const char* value, const char* path = nullptr) {
 // (counted whether kept or not), the reading stops there with *over set and
 // -1. The two bytes before a boundary may pass it: they are the line break
 // that belongs to the boundary.
-int read_value(char* out_buff, const char* boundary, uint64_t allow, bool* over) {
+int read_value(CGI_PARAMS* p, char* out_buff, const char* boundary, uint64_t allow, bool* over) {
     MP_WINDOW w;
     window_init(&w, boundary);
     uint32_t kept = 0;
     uint64_t taken = 0;
     *over = false;
     for (;;) {
-        int c = cgi_mp_getc();
+        int c = cgi_mp_getc(p);
         if (c < 0) {
             // Cut off: the bytes still in the window are value bytes too.
             for (int i = 0; i < w.count && kept < VALUE_KEEP; ++i) {
@@ -310,7 +308,7 @@ int read_value(char* out_buff, const char* boundary, uint64_t allow, bool* over)
                 *over = true;
                 return -1;
             }
-            return after_boundary();
+            return after_boundary(p);
         }
     }
 }
@@ -318,18 +316,18 @@ int read_value(char* out_buff, const char* boundary, uint64_t allow, bool* over)
 // The reading of all parts once the source is set. Every pair is charged to
 // the fields' budget before it joins the list: text values as they are read,
 // so that the reading stops as soon as they pass it.
-int read_parts(const char* content_type, int result, int store_files) {
-    g_multipart_read = true;
+int read_parts(CGI_PARAMS* p, const char* content_type, int result, int store_files) {
+    p->multipart_read = true;
     char boundary[MP_BOUNDARY_CAP];
     cgi_mp_boundary(content_type, boundary);
-    if (cgi_mp_wait_boundary(boundary) != 0) return 0;
+    if (cgi_mp_wait_boundary(p, boundary) != 0) return 0;
 
     uint64_t used = 0;
     for (;;) {
-        if (cgi_mp_get_name(g_name) != 0) return result;
-        const bool is_file = cgi_mp_get_filename(g_filename) == 0;
+        if (cgi_mp_get_name(p, g_name) != 0) return result;
+        const bool is_file = cgi_mp_get_filename(p, g_filename) == 0;
         // A body cut off inside the header adds nothing for the part.
-        if (skip_part_header() != 0) return result;
+        if (skip_part_header(p) != 0) return result;
 
         int more = 0;
         bool stored = false;
@@ -337,11 +335,11 @@ int read_parts(const char* content_type, int result, int store_files) {
             const uint64_t fixed = std::strlen(g_name) + 1 + PAIR_COST;
             if (used + fixed > CGI_FIELDS_LIMIT) return CGI_TOO_LARGE;
             bool over = false;
-            more = read_value(g_value, boundary, CGI_FIELDS_LIMIT - used - fixed, &over);
+            more = read_value(p, g_value, boundary, CGI_FIELDS_LIMIT - used - fixed, &over);
             if (over) return CGI_TOO_LARGE;
             pair_set(g_name, g_value);
         } else if (g_filename[0] != '\0' && store_files) {
-            stored = create_temp(g_temp) == 0;
+            stored = create_temp(p, g_temp) == 0;
             pair_set(g_name, g_filename, g_temp);
         } else {
             // An empty file name means no file was chosen; over the upload
@@ -350,38 +348,38 @@ int read_parts(const char* content_type, int result, int store_files) {
         }
         used += std::strlen(g_pair) + PAIR_COST;
         if (used > CGI_FIELDS_LIMIT) return CGI_TOO_LARGE;
-        cgi_setdata(g_pair, 2);
-        if (is_file) more = cgi_mp_get_bindata(stored ? g_temp : "", boundary);
+        cgi_setdata(p, g_pair, 2);
+        if (is_file) more = cgi_mp_get_bindata(p, stored ? g_temp : "", boundary);
         if (more != 0) return result;
     }
 }
 
 // The result of a whole reading: a body whose input ran dry before its
 // content_length was cut off, whatever was read of it.
-int read_body_parts(const char* content_type, int result, int store_files) {
-    const int r = read_parts(content_type, result, store_files);
+int read_body_parts(CGI_PARAMS* p, const char* content_type, int result, int store_files) {
+    const int r = read_parts(p, content_type, result, store_files);
     return g_in.dry ? CGI_CUT : r;
 }
 
 }  // namespace
 
-int cgi_mp_getc() {
+int cgi_mp_getc(CGI_PARAMS* p) {
     if (g_in.ended) return -1;
-    if (cgi_input_byte >= cgi_content_length) {
+    if (p->input_byte >= p->content_length) {
         g_in.ended = 1;
         return -1;
     }
-    if (g_in.pos >= g_in.len && !input_fill()) {
+    if (g_in.pos >= g_in.len && !input_fill(p)) {
         g_in.ended = 1;
         return -1;
     }
-    ++cgi_input_byte;
+    ++p->input_byte;
     return g_in.block[g_in.pos++];
 }
 
-void cgi_mp_input_mem(const void* body, uint32_t body_len) {
+void cgi_mp_input_mem(CGI_PARAMS* p, const void* body, uint32_t body_len) {
     static const unsigned char none = 0;
-    input_reset(body != nullptr ? static_cast<const unsigned char*>(body) : &none,
+    input_reset(p, body != nullptr ? static_cast<const unsigned char*>(body) : &none,
                 body != nullptr ? body_len : 0);
 }
 
@@ -397,54 +395,54 @@ void cgi_mp_boundary(const char* content_type, char* out) {
     out[n] = '\0';
 }
 
-int cgi_mp_wait_boundary(const char* boundary) {
+int cgi_mp_wait_boundary(CGI_PARAMS* p, const char* boundary) {
     MP_WINDOW w;
     window_init(&w, boundary);
     for (;;) {
-        int c = cgi_mp_getc();
+        int c = cgi_mp_getc(p);
         if (c < 0) return -1;
         window_push(&w, c);
-        if (window_match(&w, c)) return after_boundary();
+        if (window_match(&w, c)) return after_boundary(p);
     }
 }
 
-int cgi_mp_get_name(char* out_buff) {
+int cgi_mp_get_name(CGI_PARAMS* p, char* out_buff) {
     out_buff[0] = '\0';
     g_name_took_line = 0;
     // Header lines without a name (a content type before the disposition)
     // are passed over.
     for (;;) {
-        int found = line_find("name=");
+        int found = line_find(p, "name=");
         if (found < 0) return -1;
         if (found == 1) break;
     }
-    if (read_quoted(out_buff, MP_NAME_CAP) == '\n') g_name_took_line = 1;
+    if (read_quoted(p, out_buff, MP_NAME_CAP) == '\n') g_name_took_line = 1;
     return 0;
 }
 
-int cgi_mp_get_filename(char* out_buff) {
+int cgi_mp_get_filename(CGI_PARAMS* p, char* out_buff) {
     out_buff[0] = '\0';
     if (g_name_took_line) return -1;
-    if (line_find("filename=") != 1) return -1;
-    int end = read_quoted(out_buff, MP_NAME_CAP);
+    if (line_find(p, "filename=") != 1) return -1;
+    int end = read_quoted(p, out_buff, MP_NAME_CAP);
     if (end != '"') return -1;  // no closing quote on the line: a text field
-    cgi_mp_get_0x0a();
+    cgi_mp_get_0x0a(p);
     return 0;
 }
 
-void cgi_mp_get_0x0a() {
+void cgi_mp_get_0x0a(CGI_PARAMS* p) {
     for (;;) {
-        int c = cgi_mp_getc();
+        int c = cgi_mp_getc(p);
         if (c < 0 || c == '\n') return;
     }
 }
 
-int cgi_mp_get_str(char* out_buff, const char* boundary) {
+int cgi_mp_get_str(CGI_PARAMS* p, char* out_buff, const char* boundary) {
     bool over = false;
-    return read_value(out_buff, boundary, UINT64_MAX - 2, &over);
+    return read_value(p, out_buff, boundary, UINT64_MAX - 2, &over);
 }
 
-int cgi_mp_get_bindata(const char* tempfilename, const char* boundary) {
+int cgi_mp_get_bindata(CGI_PARAMS* p, const char* tempfilename, const char* boundary) {
     int fd = -1;
     if (tempfilename != nullptr && tempfilename[0] != '\0') {
         char path[MP_TEMP_CAP];
@@ -458,7 +456,7 @@ int cgi_mp_get_bindata(const char* tempfilename, const char* boundary) {
     unsigned char buf[BIN_BLOCK + 2];
     int n = 0;
     for (;;) {
-        int c = cgi_mp_getc();
+        int c = cgi_mp_getc(p);
         if (c < 0) {
             // Cut off: what is still held is not written.
             if (fd != -1) Cu_b_close(fd);
@@ -478,45 +476,45 @@ int cgi_mp_get_bindata(const char* tempfilename, const char* boundary) {
             if (n >= 2 && buf[n - 2] == '\r' && buf[n - 1] == '\n') n -= 2;
             write_block(&fd, buf, n);
             if (fd != -1) Cu_b_close(fd);
-            return after_boundary();
+            return after_boundary(p);
         }
     }
 }
 
-int cgi_get_multipart(int result, int store_files) {
+int cgi_get_multipart(CGI_PARAMS* p, int result, int store_files) {
     char content_type[MP_NAME_CAP];
     const char* env = std::getenv("CONTENT_TYPE");
     std::snprintf(content_type, sizeof content_type, "%s", env != nullptr ? env : "");
-    input_reset(nullptr, 0);
-    return read_body_parts(content_type, result, store_files);
+    input_reset(p, nullptr, 0);
+    return read_body_parts(p, content_type, result, store_files);
 }
 
-int cgi_multipart_mem(const char* content_type, uint32_t declared_length,
+int cgi_multipart_mem(CGI_PARAMS* p, const char* content_type, uint32_t declared_length,
                       const void* body, uint32_t body_len, int result, int store_files) {
-    cgi_content_length = declared_length;
-    cgi_mp_input_mem(body, body_len);
+    p->content_length = declared_length;
+    cgi_mp_input_mem(p, body, body_len);
     char type[MP_NAME_CAP];
     std::snprintf(type, sizeof type, "%s", content_type != nullptr ? content_type : "");
-    return read_body_parts(type, result, store_files);
+    return read_body_parts(p, type, result, store_files);
 }
 
-bool cgi_is_own_upload(const char* path) {
+bool cgi_is_own_upload(const CGI_PARAMS* p, const char* path) {
     if (path == nullptr || path[0] == '\0') return false;
     // Compared in the platform's form, as the upload value carries it.
     char probe[MP_TEMP_CAP];
     std::snprintf(probe, sizeof probe, "%s", path);
     Cu_platform_path(probe);
-    for (const MP_UPLOAD* u = g_uploads; u != nullptr; u = u->next) {
+    for (const CGI_UPLOAD* u = p->uploads; u != nullptr; u = u->next) {
         if (std::strcmp(u->path, probe) == 0) return true;
     }
     return false;
 }
 
-void cgi_free() {
+void cgi_free(CGI_PARAMS* p) {
     // The head node is not allocated; its texts and every further node are.
-    CGI_PAIR* node = cgi_list.next;
-    std::free(cgi_list.name);
-    std::free(cgi_list.value);
+    CGI_PAIR* node = p->list.next;
+    std::free(p->list.name);
+    std::free(p->list.value);
     while (node != nullptr) {
         CGI_PAIR* next = node->next;
         std::free(node->name);
@@ -524,39 +522,40 @@ void cgi_free() {
         std::free(node);
         node = next;
     }
-    cgi_list = CGI_PAIR{};
-    cgi_cur = &cgi_list;
+    p->list = CGI_PAIR{};
+    p->cur = nullptr;
 
     // Whatever the request's outcome, its uploads that no handler moved away
     // go with it: nothing a request wrote before its login was checked may
     // outlive it. A name that now leads to another file (ours was moved, and
     // another request made a new one of the same name) is left alone.
-    while (g_uploads != nullptr) {
-        MP_UPLOAD* next = g_uploads->next;
+    while (p->uploads != nullptr) {
+        CGI_UPLOAD* next = p->uploads->next;
         CU_FILE_ID id;
-        if (Cu_id(g_uploads->path, &id) == 0 && id.dev == g_uploads->dev && id.ino == g_uploads->ino)
-            Cu_remove(g_uploads->path);
-        std::free(g_uploads->path);
-        std::free(g_uploads);
-        g_uploads = next;
+        if (Cu_id(p->uploads->path, &id) == 0 && id.dev == p->uploads->dev && id.ino == p->uploads->ino)
+            Cu_remove(p->uploads->path);
+        std::free(p->uploads->path);
+        std::free(p->uploads);
+        p->uploads = next;
     }
 
     // Uploads an hour old were left by earlier requests that were killed
     // before their end; younger ones may still be in use. Looked for by the
-    // requests that upload, so leftovers never pile up beyond what uploading
+    // requests that upload (listing the data directory on every reload would
+    // cost every request), so leftovers never pile up beyond what uploading
     // requests left.
-    if (!g_multipart_read) return;
-    g_multipart_read = false;
+    if (!p->multipart_read) return;
+    p->multipart_read = false;
     char names[1200];
-    std::snprintf(names, sizeof names, "%sCGI*", SYSINFO.DATA_FILE_PATH);
+    std::snprintf(names, sizeof names, "%sCGI*", p->data_dir);
     Cu_filefind(names);
-    for (char* p = names; *p != '\0';) {
-        char* comma = std::strchr(p, ',');
+    for (char* at = names; *at != '\0';) {
+        char* comma = std::strchr(at, ',');
         if (comma != nullptr) *comma = '\0';
-        char path[sizeof SYSINFO.DATA_FILE_PATH + sizeof names];
-        std::snprintf(path, sizeof path, "%s%s", SYSINFO.DATA_FILE_PATH, p);
+        char path[sizeof p->data_dir + sizeof names];
+        std::snprintf(path, sizeof path, "%s%s", p->data_dir, at);
         Cu_removefile1h(path, 60);
         if (comma == nullptr) break;
-        p = comma + 1;
+        at = comma + 1;
     }
 }

@@ -14,23 +14,21 @@ enum {
     CHAT_NUM_CAP = 100,   // DISP_LINE, RELOAD_TIME as sent, before conversion
 };
 
-// Reads the first occurrence of request field `name` into out (cap bytes, cut to
-// cap-1); empty text when the request does not carry it.
-void chat_field(const char* name, char* out, int cap);
-
 // The body line of a frame whose room has a background picture: when backpic is
-// not empty, <BODY BACKGROUND="JOB_EXE?JOB=BGn_DL&SKEY1=..&SKEY2=..&uid=..&FOLDER_NO=n" >
+// not empty, <BODY
+// BACKGROUND="JOB_EXE?JOB=BGn_DL&SKEY1=..&SKEY2=..&uid=..&FOLDER_NO=n" >
 // followed by "\n", with the credentials percent-encoded; otherwise empty text,
 // which gives the site's default background.
 std::string chat_body_tag(const char* backpic, int picture_no);
 
-// Puts one line of the current user (G_USER_MST) under chat_name, with colour
-// color (empty reads back as "blue"), time stamp stamp and text, in front of the
-// room's message file. Returns the message store's result: 0, -2 or -9.
+// Puts one line of the current user (ctx.user) under chat_name, with colour
+// color (empty reads back as CHAT_DEFAULT_COLOR), time stamp stamp and text, in
+// front of the room's message file. Returns the message store's result: 0, -2
+// or -9.
 int chat_post_line(const char* chat_name, const char* color, const char* stamp, const char* text);
 
-// The presence lookup: clears sCHAT_USER_IDX, keys it on the current room
-// (cgi_FOLDER_NO), the current user and chat_name, and runs
+// The presence lookup: clears *member, keys it on the current room
+// (ctx.query.FOLDER_NO), the current user and chat_name, and runs
 // Fio_CHAT_USER_IDX(op) on it (STORE_READ fills the member's record,
 // STORE_DELETE removes it). Returns that result.
-int chat_presence(int op, const char* chat_name);
+int chat_presence(int op, const char* chat_name, CHAT_USER_IDX* member);

@@ -10,9 +10,6 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
-CHAT_DATA_DAT sCHAT_DATA_DAT;
-CHAT_DATA_DAT sCHAT_DATA_DAT100[CHAT_DATA_READ_MAX];
-
 namespace {
 
 const char DATA_FILE[] = "chatdata.dat";
@@ -31,58 +28,55 @@ void terminate_fields(CHAT_DATA_DAT* rec) {
 
 }  // namespace
 
-int Fio_CHAT_DATA_DAT() {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, sCHAT_DATA_DAT.FOLDER_NO) != 0) return FIO_NO_FILE;
+int Fio_CHAT_DATA_DAT(const CHAT_DATA_DAT& rec) {
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_REWRITE, FIO_BINARY);
+    int r = chat_open(&a, rec.FOLDER_NO, DATA_FILE, LOCK_FILE, FIO_REWRITE);
     if (r != FIO_OK) return r;
 
-    CHAT_DATA_DAT rec = sCHAT_DATA_DAT;
-    std::memset(rec.pad_, 0, sizeof rec.pad_);
+    CHAT_DATA_DAT line = rec;
+    std::memset(line.pad_, 0, sizeof line.pad_);
     // Readers take the first zero MODE as the end of the list, so a writer
     // whose personal settings say MODE 0 would hide every older line: such a
     // record is stored as an ordinary account's.
-    if (rec.MODE == 0) rec.MODE = 1;
-    Fio_write_rec(&a, &rec, sizeof rec);
+    if (line.MODE == 0) line.MODE = 1;
+    Fio_write_rec(&a, &line, sizeof line);
     // The old records follow unchanged; a trailing piece shorter than a
     // record (a damaged file) is left behind.
-    Fio_copy_rest(&a, sizeof rec);
+    Fio_copy_rest(&a, sizeof line);
     return Fio_close(&a, FIO_OK);
 }
 
 int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char* chat_name, const char* stamp,
                        const char* color, const char* text) {
-    std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
-    sCHAT_DATA_DAT.FOLDER_NO = folder_no;
-    sCHAT_DATA_DAT.MODE = mode;
-    G_set(sCHAT_DATA_DAT.USER_ID, user_id);
-    G_set(sCHAT_DATA_DAT.USER_NAME, chat_name);
-    G_set(sCHAT_DATA_DAT.WRITE_DATE, stamp);
-    G_set(sCHAT_DATA_DAT.COLOR, color);
-    G_set(sCHAT_DATA_DAT.CTALK, text);
-    return Fio_CHAT_DATA_DAT();
+    CHAT_DATA_DAT rec;
+    std::memset(&rec, 0, sizeof rec);
+    rec.FOLDER_NO = folder_no;
+    rec.MODE = mode;
+    G_set(rec.USER_ID, user_id);
+    G_set(rec.USER_NAME, chat_name);
+    G_set(rec.WRITE_DATE, stamp);
+    G_set(rec.COLOR, color);
+    G_set(rec.CTALK, text);
+    return Fio_CHAT_DATA_DAT(rec);
 }
 
-int Fio_CHAT_DATA_DAT100(int in_folder_no) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
+int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]) {
     // Only this program writes the message file, always by one rename of a
     // whole new file: the file as the last post left it is the truth, and a
     // reload never waits for a post at work (nor shows an empty list for it).
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
+    int r = chat_open(&a, in_folder_no, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT);
     if (r != FIO_OK) return r;
 
-    std::memset(sCHAT_DATA_DAT100, 0, sizeof sCHAT_DATA_DAT100);
+    std::memset(out, 0, sizeof(CHAT_DATA_DAT) * CHAT_DATA_READ_MAX);
     for (int n = 0; n < CHAT_DATA_READ_MAX; ++n) {
-        CHAT_DATA_DAT* rec = &sCHAT_DATA_DAT100[n];
+        CHAT_DATA_DAT* rec = &out[n];
         if (!Fio_read_rec(&a, rec, sizeof *rec)) {
             std::memset(rec, 0, sizeof *rec);
             break;
         }
         terminate_fields(rec);
-        if (rec->COLOR[0] == '\0') G_set(rec->COLOR, "blue");
+        chat_color_or_default(rec->COLOR);
     }
     return Fio_close(&a, FIO_OK);
 }
@@ -99,7 +93,8 @@ int Fio_CHAT_DATA_DAT_DEL(int in_folder_no) {
     // presence record in place before his entry notice takes this lock.
     if (Fio_xor_control(lock, 1) != 0) return FIO_LOCKED;
     int r = FIO_NOT_FOUND;
-    if (Fio_CHAT_USER_IDX20(in_folder_no, 0) == FIO_OK && sCHAT_USER_IDX20[0].FOLDER_NO == 0)
+    CHAT_USER_IDX members[CHAT_USER_BLOCK];
+    if (Fio_CHAT_USER_IDX20(in_folder_no, 0, members) == FIO_OK && members[0].FOLDER_NO == 0)
         r = Cu_remove(data) == 0 ? FIO_OK : FIO_NOT_FOUND;
     Fio_xor_control(lock, 2);
     return r;

@@ -5,27 +5,21 @@
 
 enum { CHAT_DATA_READ_MAX = 100 };
 
-// Working record: the caller fills every field before a write; the room is
-// taken from its FOLDER_NO.
-extern CHAT_DATA_DAT sCHAT_DATA_DAT;
-// Filled by the read, newest first; slots without a record are all zero.
-extern CHAT_DATA_DAT sCHAT_DATA_DAT100[CHAT_DATA_READ_MAX];
+// Puts rec (every field filled by the caller) in front of the file of room
+// rec.FOLDER_NO (creating the file when missing). 0 written, -2 a file could
+// not be opened or created, -9 the store is locked.
+int Fio_CHAT_DATA_DAT(const CHAT_DATA_DAT& rec);
 
-// Puts sCHAT_DATA_DAT in front of the file of room sCHAT_DATA_DAT.FOLDER_NO
-// (creating the file when missing). 0 written, -2 a file could not be opened
-// or created, -9 the store is locked.
-int Fio_CHAT_DATA_DAT();
-
-// Fills sCHAT_DATA_DAT with one line (every field given, the rest zero) and
-// puts it in front of room folder_no's file; the result of Fio_CHAT_DATA_DAT.
+// Makes one line (every field given, the rest zero) and puts it in front of
+// room folder_no's file; the result of Fio_CHAT_DATA_DAT.
 int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char* chat_name, const char* stamp,
                        const char* color, const char* text);
 
-// Reads the newest 100 records of room in_folder_no into sCHAT_DATA_DAT100, an
-// empty COLOR read as "blue"; a missing file is created empty. Reads the file
-// as the last post left it, never waiting. 0 (possibly nothing read), -2
-// cannot open.
-int Fio_CHAT_DATA_DAT100(int in_folder_no);
+// Reads the newest 100 records of room in_folder_no into out, newest first, an
+// empty COLOR read as CHAT_DEFAULT_COLOR; slots without a record are all zero.
+// A missing file is created empty. Reads the file as the last post left it,
+// never waiting. 0 (possibly nothing read), -2 cannot open (out untouched).
+int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]);
 
 // Removes the message file of a room that nobody is in: under the message
 // lock (waited for), and only when the presence index, read under it, is

@@ -8,14 +8,10 @@
 #include <vector>
 
 #include "chat/chatdata.h"
-#include "settings/strdef.h"
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
 #include "store/text.h"
-
-CHAT_USER_IDX sCHAT_USER_IDX;
-CHAT_USER_IDX sCHAT_USER_IDX20[CHAT_USER_BLOCK];
 
 namespace {
 
@@ -69,46 +65,43 @@ int write_chattime(const char* dir, const char* now) {
 }
 
 // Puts the notice that member rec was dropped in front of the room's messages.
-void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now) {
+void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now, const char* notice) {
     // A notice that cannot be written is simply lost.
-    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, G_msg(MSG_DROPPED));
+    Fio_CHAT_DATA_post(folder_no, rec.MODE, rec.USER_ID, rec.USER_NAME, now, rec.COLOR, notice);
 }
 
 }  // namespace
 
-int Fio_CHAT_USER_IDX(int op) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
+    if (op < STORE_READ || op > STORE_UPDATE || rec == nullptr) return FIO_BAD_ARGUMENT;
     // Only this program writes the index, always by one rename of a whole
     // new file: a read takes the index as the last commit left it and never
     // waits, so a writer at work never makes a member look absent.
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, op == STORE_READ ? FIO_SNAPSHOT : FIO_REWRITE,
-                     FIO_BINARY);
+    int r = chat_open(&a, rec->FOLDER_NO, INDEX_FILE, LOCK_FILE, op == STORE_READ ? FIO_SNAPSHOT : FIO_REWRITE);
     if (r != FIO_OK) return r;
 
     if (op == STORE_READ) {
         // What a caller sees when the member is not present.
-        std::memset(sCHAT_USER_IDX.LAST_DATE, 0, sizeof sCHAT_USER_IDX.LAST_DATE);
-        std::memset(sCHAT_USER_IDX.COLOR, 0, sizeof sCHAT_USER_IDX.COLOR);
-        sCHAT_USER_IDX.DISP_LINE = 30;
-        sCHAT_USER_IDX.RELOAD_TIME = 30;
+        std::memset(rec->LAST_DATE, 0, sizeof rec->LAST_DATE);
+        std::memset(rec->COLOR, 0, sizeof rec->COLOR);
+        rec->DISP_LINE = 30;
+        rec->RELOAD_TIME = 30;
     }
-    CHAT_USER_IDX mine = sCHAT_USER_IDX;
+    CHAT_USER_IDX mine = *rec;
     std::memset(mine.pad_, 0, sizeof mine.pad_);
 
     int result = FIO_NOT_FOUND;
-    CHAT_USER_IDX rec;
-    while (Fio_read_rec(&a, &rec, sizeof rec)) {
-        if (!same_member(rec, mine)) {
-            if (op != STORE_READ) Fio_write_rec(&a, &rec, sizeof rec);
+    CHAT_USER_IDX stored;
+    while (Fio_read_rec(&a, &stored, sizeof stored)) {
+        if (!same_member(stored, mine)) {
+            if (op != STORE_READ) Fio_write_rec(&a, &stored, sizeof stored);
             continue;
         }
         if (op == STORE_READ) {
-            terminate_fields(&rec);
-            if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
-            sCHAT_USER_IDX = rec;
+            terminate_fields(&stored);
+            chat_color_or_default(stored.COLOR);
+            *rec = stored;
             result = FIO_OK;
             break;
         }
@@ -126,13 +119,11 @@ int Fio_CHAT_USER_IDX(int op) {
     return Fio_close(&a, result);
 }
 
-int Fio_CHAT_USER_IDX_touch() {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, sCHAT_USER_IDX.FOLDER_NO) != 0) return FIO_NO_FILE;
+int Fio_CHAT_USER_IDX_touch(const CHAT_USER_IDX& member) {
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_IN_PLACE, FIO_BINARY);
+    int r = chat_open(&a, member.FOLDER_NO, INDEX_FILE, LOCK_FILE, FIO_IN_PLACE);
     if (r != FIO_OK) return r;
-    const CHAT_USER_IDX mine = sCHAT_USER_IDX;
+    const CHAT_USER_IDX mine = member;
     int result = FIO_NOT_FOUND;
     CHAT_USER_IDX rec;
     for (long at = 0; Fio_read_rec(&a, &rec, sizeof rec); at += static_cast<long>(sizeof rec)) {
@@ -147,14 +138,12 @@ int Fio_CHAT_USER_IDX_touch() {
     return Fio_close(&a, result);
 }
 
-int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
-    char dir[FIO_PATH_MAX];
-    if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
+int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count, CHAT_USER_IDX out[CHAT_USER_BLOCK]) {
     FIO_ACCESS a;
-    int r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
+    int r = chat_open(&a, in_folder_no, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT);
     if (r != FIO_OK) return r;
 
-    std::memset(sCHAT_USER_IDX20, 0, sizeof sCHAT_USER_IDX20);
+    std::memset(out, 0, sizeof(CHAT_USER_IDX) * CHAT_USER_BLOCK);
     CHAT_USER_IDX rec;
     // The records before the block are passed over without being read; past
     // the end of the index the block simply stays empty.
@@ -163,13 +152,13 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count) {
     for (int n = 0; n < CHAT_USER_BLOCK; ++n) {
         if (!Fio_read_rec(&a, &rec, sizeof rec)) break;
         terminate_fields(&rec);
-        if (rec.COLOR[0] == '\0') G_set(rec.COLOR, "blue");
-        sCHAT_USER_IDX20[n] = rec;
+        chat_color_or_default(rec.COLOR);
+        out[n] = rec;
     }
     return Fio_close(&a, FIO_OK);
 }
 
-int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
+int Fio_CHAT_TIMEOUT_TXT(int in_folder_no, const char* notice) {
     char now[20] = "";
     Tm_set_date(now);
     char dir[FIO_PATH_MAX];
@@ -233,7 +222,7 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no) {
             result = FIO_NO_FILE;
         }
     }
-    for (const CHAT_USER_IDX& member : dropped) post_dropped(in_folder_no, member, now);
+    for (const CHAT_USER_IDX& member : dropped) post_dropped(in_folder_no, member, now, notice);
 
     int w = write_chattime(dir, now);
     return result != FIO_OK ? result : w;

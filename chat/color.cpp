@@ -1,12 +1,13 @@
 // The colour palette page (job COLOR_SELECT), opened in the room's list frame
 // from the entry form.
 #include "chat/color.h"
-#include <cstdio>
 #include <string>
 #include "chat/chat_page.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/page.h"
-#include "page/state.h"
+#include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/sysinfo.h"
 
@@ -49,32 +50,29 @@ const char COLOUR_PALETTE[COLOUR_PALETTE_COUNT][COLOUR_PALETTE_WIDTH] = {
 };
 
 // Job COLOR_SELECT: the colour palette page. Reads no parameter beyond the
-// request state.
+// request context. Level: LEVEL_OPEN.
 void b_COLOR_SELECT() {
     // The page opens in the list frame, so it wears that frame's background.
-    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());
+    G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());
 
-    const std::string exe = G_html(JOB_EXE);
-    const std::string site_id = G_html(SYSINFO.SITE_ID);
-    const std::string skey1 = G_url(cgi_SKEY1);
-    const std::string skey2 = G_url(cgi_SKEY2);
-    const std::string uid = G_url(cgi_uid);
-    std::printf("<TABLE BORDER>\n");
+    const std::string exe = G_html(ctx.JOB_EXE);
+    const std::string site_id = G_html(ctx.config.SITE_ID);
+    const std::string keys = G_key_query();
+    out("<TABLE BORDER>\n");
     for (int r = 0; r < COLOUR_PALETTE_ROWS; ++r) {
-        std::printf("<TR>\n");
+        out("<TR>\n");
         for (int k = 0; k < COLOUR_PALETTE_COLS; ++k) {
             const char* name = COLOUR_PALETTE[r * COLOUR_PALETTE_COLS + k];
-            std::printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
-            std::printf("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
-            std::printf("<A HREF=\"%s?SKEY1=%s&SKEY2=%s&uid=%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">",
-                        exe.c_str(), skey1.c_str(), skey2.c_str(), uid.c_str(), cgi_FOLDER_NO, G_url(name).c_str(),
-                        site_id.c_str());
-            std::printf("%s", name);
-            std::printf("</A></TD>\n");
+            out_fmt("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">&nbsp;&nbsp;<BR></TD>", name);
+            out_fmt("<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", "#FFFFFF");
+            out_fmt("<A HREF=\"%s?%s&JOB=ROOM&FOLDER_NO=%d&COLOR=%s\" TARGET=\"FRM22%s\">", exe.c_str(), keys.c_str(),
+                    ctx.query.FOLDER_NO, G_url(name).c_str(), site_id.c_str());
+            out(name);
+            out("</A></TD>\n");
         }
-        std::printf("</TR>\n");
+        out("</TR>\n");
     }
-    std::printf("</TABLE>\n");
-    std::printf("</BODY>\n");
-    std::printf("</HTML>\n");
+    out("</TABLE>\n");
+    out("</BODY>\n");
+    out("</HTML>\n");
 }

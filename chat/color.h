@@ -9,7 +9,7 @@ enum { COLOUR_PALETTE_COUNT = 140, COLOUR_PALETTE_ROWS = 35, COLOUR_PALETTE_COLS
 // (Lightgrey beside Darkgray, both Aqua and Cyan).
 extern const char COLOUR_PALETTE[COLOUR_PALETTE_COUNT][COLOUR_PALETTE_WIDTH];
 
-// Prints the palette page: a table of 35 rows, each with four swatch-and-link
+// Writes the palette page: a table of 35 rows, each with four swatch-and-link
 // pairs; every link loads job ROOM with COLOR into the suite's frame "FRM22"
-// plus the site id. Reads the request state and BACKPIC3; changes no file.
+// plus the site id. Reads the request context and BACKPIC3; changes no file.
 void b_COLOR_SELECT();

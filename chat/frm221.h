@@ -2,7 +2,7 @@
 // and the settings button for the room's administrators.
 #pragma once
 
-// Prints the title frame (job FRM221) from the request state and the room's
-// settings; changes no file. The settings button appears for access levels
-// of 8 and more only.
+// Writes the title frame (job FRM221) from the request context and the room's
+// settings; changes no file. The settings button appears from LEVEL_SETTINGS
+// on, the level of the settings form.
 void b_FRM221();

@@ -2,15 +2,16 @@
 // HTML-escaped; the values in the refresh address are percent-encoded.
 #include "chat/frm223.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "chat/chat_page.h"
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/page.h"
-#include "page/state.h"
+#include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
@@ -24,8 +25,8 @@ enum { MEMBER_BLOCK = 20, NEWEST_LINES = 100, LIST_RELOAD_SECONDS = 10, NO_RELOA
 // The refresh address of this frame: credentials, folder and, for a member
 // inside the room, the chat name.
 std::string refresh_url(const char* chat_name) {
-    std::string url = G_html(JOB_EXE) + "?SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2) +
-                      "&uid=" + G_url(cgi_uid) + "&JOB=FRM223&FOLDER_NO=" + std::to_string(cgi_FOLDER_NO);
+    std::string url =
+        G_html(ctx.JOB_EXE) + "?" + G_key_query() + "&JOB=FRM223&FOLDER_NO=" + std::to_string(ctx.query.FOLDER_NO);
     if (chat_name != nullptr) url += "&CHAT_NAME=" + G_url(chat_name);
     return url;
 }
@@ -37,26 +38,27 @@ std::string refresh_url(const char* chat_name) {
 // were, so its block is not shown; the page names the cause instead of a total
 // and reloads as usual.
 void print_member_list() {
-    std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
-                refresh_url(nullptr).c_str());
-    std::printf("%s<P>", G_msg(MSG_MEMBERS_HERE));
+    out_fmt("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
+            refresh_url(nullptr).c_str());
+    out_fmt("%s<P>", G_msg(MSG_MEMBERS_HERE));
 
     int read_count = 0;
     int in_last_block = 0;
     int r = 0;
+    CHAT_USER_IDX block[CHAT_USER_BLOCK];
     for (;;) {
-        r = Fio_CHAT_USER_IDX20(cgi_FOLDER_NO, read_count);
-        if (r != 0) break;
+        r = Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read_count, block);
+        if (r != FIO_OK) break;
         int n = 0;
-        while (n < MEMBER_BLOCK && sCHAT_USER_IDX20[n].FOLDER_NO != 0) {
-            const CHAT_USER_IDX& m = sCHAT_USER_IDX20[n];
-            std::printf("%d:", n + 1);
-            std::printf("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
-            std::printf("%s", G_html(m.USER_NAME).c_str());
-            std::fputs("</FONT></B>", stdout);
-            if (m.MODE == 1) std::printf("[%s]", G_msg(MSG_MODE_USER));
-            if (m.MODE == 2) std::printf("[%s]", G_msg(MSG_MODE_SHARED));
-            std::fputs("<BR>", stdout);
+        while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
+            const CHAT_USER_IDX& m = block[n];
+            out_fmt("%d:", n + 1);
+            out_fmt("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
+            out(G_html(m.USER_NAME).c_str());
+            out("</FONT></B>");
+            if (m.MODE == 1) out_fmt("[%s]", G_msg(MSG_MODE_USER));
+            if (m.MODE == 2) out_fmt("[%s]", G_msg(MSG_MODE_SHARED));
+            out("<BR>");
             ++n;
         }
         if (n < MEMBER_BLOCK) {
@@ -66,58 +68,59 @@ void print_member_list() {
         read_count += MEMBER_BLOCK;
     }
 
-    if (r != 0) {
-        std::printf("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
+    if (r != FIO_OK) {
+        out_fmt("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
         return;
     }
     const int total = read_count + in_last_block;
-    std::printf("total:[%d]<P>", total);
-    if (total == 0) Fio_CHAT_DATA_DAT_DEL(cgi_FOLDER_NO);
+    out_fmt("total:[%d]<P>", total);
+    if (total == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
 }
 
 // The newest lines for a member inside the room. Showing them is the member's
 // sign of life: LAST_DATE is renewed in the presence index, which keeps the
 // member from the time-out.
 void print_messages(const char* chat_name) {
-    const int r = chat_presence(STORE_READ, chat_name);
-    if (r != 0) {
+    CHAT_USER_IDX member;
+    const int r = chat_presence(STORE_READ, chat_name, &member);
+    if (r != FIO_OK) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
-        std::printf("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
+        out_fmt("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
         return;
     }
-    char now[sizeof sCHAT_USER_IDX.LAST_DATE] = {};
+    char now[sizeof member.LAST_DATE] = {};
     Tm_set_date(now);
     // Stamps have minutes only: a member who gave a sign of life in this
     // minute already keeps the stamp he has, so the index is left as it is
     // (most reloads then write nothing). A renewal refused after the wait
     // costs nothing either: the next reload renews.
-    const bool renew = std::strncmp(now, sCHAT_USER_IDX.LAST_DATE, sizeof now) != 0;
-    G_set(sCHAT_USER_IDX.LAST_DATE, now);
-    sCHAT_USER_IDX.FOLDER_NO = cgi_FOLDER_NO;  // the room asked for, whatever the record says
-    const CHAT_USER_IDX member = sCHAT_USER_IDX;
-    if (renew) Fio_CHAT_USER_IDX_touch();
+    const bool renew = std::strncmp(now, member.LAST_DATE, sizeof now) != 0;
+    G_set(member.LAST_DATE, now);
+    member.FOLDER_NO = ctx.query.FOLDER_NO;  // the room asked for, whatever the record says
+    if (renew) Fio_CHAT_USER_IDX_touch(member);
 
     if (member.RELOAD_TIME >= 1 && member.RELOAD_TIME < NO_RELOAD_FROM) {
-        std::printf("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,
-                    refresh_url(chat_name).c_str());
+        out_fmt("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,
+                refresh_url(chat_name).c_str());
     }
 
     // A refused read shows no lines this time; the next reload shows them.
-    const bool have_lines = Fio_CHAT_DATA_DAT100(cgi_FOLDER_NO) == 0;
+    CHAT_DATA_DAT lines[CHAT_DATA_READ_MAX];
+    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == FIO_OK;
 
-    if (G_DIR_CONFIG.FONTCOLOR3[0] != '\0') {
-        std::printf("<FONT COLOR=\"#%s\">", G_html(G_DIR_CONFIG.FONTCOLOR3).c_str());
+    if (ctx.room.FONTCOLOR3[0] != '\0') {
+        out_fmt("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
     }
     if (!have_lines) return;
     // At least the newest line is shown, whatever DISP_LINE holds.
     int printed = 0;
-    for (int i = 0; i < NEWEST_LINES && sCHAT_DATA_DAT100[i].MODE != 0; ++i) {
-        const CHAT_DATA_DAT& line = sCHAT_DATA_DAT100[i];
-        std::printf("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
-        std::printf("%s", G_html(line.USER_NAME).c_str());
-        std::fputs("</FONT></B>&nbsp;>&nbsp;", stdout);
-        std::printf("%s<BR>\n", G_html(line.CTALK).c_str());
+    for (int i = 0; i < NEWEST_LINES && lines[i].MODE != 0; ++i) {
+        const CHAT_DATA_DAT& line = lines[i];
+        out_fmt("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
+        out(G_html(line.USER_NAME).c_str());
+        out("</FONT></B>&nbsp;>&nbsp;");
+        out_fmt("%s<BR>\n", G_html(line.CTALK).c_str());
         if (++printed >= member.DISP_LINE) break;
     }
 }
@@ -125,20 +128,22 @@ void print_messages(const char* chat_name) {
 }  // namespace
 
 // Job FRM223, and the answer to CWRITE: the member list, or the messages once
-// a chat name is given. Parameter: CHAT_NAME. Below level 2 the frame is the
-// page head alone, so that level is checked here.
+// a chat name is given. Parameter: CHAT_NAME. Level: LEVEL_WRITE (below it:
+// b_FRM223_head).
 void b_FRM223() {
     char chat_name[CHAT_NAME_CAP];
-    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
+    G_param("CHAT_NAME", chat_name);
 
-    G_header_printf(chat_body_tag(G_DIR_CONFIG.BACKPIC3, 3).c_str());
-    if (ACL_LEVEL < 2) return;
-
+    G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());
     if (chat_name[0] == '\0') {
         print_member_list();
     } else {
         print_messages(chat_name);
     }
-    std::fputs("</BODY>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out("</BODY>\n");
+    out("</HTML>\n");
 }
+
+// FRM223's answer below LEVEL_WRITE: the frame's head alone, with its
+// background.
+void b_FRM223_head() { G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str()); }

@@ -1,9 +1,13 @@
 // The chat stores' records: a line of the message file chatdata.dat and a
 // member of the presence index chatuser.idx. Both are stored exactly as laid
-// out, so their layout is pinned below.
+// out, so their layout is pinned below. And what the two stores share: the
+// opening of a room's record file, and the default colour.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "store/fileio.h"
+#include "store/text.h"
 
 // One line of talk or notice; chatdata.dat holds them newest first.
 struct CHAT_DATA_DAT {
@@ -12,7 +16,7 @@ struct CHAT_DATA_DAT {
     char USER_ID[22];
     char USER_NAME[82];     // the chat name used
     char WRITE_DATE[20];
-    char COLOR[22];         // empty means "blue"
+    char COLOR[22];         // empty means CHAT_DEFAULT_COLOR
     char CTALK[252];
     char pad_[2];
 };
@@ -44,3 +48,21 @@ static_assert(offsetof(CHAT_USER_IDX, LAST_DATE) == 112, "chatuser.idx layout");
 static_assert(offsetof(CHAT_USER_IDX, COLOR) == 132, "chatuser.idx layout");
 static_assert(offsetof(CHAT_USER_IDX, DISP_LINE) == 156, "chatuser.idx layout");
 static_assert(offsetof(CHAT_USER_IDX, RELOAD_TIME) == 160, "chatuser.idx layout");
+
+// The colour of a name stored without one.
+constexpr char CHAT_DEFAULT_COLOR[] = "blue";
+
+// A colour field (of either record, or a page field of the same capacity) as
+// it is shown: an empty one becomes CHAT_DEFAULT_COLOR.
+inline void chat_color_or_default(char (&color)[sizeof(CHAT_USER_IDX::COLOR)]) {
+    if (color[0] == '\0') G_set(color, CHAT_DEFAULT_COLOR);
+}
+
+// Opens the record file `file` of room folder_no, guarded by the lock file
+// `lock` in the room's directory, for `how` (see Fio_open): Fio_open's
+// result, or FIO_NO_FILE when the room has no path.
+inline int chat_open(FIO_ACCESS* a, int folder_no, const char* file, const char* lock, int how) {
+    char dir[FIO_PATH_MAX];
+    if (Fio_dir_room(dir, folder_no) != 0) return FIO_NO_FILE;
+    return Fio_open(a, dir, file, lock, how, FIO_BINARY);
+}

@@ -2,15 +2,16 @@
 // frameset that carries the chat name on to the input and list frames.
 #include "chat/room.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "access/personal_mst.h"
 #include "chat/chat_page.h"
 #include "chat/chatuser.h"
 #include "page/escape.h"
+#include "page/form.h"
 #include "page/page.h"
-#include "page/state.h"
+#include "page/context.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "store/datetime.h"
@@ -24,113 +25,143 @@ namespace {
 // member is added to the presence index (or, present already under that name,
 // updated with the new stamp and display settings) and the entry notice is
 // posted. The notice follows only a presence record actually written: a room
-// must not announce a member the index does not hold. color may become "blue".
+// must not announce a member the index does not hold. color may become
+// CHAT_DEFAULT_COLOR.
 // Returns the presence write's result (0 also when there was nothing to
 // write); a lost notice alone does not undo an entry.
-int enter_room(const char* chat_name, char* color, int disp_line, int reload_time) {
+int enter_room(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_line, int reload_time) {
     char stamp[20] = {};
     Tm_set_date(stamp);
 
-    if (G_USER_MST.MODE == 1 && color[0] != '\0') {
+    if (ctx.user.MODE == 1 && color[0] != '\0') {
         char value[CHAT_COLOR_CAP];
         G_set(value, color);
-        Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "COLOR", value);
+        Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
     }
-    if (chat_name[0] == '\0') return 0;
-    if (color[0] == '\0') G_set(color, CHAT_COLOR_CAP, "blue");
+    if (chat_name[0] == '\0') return FIO_OK;
+    chat_color_or_default(color);
 
     CHAT_USER_IDX member;
     std::memset(&member, 0, sizeof member);
-    member.FOLDER_NO = cgi_FOLDER_NO;
-    member.MODE = G_USER_MST.MODE;
-    G_set(member.USER_ID, G_USER_MST.USER_ID);
+    member.FOLDER_NO = ctx.query.FOLDER_NO;
+    member.MODE = ctx.user.MODE;
+    G_set(member.USER_ID, ctx.user.USER_ID);
     G_set(member.USER_NAME, chat_name);
     G_set(member.LAST_DATE, stamp);
     G_set(member.COLOR, color);
     member.DISP_LINE = disp_line;
     member.RELOAD_TIME = reload_time;
 
-    sCHAT_USER_IDX = member;
-    int r = Fio_CHAT_USER_IDX(STORE_ADD);
+    CHAT_USER_IDX rec = member;
+    int r = Fio_CHAT_USER_IDX(STORE_ADD, &rec);
     if (r == FIO_EXISTS) {
-        sCHAT_USER_IDX = member;
-        r = Fio_CHAT_USER_IDX(STORE_UPDATE);
+        rec = member;
+        r = Fio_CHAT_USER_IDX(STORE_UPDATE, &rec);
     }
-    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
+    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
     return r;
 }
 
-// ROOM_OUT. Removes the member's record; the leave notice is posted only when
-// a record was removed, so a member dropped by the time-out (who had a notice
+// ROOM_OUT. Removes the member's record; the leave notice is posted only when a
+// record was removed, so a member dropped by the time-out (who had a notice
 // then) or one who left already gets no second one. The colour goes into the
-// notice as given: an empty one reads back as "blue". Returns 0 when the
-// member is out of the index (left now or before), else the refusal (-9, -2).
+// notice as given: an empty one reads back as CHAT_DEFAULT_COLOR. Returns 0
+// when the member is out of the index (left now or before), else the refusal
+// (-9, -2).
 int leave_room(const char* chat_name, const char* color) {
     char stamp[20] = {};
     Tm_set_date(stamp);
-    if (chat_name[0] == '\0') return 0;
+    if (chat_name[0] == '\0') return FIO_OK;
 
-    const int r = chat_presence(STORE_DELETE, chat_name);
-    if (r == 0) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
-    return r == FIO_NOT_FOUND ? 0 : r;
+    CHAT_USER_IDX member;
+    const int r = chat_presence(STORE_DELETE, chat_name, &member);
+    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
+    return r == FIO_NOT_FOUND ? FIO_OK : r;
+}
+
+// One frame: the address of job with the credentials, the folder and the
+// further parameters `more` ("&NAME=value..." or empty), the frame named
+// after the job and the folder.
+void print_frame(const char* job, const std::string& more) {
+    out_fmt("\t<FRAME SRC = \"%s?%s&JOB=%s&FOLDER_NO=%d%s\" NAME=\"%sSEL%d\">\n", G_html(ctx.JOB_EXE).c_str(),
+            G_key_query(UID_FIRST).c_str(), job, ctx.query.FOLDER_NO, more.c_str(), job, ctx.query.FOLDER_NO);
 }
 
 // The three frames; every request or user text in the addresses is
 // percent-encoded, the frame sizes are HTML-escaped.
 void print_frameset(const char* chat_name, const char* color) {
-    const std::string exe = G_html(JOB_EXE);
-    const std::string creds =
-        "uid=" + G_url(cgi_uid) + "&SKEY1=" + G_url(cgi_SKEY1) + "&SKEY2=" + G_url(cgi_SKEY2);
-    const std::string name = G_url(chat_name);
-
+    const std::string name = "&CHAT_NAME=" + G_url(chat_name);
     G_header_printf(" ");
-    std::printf("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(G_DIR_CONFIG.FRAMESET1).c_str(),
-                G_html(G_DIR_CONFIG.FRAMESET2).c_str(), G_html(G_DIR_CONFIG.FRAMESET3).c_str());
-    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM221&FOLDER_NO=%d\" NAME=\"FRM221SEL%d\">\n", exe.c_str(),
-                creds.c_str(), cgi_FOLDER_NO, cgi_FOLDER_NO);
-    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM222&FOLDER_NO=%d&CHAT_NAME=%s&COLOR=%s\" NAME=\"FRM222SEL%d\">\n",
-                exe.c_str(), creds.c_str(), cgi_FOLDER_NO, name.c_str(), G_url(color).c_str(), cgi_FOLDER_NO);
-    std::printf("\t<FRAME SRC = \"%s?%s&JOB=FRM223&FOLDER_NO=%d&CHAT_NAME=%s\" NAME=\"FRM223SEL%d\">\n",
-                exe.c_str(), creds.c_str(), cgi_FOLDER_NO, name.c_str(), cgi_FOLDER_NO);
-    std::fputs("</FRAMESET>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out_fmt("<FRAMESET ROWS=\"%s,%s,%s\" >\n", G_html(ctx.room.FRAMESET1).c_str(),
+            G_html(ctx.room.FRAMESET2).c_str(), G_html(ctx.room.FRAMESET3).c_str());
+    print_frame("FRM221", "");
+    print_frame("FRM222", name + "&COLOR=" + G_url(color));
+    print_frame("FRM223", name);
+    out("</FRAMESET>\n");
+    out("</HTML>\n");
+}
+
+// A presence change refused (the index still locked after the wait, or not
+// writable) gets the error page: the frameset would claim an entry or a leave
+// that did not happen. True when r is such a refusal and its page is written.
+bool refusal_answered(int r) {
+    if (r == FIO_LOCKED) {
+        G_busy_page();
+        return true;
+    }
+    if (r == FIO_NO_FILE) {
+        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
-// Jobs ROOM, ROOM_IN, ROOM_OUT: the room's frameset, after an entry or a
-// leave. Parameters: CHAT_NAME, COLOR, DISP_LINE, RELOAD_TIME, and JOB.
+// Job ROOM: the room's frameset, carrying a given chat name and colour on to
+// the input and list frames. Parameters: CHAT_NAME, COLOR. Level: LEVEL_OPEN.
+// Also ROOM_IN's answer below LEVEL_WRITE: the room shown, nothing entered.
 void b_ROOM() {
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    print_frameset(chat_name, color);
+}
+
+// Job ROOM_IN: enters the user under the chat name (entering writes into the
+// room: a presence record and a notice), then the frameset with the name.
+// Parameters: CHAT_NAME, COLOR, DISP_LINE, RELOAD_TIME. Level: LEVEL_WRITE
+// (below it: b_ROOM).
+void b_ROOM_IN() {
     char chat_name[CHAT_NAME_CAP];
     char color[CHAT_COLOR_CAP];
     char disp_line[CHAT_NUM_CAP];
     char reload_time[CHAT_NUM_CAP];
-    chat_field("CHAT_NAME", chat_name, sizeof chat_name);
-    chat_field("COLOR", color, sizeof color);
-    chat_field("DISP_LINE", disp_line, sizeof disp_line);
-    chat_field("RELOAD_TIME", reload_time, sizeof reload_time);
-
-    // Entering and leaving write into the room (presence record and a notice
-    // under a chat name of the user's choosing), so they need the right to
-    // write there; a reader of level 1 is shown the room and changes nothing.
-    // A presence change refused (the index still locked after the wait, or
-    // not writable) gets the error page: the frameset would claim an entry or
-    // a leave that did not happen.
-    const bool may_write = ACL_LEVEL >= 2;
-    int r = 0;
-    if (std::strcmp(cgi_JOB, "ROOM_IN") == 0) {
-        if (may_write) r = enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time));
-    } else if (std::strcmp(cgi_JOB, "ROOM_OUT") == 0) {
-        if (may_write) r = leave_room(chat_name, color);
-        chat_name[0] = '\0';
-    }
-    if (r == FIO_LOCKED) {
-        G_busy_page();
-        return;
-    }
-    if (r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
-        return;
-    }
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    G_param("DISP_LINE", disp_line);
+    G_param("RELOAD_TIME", reload_time);
+    if (refusal_answered(enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time)))) return;
     print_frameset(chat_name, color);
+}
+
+// Job ROOM_OUT: the user leaves under the chat name, then the frameset
+// without it. Parameters: CHAT_NAME, COLOR. Level: LEVEL_WRITE (below it:
+// b_ROOM_without_name, nobody leaves).
+void b_ROOM_OUT() {
+    char chat_name[CHAT_NAME_CAP];
+    char color[CHAT_COLOR_CAP];
+    G_param("CHAT_NAME", chat_name);
+    G_param("COLOR", color);
+    if (refusal_answered(leave_room(chat_name, color))) return;
+    print_frameset("", color);
+}
+
+// The frameset without a chat name: ROOM_OUT's answer below LEVEL_WRITE.
+// Parameter: COLOR.
+void b_ROOM_without_name() {
+    char color[CHAT_COLOR_CAP];
+    G_param("COLOR", color);
+    print_frameset("", color);
 }

@@ -1,5 +1,6 @@
 // Output escaping for every text that comes from a request or a user: HTML
-// text and attribute values, and query-parameter values inside addresses.
+// text and attribute values, and query-parameter values inside addresses (the
+// reply's out_html and out_url write them straight into the page).
 #pragma once
 #include <string>
 

@@ -2,12 +2,13 @@
 // it (see script.h).
 #include "page/script.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "page/context.h"
 #include "page/digest.h"
 #include "page/escape.h"
+#include "page/reply.h"
 #include "store/sjis.h"
 #include "settings/strdef.h"
 
@@ -96,7 +97,9 @@ std::string G_script_text(int id) {
 }
 
 void G_script_print(int id) {
-    std::printf("<SCRIPT Language=\"JavaScript\">%s</SCRIPT>\n", G_script_text(id).c_str());
+    out("<SCRIPT Language=\"JavaScript\">");
+    out(G_script_text(id).c_str());
+    out("</SCRIPT>\n");
 }
 
 std::string G_handler(int id) { return G_html(G_script_text(id).c_str()); }

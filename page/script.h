@@ -22,7 +22,7 @@ enum {
 // Scripts that show a message take it from the loaded message table.
 std::string G_script_text(int id);
 
-// Prints script `id` whole: <SCRIPT Language="JavaScript">, its text,
+// Writes script `id` whole: <SCRIPT Language="JavaScript">, its text,
 // </SCRIPT> and a line feed.
 void G_script_print(int id);
 

@@ -19,9 +19,10 @@
 #include "chat/frm222.h"
 #include "chat/frm223.h"
 #include "chat/room.h"
-#include "page/state.h"
-#include "request/dispatch.h"
+#include "page/context.h"
 #include "page/page.h"
+#include "page/reply.h"
+#include "request/dispatch.h"
 #include "roomconf/bg_dl.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/set_config.h"
@@ -34,40 +35,19 @@
 
 namespace {
 
-// Step 1: every request field starts empty.
-void clear_request_state() {
-    std::memset(JOB_EXE, 0, sizeof JOB_EXE);
-    std::memset(cgi_uid, 0, sizeof cgi_uid);
-    std::memset(cgi_upw, 0, sizeof cgi_upw);
-    std::memset(cgi_JOB, 0, sizeof cgi_JOB);
-    std::memset(cgi_SUB, 0, sizeof cgi_SUB);
-    std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
-    std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
-    std::memset(cgi_help, 0, sizeof cgi_help);
-    cgi_FOLDER_NO = 0;
-}
-
 // Steps 2-3: the site configuration, then the messages of the site's
-// language. false when either file is missing; its error page is printed
+// language. false when either file is missing; its error page is written
 // (before any message is loaded, so with an empty head).
 bool load_settings() {
-    if (SysFileOpen("zepa.ini") == -1) {
+    if (SysFileOpen("zepa.ini", &ctx.config) != 0) {
         G_ErrMessage("zepa.ini", "read failure(file not open)");
         return false;
     }
-    if (StrdefFileOpen("velt.lng", SYSINFO.LANGUAGE) == -1) {
+    if (StrdefFileOpen("velt.lng", ctx.config.LANGUAGE, &ctx.messages) != 0) {
         G_ErrMessage(".lng", "read failure(file not open)");
         return false;
     }
     return true;
-}
-
-// A request that gets no page still gets a whole CGI response: a status for
-// the web server (which would otherwise log a malformed answer and send an
-// internal error) and one line of plain text for whoever asked. Bots, probes
-// and bare requests of the program end here.
-void answer_without_page(const char* status, const char* text) {
-    std::printf("Status: %s\nContent-Type: text/plain\n\n%s\n", status, text);
 }
 
 // Steps 4-6: reads the request and takes the first value of each fixed
@@ -75,58 +55,61 @@ void answer_without_page(const char* status, const char* text) {
 // checked: a body larger than the forms can need is answered before any of
 // it is read, and one that arrived cut off (the client went away) is not
 // taken for a request at all, so that no half form is stored, whatever job
-// it names. false when the answer is printed.
+// it names. false when the answer is written.
 bool read_parameters() {
-    const int r = cgi_get(static_cast<uint32_t>(SYSINFO.ATTACHED_FILE_LIMIT));
+    const int r = cgi_get(&ctx.params, static_cast<uint32_t>(ctx.config.ATTACHED_FILE_LIMIT),
+                          ctx.config.DATA_FILE_PATH);
     if (r == CGI_TOO_LARGE) {
-        answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
+        G_answer_without_page("413 Payload Too Large", "The request is larger than this chat accepts.");
         return false;
     }
     if (r == CGI_CUT) {
-        answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
+        G_answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
         return false;
     }
+    REQUEST_FIELDS& q = ctx.query;
     char buff[40];
-    cgi_getvalue("uid", 0, cgi_uid, sizeof cgi_uid);
-    cgi_getvalue("upw", 0, cgi_upw, sizeof cgi_upw);
-    cgi_getvalue("JOB", 0, cgi_JOB, sizeof cgi_JOB);
-    cgi_getvalue("SUB", 0, cgi_SUB, sizeof cgi_SUB);
-    cgi_getvalue("SKEY1", 0, cgi_SKEY1, sizeof cgi_SKEY1);
-    cgi_getvalue("SKEY2", 0, cgi_SKEY2, sizeof cgi_SKEY2);
-    cgi_getvalue("help", 0, cgi_help, sizeof cgi_help);
-    cgi_getvalue("FOLDER_NO", 0, buff, sizeof buff);
-    cgi_FOLDER_NO = G_atoi(buff);
+    G_param("uid", q.uid);
+    G_param("upw", q.upw);
+    G_param("JOB", q.JOB);
+    G_param("SUB", q.SUB);
+    G_param("SKEY1", q.SKEY1);
+    G_param("SKEY2", q.SKEY2);
+    G_param("help", q.help);
+    G_param("FOLDER_NO", buff);
+    q.FOLDER_NO = G_atoi(buff);
     return true;
 }
 
 // Step 7: needs neither a login nor a folder.
 void print_version_page() {
     G_header_printf("");
-    std::printf("ZEPA CHAT-PlugIn version:[%s], OS:[%s]\n", "Ver3.11", "WWW ServerOS Linux(x86)");
-    std::fputs("</BODY>\n", stdout);
-    std::fputs("</HTML>\n", stdout);
+    out_fmt("ZEPA CHAT-PlugIn version:[%s], OS:[%s]\n", "Ver3.11", "WWW ServerOS Linux(x86)");
+    out("</BODY>\n");
+    out("</HTML>\n");
 }
 
-// Steps 8-10: the requested folder into G_TREE_DATA and the script address
-// into JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
-// false when the folder record cannot be read; the answer is then printed:
+// Steps 8-10: the requested folder into ctx.folder and the script address
+// into ctx.JOB_EXE (CGI_NAME up to its first "?", unless the "?" comes first).
+// false when the folder record cannot be read; the answer is then written:
 // a folder that is not in the tree is not found, a tree that is being
 // rewritten (or cannot be opened) is worth asking again.
 bool load_folder() {
-    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, STORE_READ, 1);
+    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1, &ctx.folder);
     if (r == FIO_NOT_FOUND) {
-        answer_without_page("404 Not Found", "No such chat room.");
+        G_answer_without_page("404 Not Found", "No such chat room.");
         return false;
     }
     if (r != FIO_OK) {
-        answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
+        G_answer_without_page("503 Service Unavailable", "The chat's folder list is busy; please try again.");
         return false;
     }
-    G_TREE_DATA = sTREE_DATA;
-    sTREE_DATA.CGI_NAME[sizeof sTREE_DATA.CGI_NAME - 1] = '\0';
-    const int q = G_StrFind(sTREE_DATA.CGI_NAME, "?");
-    if (q >= 1) sTREE_DATA.CGI_NAME[q] = '\0';
-    G_set(JOB_EXE, sTREE_DATA.CGI_NAME);
+    // The folder record keeps its address uncut.
+    char address[sizeof ctx.folder.CGI_NAME];
+    G_set(address, ctx.folder.CGI_NAME);
+    const int q = G_StrFind(address, "?");
+    if (q >= 1) address[q] = '\0';
+    G_set(ctx.JOB_EXE, address);
     return true;
 }
 
@@ -134,39 +117,39 @@ bool load_folder() {
 // login date and count. A lost record never stops the request; a count that
 // cannot be read is not counted on (from nothing it would start again at 1).
 void log_login() {
-    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
-    Tm_set_date(sSYSTEM_LOG.LOG_DATE);
-    G_set(sSYSTEM_LOG.USER_ID, G_USER_MST.USER_ID);
-    G_set(sSYSTEM_LOG.USER_NAME, G_USER_MST.USER_NAME);
-    G_set(sSYSTEM_LOG.ACTION, "login");
+    SYSTEM_LOG entry;
+    std::memset(&entry, 0, sizeof entry);
+    Tm_set_date(entry.LOG_DATE);
+    G_set(entry.USER_ID, ctx.user.USER_ID);
+    G_set(entry.USER_NAME, ctx.user.USER_NAME);
+    G_set(entry.ACTION, "login");
     const char* addr = std::getenv("REMOTE_ADDR");
     const char* agent = std::getenv("HTTP_USER_AGENT");
-    G_set(sSYSTEM_LOG.REMOTE_ADDR, addr ? addr : "");
-    G_set(sSYSTEM_LOG.USER_AGENT, agent ? agent : "");
-    Fio_SYSTEM_LOG(0, STORE_ADD);
+    G_set(entry.REMOTE_ADDR, addr ? addr : "");
+    G_set(entry.USER_AGENT, agent ? agent : "");
+    Fio_SYSTEM_LOG(0, STORE_ADD, &entry);
 
     char buff[40];
     Tm_set_date(buff);
-    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", buff);
+    Fio_PERSONAL_MST_put(ctx.user.USER_ID, "LAST_LOGIN_DATE", buff);
 
     std::memset(buff, 0, sizeof buff);
-    const int r = Fio_PERSONAL_MST(G_USER_MST.USER_ID, STORE_READ, "TOTAL_LOGIN_COUNT", buff);
+    const int r = Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "TOTAL_LOGIN_COUNT", buff);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     // The count wraps as the suite's 32-bit counter would, never overflowing.
     std::snprintf(buff, sizeof buff, "%d", static_cast<int32_t>(static_cast<uint32_t>(G_atoi(buff)) + 1u));
-    Fio_PERSONAL_MST_put(G_USER_MST.USER_ID, "TOTAL_LOGIN_COUNT", buff);
+    Fio_PERSONAL_MST_put(ctx.user.USER_ID, "TOTAL_LOGIN_COUNT", buff);
 }
 
-// Step 12: the user into G_USER_MST. A user who is no longer in the user
+// Step 12: the user into ctx.user. A user who is no longer in the user
 // list but still holds a key file is refused with the session error page:
 // otherwise a deleted account would go on reading and posting with the
 // folder's default levels. A user list or personal file that stayed locked
 // or cannot be read (-9, -2) gets the busy page: the request cannot know
 // who is asking, and must neither store under an empty user nor judge his
-// access by a level it never read. false when the answer is printed.
+// access by a level it never read. false when the answer is written.
 bool load_user() {
-    const int r = Fio_USER_MST(cgi_uid, STORE_READ);
-    G_USER_MST = sUSER_MST;
+    const int r = Fio_USER_MST(ctx.query.uid, STORE_READ, &ctx.user);
     if (r == FIO_OK) return true;
     if (r == FIO_NOT_FOUND) {
         G_IDerr();
@@ -187,50 +170,50 @@ int share_switch(int32_t folder_no, int32_t* value) {
 }
 
 // True when the requested job is exactly `name`.
-bool job_is(const char* name) { return std::strcmp(cgi_JOB, name) == 0; }
+bool job_is(const char* name) { return std::strcmp(ctx.query.JOB, name) == 0; }
 
 }  // namespace
 
-int velt_gate(int* password_login) {
-    switch (G_login_gate(cgi_uid, cgi_upw, cgi_SKEY1, cgi_SKEY2, password_login)) {
+bool velt_gate(int* password_login) {
+    // A password login leaves the user it read in ctx.user; step 12 reads
+    // him again either way.
+    REQUEST_FIELDS& q = ctx.query;
+    switch (G_login_gate(q.uid, q.upw, q.SKEY1, q.SKEY2, password_login, &ctx.user)) {
         case LOGIN_PASSED:
-            return 0;
+            return true;
         case LOGIN_BAD_KEY:
             G_IDerr();
-            return -1;
+            return false;
         case LOGIN_NO_UID:
             G_ErrMessage(G_msg(MSG_NO_UID_TITLE), G_msg(MSG_NO_UID));
-            return -1;
+            return false;
         case LOGIN_BUSY:
             G_busy_page();
-            return -1;
+            return false;
         default:
             G_ErrMessage(G_msg(MSG_LOGIN_FAILED_TITLE), G_msg(MSG_LOGIN_FAILED));
-            return -1;
+            return false;
     }
 }
 
 int32_t velt_access_level(int32_t folder_no, int* read_result) {
     int32_t share = 0;
-    int r = G_acl_needs_share_switch(G_USER_MST) ? share_switch(folder_no, &share) : FIO_OK;
+    int r = G_acl_needs_share_switch(ctx.user) ? share_switch(folder_no, &share) : FIO_OK;
     int32_t level = 0;
-    if (r == FIO_OK) level = G_chk_ACL(G_USER_MST, folder_no, share, &r);
+    if (r == FIO_OK) level = G_chk_ACL(ctx.user, folder_no, share, &r);
     if (read_result != nullptr) *read_result = r;
     return r == FIO_OK ? level : 0;
 }
 
 void velt_cwrite_response(int r) {
     switch (r) {
-        case 0:
+        case FIO_OK:
             b_FRM223();
             break;
-        case -1:
-            G_ErrMessage("", G_msg(MSG_NO_RIGHT_TO_WRITE));
-            break;
-        case -2:
+        case FIO_NO_FILE:
             G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
             break;
-        case -9:
+        case FIO_LOCKED:
             G_busy_page();
             break;
         default:
@@ -251,43 +234,48 @@ void job_bg4() { b_BG_DL(4); }
 void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
     if (r == SET_CONFIGWR_INCOMPLETE) {
-        answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
+        G_answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
     } else if (r == FIO_LOCKED) {
         G_busy_page();
     } else if (r == FIO_NO_FILE) {
         G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
     } else {
-        b_SET_DIR_CONFIG(cgi_FOLDER_NO);
+        b_SET_DIR_CONFIG(ctx.query.FOLDER_NO, &ctx.room);
         b_SET_CONFIG();
     }
 }
 
 void job_cwrite() { velt_cwrite_response(b_CWRITE()); }
 
-// One row per job: its whole, case-sensitive name, its handler and the access
-// level below which the job prints nothing at all. Handlers that answer a
-// lower level with a page of their own keep that check inside (FRM222,
-// FRM223 and CWRITE need 2; SET_CONFIG and SET_CONFIGWR need 8).
+// A post below the level of writing: nothing is stored.
+void job_cwrite_refused() { G_ErrMessage("", G_msg(MSG_NO_RIGHT_TO_WRITE)); }
+
+// One row per job: its whole, case-sensitive name, its handler, the access
+// level the job asks for, and the answer from LEVEL_OPEN up to that level
+// (null: none needed). Below LEVEL_OPEN no job answers at all: the entry has
+// refused such a user before the dispatch. The dispatch checks the level,
+// once; no handler checks it again.
 struct JOB_ROW {
     const char* name;
     void (*handler)();
     int32_t min_level;
+    void (*below)();
 };
 const JOB_ROW kJobs[] = {
-    {"BG1_DL", job_bg1, 1},
-    {"BG2_DL", job_bg2, 1},
-    {"BG3_DL", job_bg3, 1},
-    {"BG4_DL", job_bg4, 1},
-    {"ROOM", b_ROOM, 1},
-    {"ROOM_IN", b_ROOM, 1},
-    {"ROOM_OUT", b_ROOM, 1},
-    {"FRM221", b_FRM221, 1},
-    {"FRM222", b_FRM222, 1},
-    {"FRM223", b_FRM223, 1},
-    {"COLOR_SELECT", b_COLOR_SELECT, 1},
-    {"SET_CONFIG", b_SET_CONFIG, 1},
-    {"SET_CONFIGWR", job_set_configwr, 1},
-    {"CWRITE", job_cwrite, 1},
+    {"BG1_DL", job_bg1, LEVEL_OPEN, nullptr},
+    {"BG2_DL", job_bg2, LEVEL_OPEN, nullptr},
+    {"BG3_DL", job_bg3, LEVEL_OPEN, nullptr},
+    {"BG4_DL", job_bg4, LEVEL_OPEN, nullptr},
+    {"ROOM", b_ROOM, LEVEL_OPEN, nullptr},
+    {"ROOM_IN", b_ROOM_IN, LEVEL_WRITE, b_ROOM},                  // the room, nothing entered
+    {"ROOM_OUT", b_ROOM_OUT, LEVEL_WRITE, b_ROOM_without_name},   // the room, nobody left
+    {"FRM221", b_FRM221, LEVEL_OPEN, nullptr},
+    {"FRM222", b_FRM222, LEVEL_WRITE, b_FRM222_head},             // the frame's head alone
+    {"FRM223", b_FRM223, LEVEL_WRITE, b_FRM223_head},             // the frame's head alone
+    {"COLOR_SELECT", b_COLOR_SELECT, LEVEL_OPEN, nullptr},
+    {"SET_CONFIG", b_SET_CONFIG, LEVEL_SETTINGS, b_SET_CONFIG_refused},
+    {"SET_CONFIGWR", job_set_configwr, LEVEL_SETTINGS, b_SET_CONFIG_refused},  // nothing stored
+    {"CWRITE", job_cwrite, LEVEL_WRITE, job_cwrite_refused},
 };
 
 }  // namespace
@@ -295,10 +283,14 @@ const JOB_ROW kJobs[] = {
 void velt_dispatch() {
     for (const JOB_ROW& row : kJobs) {
         if (!job_is(row.name)) continue;
-        if (ACL_LEVEL >= row.min_level) row.handler();
+        if (ctx.access_level >= row.min_level) {
+            row.handler();
+        } else if (ctx.access_level >= LEVEL_OPEN && row.below != nullptr) {
+            row.below();
+        }
         return;
     }
-    answer_without_page("404 Not Found", "No such page of the chat.");
+    G_answer_without_page("404 Not Found", "No such page of the chat.");
 }
 
 namespace {
@@ -306,7 +298,7 @@ namespace {
 // Steps 7 to 18, once the parameters are read; every way out of here is
 // followed by the end step.
 void serve_request() {
-    if (std::strcmp(cgi_help, "ver") == 0) {  // 7
+    if (std::strcmp(ctx.query.help, "ver") == 0) {  // 7
         print_version_page();
         return;
     }
@@ -316,37 +308,38 @@ void serve_request() {
     if (!load_folder()) return;
 
     int password_login = 0;
-    if (velt_gate(&password_login) != 0 || !load_user()) return;  // 11-12: a refusal printed its page
+    if (!velt_gate(&password_login) || !load_user()) return;  // 11-12: a refusal wrote its page
     int lists = FIO_OK;
-    ACL_LEVEL = velt_access_level(cgi_FOLDER_NO, &lists);   // 13: no access, no page
+    ctx.access_level = velt_access_level(ctx.query.FOLDER_NO, &lists);  // 13: no access, no page
     if (lists != FIO_OK) {
         // The level is unknown: neither "no access" nor the room.
         G_busy_page();
         return;
     }
-    if (ACL_LEVEL < 1) {
-        answer_without_page("403 Forbidden", "You have no access to this chat room.");
+    if (ctx.access_level < LEVEL_OPEN) {
+        G_answer_without_page("403 Forbidden", "You have no access to this chat room.");
         return;
     }
 
-    if (G_USER_MST.LANGUAGE[0] != '\0' &&  // 14
-        std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0)
-        StrdefFileOpen("velt.lng", G_USER_MST.LANGUAGE);
+    if (ctx.user.LANGUAGE[0] != '\0' &&  // 14
+        std::strcmp(ctx.user.LANGUAGE, ctx.config.LANGUAGE) != 0)
+        StrdefFileOpen("velt.lng", ctx.user.LANGUAGE, &ctx.messages);
 
-    Fio_CHAT_TIMEOUT_TXT(cgi_FOLDER_NO);  // 15
+    Fio_CHAT_TIMEOUT_TXT(ctx.query.FOLDER_NO, G_msg(MSG_DROPPED));  // 15
 
-    if (G_atoi(SYSINFO.LOG_DATE) >= 1 && password_login == 1) log_login();  // 16
+    if (G_atoi(ctx.config.LOG_DATE) >= 1 && password_login == 1) log_login();  // 16
 
-    b_SET_DIR_CONFIG(cgi_FOLDER_NO);  // 17
-    velt_dispatch();                  // 18
+    b_SET_DIR_CONFIG(ctx.query.FOLDER_NO, &ctx.room);  // 17
+    velt_dispatch();                                   // 18
 }
 
 }  // namespace
 
 int velt_main() {
-    clear_request_state();                  // 1
-    if (!load_settings()) return 0;         // 2-3: nothing parsed, nothing to free
-    if (read_parameters()) serve_request(); // 4-6, 7-18: a body refused is answered
-    cgi_free();                             // 19: whatever the outcome, uploads go too
+    context_clear();  // 1
+    // 2-3, 4-6, 7-18: a missing settings file and a refused body are answered.
+    if (load_settings() && read_parameters()) serve_request();
+    cgi_free(&ctx.params);  // 19: whatever the outcome, uploads go too
+    reply_send();           // the one answer, whole
     return 0;
 }

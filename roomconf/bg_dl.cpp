@@ -1,10 +1,14 @@
 // Picture delivery: the pages point their backgrounds and the title picture at
 // this program, which answers with the picture's bytes and a mapped type.
-#include "page/state.h"
 #include "roomconf/bg_dl.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "page/context.h"
+#include "page/page.h"
+#include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "store/cust.h"
 #include "store/fileio.h"
@@ -15,10 +19,10 @@ namespace {
 // The picture file names of the four delivery jobs.
 const char* picture_name(int flg) {
     switch (flg) {
-        case 1: return G_DIR_CONFIG.BACKPIC1;
-        case 2: return G_DIR_CONFIG.BACKPIC2;
-        case 3: return G_DIR_CONFIG.BACKPIC3;
-        case 4: return G_DIR_CONFIG.TITLEPIC;
+        case 1: return ctx.room.BACKPIC1;
+        case 2: return ctx.room.BACKPIC2;
+        case 3: return ctx.room.BACKPIC3;
+        case 4: return ctx.room.TITLEPIC;
         default: return "";
     }
 }
@@ -46,13 +50,13 @@ int Fio_mime_ext(const char* path, char* ext, int cap) {
             break;
         }
     }
-    if (dot < 0) return -2;
+    if (dot < 0) return MIME_NO_TYPE;
     const long n = len - dot - 1;
     // A longer text behind the dot (a dotted directory above a name without a
     // dot) is no extension any map could name; it must not overrun the buffer.
-    if (cap <= 0 || n > cap - 1) return -2;
+    if (cap <= 0 || n > cap - 1) return MIME_NO_TYPE;
     std::memcpy(ext, path + dot + 1, static_cast<std::size_t>(n) + 1);
-    return 0;
+    return MIME_OK;
 }
 
 int Fio_mime_line(const char* line, const char* ext, char* type, int cap) {
@@ -74,23 +78,23 @@ int Fio_mime_find(FILE* map, const char* ext, char* type, int cap) {
     if (cap > 0) type[0] = '\0';
     char line[MIME_LINE_CAP];
     while (std::fgets(line, sizeof line, map) != nullptr) {
-        if (Fio_mime_line(line, ext, type, cap)) return (cap > 0 && type[0] != '\0') ? 0 : -2;
+        if (Fio_mime_line(line, ext, type, cap)) return (cap > 0 && type[0] != '\0') ? MIME_OK : MIME_NO_TYPE;
     }
-    return -2;
+    return MIME_NO_TYPE;
 }
 
 int Fio_MimeDownload(char* in_filename, char* mime_filename) {
-    if (in_filename[0] == '\0') return -1;
+    if (in_filename[0] == '\0') return MIME_NO_PICTURE;
 
     char ext[MIME_EXT_CAP];
-    if (Fio_mime_ext(in_filename, ext, sizeof ext) != 0) return -2;
+    if (Fio_mime_ext(in_filename, ext, sizeof ext) != MIME_OK) return MIME_NO_TYPE;
 
     FILE* map = Cu_fopen(mime_filename, "r");
-    if (map == nullptr) return -2;
+    if (map == nullptr) return MIME_NO_TYPE;
     char type[MIME_TYPE_CAP];
     const int found = Fio_mime_find(map, ext, type, sizeof type);
     Cu_fclose(map);
-    if (found != 0) return -2;
+    if (found != MIME_OK) return MIME_NO_TYPE;
 
     // The picture is the last entry of the path, opened in its directory
     // without following a link at either: a link planted in the picture
@@ -99,44 +103,38 @@ int Fio_MimeDownload(char* in_filename, char* mime_filename) {
     char* slash = std::strrchr(in_filename, '/');
     std::string dir = slash == nullptr ? "." : slash == in_filename ? "/" : std::string(in_filename, slash);
     const int fh = Cu_open_picture(&dir[0], slash == nullptr ? in_filename : slash + 1);
-    if (fh < 0) return -1;
+    if (fh < 0) return MIME_NO_PICTURE;
 
     // The type comes from the site's map, never from the bytes: a picture that
     // holds markup must not be taken for a page.
-    std::printf("Content-type: %s\nX-Content-Type-Options: nosniff\n\n", type);
-    char block[1000];
-    for (;;) {
-        const int got = Cu_b_read(fh, block, sizeof block);
-        if (got <= 0) break;
-        std::fwrite(block, 1, static_cast<std::size_t>(got), stdout);
-    }
-    std::fflush(stdout);
-    Cu_b_close(fh);
-    return 0;
+    reply_type((std::string("Content-type: ") + type).c_str());
+    reply_header("X-Content-Type-Options: nosniff");
+    reply_file(fh);
+    return MIME_OK;
 }
 
 namespace {
 
-// The delivery of b_BG_DL; its result, with nothing printed unless 0.
+// The delivery of b_BG_DL; its result, with nothing written unless MIME_OK.
 int deliver_picture(int flg) {
     char name[252] = {0};
     G_set(name, picture_name(flg));
     // No picture set: no picture, rather than a look for a type of the
     // picture directory itself.
-    if (name[0] == '\0') return -1;
+    if (name[0] == '\0') return MIME_NO_PICTURE;
     // A picture is a bare name in the room's picture directory; a name that
     // carries a directory (written into dir.cnf by hand or by another program)
     // must not reach files outside it.
-    if (!Fio_safe_name(name)) return -1;
+    if (!Fio_safe_name(name)) return MIME_NO_PICTURE;
 
     char mime_filename[FIO_PATH_MAX] = {0};
     char map_filename[FIO_PATH_MAX] = {0};
-    if (Fio_dir_room(mime_filename, cgi_FOLDER_NO) != 0) return -1;
+    if (Fio_dir_room(mime_filename, ctx.query.FOLDER_NO) != 0) return MIME_NO_PICTURE;
     if (!append_path(mime_filename, sizeof mime_filename, "fcg\\") ||
         !append_path(mime_filename, sizeof mime_filename, name))
-        return -1;
+        return MIME_NO_PICTURE;
     if (Fio_dir_data(map_filename) != 0 || !append_path(map_filename, sizeof map_filename, "mimemap.txt"))
-        return -1;
+        return MIME_NO_PICTURE;
     return Fio_MimeDownload(mime_filename, map_filename);
 }
 
@@ -144,10 +142,10 @@ int deliver_picture(int flg) {
 
 // Jobs BG1_DL to BG4_DL: delivers the room's picture flg (1-3 the frames'
 // backgrounds, 4 the title picture). Reads no parameter beyond the request
-// state.
+// context. Level: LEVEL_OPEN.
 int b_BG_DL(int flg) {
     const int r = deliver_picture(flg);
     // Without this answer the web server would report a failed script.
-    if (r != 0) std::printf("Status: 404 Not Found\nContent-Type: text/plain\n\nNo such picture.\n");
+    if (r != MIME_OK) G_answer_without_page("404 Not Found", "No such picture.");
     return r;
 }

@@ -9,37 +9,35 @@
 #include "store/text.h"
 #include "store/keyed_line.h"
 
-DIR_CONFIG G_DIR_CONFIG;
-
 namespace {
 
 // The lock file of a room's dir.cnf, in the room's directory.
 const char LOCK_FILE[] = "dir_cnf.chk";
 
-// The keys of this program and the fields of G_DIR_CONFIG they fill.
-#define DIR_KEY(f) {#f, G_DIR_CONFIG.f, sizeof G_DIR_CONFIG.f, nullptr}
-const KEYED_FIELD kKeys[] = {
-    DIR_KEY(TITLEPIC),   DIR_KEY(BACKPIC1),   DIR_KEY(BACKPIC2),  DIR_KEY(BACKPIC3),  DIR_KEY(FONTCOLOR1),
-    DIR_KEY(FONTCOLOR2), DIR_KEY(FONTCOLOR3), DIR_KEY(FRAMESET1), DIR_KEY(FRAMESET2), DIR_KEY(FRAMESET3),
-};
-#undef DIR_KEY
-
 }  // namespace
 
-int b_SET_DIR_CONFIG(int32_t in_folder_no) {
-    std::memset(&G_DIR_CONFIG, 0, sizeof G_DIR_CONFIG);
-    G_set(G_DIR_CONFIG.FRAMESET1, "10%");
-    G_set(G_DIR_CONFIG.FRAMESET2, "40%");
-    G_set(G_DIR_CONFIG.FRAMESET3, "50%");
+int b_SET_DIR_CONFIG(int32_t in_folder_no, DIR_CONFIG* out) {
+    std::memset(out, 0, sizeof *out);
+    G_set(out->FRAMESET1, "10%");
+    G_set(out->FRAMESET2, "40%");
+    G_set(out->FRAMESET3, "50%");
+
+    // The keys of this program and the fields they fill.
+    const KEYED_FIELD keys[] = {
+        KEYED_TEXT(out, TITLEPIC),   KEYED_TEXT(out, BACKPIC1),   KEYED_TEXT(out, BACKPIC2),
+        KEYED_TEXT(out, BACKPIC3),   KEYED_TEXT(out, FONTCOLOR1), KEYED_TEXT(out, FONTCOLOR2),
+        KEYED_TEXT(out, FONTCOLOR3), KEYED_TEXT(out, FRAMESET1),  KEYED_TEXT(out, FRAMESET2),
+        KEYED_TEXT(out, FRAMESET3),
+    };
 
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NO_FILE;
-    int rc = Fio_keyed_line_load(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", LOCK_FILE, kKeys,
-                                 static_cast<int>(sizeof kKeys / sizeof kKeys[0]));
-    if (rc != 0) return rc;
+    int rc = Fio_keyed_line_load(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", LOCK_FILE, keys,
+                                 static_cast<int>(sizeof keys / sizeof keys[0]));
+    if (rc != FIO_OK) return rc;
 
     // The room's own text, never another room's: the folder asked for here.
-    if (Fio_INFO_TXT(in_folder_no, STORE_READ, G_DIR_CONFIG.INFO) != 0) G_DIR_CONFIG.INFO[0] = '\0';
+    if (Fio_INFO_TXT(in_folder_no, STORE_READ, out->INFO) != FIO_OK) out->INFO[0] = '\0';
     return FIO_OK;
 }
 

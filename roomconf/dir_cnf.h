@@ -1,41 +1,22 @@
 // A room's settings file dir.cnf ("key,value," lines, shared with the suite's
-// other programs), its single-key store, and the loader of G_DIR_CONFIG.
+// other programs), its single-key store, and the loader of a DIR_CONFIG.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "settings/dir_config.h"
 #include "store/keyed_line.h"
-
-// A room's settings, from dir.cnf and info.txt (memory only).
-struct DIR_CONFIG {
-    int32_t ATTACH_MAX;
-    char INFO[252];
-    char TITLEPIC[252];
-    char BACKPIC1[252];
-    char FONTCOLOR1[8];
-    char FRAMESET1[8];
-    char BACKPIC2[252];
-    char FONTCOLOR2[8];
-    char FRAMESET2[8];
-    char BACKPIC3[252];
-    char FONTCOLOR3[8];
-    char FRAMESET3[8];
-};
-
-// The settings of the requested room, filled by b_SET_DIR_CONFIG and read by
-// every page.
-extern DIR_CONFIG G_DIR_CONFIG;
 
 // Lines are read in pieces of this size less one.
 enum { DIRCNF_LINE_CAP = KEYED_LINE_CAP };
 
-// Loads room in_folder_no's settings into G_DIR_CONFIG: clears it, sets the
+// Loads room in_folder_no's settings into *out: clears it, sets the
 // frame sizes "10%", "40%", "50%", then applies every entry of the program's
 // ten keys (the last of two lines wins; an empty value empties the field),
 // each value cut at a character boundary to its field; INFO gets the room's
 // information text. Returns 0, -9 the file is locked, -2 it cannot be opened
 // (on both the defaults stay and INFO is empty). Never takes the lock.
-int b_SET_DIR_CONFIG(int32_t in_folder_no);
+int b_SET_DIR_CONFIG(int32_t in_folder_no, DIR_CONFIG* out);
 
 // Whether a store call takes the room's settings lock dir_cnf.chk itself, or
 // runs under the one its caller holds (taken with Fio_DIR_CONFIG_lock), so
@@ -57,8 +38,9 @@ int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode);
 // when there is none (file unchanged). Keys compare byte for byte. A rewrite
 // keeps every other entry byte for byte, in place, and drops lines that hold
 // no entry. A comma, CR or LF in a written key or value becomes '_' (a value
-// cannot hold them). Returns also -1 for an unknown op, -2 a file
-// cannot be opened, -9 the lock is held. With DIRCNF_LOCK_HELD the call
+// cannot hold them). Returns also -4 (FIO_BAD_ARGUMENT) for an unknown op, -1
+// for a room that has no path, -2 a file cannot be opened, -9 the lock is
+// held. With DIRCNF_LOCK_HELD the call
 // neither waits for, takes nor releases the lock: its caller holds it.
 int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size,
                    DIRCNF_LOCKING locking = DIRCNF_TAKE_LOCK);

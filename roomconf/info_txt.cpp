@@ -10,7 +10,7 @@
 #include "store/text.h"
 
 int Fio_INFO_TXT(int32_t in_folder_no, int32_t op, char* in_buff, int in_size) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
 

@@ -2,9 +2,10 @@
 // pictures, and each frame's background, font colour and size.
 #pragma once
 
-// Prints the whole settings page to standard output from the request state
-// (G_TREE_DATA, G_DIR_CONFIG, credentials, JOB_EXE). Room administrators
-// (ACL_LEVEL above 7) get the form, which posts to SET_CONFIGWR as multipart
-// data; everyone else gets MSG_NO_RIGHT_TO_CHANGE and a back
-// button. Changes nothing.
+// Writes the whole settings page from the request context (ctx.folder,
+// ctx.room, the credentials, ctx.JOB_EXE): the form, which posts to
+// SET_CONFIGWR as multipart data. Changes nothing.
 void b_SET_CONFIG();
+// The page for those below the settings' level: MSG_NO_RIGHT_TO_CHANGE and a
+// back button instead of the form.
+void b_SET_CONFIG_refused();

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "page/state.h"
+#include "page/context.h"
 #include "store/text_line.h"
 #include "access/tree_mst.h"
 #include "cgi/cgilib61.h"
@@ -68,15 +68,9 @@ struct SETTINGS_UPDATE {
     char candidate[PIC_COUNT][PIC_CAP];
     int candidate_count;
 };
-SETTINGS_UPDATE sUPDATE;
 
-// True when the request holds a parameter of that name, whatever its value:
-// an empty value is a field sent empty, as a file field without a file is.
-bool param_present(const char* name) {
-    for (const CGI_PAIR* p = &cgi_list; p != nullptr && p->name != nullptr; p = p->next)
-        if (std::strcmp(p->name, name) == 0) return true;
-    return false;
-}
+// True when the request holds a parameter of that name, whatever its value.
+bool param_present(const char* name) { return cgi_has(&ctx.params, name); }
 
 // True when the request holds every field the settings form always sends
 // (the delete boxes come only when ticked). A post cut short, or not made by
@@ -90,14 +84,14 @@ bool form_complete() {
 }
 
 void read_form(SETTINGS_FORM& f) {
-    cgi_getvalue("NAME", 0, f.NAME, sizeof f.NAME);
-    cgi_getvalue("INFO", 0, f.INFO, sizeof f.INFO);
+    G_param("NAME", f.NAME);
+    G_param("INFO", f.INFO);
     for (int i = 0; i < PIC_COUNT; ++i) {
-        cgi_getvalue(PIC_FIELD[i], 0, f.PIC[i], sizeof f.PIC[i]);
-        cgi_getvalue(PIC_DEL_FIELD[i], 0, f.PIC_DEL[i], sizeof f.PIC_DEL[i]);
+        G_param(PIC_FIELD[i], f.PIC[i]);
+        G_param(PIC_DEL_FIELD[i], f.PIC_DEL[i]);
     }
-    for (int k = 0; k < 3; ++k) cgi_getvalue(FONTCOLOR_KEY[k], 0, f.FONTCOLOR[k], sizeof f.FONTCOLOR[k]);
-    for (int k = 0; k < 3; ++k) cgi_getvalue(FRAMESET_KEY[k], 0, f.FRAMESET[k], sizeof f.FRAMESET[k]);
+    for (int k = 0; k < 3; ++k) G_param(FONTCOLOR_KEY[k], f.FONTCOLOR[k]);
+    for (int k = 0; k < 3; ++k) G_param(FRAMESET_KEY[k], f.FRAMESET[k]);
 }
 
 // The name a picture is stored under: the browser's bare name written as
@@ -114,7 +108,7 @@ void stored_pic_name(char* name) {
 bool pic_path(char* out, const char* name) {
     char room[FIO_PATH_MAX];
     out[0] = '\0';
-    if (Fio_dir_room(room, cgi_FOLDER_NO) != 0) return false;
+    if (Fio_dir_room(room, ctx.query.FOLDER_NO) != 0) return false;
     const int len = name ? std::snprintf(out, PIC_PATH_CAP, "%sfcg\\%s", room, name)
                          : std::snprintf(out, PIC_PATH_CAP, "%sfcg", room);
     if (len <= 0 || len >= PIC_PATH_CAP) {
@@ -127,10 +121,10 @@ bool pic_path(char* out, const char* name) {
 // True when temp is a file that the multipart reader of this request wrote
 // and that no earlier field of this update has taken. Any other path (a text
 // field posing as an upload, a path named twice) is not touched.
-bool fresh_upload(const char* temp) {
-    if (temp[0] == '\0' || !cgi_is_own_upload(temp)) return false;
-    for (int i = 0; i < sUPDATE.used_count; ++i)
-        if (std::strcmp(sUPDATE.used_temp[i], temp) == 0) return false;
+bool fresh_upload(const SETTINGS_UPDATE& u, const char* temp) {
+    if (temp[0] == '\0' || !cgi_is_own_upload(&ctx.params, temp)) return false;
+    for (int i = 0; i < u.used_count; ++i)
+        if (std::strcmp(u.used_temp[i], temp) == 0) return false;
     char probe[UPLOAD_CAP];
     G_set(probe, temp);
     return Cu_get_filelength(probe) >= 0;
@@ -148,20 +142,20 @@ void drop_temp(const char* temp) {
 // when names[i] now holds a new value to store, with the previous name in
 // old_name (PIC_CAP bytes); false when the setting stays as it was (no
 // upload, or the upload could not be put in place).
-bool apply_picture(int i, char* old_name) {
-    const SETTINGS_FORM& f = sUPDATE.form;
+bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
+    const SETTINGS_FORM& f = u.form;
     char bare[PIC_CAP] = "";
     char temp[UPLOAD_CAP] = "";
     bool upload = false;
     if (f.PIC[i][0] != '\0') {
         G_cut_filename(f.PIC[i], bare, temp);
-        upload = fresh_upload(temp);
+        upload = fresh_upload(u, temp);
     }
     if (!upload && f.PIC_DEL[i][0] == '\0') return false;
 
     char new_name[PIC_CAP] = "";
     if (upload) {
-        G_set(sUPDATE.used_temp[sUPDATE.used_count++], temp);
+        G_set(u.used_temp[u.used_count++], temp);
         stored_pic_name(bare);
         if (Fio_safe_name(bare)) {
             char dir[PIC_PATH_CAP];
@@ -185,18 +179,18 @@ bool apply_picture(int i, char* old_name) {
             drop_temp(temp);
         }
     }
-    G_set(old_name, PIC_CAP, sUPDATE.names[i]);
-    G_set(sUPDATE.names[i], new_name);
+    G_set(old_name, PIC_CAP, u.names[i]);
+    G_set(u.names[i], new_name);
     return true;
 }
 
 // Notes the picture that may have lost its last setting once the store of
 // picture i has answered: stored, the name it replaced; not stored, the new
 // name, which the setting never took. Whether it goes is decided at the end.
-void settle_picture(int i, const char* old_name, bool stored) {
-    const char* name = stored ? old_name : sUPDATE.names[i];
-    if (name[0] == '\0' || sUPDATE.candidate_count >= PIC_COUNT) return;
-    G_set(sUPDATE.candidate[sUPDATE.candidate_count++], name);
+void settle_picture(SETTINGS_UPDATE& u, int i, const char* old_name, bool stored) {
+    const char* name = stored ? old_name : u.names[i];
+    if (name[0] == '\0' || u.candidate_count >= PIC_COUNT) return;
+    G_set(u.candidate[u.candidate_count++], name);
 }
 
 // One dir.cnf setting: update, and add when the key is not there yet.
@@ -204,7 +198,7 @@ void settle_picture(int i, const char* old_name, bool stored) {
 int store_setting(const char* key, const char* value, DIRCNF_LOCKING locking) {
     char v[PIC_CAP];
     G_set(v, value);
-    return Fio_DIR_CONFIG_put(cgi_FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
+    return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
 }
 
 // A store's answer as the update's: -1 (a key not there) counts as done.
@@ -215,37 +209,36 @@ bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 // from tree.mst), moves each fresh upload into place, stores the four picture
 // keys and the folder's record (its picture and the room name). Returns 0, or
 // the refusal (-9, -2) that ended it.
-int store_pictures() {
-    const int n = cgi_FOLDER_NO;
+int store_pictures(SETTINGS_UPDATE& u) {
+    const int n = ctx.query.FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD))) return r;
+        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
-    TREE_DATA folder = G_TREE_DATA;
-    r = Fio_TREE_DATA(n, STORE_READ, 1);
-    if (r == FIO_OK) folder = sTREE_DATA;
+    TREE_DATA folder = ctx.folder;
+    r = Fio_TREE_DATA(n, STORE_READ, 1, &folder);
     if (refused(r)) return r;
-    G_set(sUPDATE.names[PIC_FOLDER], folder.PIC_FILENAME);
+    G_set(u.names[PIC_FOLDER], folder.PIC_FILENAME);
 
     char old_name[PIC_CAP];
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        if (!apply_picture(i, old_name)) continue;
-        r = store_setting(PIC_FIELD[i], sUPDATE.names[i], DIRCNF_LOCK_HELD);
-        settle_picture(i, old_name, r == 0);
+        if (!apply_picture(u, i, old_name)) continue;
+        r = store_setting(PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD);
+        settle_picture(u, i, old_name, r == FIO_OK);
         if (refused(r)) return r;
     }
 
-    const bool folder_pic = apply_picture(PIC_FOLDER, old_name);
-    if (folder_pic) G_set(folder.PIC_FILENAME, sUPDATE.names[PIC_FOLDER]);
-    G_set(folder.NAME, sUPDATE.form.NAME);
-    sTREE_DATA = folder;
-    r = Fio_TREE_DATA(n, STORE_UPDATE, 1);
-    if (folder_pic) settle_picture(PIC_FOLDER, old_name, r == 0);
+    const bool folder_pic = apply_picture(u, PIC_FOLDER, old_name);
+    if (folder_pic) G_set(folder.PIC_FILENAME, u.names[PIC_FOLDER]);
+    G_set(folder.NAME, u.form.NAME);
+    r = Fio_TREE_DATA(n, STORE_UPDATE, 1, &folder);
+    if (folder_pic) settle_picture(u, PIC_FOLDER, old_name, r == FIO_OK);
     if (refused(r)) return r;
-    // The form printed next shows the folder as the store holds it.
-    if (Fio_TREE_DATA(n, STORE_READ, 1) == 0) G_TREE_DATA = sTREE_DATA;
-    return 0;
+    // The form printed next shows the folder as the store holds it (a read
+    // that fails leaves the record as the request read it).
+    Fio_TREE_DATA(n, STORE_READ, 1, &ctx.folder);
+    return FIO_OK;
 }
 
 // Removes each noted picture that no setting names, judged against the
@@ -253,20 +246,21 @@ int store_pictures() {
 // picture read afresh from tree.mst. When either cannot be read nothing is
 // removed: a picture left over can be found and removed later (velt-admin
 // check), a named one removed is lost.
-void remove_unnamed_pictures() {
-    if (sUPDATE.candidate_count == 0) return;
+void remove_unnamed_pictures(const SETTINGS_UPDATE& u) {
+    if (u.candidate_count == 0) return;
     char named[PIC_COUNT][PIC_CAP];
     std::memset(named, 0, sizeof named);
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        const int r = Fio_DIR_CONFIG(cgi_FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
+        const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
         if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     }
-    const int r = Fio_TREE_DATA(cgi_FOLDER_NO, STORE_READ, 1);
+    TREE_DATA folder;
+    const int r = Fio_TREE_DATA(ctx.query.FOLDER_NO, STORE_READ, 1, &folder);
     if (r != FIO_OK && r != FIO_NOT_FOUND) return;
-    if (r == FIO_OK) G_set(named[PIC_FOLDER], sTREE_DATA.PIC_FILENAME);
+    if (r == FIO_OK) G_set(named[PIC_FOLDER], folder.PIC_FILENAME);
 
-    for (int c = 0; c < sUPDATE.candidate_count; ++c) {
-        const char* name = sUPDATE.candidate[c];
+    for (int c = 0; c < u.candidate_count; ++c) {
+        const char* name = u.candidate[c];
         bool in_use = !Fio_safe_name(name);  // could lead out of the picture directory
         for (int i = 0; i < PIC_COUNT; ++i) in_use = in_use || std::strcmp(named[i], name) == 0;
         char path[PIC_PATH_CAP];
@@ -285,33 +279,32 @@ bool room_exists(int n) {
 
 // Job SET_CONFIGWR: stores the room settings. Parameters: NAME, INFO,
 // TITLEPIC, BACKPIC1-3, PIC_FILENAME and their *_DEL switches, FONTCOLOR1-3,
-// FRAMESET1-3. Below level 8 it stores nothing and the form answers with
-// MSG_NO_RIGHT_TO_CHANGE, so that level is checked here, before the form's
-// completeness.
+// FRAMESET1-3. Level: LEVEL_SETTINGS, as the form's (anyone can post to the
+// update; below it: b_SET_CONFIG_refused, nothing stored, whether the form is
+// complete or not).
 int b_SET_CONFIGWR() {
-    // The form is offered to room administrators only; the update asks the
-    // same, since anyone can post to it.
-    if (ACL_LEVEL <= 7) return 0;
     if (!form_complete()) return SET_CONFIGWR_INCOMPLETE;
 
-    std::memset(&sUPDATE, 0, sizeof sUPDATE);
-    SETTINGS_FORM& f = sUPDATE.form;
+    SETTINGS_UPDATE u;
+    std::memset(&u, 0, sizeof u);
+    SETTINGS_FORM& f = u.form;
     read_form(f);
     G_setStrlength(f.INFO, INFO_KEEP);
 
-    if (Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 1) != 0) return room_exists(cgi_FOLDER_NO) ? FIO_LOCKED : FIO_NO_FILE;
-    int r = store_pictures();
-    remove_unnamed_pictures();
-    Fio_DIR_CONFIG_lock(cgi_FOLDER_NO, 2);
+    const int32_t n = ctx.query.FOLDER_NO;
+    if (Fio_DIR_CONFIG_lock(n, 1) != 0) return room_exists(n) ? FIO_LOCKED : FIO_NO_FILE;
+    int r = store_pictures(u);
+    remove_unnamed_pictures(u);
+    Fio_DIR_CONFIG_lock(n, 2);
     if (refused(r)) return r;
 
-    r = Fio_INFO_TXT(cgi_FOLDER_NO, STORE_UPDATE, f.INFO);
-    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(cgi_FOLDER_NO, STORE_ADD, f.INFO);
+    r = Fio_INFO_TXT(n, STORE_UPDATE, f.INFO);
+    if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(n, STORE_ADD, f.INFO);
     if (refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)
         if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k], DIRCNF_TAKE_LOCK))) return r;
     for (int k = 0; k < 3; ++k)
         if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k], DIRCNF_TAKE_LOCK))) return r;
-    return 0;
+    return FIO_OK;
 }

@@ -1,4 +1,5 @@
-// Loading of one language section of the message file "velt.lng" into STRDEF.
+// Loading of one language section of the message file "velt.lng" into a
+// STRDEF_REC.
 // A section starts at a line "[language]" and runs to the next line starting
 // with "["; each message line is "NNN" (the number), one separator byte and
 // the text up to the line end.
@@ -11,12 +12,10 @@
 #include "store/cust.h"
 #include "store/text.h"
 
-STRDEF_REC STRDEF;
-
-int StrdefFileOpen(const char* filename, const char* language) {
+int StrdefFileOpen(const char* filename, const char* language, STRDEF_REC* out) {
     // Cleared before the file is opened: every failure leaves an empty table,
     // and nothing of an earlier language survives a second load.
-    std::memset(&STRDEF, 0, sizeof STRDEF);
+    std::memset(out, 0, sizeof *out);
 
     char header[102];  // "[language]", cut to 101 characters
     std::snprintf(header, sizeof header, "[%s]", language);
@@ -45,7 +44,7 @@ int StrdefFileOpen(const char* filename, const char* language) {
         const int32_t n = G_atoi(number);
         if (n < 1 || n >= STRDEF_COUNT) continue;
         // The text starts after the three digits and the separator byte.
-        G_set(STRDEF.Message[n], len > 4 ? line + 4 : "");
+        G_set(out->Message[n], len > 4 ? line + 4 : "");
     }
     Cu_fclose(fp);
     return 0;

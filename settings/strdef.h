@@ -8,11 +8,10 @@ struct STRDEF_REC {
     char Message[STRDEF_COUNT][STRDEF_WIDTH];
 };
 
-extern STRDEF_REC STRDEF;
-
 // The numbers of the messages the program shows, as the message file numbers
 // them; each comment gives the English text or what the message is for.
-// Pages print them through G_msg; the numbers must not change.
+// Pages print them through G_msg (page/context.h); the numbers must not
+// change.
 enum MESSAGE_NO {
     // page head and error pages
     MSG_PAGE_HEAD = 1,                // the head of every page: title and character set
@@ -69,10 +68,7 @@ enum MESSAGE_NO {
     MSG_MODE_SHARED = 318,            // a member in shared mode ("shared")
 };
 
-// Message k of the loaded table (empty text when unset), as pages print it.
-inline const char* G_msg(int k) { return STRDEF.Message[k]; }
-
-// Replaces the whole table by section `language` of `filename`. -1 when the
-// file cannot be opened (the table is left empty), 0 otherwise (also when the
-// section is missing: the table is then empty).
-int StrdefFileOpen(const char* filename, const char* language);
+// Replaces the whole table *out by section `language` of `filename`. -1 when
+// the file cannot be opened (the table is left empty), 0 otherwise (also when
+// the section is missing: the table is then empty).
+int StrdefFileOpen(const char* filename, const char* language, STRDEF_REC* out);

@@ -1,4 +1,4 @@
-// Loading of the site configuration "zepa.ini" into SYSINFO. Lines are
+// Loading of the site configuration "zepa.ini" into a SYSINFO_REC. Lines are
 // "KEY,value," in any order; the last line of a key wins, unknown keys and
 // lines without a value are passed over.
 #include "settings/sysinfo.h"
@@ -9,53 +9,40 @@
 #include "store/cust.h"
 #include "store/datetime.h"
 #include "store/fileio.h"
+#include "store/keyed_line.h"
 #include "store/text.h"
-
-SYSINFO_REC SYSINFO;
 
 namespace {
 
-// One setting of the file: a text field of cap bytes, or an integer.
-struct SysKey {
-    const char* name;
-    char* text;
-    std::size_t cap;
-    int32_t* number;
-};
-
-void set_defaults() {
-    std::memset(&SYSINFO, 0, sizeof SYSINFO);
-    G_set(SYSINFO.FRAME_DIVIDE, "20%");
-    SYSINFO.DATETIME = 1;
-    SYSINFO.IECOLS = 80;
-    SYSINFO.NSCOLS = 60;
-    SYSINFO.ROWS = 8;
-    SYSINFO.MAX_CONTENTS = 4000;
-    SYSINFO.INITIAL_GP = 0;
-    SYSINFO.ATTACHED_FILE_LIMIT = 10000000;
+void set_defaults(SYSINFO_REC* c) {
+    std::memset(c, 0, sizeof *c);
+    G_set(c->FRAME_DIVIDE, "20%");
+    c->DATETIME = 1;
+    c->IECOLS = 80;
+    c->NSCOLS = 60;
+    c->ROWS = 8;
+    c->MAX_CONTENTS = 4000;
+    c->INITIAL_GP = 0;
+    c->ATTACHED_FILE_LIMIT = 10000000;
     // The file layer and the clock read these two settings where they stand.
-    Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
-    Tm_set_correction(SYSINFO.TIME_CORRECT);
+    Fio_set_data_dir(c->DATA_FILE_PATH);
+    Tm_set_correction(c->TIME_CORRECT);
 }
 
 }  // namespace
 
-int SysFileOpen(const char* in_filename) {
-#define SYS_TEXT(f) {#f, SYSINFO.f, sizeof SYSINFO.f, nullptr}
-#define SYS_NUMBER(f) {#f, nullptr, 0, &SYSINFO.f}
-    const SysKey keys[] = {
-        SYS_TEXT(SITE_ID),         SYS_TEXT(LANGUAGE),       SYS_TEXT(CGI_FILE_NAME),
-        SYS_TEXT(CG_FILE_PATH),    SYS_TEXT(CG_FILE_WEB_PATH), SYS_TEXT(DATA_FILE_PATH),
-        SYS_TEXT(BACK_GIF),        SYS_TEXT(LOG_DATE),       SYS_NUMBER(DATETIME),
-        SYS_NUMBER(IECOLS),        SYS_NUMBER(NSCOLS),       SYS_NUMBER(ROWS),
-        SYS_NUMBER(MAX_CONTENTS),  SYS_TEXT(LOGOFF_URL),     SYS_TEXT(LOGIN_ERR_URL),
-        SYS_TEXT(FRAME_DIVIDE),    SYS_NUMBER(INITIAL_GP),   SYS_NUMBER(ATTACHED_FILE_LIMIT),
-        SYS_TEXT(TIME_CORRECT),    SYS_TEXT(MAILER),
+int SysFileOpen(const char* in_filename, SYSINFO_REC* out) {
+    const KEYED_FIELD keys[] = {
+        KEYED_TEXT(out, SITE_ID),        KEYED_TEXT(out, LANGUAGE),          KEYED_TEXT(out, CGI_FILE_NAME),
+        KEYED_TEXT(out, CG_FILE_PATH),   KEYED_TEXT(out, CG_FILE_WEB_PATH),  KEYED_TEXT(out, DATA_FILE_PATH),
+        KEYED_TEXT(out, BACK_GIF),       KEYED_TEXT(out, LOG_DATE),          KEYED_NUMBER(out, DATETIME),
+        KEYED_NUMBER(out, IECOLS),       KEYED_NUMBER(out, NSCOLS),          KEYED_NUMBER(out, ROWS),
+        KEYED_NUMBER(out, MAX_CONTENTS), KEYED_TEXT(out, LOGOFF_URL),        KEYED_TEXT(out, LOGIN_ERR_URL),
+        KEYED_TEXT(out, FRAME_DIVIDE),   KEYED_NUMBER(out, INITIAL_GP),      KEYED_NUMBER(out, ATTACHED_FILE_LIMIT),
+        KEYED_TEXT(out, TIME_CORRECT),   KEYED_TEXT(out, MAILER),
     };
-#undef SYS_TEXT
-#undef SYS_NUMBER
 
-    set_defaults();
+    set_defaults(out);
 
     // The file layer rewrites the name in place, so it gets a copy.
     std::string name(in_filename);
@@ -66,20 +53,17 @@ int SysFileOpen(const char* in_filename) {
     // line of its own, as the suite's other programs do.
     char line[1000];
     while (std::fgets(line, sizeof line, fp)) {
+        // zepa.ini is split as the suite's other programs split it (runs of
+        // commas and line feeds are one separator, so an empty field is
+        // skipped), not by the keyed stores' line format: every program of
+        // the suite must read the same settings from it.
         char* save = nullptr;
         const char* key = strtok_r(line, ",\n", &save);
         if (!key) continue;
         const char* value = strtok_r(nullptr, ",\n", &save);
         if (!value) continue;
-        for (const SysKey& k : keys) {
-            if (std::strcmp(k.name, key) != 0) continue;
-            if (k.text) {
-                G_set(k.text, k.cap, value);
-            } else {
-                *k.number = G_atoi(value);
-            }
-            break;
-        }
+        keyed_field_set(KEYED_NAME_VALUE, keys, static_cast<int>(sizeof keys / sizeof keys[0]), key, std::strlen(key),
+                        value, std::strlen(value));
     }
     Cu_fclose(fp);
     return 0;

@@ -1,5 +1,5 @@
-// The site configuration "zepa.ini", loaded once per request into SYSINFO and
-// read everywhere afterwards.
+// The site configuration "zepa.ini", loaded once per request (into the
+// request context's config) and read everywhere afterwards.
 #pragma once
 #include <cstdint>
 
@@ -26,8 +26,9 @@ struct SYSINFO_REC {
     char MAILER[1002];
 };
 
-extern SYSINFO_REC SYSINFO;
-
-// Puts every field to its default, then loads the named file (a path relative
-// to the working directory). 0 read, -1 the file could not be opened.
-int SysFileOpen(const char* in_filename);
+// Puts every field of *out to its default, then loads the named file (a path
+// relative to the working directory) into it. 0 read, -1 the file could not
+// be opened. The record's DATA_FILE_PATH and TIME_CORRECT are handed to the
+// store layer (Fio_set_data_dir, Tm_set_correction), which reads them where
+// they stand: *out must outlive every store call that follows.
+int SysFileOpen(const char* in_filename, SYSINFO_REC* out);

@@ -9,6 +9,7 @@
 
 #include "store/text.h"
 
+// Module state: a test's shift of the clock (0 in the program).
 long Tm_clock_offset = 0;
 
 time_t Tm_time() { return time(nullptr) + static_cast<time_t>(Tm_clock_offset); }
@@ -114,6 +115,8 @@ void carry_hours(Stamp& t) {
 }  // namespace
 
 namespace {
+// Module state: the site's correction as the settings hold it, handed down
+// once per loaded configuration (kept, not copied).
 const char* g_correction = "";
 }  // namespace
 

@@ -7,10 +7,12 @@
 // Store results shared by every record store.
 enum {
     FIO_OK = 0,
-    FIO_NOT_FOUND = -1,  // not found, nothing done, or a bad argument
-    FIO_NO_FILE = -2,    // a data or temporary file cannot be opened or created
-    FIO_EXISTS = -3,     // an add found the key present
-    FIO_LOCKED = -9,     // the lock file is held by another request
+    FIO_NOT_FOUND = -1,     // not found, or nothing done
+    FIO_NO_FILE = -2,       // a data or temporary file cannot be opened or created
+    FIO_EXISTS = -3,        // an add found the key present
+    FIO_BAD_ARGUMENT = -4,  // an unknown op or search mode, or no record to work on:
+                            // a fault of the caller, never to be taken for "not found"
+    FIO_LOCKED = -9,        // the lock file is held by another request
 };
 
 // Store operations (op).

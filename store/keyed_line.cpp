@@ -67,7 +67,7 @@ int read_how(KEYED_FORMAT format) { return format == KEYED_KEY_VALUE_COMMA ? FIO
 
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t op,
                    const char* in_buff, char* out_buff, int out_size) {
-    if (op < STORE_READ || op > STORE_UPDATE) return FIO_NOT_FOUND;
+    if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, file, lock, op == STORE_READ ? read_how(format) : FIO_REWRITE, FIO_TEXT);
@@ -118,6 +118,22 @@ int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const
     return Fio_close(&a, result);
 }
 
+bool keyed_field_set(KEYED_FORMAT format, const KEYED_FIELD* fields, int count, const char* key,
+                     std::size_t key_len, const char* value, std::size_t value_len) {
+    bool found = false;
+    for (int i = 0; i < count; ++i) {
+        const KEYED_FIELD& f = fields[i];
+        if (std::strlen(f.key) != key_len || std::memcmp(key, f.key, key_len) != 0) continue;
+        found = true;
+        if (f.text != nullptr) {
+            copy_value(format, f.text, f.cap, value, value_len);
+        } else if (f.number != nullptr) {
+            *f.number = G_atoi(std::string(value, value_len).c_str());
+        }
+    }
+    return found;
+}
+
 int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, const char* lock,
                         const KEYED_FIELD* fields, int count) {
     FIO_ACCESS a;
@@ -128,20 +144,8 @@ int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, 
         Fio_skip_line(&a, line, sizeof line);
         int key_len, value_pos, value_len;
         if (keyed_line_split(format, line, &key_len, &value_pos, &value_len) != 0) continue;
-        // The value ends here for G_atoi; the key is compared by its length.
-        line[value_pos + value_len] = '\0';
-        for (int i = 0; i < count; ++i) {
-            const KEYED_FIELD& f = fields[i];
-            if (std::strlen(f.key) != static_cast<std::size_t>(key_len) ||
-                std::memcmp(line, f.key, static_cast<std::size_t>(key_len)) != 0) {
-                continue;
-            }
-            if (f.text != nullptr) {
-                copy_value(format, f.text, f.cap, line + value_pos, static_cast<std::size_t>(value_len));
-            } else if (f.number != nullptr) {
-                *f.number = G_atoi(line + value_pos);
-            }
-        }
+        keyed_field_set(format, fields, count, line, static_cast<std::size_t>(key_len), line + value_pos,
+                        static_cast<std::size_t>(value_len));
     }
     return Fio_close(&a, FIO_OK);
 }

@@ -28,29 +28,42 @@ int keyed_line_split(KEYED_FORMAT format, const char* line, int* key_len, int* v
 // (see Fio_dir_*), guarded by lock file `lock` there. 1 read: out_buff
 // (out_size bytes) gets the value of the first line with that key, cut to its
 // capacity as the format cuts; 0, or -1 with out_buff empty. 2 add a line of
-// key and the value in out_buff at the end unless the key is present (-3,
-// file unchanged). 3 delete every line of the key; 4 update every line of the
-// key to the value in out_buff; both -1 when there is none (file unchanged).
-// Keys compare byte for byte with the whole text before a line's first comma.
-// A rewrite keeps every other entry's bytes and line end, in place, and drops
+// key and the value in out_buff at the end unless the key is present (-3, file
+// unchanged). 3 delete every line of the key; 4 update every line of the key to
+// the value in out_buff; both -1 when there is none (file unchanged). Keys
+// compare byte for byte with the whole text before a line's first comma. A
+// rewrite keeps every other entry's bytes and line end, in place, and drops
 // lines that hold no entry. A written key or value cannot split its line: CR
-// and LF in it become '_', and so does a comma where the format's field
-// cannot hold one. A line longer than the read buffer is handled whole.
-// Returns also -1 for an unknown op (nothing is touched), -2 a file
-// cannot be opened, -9 the lock is still held after the wait; on these
-// out_buff is as it was. Reads of personal.mst wait while it is locked; reads
-// of dir.cnf take it as the last rewrite left it (see keyed_line.cpp).
+// and LF in it become '_', and so does a comma where the format's field cannot
+// hold one. A line longer than the read buffer is handled whole. Returns also
+// -4 (FIO_BAD_ARGUMENT) for an unknown op (nothing is touched), -2 a file
+// cannot be opened, -9 the lock is still held after the wait; on these out_buff
+// is as it was. Reads of personal.mst wait while it is locked; reads of dir.cnf
+// take it as the last rewrite left it (see keyed_line.cpp).
 int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const char* lock, int32_t op,
                    const char* in_buff, char* out_buff, int out_size);
 
-// A field a keyed store's loader fills from the entry of its key: a text field
-// of cap bytes (text), or a number (number, read with G_atoi).
+// A field a keyed loader fills from the entry of its key: a text field of cap
+// bytes (text), or a number (number, read with G_atoi).
 struct KEYED_FIELD {
     const char* key;
     char* text;
     std::size_t cap;
     int32_t* number;
 };
+
+// A table's row for field f of the record *rec, keyed by the field's name: a
+// text field, or a number.
+#define KEYED_TEXT(rec, f) KEYED_FIELD{#f, (rec)->f, sizeof(rec)->f, nullptr}
+#define KEYED_NUMBER(rec, f) KEYED_FIELD{#f, nullptr, 0, &(rec)->f}
+
+// Sets every one of the count fields whose key is the key_len bytes at key
+// (compared byte for byte, whole) to the value_len bytes at value: a text cut
+// as the format cuts (an empty value empties the field), a number read with
+// G_atoi. The one way a keyed loader (and the site configuration's) fills a
+// field. False when no field has that key.
+bool keyed_field_set(KEYED_FORMAT format, const KEYED_FIELD* fields, int count, const char* key,
+                     std::size_t key_len, const char* value, std::size_t value_len);
 
 // Loads every entry of the store (see Fio_keyed_line for dir, file and lock)
 // whose key is one of the count fields' into that field: a text value cut as

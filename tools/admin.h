@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/sysinfo.h"
+
 // Exit statuses: 1 the site refused or failed (a store's answer, a file), 2 the
 // command line itself is wrong (unknown command or option, a bad value).
 enum { ADMIN_FAILED = 1, ADMIN_USAGE = 2 };
@@ -72,7 +74,8 @@ std::string admin_platform_path(const char* suite_path);
 
 // Makes the program directory the working directory and loads its zepa.ini,
 // as the program does on every request; dies when the site cannot be used.
-void admin_open_site(const std::string& cgi_dir);
+// The site's settings, kept for the rest of the run.
+const SYSINFO_REC& admin_open_site(const std::string& cgi_dir);
 
 // Prints the help of one command (its synopsis and what it does) to out
 // (null: prints nothing); false for an unknown command.

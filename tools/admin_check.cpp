@@ -348,9 +348,9 @@ int admin_check(int argc, char** argv) {
     if (a.pos.size() != 1) admin_usage("check", "check needs the program directory");
     CHECK_STATE s;
     s.repair = a.opt.count("--repair") > 0;
-    admin_open_site(a.pos[0]);
+    const SYSINFO_REC& site = admin_open_site(a.pos[0]);
     if (!admin_exists("velt.lng")) problem(s, "the message file velt.lng is missing beside zepa.ini");
-    const std::string data = admin_platform_path(SYSINFO.DATA_FILE_PATH);
+    const std::string data = admin_platform_path(site.DATA_FILE_PATH);
 
     check_users(s, data);
     check_tree(s, data);

@@ -38,6 +38,7 @@ std::string admin_store_error(int r) {
         case FIO_NOT_FOUND: return "not found or refused";
         case FIO_NO_FILE: return "a file could not be opened or created";
         case FIO_EXISTS: return "already present";
+        case FIO_BAD_ARGUMENT: return "refused as a bad argument";
         case FIO_LOCKED: return "the file is locked by another request; try again";
         default: return "result " + std::to_string(r);
     }
@@ -212,11 +213,20 @@ std::string admin_platform_path(const char* suite_path) {
     return buf.data();
 }
 
-void admin_open_site(const std::string& cgi_dir) {
+namespace {
+
+// The site this run of the tool opened: the store layer reads its data
+// directory and time correction where they stand, for the whole run.
+SYSINFO_REC g_site;
+
+}  // namespace
+
+const SYSINFO_REC& admin_open_site(const std::string& cgi_dir) {
     if (chdir(cgi_dir.c_str()) != 0) admin_die("cannot enter " + cgi_dir + ": " + std::strerror(errno));
-    if (SysFileOpen("zepa.ini") != 0) admin_die("no readable zepa.ini in " + cgi_dir + " (create the site first)");
-    if (SYSINFO.DATA_FILE_PATH[0] == '\0') admin_die("zepa.ini in " + cgi_dir + " names no DATA_FILE_PATH");
-    if (!admin_is_dir(SYSINFO.DATA_FILE_PATH)) {
-        admin_die(std::string("the data directory ") + SYSINFO.DATA_FILE_PATH + " does not exist");
+    if (SysFileOpen("zepa.ini", &g_site) != 0) admin_die("no readable zepa.ini in " + cgi_dir + " (create the site first)");
+    if (g_site.DATA_FILE_PATH[0] == '\0') admin_die("zepa.ini in " + cgi_dir + " names no DATA_FILE_PATH");
+    if (!admin_is_dir(g_site.DATA_FILE_PATH)) {
+        admin_die(std::string("the data directory ") + g_site.DATA_FILE_PATH + " does not exist");
     }
+    return g_site;
 }

@@ -28,12 +28,14 @@ int folder_arg(const std::string& given) {
     return folder;
 }
 
-// Reads folder `folder` into sTREE_DATA; dies when it is not in the tree.
-void find_folder(int folder) {
-    std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    const int r = Fio_TREE_DATA(folder, STORE_READ, 1);
+// Reads folder `folder`; dies when it is not in the tree.
+TREE_DATA find_folder(int folder) {
+    TREE_DATA rec;
+    std::memset(&rec, 0, sizeof rec);
+    const int r = Fio_TREE_DATA(folder, STORE_READ, 1, &rec);
     if (r == FIO_NOT_FOUND) admin_die("no folder " + std::to_string(folder) + " in the folder tree");
     if (r != 0) admin_die("cannot read the folder tree: " + admin_store_error(r));
+    return rec;
 }
 
 // The platform path of room `folder`'s directory, ending in "/".
@@ -84,9 +86,9 @@ int admin_add_room(int argc, char** argv) {
     if (a.pos.size() != 2) admin_usage("add-room", "add-room needs the program directory and a folder number");
     const int folder = folder_arg(a.pos[1]);
     if (!a.opt.count("--name")) admin_usage("add-room", "add-room needs --name NAME");
-    const std::string name = admin_text(a.opt["--name"], sizeof sTREE_DATA.NAME - 1, false, "the room name");
-    const std::string cgi =
-        admin_text(admin_opt(a, "--cgi", "/cgi-bin/velt.cgi"), sizeof sTREE_DATA.CGI_NAME - 1, false, "the program address");
+    const std::string name = admin_text(a.opt["--name"], sizeof(TREE_DATA::NAME) - 1, false, "the room name");
+    const std::string cgi = admin_text(admin_opt(a, "--cgi", "/cgi-bin/velt.cgi"), sizeof(TREE_DATA::CGI_NAME) - 1,
+                                       false, "the program address");
     const int access_level = admin_int(admin_opt(a, "--access-level", "0"), "the access level");
     const int write_level = admin_int(admin_opt(a, "--write-level", "0"), "the write level");
     if (name.empty()) admin_bad_value("the room name is empty");
@@ -94,23 +96,24 @@ int admin_add_room(int argc, char** argv) {
     if (write_level < 0) admin_bad_value("the write level must be 0 or more");
 
     admin_open_site(a.pos[0]);
-    std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    int r = Fio_TREE_DATA(folder, STORE_READ, 1);
-    if (r == 0) admin_die("folder " + std::to_string(folder) + " exists already (" + admin_utf8(sTREE_DATA.NAME) + ")");
+    TREE_DATA rec;
+    std::memset(&rec, 0, sizeof rec);
+    int r = Fio_TREE_DATA(folder, STORE_READ, 1, &rec);
+    if (r == 0) admin_die("folder " + std::to_string(folder) + " exists already (" + admin_utf8(rec.NAME) + ")");
     if (r != FIO_NOT_FOUND) admin_die("cannot read the folder tree: " + admin_store_error(r));
 
     const std::string dir = room_dir(folder);
     const bool made_dir = !admin_is_dir(dir);
     admin_make_dirs(dir.substr(0, dir.size() - 1));
 
-    std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    sTREE_DATA.CLASS = 1;
-    sTREE_DATA.FOLDER_NO = folder;
-    G_set(sTREE_DATA.NAME, name.c_str());
-    G_set(sTREE_DATA.CGI_NAME, cgi.c_str());
-    sTREE_DATA.ACCESS_LEVEL = access_level;
-    sTREE_DATA.WRITE_LEVEL = write_level;
-    r = Fio_TREE_DATA(folder, STORE_ADD, 1);
+    std::memset(&rec, 0, sizeof rec);
+    rec.CLASS = 1;
+    rec.FOLDER_NO = folder;
+    G_set(rec.NAME, name.c_str());
+    G_set(rec.CGI_NAME, cgi.c_str());
+    rec.ACCESS_LEVEL = access_level;
+    rec.WRITE_LEVEL = write_level;
+    r = Fio_TREE_DATA(folder, STORE_ADD, 1, &rec);
     if (r != 0) {
         if (made_dir) rmdir(dir.c_str());
         admin_die("cannot add folder " + std::to_string(folder) + " to the folder tree: " + admin_store_error(r));
@@ -124,10 +127,10 @@ int admin_list_rooms(int argc, char** argv) {
     if (a.pos.size() != 1) admin_usage("list-rooms", "list-rooms needs the program directory");
     admin_open_site(a.pos[0]);
     for (int pos = 1;; ++pos) {
-        const int r = Fio_TREE_DATA(pos, STORE_READ, 2);
+        TREE_DATA f;
+        const int r = Fio_TREE_DATA(pos, STORE_READ, 2, &f);
         if (r == FIO_NOT_FOUND) break;
         if (r != 0) admin_die("cannot read the folder tree: " + admin_store_error(r));
-        const TREE_DATA f = sTREE_DATA;
         // The messages stored: whole records of the room's message file.
         struct stat st;
         const long records = stat((room_dir(f.FOLDER_NO) + "chatdata.dat").c_str(), &st) == 0
@@ -144,18 +147,17 @@ int admin_remove_room(int argc, char** argv) {
     if (a.pos.size() != 2) admin_usage("remove-room", "remove-room needs the program directory and a folder number");
     const int folder = folder_arg(a.pos[1]);
     admin_open_site(a.pos[0]);
-    find_folder(folder);
-    const std::string name = admin_utf8(sTREE_DATA.NAME);
+    const std::string name = admin_utf8(find_folder(folder).NAME);
 
     // A folder with folders below it (the next line nested deeper) stays:
     // removing it would hang them under another folder.
     for (int pos = 1;; ++pos) {
-        if (Fio_TREE_DATA(pos, STORE_READ, 2) != 0) break;
-        if (sTREE_DATA.FOLDER_NO != folder) continue;
-        const int depth = sTREE_DATA.CLASS;
-        if (Fio_TREE_DATA(pos + 1, STORE_READ, 2) == 0 && sTREE_DATA.CLASS > depth) {
-            admin_die("folder " + std::to_string(folder) + " has folders below it (" + std::to_string(sTREE_DATA.FOLDER_NO) +
-                      "); remove those first");
+        TREE_DATA f, next;
+        if (Fio_TREE_DATA(pos, STORE_READ, 2, &f) != 0) break;
+        if (f.FOLDER_NO != folder) continue;
+        if (Fio_TREE_DATA(pos + 1, STORE_READ, 2, &next) == 0 && next.CLASS > f.CLASS) {
+            admin_die("folder " + std::to_string(folder) + " has folders below it (" +
+                      std::to_string(next.FOLDER_NO) + "); remove those first");
         }
         break;
     }
@@ -175,7 +177,7 @@ int admin_remove_room(int argc, char** argv) {
             held.push_back(lock);
         }
     }
-    const int r = Fio_TREE_DATA(folder, STORE_DELETE, 1);
+    const int r = Fio_TREE_DATA(folder, STORE_DELETE, 1, nullptr);
     if (r != 0) {
         release();
         admin_die("cannot remove folder " + std::to_string(folder) + " from the folder tree: " + admin_store_error(r));

@@ -44,7 +44,7 @@ std::string password_arg(const std::string& given) {
 
 // A user id given on the command line: text that can name the user's directory.
 std::string user_id_arg(const std::string& given) {
-    const std::string uid = admin_text(given, sizeof sUSER_MST.USER_ID - 1, false, "the user id");
+    const std::string uid = admin_text(given, sizeof(USER_MST::USER_ID) - 1, false, "the user id");
     if (uid.empty()) admin_bad_value("the user id is empty");
     if (!Fio_safe_name(uid.c_str()) || uid.find(' ') != std::string::npos) {
         admin_bad_value("the user id must not be . or .. nor hold / \\ or a blank: " + given);
@@ -52,13 +52,22 @@ std::string user_id_arg(const std::string& given) {
     return uid;
 }
 
-// Reads a listed user into sUSER_MST; dies when the user is not listed. The
-// id as user.mst spells it.
-std::string find_user(const std::string& uid, const std::string& shown) {
-    const int r = Fio_USER_MST(uid.c_str(), STORE_READ);
+// What a user read that answered r (neither found nor not found) could not
+// read: the user list, or, for a listed user (whose stored spelling the read
+// leaves in user, cleared before the read), his personal settings.
+std::string unread(const USER_MST& user, int r) {
+    if (user.USER_ID[0] == '\0') return "cannot read the user list: " + admin_store_error(r);
+    return "cannot read the personal settings of " + admin_utf8(user.USER_ID) + ": " + admin_store_error(r);
+}
+
+// Reads a listed user into *user; dies when the user is not listed or cannot
+// be read. The id as user.mst spells it.
+std::string find_user(const std::string& uid, const std::string& shown, USER_MST* user) {
+    std::memset(user, 0, sizeof *user);
+    const int r = Fio_USER_MST(uid.c_str(), STORE_READ, user);
     if (r == FIO_NOT_FOUND) admin_die("no user " + shown);
-    if (r != 0) admin_die("cannot read the user list: " + admin_store_error(r));
-    return sUSER_MST.USER_ID;
+    if (r != 0) admin_die(unread(*user, r));
+    return user->USER_ID;
 }
 
 // The platform path of user uid's directory, ending in "/".
@@ -87,18 +96,22 @@ int admin_add_user(int argc, char** argv) {
     const std::string uid = user_id_arg(a.pos[1]);
     const std::string shown = admin_utf8(uid);
     const std::string pw = password_arg(a.opt["--password"]);
-    const std::string name = admin_text(admin_opt(a, "--name", a.pos[1]), sizeof sUSER_MST.USER_NAME - 1, true, "the name");
+    const std::string name =
+        admin_text(admin_opt(a, "--name", a.pos[1]), sizeof(USER_MST::USER_NAME) - 1, true, "the name");
     const int level = admin_int(admin_opt(a, "--level", "1"), "the level");
     const int mode = admin_int(admin_opt(a, "--mode", "1"), "the mode");
-    const std::string language = admin_text(admin_opt(a, "--language", ""), sizeof sUSER_MST.LANGUAGE - 1, true, "the language");
+    const std::string language =
+        admin_text(admin_opt(a, "--language", ""), sizeof(USER_MST::LANGUAGE) - 1, true, "the language");
     const std::string color = admin_text(admin_opt(a, "--color", ""), 21, true, "the colour");
     if (level < 0) admin_bad_value("the level must be 0 or more");
     if (mode != 1 && mode != 2) admin_bad_value("the mode is 1 (ordinary account) or 2 (shared account)");
 
     admin_open_site(a.pos[0]);
-    int r = Fio_USER_MST(uid.c_str(), STORE_READ);
-    if (r == 0) admin_die("user " + shown + " exists already (as " + admin_utf8(sUSER_MST.USER_ID) + ")");
-    if (r != FIO_NOT_FOUND) admin_die("cannot read the user list: " + admin_store_error(r));
+    USER_MST user;
+    std::memset(&user, 0, sizeof user);
+    int r = Fio_USER_MST(uid.c_str(), STORE_READ, &user);
+    if (r == 0) admin_die("user " + shown + " exists already (as " + admin_utf8(user.USER_ID) + ")");
+    if (r != FIO_NOT_FOUND) admin_die(unread(user, r));
 
     const std::string dir = user_dir(uid);
     const bool made_dir = !admin_is_dir(dir);
@@ -108,22 +121,23 @@ int admin_add_user(int argc, char** argv) {
         admin_die(why);
     };
 
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    G_set(sUSER_MST.USER_ID, uid.c_str());
-    G_set(sUSER_MST.USER_NAME, name.c_str());
-    G_set(sUSER_MST.USER_PASS, pw.c_str());
-    G_set(sUSER_MST.LANGUAGE, language.c_str());
-    sUSER_MST.USER_LEVEL = level;
-    sUSER_MST.USER_DISP_DEF = 5;
-    sUSER_MST.MODE = mode;
-    sUSER_MST.WRITE_MODE = 1;
-    const USER_MST wanted = sUSER_MST;
+    USER_MST wanted;
+    std::memset(&wanted, 0, sizeof wanted);
+    G_set(wanted.USER_ID, uid.c_str());
+    G_set(wanted.USER_NAME, name.c_str());
+    G_set(wanted.USER_PASS, pw.c_str());
+    G_set(wanted.LANGUAGE, language.c_str());
+    wanted.USER_LEVEL = level;
+    wanted.USER_DISP_DEF = 5;
+    wanted.MODE = mode;
+    wanted.WRITE_MODE = 1;
+    user = wanted;
 
-    r = Fio_MST_PASSWORD(uid.c_str(), STORE_ADD);
+    r = Fio_MST_PASSWORD(uid.c_str(), STORE_ADD, &user);
     if (r != 0) fail("cannot store the password: " + admin_store_error(r));
     // The personal settings first, checked by reading them back: the store
     // does not report single failures.
-    Fio_PERSONAL_MST_ALL(uid.c_str(), STORE_ADD);
+    Fio_PERSONAL_MST_ALL(uid.c_str(), STORE_ADD, &user);
     if (!color.empty()) {
         char value[22];
         G_set(value, color.c_str());
@@ -133,21 +147,22 @@ int admin_add_user(int argc, char** argv) {
             if (r != 0) fail("cannot store the colour: " + admin_store_error(r));
         }
     }
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    r = Fio_PERSONAL_MST_ALL(uid.c_str(), STORE_READ);
-    if (r != 0 || std::strcmp(sUSER_MST.USER_NAME, wanted.USER_NAME) != 0 || sUSER_MST.USER_LEVEL != level ||
-        sUSER_MST.MODE != mode || std::strcmp(sUSER_MST.LANGUAGE, wanted.LANGUAGE) != 0) {
+    std::memset(&user, 0, sizeof user);
+    r = Fio_PERSONAL_MST_ALL(uid.c_str(), STORE_READ, &user);
+    if (r != 0 || std::strcmp(user.USER_NAME, wanted.USER_NAME) != 0 || user.USER_LEVEL != level ||
+        user.MODE != mode || std::strcmp(user.LANGUAGE, wanted.LANGUAGE) != 0) {
         fail("cannot store the personal settings of " + shown + (r != 0 ? ": " + admin_store_error(r) : std::string()));
     }
 
     // Last, the line that makes the user known.
-    sUSER_MST = wanted;
-    r = Fio_USER_MST(uid.c_str(), STORE_ADD);
+    user = wanted;
+    r = Fio_USER_MST(uid.c_str(), STORE_ADD, &user);
     if (r != 0) fail("cannot add " + shown + " to the user list: " + admin_store_error(r));
 
-    r = Fio_USER_MST(uid.c_str(), STORE_READ);
-    const bool found = r == 0 && std::strcmp(sUSER_MST.USER_ID, uid.c_str()) == 0;
-    if (!found || Fio_MST_PASSWORD(uid.c_str(), STORE_READ) != 0 || std::strcmp(sUSER_MST.USER_PASS, pw.c_str()) != 0) {
+    r = Fio_USER_MST(uid.c_str(), STORE_READ, &user);
+    const bool found = r == 0 && std::strcmp(user.USER_ID, uid.c_str()) == 0;
+    if (!found || Fio_MST_PASSWORD(uid.c_str(), STORE_READ, &user) != 0 ||
+        std::strcmp(user.USER_PASS, pw.c_str()) != 0) {
         admin_die("user " + shown + " was added but does not read back as written; check " + dir);
     }
     std::printf("user added: %s (%s), level %d, mode %d\n", shown.c_str(), admin_utf8(name).c_str(), level, mode);
@@ -175,13 +190,15 @@ int admin_list_users(int argc, char** argv) {
     Fio_close(&acc, FIO_OK);
 
     for (const std::string& id : ids) {
-        r = Fio_USER_MST(id.c_str(), STORE_READ);
+        USER_MST user;
+        std::memset(&user, 0, sizeof user);
+        r = Fio_USER_MST(id.c_str(), STORE_READ, &user);
         if (r != 0) {
-            std::printf("%s\t?\t?\t(cannot read: %s)\n", admin_utf8(id).c_str(), admin_store_error(r).c_str());
+            std::printf("%s\t?\t?\t(%s)\n", admin_utf8(id).c_str(), unread(user, r).c_str());
             continue;
         }
-        std::printf("%s\t%d\t%d\t%s\n", admin_utf8(sUSER_MST.USER_ID).c_str(), sUSER_MST.USER_LEVEL, sUSER_MST.MODE,
-                    admin_utf8(sUSER_MST.USER_NAME).c_str());
+        std::printf("%s\t%d\t%d\t%s\n", admin_utf8(user.USER_ID).c_str(), user.USER_LEVEL, user.MODE,
+                    admin_utf8(user.USER_NAME).c_str());
     }
     return 0;
 }
@@ -193,18 +210,19 @@ int admin_passwd(int argc, char** argv) {
     const std::string uid = user_id_arg(a.pos[1]);
     const std::string pw = password_arg(a.opt["--password"]);
     admin_open_site(a.pos[0]);
-    const std::string id = find_user(uid, admin_utf8(uid));
+    USER_MST user;
+    const std::string id = find_user(uid, admin_utf8(uid), &user);
     const std::string shown = admin_utf8(id);
 
-    G_set(sUSER_MST.USER_PASS, pw.c_str());
-    int r = Fio_MST_PASSWORD(id.c_str(), STORE_UPDATE);
+    G_set(user.USER_PASS, pw.c_str());
+    int r = Fio_MST_PASSWORD(id.c_str(), STORE_UPDATE, &user);
     if (r != 0) admin_die("cannot store the password of " + shown + ": " + admin_store_error(r));
-    std::memset(sUSER_MST.USER_PASS, 0, sizeof sUSER_MST.USER_PASS);
-    if (Fio_MST_PASSWORD(id.c_str(), STORE_READ) != 0 || pw != sUSER_MST.USER_PASS) {
+    std::memset(user.USER_PASS, 0, sizeof user.USER_PASS);
+    if (Fio_MST_PASSWORD(id.c_str(), STORE_READ, &user) != 0 || pw != user.USER_PASS) {
         admin_die("the password of " + shown + " does not read back as written");
     }
     // A changed password ends the sessions made with the old one.
-    r = Fio_MST_SKEY(id.c_str(), STORE_DELETE);
+    r = Fio_MST_SKEY(id.c_str(), STORE_DELETE, nullptr);
     if (r != 0 && r != FIO_NOT_FOUND) {
         admin_die("the password of " + shown + " is changed, but the session key could not be removed (" +
                   admin_store_error(r) + "): run passwd again");
@@ -218,12 +236,13 @@ int admin_remove_user(int argc, char** argv) {
     if (a.pos.size() != 2) admin_usage("remove-user", "remove-user needs the program directory and a user id");
     const std::string uid = user_id_arg(a.pos[1]);
     admin_open_site(a.pos[0]);
-    const std::string id = find_user(uid, admin_utf8(uid));
+    USER_MST user;
+    const std::string id = find_user(uid, admin_utf8(uid), &user);
     const std::string shown = admin_utf8(id);
 
     // The list line first: from then on no login or session of the user
     // passes, whatever happens to the files below.
-    int r = Fio_USER_MST(id.c_str(), STORE_DELETE);
+    int r = Fio_USER_MST(id.c_str(), STORE_DELETE, nullptr);
     if (r != 0) admin_die("cannot remove " + shown + " from the user list: " + admin_store_error(r));
 
     const std::string dir = user_dir(id);

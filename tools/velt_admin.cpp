@@ -160,16 +160,16 @@ int admin_create_site(int argc, char** argv) {
     const std::string cgi_dir = admin_absolute(a.pos[0]);
     std::string data_dir = admin_absolute(a.opt["--data"]);
     if (data_dir.back() != '/') data_dir += '/';
-    const std::string site_id = admin_text(admin_opt(a, "--site-id", "1"), sizeof SYSINFO.SITE_ID - 1, false, "the site id");
+    const std::string site_id = admin_text(admin_opt(a, "--site-id", "1"), sizeof(SYSINFO_REC::SITE_ID) - 1, false, "the site id");
     const std::string language =
-        admin_text(admin_opt(a, "--language", "english"), sizeof SYSINFO.LANGUAGE - 1, false, "the language");
+        admin_text(admin_opt(a, "--language", "english"), sizeof(SYSINFO_REC::LANGUAGE) - 1, false, "the language");
     // The message file beside the tool (a build tree), else where an install
     // puts it (bin/../share/velt).
     std::string lng_src = admin_own_dir() + "/velt.lng";
     if (!admin_exists(lng_src)) lng_src = admin_own_dir() + "/../share/velt/velt.lng";
     lng_src = admin_opt(a, "--lng", lng_src);
     // The data directory is a path of this machine: it is stored as given.
-    if (data_dir.size() > sizeof SYSINFO.DATA_FILE_PATH - 1) admin_bad_value("the data directory's path is too long");
+    if (data_dir.size() > sizeof(SYSINFO_REC::DATA_FILE_PATH) - 1) admin_bad_value("the data directory's path is too long");
     if (data_dir.find_first_of(",\r\n") != std::string::npos) {
         admin_bad_value("the data directory's path must not hold a comma or a line end");
     }

@@ -28,7 +28,7 @@
 #include "page/digest.h"
 #include "page/script.h"
 #include "store/sjis.h"
-#include "settings/strdef.h"
+#include "page/context.h"
 #include "store/fileio.h"
 
 namespace e2e {
@@ -397,7 +397,8 @@ std::string page_head(const std::string& msg1, const std::string& msg2, const st
                       const std::string& language, bool timer) {
     // The policy as the program builds it for the messages its scripts show;
     // foreign_scripts (run on every page) proves that it fits the page.
-    for (int n : {200, 306, 308}) std::snprintf(STRDEF.Message[n], STRDEF_WIDTH, "%s", message(n, language).c_str());
+    for (int n : {200, 306, 308})
+        std::snprintf(ctx.messages.Message[n], STRDEF_WIDTH, "%s", message(n, language).c_str());
     std::string s = "Content-type: text/html\nPragma: no-cache\nContent-Security-Policy: " + G_csp_policy(timer) +
                     "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n";
     s += msg1;

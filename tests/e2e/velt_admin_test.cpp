@@ -190,6 +190,28 @@ TEST_F(AdminTest, LockedUserListLeavesNoHalfUser) {
     EXPECT_FALSE(e2e::file_exists(site.data_dir + "user/bob"));
 }
 
+TEST_F(AdminTest, AListedUserWhoseSettingsCannotBeReadIsNotTakenForAnUnreadableList) {
+    ASSERT_EQ(admin("add-user " + q_cgi + " taro --password a").status, 0);
+    // A directory in the place of personal.mst cannot be opened as a file.
+    const std::string personal = site.data_dir + "user/taro/personal.mst";
+    ASSERT_EQ(std::remove(personal.c_str()), 0);
+    e2e::make_dir(personal);
+    const std::string users = data("user.mst");
+    const std::string says = "cannot read the personal settings of taro: a file could not be opened or created";
+    for (const std::string& args : {"passwd " + q_cgi + " TARO --password b", "remove-user " + q_cgi + " TARO",
+                                   "add-user " + q_cgi + " TARO --password b"}) {
+        const AdminRun r = admin(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find(says), std::string::npos) << args << "\n" << r.err;
+        EXPECT_EQ(r.err.find("user list"), std::string::npos) << args << "\n" << r.err;
+    }
+    const AdminRun r = admin("list-users " + q_cgi);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "taro\t?\t?\t(" + says + ")\n");
+    EXPECT_EQ(data("user.mst"), users);
+    EXPECT_TRUE(e2e::file_exists(site.data_dir + "user/taro/password.mst"));
+}
+
 // Shift_JIS bytes of a UTF-8 text, as the suite stores it.
 std::string sjis(const std::string& utf8) {
     char path[] = "/tmp/velt-sjis-XXXXXX";

@@ -19,12 +19,14 @@
 
 #include "cgi/cgilib61.h"
 #include "cgi/multipart.h"
-#include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "store/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
+
+// The parameters of the body under test; uploads go to its data_dir.
+CGI_PARAMS params;
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -34,7 +36,7 @@ std::string read_file(const std::string& path) {
 // Checks the list against the uploads on disk; returns the number of pairs.
 std::size_t check_list(bool store_files, std::size_t body_len) {
     std::size_t pairs = 0, files = 0;
-    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next, ++pairs) {
+    for (const CGI_PAIR* node = &params.list; node && node->name; node = node->next, ++pairs) {
         FUZZ_CHECK(node->value != nullptr);
         FUZZ_CHECK(std::strlen(node->name) + 1 + std::strlen(node->value) < MP_VALUE_CAP);
         // A value that names one of this request's uploads: the file exists
@@ -42,7 +44,7 @@ std::size_t check_list(bool store_files, std::size_t body_len) {
         char bare[252];
         std::vector<char> temp(4002);
         G_cut_filename(node->value, bare, temp.data());
-        if (cgi_is_own_upload(temp.data())) {
+        if (cgi_is_own_upload(&params, temp.data())) {
             ++files;
             struct stat st;
             FUZZ_CHECK(stat(temp.data(), &st) == 0 && static_cast<std::size_t>(st.st_size) <= body_len);
@@ -55,14 +57,14 @@ std::size_t check_list(bool store_files, std::size_t body_len) {
     // still owns it and cgi_free removes it.)
     const std::vector<std::string> made = fuzz::scratch_entries("CGI");
     FUZZ_CHECK(made.size() >= files && made.size() <= pairs);
-    for (const std::string& name : made) FUZZ_CHECK(cgi_is_own_upload((fuzz::scratch_dir() + "/" + name).c_str()));
+    for (const std::string& name : made) FUZZ_CHECK(cgi_is_own_upload(&params, (fuzz::scratch_dir() + "/" + name).c_str()));
     if (!store_files) FUZZ_CHECK(made.empty());
     return pairs;
 }
 
 void finish() {
-    cgi_free();
-    FUZZ_CHECK(cgi_list.name == nullptr && cgi_cur == &cgi_list);
+    cgi_free(&params);
+    FUZZ_CHECK(params.list.name == nullptr && params.cur == nullptr);
     FUZZ_CHECK(fuzz::scratch_entries("CGI").empty());
 }
 
@@ -106,7 +108,7 @@ void run_built(const std::vector<std::string>& t) {
     }
     body += delim + "--\r\n";
     const std::string type = "multipart/form-data; boundary=" + boundary;
-    const int r = cgi_multipart_mem(type.c_str(), static_cast<uint32_t>(body.size()), body.data(),
+    const int r = cgi_multipart_mem(&params, type.c_str(), static_cast<uint32_t>(body.size()), body.data(),
                                     static_cast<uint32_t>(body.size()), 0, 1);
     if (r == CGI_TOO_LARGE) {
         // Refused only for fields that pass the limit: each pair counts its
@@ -120,7 +122,7 @@ void run_built(const std::vector<std::string>& t) {
         return;
     }
 
-    const CGI_PAIR* node = &cgi_list;
+    const CGI_PAIR* node = &params.list;
     for (const Field& f : fields) {
         FUZZ_CHECK(node != nullptr && node->name != nullptr);
         FUZZ_CHECK(f.name == node->name);
@@ -131,7 +133,7 @@ void run_built(const std::vector<std::string>& t) {
             std::vector<char> temp(4002);
             G_cut_filename(node->value, bare, temp.data());
             FUZZ_CHECK(std::strcmp(bare, "up.gif") == 0);
-            FUZZ_CHECK(cgi_is_own_upload(temp.data()));
+            FUZZ_CHECK(cgi_is_own_upload(&params, temp.data()));
             FUZZ_CHECK(read_file(temp.data()) == f.value);
         }
         node = node->next;
@@ -146,8 +148,8 @@ void run_built(const std::vector<std::string>& t) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = [] {
         // Uploads go to the scratch directory, which cgi_free also sweeps.
-        G_set(SYSINFO.DATA_FILE_PATH, (fuzz::scratch_dir() + "/").c_str());
-        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+        G_set(params.data_dir, (fuzz::scratch_dir() + "/").c_str());
+        Fio_set_data_dir(params.data_dir);
         return true;
     }();
     (void)once;
@@ -170,8 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t declared = (flags & 2) ? body_len + 64 : body_len;
     // The body in a buffer of exactly its size, so that any read past it shows.
     std::vector<uint8_t> exact(body, body + body_len);
-    cgi_multipart_mem(type.c_str(), declared, exact.empty() ? nullptr : exact.data(), body_len, 0, store_files ? 1 : 0);
-    FUZZ_CHECK(cgi_input_byte <= body_len);
+    cgi_multipart_mem(&params, type.c_str(), declared, exact.empty() ? nullptr : exact.data(), body_len, 0, store_files ? 1 : 0);
+    FUZZ_CHECK(params.input_byte <= body_len);
     check_list(store_files, body_len);
     finish();
     return 0;

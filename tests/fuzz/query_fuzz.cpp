@@ -17,6 +17,11 @@
 
 namespace {
 
+// The parameters of the query under test, and the data directory its end
+// step sweeps.
+CGI_PARAMS params;
+char data_dir[sizeof(SYSINFO_REC::DATA_FILE_PATH)];
+
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -58,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = [] {
         // cgi_free sweeps upload leftovers of the data directory: let it
         // sweep the scratch directory, never the working directory.
-        G_set(SYSINFO.DATA_FILE_PATH, (fuzz::scratch_dir() + "/").c_str());
-        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+        G_set(data_dir, (fuzz::scratch_dir() + "/").c_str());
+        Fio_set_data_dir(data_dir);
         return true;
     }();
     (void)once;
@@ -67,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string query = fuzz::split0(data, size, 1)[0];
     setenv("REQUEST_METHOD", "GET", 1);
     setenv("QUERY_STRING", query.c_str(), 1);
-    FUZZ_CHECK(cgi_get(1000000) == 0);
+    FUZZ_CHECK(cgi_get(&params, 1000000, data_dir) == 0);
 
     // The model's pieces: "+" is a blank before any decoding; a trailing "&"
     // adds nothing, every other "&" ends a piece (an empty one too).
@@ -87,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::size_t n = 0;
-    for (const CGI_PAIR* node = &cgi_list; node && node->name; node = node->next, ++n) {
+    for (const CGI_PAIR* node = &params.list; node && node->name; node = node->next, ++n) {
         FUZZ_CHECK(n < want.size());
         const std::string name = node->name, value = node->value;
         FUZZ_CHECK(name.size() <= want[n].first.size() && value.size() <= want[n].second.size());
@@ -97,15 +102,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         // The lookup by name and occurrence finds this very pair.
         int occurrence = 0;
-        for (const CGI_PAIR* m = &cgi_list; m != node; m = m->next)
+        for (const CGI_PAIR* m = &params.list; m != node; m = m->next)
             if (name == m->name) ++occurrence;
         char got[64];
         const int cap = 1 + static_cast<int>(size % sizeof got);
-        cgi_getvalue(name.c_str(), occurrence, got, cap);
+        cgi_getvalue(&params, name.c_str(), occurrence, got, cap);
         FUZZ_CHECK(std::string(got) == value.substr(0, static_cast<std::size_t>(cap - 1)));
     }
     FUZZ_CHECK(n == want.size());
-    cgi_free();
-    FUZZ_CHECK(cgi_list.name == nullptr && cgi_list.next == nullptr && cgi_cur == &cgi_list);
+    cgi_free(&params);
+    FUZZ_CHECK(params.list.name == nullptr && params.list.next == nullptr && params.cur == nullptr);
     return 0;
 }

@@ -8,13 +8,20 @@
 #include "settings/strdef.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace {
+
+// The table the loader fills.
+STRDEF_REC STRDEF;
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string in(reinterpret_cast<const char*>(data), size);
     const std::size_t nl = in.find('\n');
     const std::string language = fuzz::split0(data, nl == std::string::npos ? size : nl, 1)[0];
     const std::string file = nl == std::string::npos ? std::string() : in.substr(nl + 1);
     const std::string path = fuzz::scratch_file("velt.lng", reinterpret_cast<const uint8_t*>(file.data()), file.size());
-    FUZZ_CHECK(StrdefFileOpen(path.c_str(), language.c_str()) == 0);
+    FUZZ_CHECK(StrdefFileOpen(path.c_str(), language.c_str(), &STRDEF) == 0);
 
     FUZZ_CHECK(STRDEF.Message[0][0] == '\0');
     // The header as the reader forms it: "[language]" cut to 101 bytes.

@@ -9,6 +9,10 @@
 
 namespace {
 
+// The settings the loader fills (the store layer keeps reading its data
+// directory and time correction where they stand).
+SYSINFO_REC SYSINFO;
+
 bool terminated(const char* field, std::size_t cap) { return strnlen(field, cap) < cap; }
 
 }  // namespace
@@ -17,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string file(reinterpret_cast<const char*>(data), size);
     file += "\nMAILER,fz@example.org,\n";
     const std::string path = fuzz::scratch_file("zepa.ini", reinterpret_cast<const uint8_t*>(file.data()), file.size());
-    FUZZ_CHECK(SysFileOpen(path.c_str()) == 0);
+    FUZZ_CHECK(SysFileOpen(path.c_str(), &SYSINFO) == 0);
 
 #define TEXT_OK(f) FUZZ_CHECK(terminated(SYSINFO.f, sizeof SYSINFO.f))
     TEXT_OK(SITE_ID); TEXT_OK(LANGUAGE); TEXT_OK(CGI_FILE_NAME); TEXT_OK(CG_FILE_PATH);

@@ -18,13 +18,20 @@
 #include "access/skey_mst.h"
 #include "access/user_g_mst.h"
 #include "access/user_mst.h"
-#include "page/state.h"
+#include "page/context.h"
 #include "request/velt.h"
 #include "settings/strdef.h"
 #include "store/fileio.h"
 #include "store_tmpdir.h"
+#include "tests/unit/reply_capture.h"
 
 namespace {
+
+// The records the stores and the gate read into and write from.
+MST_SKEY key_rec;
+ACL_MST acl_rec;
+USER_GROUP_MST group_rec;
+USER_MST user_rec;
 
 using store_test::exists;
 using store_test::read_all;
@@ -46,12 +53,12 @@ std::string skey_bytes(int32_t k1, int32_t k2, const std::string& id, const std:
 }
 
 void set_skey(int32_t k1, int32_t k2, const char* id, const char* addr = "", const char* agent = "") {
-    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
-    sMST_SKEY.SKEY1 = k1;
-    sMST_SKEY.SKEY2 = k2;
-    G_set(sMST_SKEY.USER_ID, id);
-    G_set(sMST_SKEY.REMOTE_ADDR, addr);
-    G_set(sMST_SKEY.USER_AGENT, agent);
+    std::memset(&key_rec, 0, sizeof key_rec);
+    key_rec.SKEY1 = k1;
+    key_rec.SKEY2 = k2;
+    G_set(key_rec.USER_ID, id);
+    G_set(key_rec.REMOTE_ADDR, addr);
+    G_set(key_rec.USER_AGENT, agent);
 }
 
 class AccessStoreTest : public store_test::TmpDirTest {
@@ -79,7 +86,7 @@ using SkeyStoreTest = AccessStoreTest;
 TEST_F(SkeyStoreTest, AddWritesOne536ByteRecordInTheSuiteLayout) {
     const std::string d = user_dir("Taro");
     set_skey(123456789, 7, "Taro", "10.0.0.1", "Mozilla/4.0 (\x95\x5C)");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD, &key_rec), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(123456789, 7, "Taro", "10.0.0.1", "Mozilla/4.0 (\x95\x5C)"));
     EXPECT_EQ(store_test::mode_of(d + "skey.mst"), 0600u);
     EXPECT_FALSE(exists(d + "skey.chk"));
@@ -88,13 +95,13 @@ TEST_F(SkeyStoreTest, AddWritesOne536ByteRecordInTheSuiteLayout) {
 
 TEST_F(SkeyStoreTest, UnusedBytesOfTheExchangeRecordNeverReachTheFile) {
     const std::string d = user_dir("Taro");
-    std::memset(&sMST_SKEY, 'x', sizeof sMST_SKEY);
-    sMST_SKEY.SKEY1 = 1;
-    sMST_SKEY.SKEY2 = 2;
-    std::strcpy(sMST_SKEY.USER_ID, "Taro");
-    std::strcpy(sMST_SKEY.REMOTE_ADDR, "a");
-    std::strcpy(sMST_SKEY.USER_AGENT, "b");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), 0);
+    std::memset(&key_rec, 'x', sizeof key_rec);
+    key_rec.SKEY1 = 1;
+    key_rec.SKEY2 = 2;
+    std::strcpy(key_rec.USER_ID, "Taro");
+    std::strcpy(key_rec.REMOTE_ADDR, "a");
+    std::strcpy(key_rec.USER_AGENT, "b");
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD, &key_rec), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(1, 2, "Taro", "a", "b"));
 }
 
@@ -104,26 +111,26 @@ TEST_F(SkeyStoreTest, ReadMatchesAnyCaseAndHandsBackTheIdUpperCased) {
     // otherwise.
     write_all(d + "skey.mst", skey_bytes(5, 6, "Hanako", "", "") + skey_bytes(11, 22, "tArO", "1.2.3.4", "UA"));
     {
-        std::memset(&sMST_SKEY, 'z', sizeof sMST_SKEY);
-        ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_READ), 0);
-        EXPECT_EQ(sMST_SKEY.SKEY1, 11);
-        EXPECT_EQ(sMST_SKEY.SKEY2, 22);
-        EXPECT_STREQ(sMST_SKEY.USER_ID, "TARO");
-        EXPECT_STREQ(sMST_SKEY.REMOTE_ADDR, "1.2.3.4");
+        std::memset(&key_rec, 'z', sizeof key_rec);
+        ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_READ, &key_rec), 0);
+        EXPECT_EQ(key_rec.SKEY1, 11);
+        EXPECT_EQ(key_rec.SKEY2, 22);
+        EXPECT_STREQ(key_rec.USER_ID, "TARO");
+        EXPECT_STREQ(key_rec.REMOTE_ADDR, "1.2.3.4");
     }
     // Reads never change the file.
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(5, 6, "Hanako", "", "") + skey_bytes(11, 22, "tArO", "1.2.3.4", "UA"));
     // Another spelling of the id is another directory.
-    EXPECT_EQ(Fio_MST_SKEY("TARO", STORE_READ), -2);
+    EXPECT_EQ(Fio_MST_SKEY("TARO", STORE_READ, &key_rec), -2);
     EXPECT_FALSE(exists(at("user/TARO")));
 }
 
 TEST_F(SkeyStoreTest, ReadWithoutARecordClearsTheExchangeRecordAndCreatesTheFile) {
     const std::string d = user_dir("Taro");
     set_skey(9, 9, "x");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), -1);
-    EXPECT_EQ(sMST_SKEY.SKEY1, 0);
-    EXPECT_STREQ(sMST_SKEY.USER_ID, "");
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ, &key_rec), -1);
+    EXPECT_EQ(key_rec.SKEY1, 0);
+    EXPECT_STREQ(key_rec.USER_ID, "");
     EXPECT_TRUE(exists(d + "skey.mst"));
     EXPECT_EQ(read_all(d + "skey.mst"), "");
 }
@@ -133,7 +140,7 @@ TEST_F(SkeyStoreTest, AddOfAnOwnerPresentInAnyCaseChangesNothing) {
     const std::string before = skey_bytes(11, 22, "Taro", "", "");
     write_all(d + "skey.mst", before);
     set_skey(1, 2, "TARO");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), -3);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_ADD, &key_rec), -3);
     EXPECT_EQ(read_all(d + "skey.mst"), before);
     EXPECT_FALSE(exists(d + "skey.mst.tmp"));
 }
@@ -143,7 +150,7 @@ TEST_F(SkeyStoreTest, UpdateReplacesEveryMatchAndCarriesOthersUpperCased) {
     write_all(d + "skey.mst", skey_bytes(1, 1, "taro", "", "") + skey_bytes(2, 2, "Other", "o", "") +
                                   skey_bytes(3, 3, "TARO", "", ""));
     set_skey(40, 50, "Taro", "addr", "agent");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE, &key_rec), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(40, 50, "Taro", "addr", "agent") +
                                             skey_bytes(2, 2, "OTHER", "o", "") +
                                             skey_bytes(40, 50, "Taro", "addr", "agent"));
@@ -154,8 +161,8 @@ TEST_F(SkeyStoreTest, UpdateOrDeleteOfAnAbsentOwnerLeavesTheFile) {
     const std::string before = skey_bytes(2, 2, "Other", "", "");
     write_all(d + "skey.mst", before);
     set_skey(1, 1, "Taro");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE), -1);
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_DELETE), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE, &key_rec), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_DELETE, &key_rec), -1);
     EXPECT_EQ(read_all(d + "skey.mst"), before);
     EXPECT_FALSE(exists(d + "skey.mst.tmp"));
 }
@@ -164,7 +171,7 @@ TEST_F(SkeyStoreTest, DeleteRemovesEveryMatchByTheGivenId) {
     const std::string d = user_dir("Taro");
     write_all(d + "skey.mst", skey_bytes(1, 1, "taro", "", "") + skey_bytes(2, 2, "Other", "", "") +
                                   skey_bytes(3, 3, "Taro", "", ""));
-    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_DELETE), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_DELETE, &key_rec), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(2, 2, "OTHER", "", ""));
 }
 
@@ -172,9 +179,9 @@ TEST_F(SkeyStoreTest, APartialRecordEndsTheScanAndIsNotCarriedOver) {
     const std::string d = user_dir("Taro");
     std::string partial = skey_bytes(7, 7, "Taro", "", "").substr(0, 100);
     write_all(d + "skey.mst", skey_bytes(2, 2, "Other", "", "") + partial);
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), -1);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ, &key_rec), -1);
     set_skey(8, 9, "Taro");
-    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD), 0);
+    ASSERT_EQ(Fio_MST_SKEY("Taro", STORE_ADD, &key_rec), 0);
     EXPECT_EQ(read_all(d + "skey.mst"), skey_bytes(2, 2, "OTHER", "", "") + skey_bytes(8, 9, "Taro", "", ""));
 }
 
@@ -187,11 +194,11 @@ TEST_F(SkeyStoreTest, ARecordWithoutTerminatorsIsReadWithinItsFields) {
     rec[4] = 2, rec[5] = rec[6] = rec[7] = 0;
     write_all(d + "skey.mst", rec);
     // The id field of 22 bytes holds at most 21 characters.
-    ASSERT_EQ(Fio_MST_SKEY(id.c_str(), STORE_READ), 0);
-    EXPECT_EQ(std::string(sMST_SKEY.USER_ID), id);
-    EXPECT_EQ(sMST_SKEY.SKEY1, 1);
-    EXPECT_EQ(std::strlen(sMST_SKEY.REMOTE_ADDR), 251u);
-    EXPECT_EQ(std::strlen(sMST_SKEY.USER_AGENT), 251u);
+    ASSERT_EQ(Fio_MST_SKEY(id.c_str(), STORE_READ, &key_rec), 0);
+    EXPECT_EQ(std::string(key_rec.USER_ID), id);
+    EXPECT_EQ(key_rec.SKEY1, 1);
+    EXPECT_EQ(std::strlen(key_rec.REMOTE_ADDR), 251u);
+    EXPECT_EQ(std::strlen(key_rec.USER_AGENT), 251u);
 }
 
 TEST_F(SkeyStoreTest, AHeldLockRefusesReadsAndWritesAlike) {
@@ -200,16 +207,16 @@ TEST_F(SkeyStoreTest, AHeldLockRefusesReadsAndWritesAlike) {
     write_all(d + "skey.mst", before);
     write_all(d + "skey.chk", "");
     set_skey(1, 2, "Taro");
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), -9);
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE), -9);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ, &key_rec), -9);
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_UPDATE, &key_rec), -9);
     EXPECT_EQ(read_all(d + "skey.mst"), before);
     EXPECT_TRUE(exists(d + "skey.chk"));  // someone else's lock stays
 }
 
 TEST_F(SkeyStoreTest, AMissingUserDirectoryGivesMinusTwoAndCreatesNothing) {
     set_skey(1, 2, "Nobody");
-    EXPECT_EQ(Fio_MST_SKEY("Nobody", STORE_READ), -2);
-    EXPECT_EQ(Fio_MST_SKEY("Nobody", STORE_ADD), -2);
+    EXPECT_EQ(Fio_MST_SKEY("Nobody", STORE_READ, &key_rec), -2);
+    EXPECT_EQ(Fio_MST_SKEY("Nobody", STORE_ADD, &key_rec), -2);
     EXPECT_FALSE(exists(at("user/Nobody")));
 }
 
@@ -217,15 +224,15 @@ TEST_F(SkeyStoreTest, IdsThatWouldLeaveTheUserDirectoryAreRefused) {
     user_dir("x");
     set_skey(1, 2, "..");
     for (const char* id : {"", ".", "..", "../x", "x/..", "a\\b"}) {
-        EXPECT_EQ(Fio_MST_SKEY(id, STORE_READ), -1) << id;
-        EXPECT_EQ(Fio_MST_SKEY(id, STORE_ADD), -1) << id;
+        EXPECT_EQ(Fio_MST_SKEY(id, STORE_READ, &key_rec), -1) << id;
+        EXPECT_EQ(Fio_MST_SKEY(id, STORE_ADD, &key_rec), -1) << id;
     }
     EXPECT_FALSE(exists(at("skey.mst")));
     EXPECT_FALSE(exists(at("user/skey.mst")));
     EXPECT_FALSE(exists(at("user/x/skey.mst")));
     EXPECT_FALSE(exists(at("skey.chk")));
-    EXPECT_EQ(Fio_MST_SKEY("x", 0), -1);
-    EXPECT_EQ(Fio_MST_SKEY("x", 5), -1);
+    EXPECT_EQ(Fio_MST_SKEY("x", 0, &key_rec), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_MST_SKEY("x", 5, &key_rec), FIO_BAD_ARGUMENT);
     EXPECT_FALSE(exists(at("user/x/skey.mst")));
 }
 
@@ -239,33 +246,33 @@ protected:
         file = room_dir(12) + "acl.mst";
     }
     void set_user(const char* id, int permit) {
-        std::memset(&sACL_MST, 0, sizeof sACL_MST);
-        sACL_MST.FOLDER_NO = 12;
-        G_set(sACL_MST.U_OR_G, "U");
-        G_set(sACL_MST.USER_ID, id);
-        sACL_MST.PERMIT = permit;
+        std::memset(&acl_rec, 0, sizeof acl_rec);
+        acl_rec.FOLDER_NO = 12;
+        G_set(acl_rec.U_OR_G, "U");
+        G_set(acl_rec.USER_ID, id);
+        acl_rec.PERMIT = permit;
     }
     void set_group(int group, int permit) {
-        std::memset(&sACL_MST, 0, sizeof sACL_MST);
-        sACL_MST.FOLDER_NO = 12;
-        G_set(sACL_MST.U_OR_G, "G");
-        sACL_MST.GROUP_ID = group;
-        sACL_MST.PERMIT = permit;
+        std::memset(&acl_rec, 0, sizeof acl_rec);
+        acl_rec.FOLDER_NO = 12;
+        G_set(acl_rec.U_OR_G, "G");
+        acl_rec.GROUP_ID = group;
+        acl_rec.PERMIT = permit;
     }
     int read_at(int n) {
-        std::memset(&sACL_MST, 0x55, sizeof sACL_MST);
-        sACL_MST.FOLDER_NO = 12;
-        return Fio_ACL_MST(n, STORE_READ, 2);
+        std::memset(&acl_rec, 0x55, sizeof acl_rec);
+        acl_rec.FOLDER_NO = 12;
+        return Fio_ACL_MST(n, STORE_READ, 2, &acl_rec);
     }
 };
 
 TEST_F(AclStoreTest, AddsWriteTheSuiteLinesAtTheEnd) {
     set_user("taro", 5);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), 0);
     set_group(3, -2);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 2), 0);  // an add is by key whatever the search mode
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 2, &acl_rec), 0);  // an add is by key whatever the search mode
     set_user("\x95\x5C", 9);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), 0);
     EXPECT_EQ(read_all(file), "U,taro,5,\nG,3,-2,\nU,\x95\x5C,9,\n");
     EXPECT_FALSE(exists(room_dir(12) + "acl.chk"));
     EXPECT_FALSE(exists(file + ".tmp"));
@@ -275,9 +282,9 @@ TEST_F(AclStoreTest, AddOfAPresentKeyChangesNothing) {
     const std::string before = "U,taro,5,\r\nG,3,2,\n";
     write_all(file, before);
     set_user("taro", 9);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -3);
     set_group(3, 9);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -3);
     EXPECT_EQ(read_all(file), before);
     EXPECT_FALSE(exists(file + ".tmp"));
 }
@@ -285,47 +292,47 @@ TEST_F(AclStoreTest, AddOfAPresentKeyChangesNothing) {
 TEST_F(AclStoreTest, ReadByKeyTakesTheFirstEntryOfTheTypeAndOnlyItsPermit) {
     write_all(file, "G,7,4,\nU,7,3,\nU,taro,6,\nU,taro,1,\nG,7,2,\n");
     set_user("taro", 0);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_READ, 1), 0);
-    EXPECT_EQ(sACL_MST.PERMIT, 6);
-    EXPECT_STREQ(sACL_MST.USER_ID, "taro");
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), 0);
+    EXPECT_EQ(acl_rec.PERMIT, 6);
+    EXPECT_STREQ(acl_rec.USER_ID, "taro");
     set_user("TARO", 0);  // user ids of the list match byte for byte
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -1);
     set_group(7, 0);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_READ, 1), 0);
-    EXPECT_EQ(sACL_MST.PERMIT, 4);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), 0);
+    EXPECT_EQ(acl_rec.PERMIT, 4);
     set_group(8, 0);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -1);
 }
 
 TEST_F(AclStoreTest, ReadByPositionCountsOnlyWholeEntries) {
     write_all(file, "U,hanako,2,\nG,5,7\nnothing\nG,5,7,\n\nU,taro,-1,");
     ASSERT_EQ(read_at(0), 0);  // 0 or less is the first entry
-    EXPECT_STREQ(sACL_MST.U_OR_G, "U");
-    EXPECT_STREQ(sACL_MST.USER_ID, "hanako");
-    EXPECT_EQ(sACL_MST.GROUP_ID, 0);
-    EXPECT_EQ(sACL_MST.PERMIT, 2);
-    EXPECT_EQ(sACL_MST.FOLDER_NO, 12);
+    EXPECT_STREQ(acl_rec.U_OR_G, "U");
+    EXPECT_STREQ(acl_rec.USER_ID, "hanako");
+    EXPECT_EQ(acl_rec.GROUP_ID, 0);
+    EXPECT_EQ(acl_rec.PERMIT, 2);
+    EXPECT_EQ(acl_rec.FOLDER_NO, 12);
     ASSERT_EQ(read_at(2), 0);
-    EXPECT_STREQ(sACL_MST.U_OR_G, "G");
-    EXPECT_STREQ(sACL_MST.USER_ID, "");
-    EXPECT_EQ(sACL_MST.GROUP_ID, 5);
-    EXPECT_EQ(sACL_MST.PERMIT, 7);
+    EXPECT_STREQ(acl_rec.U_OR_G, "G");
+    EXPECT_STREQ(acl_rec.USER_ID, "");
+    EXPECT_EQ(acl_rec.GROUP_ID, 5);
+    EXPECT_EQ(acl_rec.PERMIT, 7);
     ASSERT_EQ(read_at(3), 0);
-    EXPECT_STREQ(sACL_MST.USER_ID, "taro");
-    EXPECT_EQ(sACL_MST.PERMIT, -1);
+    EXPECT_STREQ(acl_rec.USER_ID, "taro");
+    EXPECT_EQ(acl_rec.PERMIT, -1);
     EXPECT_EQ(read_at(4), -1);
 }
 
 TEST_F(AclStoreTest, DeleteAndUpdateActOnTheFirstMatchOnly) {
     write_all(file, "U,taro,1,\nG,2,2,\nU,taro,3,\n");
     set_user("taro", 8);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1, &acl_rec), 0);
     EXPECT_EQ(read_all(file), "U,taro,8,\nG,2,2,\nU,taro,3,\n");
     set_group(2, 0);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1, &acl_rec), 0);
     EXPECT_EQ(read_all(file), "U,taro,8,\nU,taro,3,\n");
     set_user("taro", 0);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1, &acl_rec), 0);
     EXPECT_EQ(read_all(file), "U,taro,3,\n");
 }
 
@@ -333,9 +340,9 @@ TEST_F(AclStoreTest, DeleteOrUpdateOfAMissingKeyLeavesTheFileByteForByte) {
     const std::string before = "U,taro,1,\r\nbroken\nG,2,2,\n";
     write_all(file, before);
     set_user("jiro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_DELETE, 1, &acl_rec), -3);
     set_group(9, 1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1), -3);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1, &acl_rec), -3);
     EXPECT_EQ(read_all(file), before);
     EXPECT_FALSE(exists(file + ".tmp"));
 }
@@ -344,8 +351,8 @@ TEST_F(AclStoreTest, RewritesDropLinesOfFewerThanTwoCommasAndMatchTwoFieldLines)
     write_all(file, "junk\nU,solo\nG,4,\nU,taro,2,extra\r\n");
     set_group(4, 6);
     // The two-comma line is not an entry for a read, but a rewrite matches it.
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1), 0);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_UPDATE, 1, &acl_rec), 0);
     EXPECT_EQ(read_all(file), "G,4,6,\nU,taro,2,extra\r\n");
 }
 
@@ -355,31 +362,31 @@ TEST_F(AclStoreTest, AnOverlongLineIsOneLineForReadsAndRewrites) {
     const std::string long_drop = "X" + std::string(998, 'a') + "G,7,9,\n";
     write_all(file, long_drop + long_keep + "U,taro,1,");
     set_group(7, 0);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -1);
     ASSERT_EQ(read_at(1), 0);
-    EXPECT_EQ(sACL_MST.GROUP_ID, 5);
+    EXPECT_EQ(acl_rec.GROUP_ID, 5);
     ASSERT_EQ(read_at(2), 0);
-    EXPECT_STREQ(sACL_MST.USER_ID, "taro");
+    EXPECT_STREQ(acl_rec.USER_ID, "taro");
     EXPECT_EQ(read_at(3), -1);
     // The kept line goes through whole; the last line gets its line end
     // before the new entry.
     set_group(8, 1);
-    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), 0);
+    ASSERT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), 0);
     EXPECT_EQ(read_all(file), long_keep + "U,taro,1,\nG,8,1,\n");
 }
 
 TEST_F(AclStoreTest, BadArgumentsTouchNoFile) {
     set_user("ta,ro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), FIO_BAD_ARGUMENT);
     set_user("ta\nro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), FIO_BAD_ARGUMENT);
     set_user("taro", 1);
-    G_set(sACL_MST.U_OR_G, "X");
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -1);
+    G_set(acl_rec.U_OR_G, "X");
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), FIO_BAD_ARGUMENT);
     set_user("taro", 1);
-    EXPECT_EQ(Fio_ACL_MST(0, 0, 1), -1);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 3), -1);
+    EXPECT_EQ(Fio_ACL_MST(0, 0, 1, &acl_rec), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 3, &acl_rec), FIO_BAD_ARGUMENT);
     EXPECT_FALSE(exists(file));
 }
 
@@ -387,13 +394,13 @@ TEST_F(AclStoreTest, LockAndMissingFolderDirectory) {
     write_all(file, "U,taro,1,\n");
     write_all(room_dir(12) + "acl.chk", "");
     set_user("taro", 0);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -9);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -9);
     set_user("jiro", 2);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -9);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -9);
     EXPECT_EQ(read_all(file), "U,taro,1,\n");
-    sACL_MST.FOLDER_NO = 99;
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1), -2);
-    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1), -2);
+    acl_rec.FOLDER_NO = 99;
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_READ, 1, &acl_rec), -2);
+    EXPECT_EQ(Fio_ACL_MST(0, STORE_ADD, 1, &acl_rec), -2);
     EXPECT_FALSE(exists(at("99")));
 }
 
@@ -406,11 +413,11 @@ protected:
         AccessStoreTest::SetUp();
         file = user_dir("Taro") + "user_g.mst";
     }
-    int op(int n, int sql, int search, int new_id = 0, const char* id = "Taro") {
-        std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
-        G_set(sUSER_GROUP_MST.USER_ID, id);
-        sUSER_GROUP_MST.GROUP_ID = new_id;
-        return Fio_USER_GROUP_MST(n, sql, search);
+    int op(int n, int store_op, int search, int new_id = 0, const char* id = "Taro") {
+        std::memset(&group_rec, 0, sizeof group_rec);
+        G_set(group_rec.USER_ID, id);
+        group_rec.GROUP_ID = new_id;
+        return Fio_USER_GROUP_MST(n, store_op, search, &group_rec);
     }
 };
 
@@ -429,7 +436,7 @@ TEST_F(UserGroupStoreTest, AddByIdKeepsTheAscendingOrder) {
 TEST_F(UserGroupStoreTest, ReadByIdStopsAtTheFirstGreaterId) {
     write_all(file, "3,\n10,\n");
     EXPECT_EQ(op(10, STORE_READ, 1), 0);
-    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 10);
+    EXPECT_EQ(group_rec.GROUP_ID, 10);
     EXPECT_EQ(op(5, STORE_READ, 1), -1);
     // Out of order, a membership hides behind a greater id.
     write_all(file, "10,\n3,\n");
@@ -440,11 +447,11 @@ TEST_F(UserGroupStoreTest, ReadByIdStopsAtTheFirstGreaterId) {
 TEST_F(UserGroupStoreTest, ReadByPositionCountsLinesWithAComma) {
     write_all(file, "3,\nnothing\n\n10,\r\n-4,");
     EXPECT_EQ(op(1, STORE_READ, 2), 0);
-    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 3);
+    EXPECT_EQ(group_rec.GROUP_ID, 3);
     EXPECT_EQ(op(2, STORE_READ, 2), 0);
-    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, 10);
+    EXPECT_EQ(group_rec.GROUP_ID, 10);
     EXPECT_EQ(op(3, STORE_READ, 2), 0);
-    EXPECT_EQ(sUSER_GROUP_MST.GROUP_ID, -4);
+    EXPECT_EQ(group_rec.GROUP_ID, -4);
     EXPECT_EQ(op(4, STORE_READ, 2), -1);
     EXPECT_EQ(op(0, STORE_READ, 2), -1);
 }
@@ -455,7 +462,7 @@ TEST_F(UserGroupStoreTest, AddByPositionInsertsBeforeThatLineOrAppends) {
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n");
     ASSERT_EQ(op(9, STORE_ADD, 2, 2), 0);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
-    EXPECT_EQ(op(0, STORE_ADD, 2, 1), -1);
+    EXPECT_EQ(op(0, STORE_ADD, 2, 1), FIO_BAD_ARGUMENT);
     EXPECT_EQ(read_all(file), "7,\n3,\n10,\n2,\n");
 }
 
@@ -497,7 +504,7 @@ TEST_F(UserGroupStoreTest, UnsafeIdsLocksAndMissingDirectories) {
     EXPECT_EQ(op(3, STORE_READ, 1), -9);
     EXPECT_EQ(op(0, STORE_ADD, 1, 4), -9);
     EXPECT_EQ(read_all(file), "3,\n");
-    EXPECT_EQ(op(3, STORE_READ, 3), -1);
+    EXPECT_EQ(op(3, STORE_READ, 3), FIO_BAD_ARGUMENT);
 }
 
 // ---- access check ------------------------------------------------------------
@@ -510,14 +517,14 @@ protected:
         room_dir(12);
         user_dir("Taro");
         folder(0, 10);
-        std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
-        G_set(G_USER_MST.USER_ID, "Taro");
-        G_USER_MST.USER_LEVEL = 5;
-        G_USER_MST.MODE = 1;
-        G_USER_MST.P_GROUP = 2;
+        context_clear();
+        G_set(ctx.user.USER_ID, "Taro");
+        ctx.user.USER_LEVEL = 5;
+        ctx.user.MODE = 1;
+        ctx.user.P_GROUP = 2;
     }
     void TearDown() override {
-        std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
+        context_clear();
         AccessStoreTest::TearDown();
     }
     void folder(int access, int write) {
@@ -529,25 +536,25 @@ protected:
 };
 
 TEST_F(AccessCheckTest, ASystemAdministratorGetsNineWithoutAnyFileRead) {
-    G_USER_MST.USER_LEVEL = 100;
+    ctx.user.USER_LEVEL = 100;
     acl("U,Taro,-5,\n");
     EXPECT_EQ(velt_access_level(12), 9);
-    G_set(SYSINFO.DATA_FILE_PATH, (dir + "/nowhere/").c_str());
+    G_set(data_path, (dir + "/nowhere/").c_str());
     EXPECT_EQ(velt_access_level(12), 9);
     EXPECT_FALSE(exists(at("nowhere")));
-    G_USER_MST.USER_LEVEL = 99;
+    ctx.user.USER_LEVEL = 99;
     EXPECT_EQ(velt_access_level(12), 0);
 }
 
 TEST_F(AccessCheckTest, ASharedAccountIsShutOutByTheRoomSwitchOne) {
     write_all(at("12/dir.cnf"), "FRAMESET1,20%,\nSHARE_USER_PERMIT,1,\n");
     acl("U,Taro,9,\n");
-    G_USER_MST.MODE = 2;
+    ctx.user.MODE = 2;
     EXPECT_EQ(velt_access_level(12), 0);
-    G_USER_MST.MODE = 1;  // an ordinary account in the same room
+    ctx.user.MODE = 1;  // an ordinary account in the same room
     EXPECT_EQ(velt_access_level(12), 9);
     // Any other value lets the check go on.
-    G_USER_MST.MODE = 2;
+    ctx.user.MODE = 2;
     for (const char* v : {"2", "", "0", "x"}) {
         write_all(at("12/dir.cnf"), std::string("SHARE_USER_PERMIT,") + v + ",\n");
         EXPECT_EQ(velt_access_level(12), 9) << v;
@@ -659,7 +666,7 @@ TEST_F(AccessCheckTest, AListThatCannotBeReadLeavesTheLevelUnknown) {
     EXPECT_EQ(velt_access_level(13, &r), 0);
     EXPECT_EQ(r, -2);
     // A shared account's room switch that cannot be read: it may shut him out.
-    G_USER_MST.MODE = 2;
+    ctx.user.MODE = 2;
     EXPECT_EQ(velt_access_level(13, &r), 0);
     EXPECT_EQ(r, -2);
     EXPECT_FALSE(exists(at("13")));
@@ -690,16 +697,15 @@ protected:
         add_user("Hanako", "hana", "");
         add_user("Share", "share", "MODE,2\n");
         add_user("Open", "", "");
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        for (int i = 1; i <= 7; ++i) std::snprintf(STRDEF.Message[i], STRDEF_WIDTH, "M%d", i);
-        std::snprintf(STRDEF.Message[19], STRDEF_WIDTH, "M19");
+        context_clear();
+        for (int i = 1; i <= 7; ++i) std::snprintf(ctx.messages.Message[i], STRDEF_WIDTH, "M%d", i);
+        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "M19");
         clear_request();
         setenv("REMOTE_ADDR", "192.0.2.7", 1);
         setenv("HTTP_USER_AGENT", "TestAgent/1.0", 1);
     }
     void TearDown() override {
-        clear_request();
-        std::memset(&STRDEF, 0, sizeof STRDEF);
+        context_clear();
         unsetenv("REMOTE_ADDR");
         unsetenv("HTTP_USER_AGENT");
         AccessStoreTest::TearDown();
@@ -709,26 +715,19 @@ protected:
         write_all(d + "password.mst", scrambled(pw, id));
         write_all(d + "personal.mst", personal);
     }
-    static void clear_request() {
-        std::memset(cgi_uid, 0, sizeof cgi_uid);
-        std::memset(cgi_upw, 0, sizeof cgi_upw);
-        std::memset(cgi_SKEY1, 0, sizeof cgi_SKEY1);
-        std::memset(cgi_SKEY2, 0, sizeof cgi_SKEY2);
-    }
+    static void clear_request() { ctx.query = REQUEST_FIELDS{}; }
     // Runs the gate on the given request fields; returns its result, the page
     // it printed goes to `page`.
-    int gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
+    bool gate(const char* uid, const char* upw, const char* k1, const char* k2, int* fast, std::string* page) {
         clear_request();
-        G_set(cgi_uid, uid);
-        G_set(cgi_upw, upw);
-        G_set(cgi_SKEY1, k1);
-        G_set(cgi_SKEY2, k2);
+        G_set(ctx.query.uid, uid);
+        G_set(ctx.query.upw, upw);
+        G_set(ctx.query.SKEY1, k1);
+        G_set(ctx.query.SKEY2, k2);
         *fast = -1;
-        testing::internal::CaptureStdout();
-        int r = velt_gate(fast);
-        std::fflush(stdout);
-        *page = testing::internal::GetCapturedStdout();
-        return r;
+        bool passed = false;
+        *page = reply_test::capture([&] { passed = velt_gate(fast); });
+        return passed;
     }
     // All files below the data directory, to see that a refusal made none.
     std::set<std::string> tree() {
@@ -750,30 +749,30 @@ protected:
 TEST_F(LoginGateTest, WithoutAUserIdTheRequestIsRefusedWithMessagesThreeAndFour) {
     int fast;
     std::string page;
-    EXPECT_EQ(gate("", "pw", "", "", &fast, &page), -1);
+    EXPECT_FALSE(gate("", "pw", "", "", &fast, &page));
     EXPECT_TRUE(shows(page, "M3", "M4")) << page;
     EXPECT_EQ(fast, 0);
     // Key halves without a user id take the password path all the same.
-    EXPECT_EQ(gate("", "", "12", "34", &fast, &page), -1);
+    EXPECT_FALSE(gate("", "", "12", "34", &fast, &page));
     EXPECT_TRUE(shows(page, "M3", "M4")) << page;
-    EXPECT_STREQ(cgi_SKEY1, "12");  // this refusal does not touch the key fields
+    EXPECT_STREQ(ctx.query.SKEY1, "12");  // this refusal does not touch the key fields
 }
 
 TEST_F(LoginGateTest, APasswordLoginIssuesAStoredKeyAndTheStoredSpellingOfTheId) {
     int fast;
     std::string page;
-    ASSERT_EQ(gate("taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("taro", "pa\x95\x5Css", "", "", &fast, &page));
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 1);
-    EXPECT_STREQ(cgi_uid, "Taro");
-    ASSERT_TRUE(is_key_text(cgi_SKEY1)) << cgi_SKEY1;
-    ASSERT_TRUE(is_key_text(cgi_SKEY2)) << cgi_SKEY2;
+    EXPECT_STREQ(ctx.query.uid, "Taro");
+    ASSERT_TRUE(is_key_text(ctx.query.SKEY1)) << ctx.query.SKEY1;
+    ASSERT_TRUE(is_key_text(ctx.query.SKEY2)) << ctx.query.SKEY2;
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")),
-              skey_bytes(std::atoi(cgi_SKEY1), std::atoi(cgi_SKEY2), "Taro", "192.0.2.7", "TestAgent/1.0"));
-    EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
+              skey_bytes(std::atoi(ctx.query.SKEY1), std::atoi(ctx.query.SKEY2), "Taro", "192.0.2.7", "TestAgent/1.0"));
+    EXPECT_STREQ(ctx.user.USER_ID, "Taro");
     // The following request carries the stored spelling and passes by key.
-    std::string k1 = cgi_SKEY1, k2 = cgi_SKEY2;
-    EXPECT_EQ(gate("Taro", "", k1.c_str(), k2.c_str(), &fast, &page), 0);
+    std::string k1 = ctx.query.SKEY1, k2 = ctx.query.SKEY2;
+    EXPECT_TRUE(gate("Taro", "", k1.c_str(), k2.c_str(), &fast, &page));
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 0);
 }
@@ -784,12 +783,12 @@ TEST_F(LoginGateTest, AWrongOrUnknownLoginIsRefusedWithMessagesFiveAndSix) {
     const std::set<std::string> before = tree();
     for (auto [uid, pw] : std::vector<std::pair<const char*, const char*>>{
              {"Taro", "pa\x95\x5CsS"}, {"Taro", ""}, {"Taro", "pa\x95\x5Css "}, {"Jiro", "x"}, {"Hanako", "pa\x95\x5Css"}}) {
-        EXPECT_EQ(gate(uid, pw, "", "", &fast, &page), -1) << uid << "/" << pw;
+        EXPECT_FALSE(gate(uid, pw, "", "", &fast, &page)) << uid << "/" << pw;
         EXPECT_TRUE(shows(page, "M5", "M6")) << page;
         EXPECT_EQ(fast, 0);
-        EXPECT_STREQ(cgi_SKEY1, "");
-        EXPECT_STREQ(cgi_SKEY2, "");
-        EXPECT_STREQ(cgi_uid, uid);
+        EXPECT_STREQ(ctx.query.SKEY1, "");
+        EXPECT_STREQ(ctx.query.SKEY2, "");
+        EXPECT_STREQ(ctx.query.uid, uid);
     }
     EXPECT_EQ(tree(), before);  // no key file anywhere
 }
@@ -798,10 +797,10 @@ TEST_F(LoginGateTest, OnlyOneKeyHalfMeansAPasswordLogin) {
     int fast;
     std::string page;
     // An account with the empty password passes with an empty upw.
-    ASSERT_EQ(gate("Open", "", "12", "", &fast, &page), 0);
+    ASSERT_TRUE(gate("Open", "", "12", "", &fast, &page));
     EXPECT_EQ(fast, 1);
-    EXPECT_NE(std::string(cgi_SKEY1), "12");
-    EXPECT_EQ(gate("Taro", "", "", "34", &fast, &page), -1);
+    EXPECT_NE(std::string(ctx.query.SKEY1), "12");
+    EXPECT_FALSE(gate("Taro", "", "", "34", &fast, &page));
     EXPECT_TRUE(shows(page, "M5", "M6"));
 }
 
@@ -809,27 +808,27 @@ TEST_F(LoginGateTest, TheKeyCheckComparesNumbers) {
     write_all(at("user/Taro/skey.mst"), skey_bytes(4711, 815, "TARO", "", ""));
     int fast;
     std::string page;
-    EXPECT_EQ(gate("Taro", "", "0004711", "815abc", &fast, &page), 0);
+    EXPECT_TRUE(gate("Taro", "", "0004711", "815abc", &fast, &page));
     EXPECT_EQ(page, "");
     EXPECT_EQ(fast, 0);
-    EXPECT_STREQ(cgi_SKEY1, "0004711");  // kept as sent
-    EXPECT_STREQ(cgi_SKEY2, "815abc");
-    EXPECT_EQ(G_SkeyChk("Taro", cgi_SKEY1, cgi_SKEY2), 0);
+    EXPECT_STREQ(ctx.query.SKEY1, "0004711");  // kept as sent
+    EXPECT_STREQ(ctx.query.SKEY2, "815abc");
+    EXPECT_EQ(G_SkeyChk("Taro", ctx.query.SKEY1, ctx.query.SKEY2, &key_rec), 0);
     for (auto [k1, k2] : std::vector<std::pair<const char*, const char*>>{{"4711", "816"}, {"4712", "815"}, {"x", "815"}}) {
-        EXPECT_EQ(gate("Taro", "", k1, k2, &fast, &page), -1) << k1;
+        EXPECT_FALSE(gate("Taro", "", k1, k2, &fast, &page)) << k1;
         EXPECT_NE(page.find("<FONT SIZE=\"5\"><B>M7</B></FONT>\n"), std::string::npos) << page;
         EXPECT_EQ(page.find("M5"), std::string::npos);
-        EXPECT_STREQ(cgi_SKEY1, "");
-        EXPECT_STREQ(cgi_SKEY2, "");
+        EXPECT_STREQ(ctx.query.SKEY1, "");
+        EXPECT_STREQ(ctx.query.SKEY2, "");
     }
     // The key file is looked up under the id as sent.
-    EXPECT_EQ(gate("taro", "", "4711", "815", &fast, &page), -1);
+    EXPECT_FALSE(gate("taro", "", "4711", "815", &fast, &page));
     EXPECT_NE(page.find("M7"), std::string::npos);
     EXPECT_FALSE(exists(at("user/taro")));
     // No stored key, or a key file locked by a concurrent login.
-    EXPECT_EQ(gate("Hanako", "", "4711", "815", &fast, &page), -1);
+    EXPECT_FALSE(gate("Hanako", "", "4711", "815", &fast, &page));
     write_all(at("user/Taro/skey.chk"), "");
-    EXPECT_EQ(G_SkeyChk("Taro", cgi_SKEY1, cgi_SKEY2), -9);
+    EXPECT_EQ(G_SkeyChk("Taro", ctx.query.SKEY1, ctx.query.SKEY2, &key_rec), -9);
 }
 
 TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
@@ -837,15 +836,15 @@ TEST_F(LoginGateTest, LoginsInTheSameSecondGetDifferentKeys) {
     int fast;
     std::string page;
     for (int i = 0; i < 40; ++i) {
-        ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
-        ASSERT_TRUE(is_key_text(cgi_SKEY1) && is_key_text(cgi_SKEY2));
-        seen.insert(cgi_SKEY1);
-        seen.insert(cgi_SKEY2);
+        ASSERT_TRUE(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page));
+        ASSERT_TRUE(is_key_text(ctx.query.SKEY1) && is_key_text(ctx.query.SKEY2));
+        seen.insert(ctx.query.SKEY1);
+        seen.insert(ctx.query.SKEY2);
     }
     EXPECT_EQ(seen.size(), 80u);
     // Only the last pair stays valid.
-    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ), 0);
-    EXPECT_EQ(std::to_string(sMST_SKEY.SKEY1), std::string(cgi_SKEY1));
+    EXPECT_EQ(Fio_MST_SKEY("Taro", STORE_READ, &key_rec), 0);
+    EXPECT_EQ(std::to_string(key_rec.SKEY1), std::string(ctx.query.SKEY1));
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")).size(), 536u);
 }
 
@@ -854,21 +853,21 @@ TEST_F(LoginGateTest, ASharedAccountKeepsItsStoredPair) {
     write_all(at("user/Share/skey.mst"), stored);
     int fast;
     std::string page;
-    ASSERT_EQ(gate("SHARE", "share", "", "", &fast, &page), 0);
-    EXPECT_STREQ(cgi_SKEY1, "-3");
-    EXPECT_STREQ(cgi_SKEY2, "77");
-    EXPECT_STREQ(cgi_uid, "Share");
+    ASSERT_TRUE(gate("SHARE", "share", "", "", &fast, &page));
+    EXPECT_STREQ(ctx.query.SKEY1, "-3");
+    EXPECT_STREQ(ctx.query.SKEY2, "77");
+    EXPECT_STREQ(ctx.query.uid, "Share");
     EXPECT_EQ(read_all(at("user/Share/skey.mst")), stored);
     // Without a readable record the shared account gets a new pair, stored.
     std::remove(at("user/Share/skey.mst").c_str());
-    ASSERT_EQ(gate("Share", "share", "", "", &fast, &page), 0);
-    EXPECT_TRUE(is_key_text(cgi_SKEY1));
+    ASSERT_TRUE(gate("Share", "share", "", "", &fast, &page));
+    EXPECT_TRUE(is_key_text(ctx.query.SKEY1));
     EXPECT_EQ(read_all(at("user/Share/skey.mst")),
-              skey_bytes(std::atoi(cgi_SKEY1), std::atoi(cgi_SKEY2), "Share", "192.0.2.7", "TestAgent/1.0"));
+              skey_bytes(std::atoi(ctx.query.SKEY1), std::atoi(ctx.query.SKEY2), "Share", "192.0.2.7", "TestAgent/1.0"));
     // An ordinary account never reuses its pair.
     write_all(at("user/Taro/skey.mst"), skey_bytes(5, 6, "Taro", "", ""));
-    ASSERT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), 0);
-    EXPECT_STRNE(cgi_SKEY1, "5");
+    ASSERT_TRUE(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page));
+    EXPECT_STRNE(ctx.query.SKEY1, "5");
 }
 
 TEST_F(LoginGateTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothing) {
@@ -878,9 +877,9 @@ TEST_F(LoginGateTest, IdsThatCouldLeaveTheDataDirectoryAreRefusedAndCreateNothin
     int fast;
     std::string page;
     for (const char* uid : {"../x", "..", ".", "x/../Taro", "..\\x"}) {
-        EXPECT_EQ(gate(uid, "", "", "", &fast, &page), -1) << uid;
+        EXPECT_FALSE(gate(uid, "", "", "", &fast, &page)) << uid;
         EXPECT_TRUE(shows(page, "M5", "M6")) << uid;
-        EXPECT_EQ(gate(uid, "", "1", "2", &fast, &page), -1) << uid;
+        EXPECT_FALSE(gate(uid, "", "1", "2", &fast, &page)) << uid;
         EXPECT_NE(page.find("<B>M7</B>"), std::string::npos) << uid;
         EXPECT_EQ(page.find("M5"), std::string::npos) << uid;
     }
@@ -891,9 +890,9 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOneNorIsCalledWr
     write_all(at("user/Taro/password.chk"), "");
     int fast;
     std::string page;
-    EXPECT_EQ(G_LoginChk("Taro", "", cgi_SKEY1, cgi_SKEY2), -9);
-    EXPECT_STREQ(cgi_SKEY1, "");
-    EXPECT_EQ(gate("Taro", "", "", "", &fast, &page), -1);
+    EXPECT_EQ(G_LoginChk("Taro", "", ctx.query.SKEY1, ctx.query.SKEY2, &user_rec), -9);
+    EXPECT_STREQ(ctx.query.SKEY1, "");
+    EXPECT_FALSE(gate("Taro", "", "", "", &fast, &page));
     EXPECT_TRUE(shows(page, "", "M19")) << page;
     EXPECT_EQ(page.rfind("Status: 503 Service Unavailable\n", 0), 0u);
     EXPECT_FALSE(exists(at("user/Taro/skey.mst")));
@@ -901,13 +900,13 @@ TEST_F(LoginGateTest, AnUnreadablePasswordNeverPassesForTheEmptyOneNorIsCalledWr
 
 TEST_F(LoginGateTest, ALoginWhoseKeyCannotBeStoredIsBusy) {
     write_all(at("user/Taro/skey.chk"), "");
-    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css", cgi_SKEY1, cgi_SKEY2), -9);
-    EXPECT_TRUE(is_key_text(cgi_SKEY1));  // the pair is handed out all the same
+    EXPECT_EQ(G_LoginChk("Taro", "pa\x95\x5Css", ctx.query.SKEY1, ctx.query.SKEY2, &user_rec), -9);
+    EXPECT_TRUE(is_key_text(ctx.query.SKEY1));  // the pair is handed out all the same
     int fast;
     std::string page;
-    EXPECT_EQ(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page), -1);
+    EXPECT_FALSE(gate("Taro", "pa\x95\x5Css", "", "", &fast, &page));
     EXPECT_TRUE(shows(page, "", "M19")) << page;
-    EXPECT_STREQ(cgi_SKEY1, "");
+    EXPECT_STREQ(ctx.query.SKEY1, "");
     EXPECT_EQ(fast, 0);
     EXPECT_EQ(read_all(at("user/Taro/skey.mst")), "");
 }
@@ -926,7 +925,7 @@ TEST_F(LoginGateTest, EachFileTheGateCannotReadIsBusyNeverAWrongAnswer) {
         G_set(k1, row.k1);
         G_set(k2, row.k1[0] ? "815" : "");
         int fast = -1;
-        EXPECT_EQ(G_login_gate(uid, "pa\x95\x5Css", k1, k2, &fast), LOGIN_BUSY);
+        EXPECT_EQ(G_login_gate(uid, "pa\x95\x5Css", k1, k2, &fast, &user_rec), LOGIN_BUSY);
         EXPECT_STREQ(k1, "");
         EXPECT_STREQ(k2, "");
         EXPECT_EQ(fast, 0);
@@ -936,10 +935,10 @@ TEST_F(LoginGateTest, EachFileTheGateCannotReadIsBusyNeverAWrongAnswer) {
     // A user with no directory at all has no key: the session page, as before.
     char uid[LOGIN_FIELD] = "Jiro", k1[LOGIN_FIELD] = "4711", k2[LOGIN_FIELD] = "815";
     int fast = -1;
-    EXPECT_EQ(G_login_gate(uid, "", k1, k2, &fast), LOGIN_BAD_KEY);
+    EXPECT_EQ(G_login_gate(uid, "", k1, k2, &fast, &user_rec), LOGIN_BAD_KEY);
     // Nor is a user listed without a directory a busy one.
     write_all(at("user.mst"), "Hanako\nTaro\r\nShare\nOpen\nJiro\n");
-    EXPECT_EQ(G_LoginChk("Jiro", "", cgi_SKEY1, cgi_SKEY2), -1);
+    EXPECT_EQ(G_LoginChk("Jiro", "", ctx.query.SKEY1, ctx.query.SKEY2, &user_rec), -1);
     EXPECT_FALSE(exists(at("user/Jiro")));
 }
 
@@ -955,9 +954,9 @@ TEST_F(LoginGateTest, TheGateNamesItsRefusalAndPrintsNothing) {
         G_set(k1, row.k1);
         G_set(k2, row.k2);
         int fast = -1;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(G_login_gate(uid, row.upw, k1, k2, &fast), row.want) << row.uid << "/" << row.k2;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        int r = -1;
+        EXPECT_EQ(reply_test::capture([&] { r = G_login_gate(uid, row.upw, k1, k2, &fast, &user_rec); }), "");
+        EXPECT_EQ(r, row.want) << row.uid << "/" << row.k2;
         EXPECT_EQ(fast, 0);
     }
 }

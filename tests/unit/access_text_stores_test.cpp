@@ -21,6 +21,11 @@ using store_test::write_all;
 
 namespace {
 
+// The records the stores read into and write from.
+TREE_DATA tree_rec;
+USER_MST user_rec;
+SYSTEM_LOG log_rec;
+
 class TextStores : public store_test::TmpDirTest {
 protected:
     // Every path under the data directory, to show that a call made nothing.
@@ -137,26 +142,26 @@ TEST_F(TextStores, TreeReadByNumberAndByPositionSkipsNonRecords) {
               "\n"
               " 7,Room seven,1,/cgi/velt.cgi?x,1,2,,\n"
               "  9,Nine,0,/n,0,0,,\r\n");
-    ASSERT_EQ(Fio_TREE_DATA(7, STORE_READ, 1), 0);
-    EXPECT_EQ(sTREE_DATA.CLASS, 1);
-    EXPECT_STREQ(sTREE_DATA.NAME, "Room seven");
+    ASSERT_EQ(Fio_TREE_DATA(7, STORE_READ, 1, &tree_rec), 0);
+    EXPECT_EQ(tree_rec.CLASS, 1);
+    EXPECT_STREQ(tree_rec.NAME, "Room seven");
 
     // Positions count full records only: 1 Top, 2 seven, 3 nine.
-    ASSERT_EQ(Fio_TREE_DATA(2, STORE_READ, 2), 0);
-    EXPECT_EQ(sTREE_DATA.FOLDER_NO, 7);
-    ASSERT_EQ(Fio_TREE_DATA(3, STORE_READ, 2), 0);
-    EXPECT_EQ(sTREE_DATA.FOLDER_NO, 9);
-    EXPECT_EQ(sTREE_DATA.CLASS, 2);
+    ASSERT_EQ(Fio_TREE_DATA(2, STORE_READ, 2, &tree_rec), 0);
+    EXPECT_EQ(tree_rec.FOLDER_NO, 7);
+    ASSERT_EQ(Fio_TREE_DATA(3, STORE_READ, 2, &tree_rec), 0);
+    EXPECT_EQ(tree_rec.FOLDER_NO, 9);
+    EXPECT_EQ(tree_rec.CLASS, 2);
 
-    // Not found: sTREE_DATA keeps what it held.
-    EXPECT_EQ(Fio_TREE_DATA(4, STORE_READ, 2), -1);
-    EXPECT_EQ(Fio_TREE_DATA(2, STORE_READ, 1), -1);
-    EXPECT_EQ(sTREE_DATA.FOLDER_NO, 9);
+    // Not found: tree_rec keeps what it held.
+    EXPECT_EQ(Fio_TREE_DATA(4, STORE_READ, 2, &tree_rec), -1);
+    EXPECT_EQ(Fio_TREE_DATA(2, STORE_READ, 1, &tree_rec), -1);
+    EXPECT_EQ(tree_rec.FOLDER_NO, 9);
     EXPECT_FALSE(exists(at("tree_mst.chk")));
 }
 
 TEST_F(TextStores, TreeReadOfAMissingFileLeavesItEmptyAndTakesNoLock) {
-    EXPECT_EQ(Fio_TREE_DATA(1, STORE_READ, 1), -1);
+    EXPECT_EQ(Fio_TREE_DATA(1, STORE_READ, 1, &tree_rec), -1);
     EXPECT_TRUE(exists(at("tree.mst")));
     EXPECT_EQ(read_all(at("tree.mst")), "");
     EXPECT_FALSE(exists(at("tree_mst.chk")));
@@ -166,12 +171,12 @@ TEST_F(TextStores, TreePiecesOfALongLineAreNeverReadAsRecords) {
     // The part of this line beyond the read buffer looks like folder 7.
     std::string line = "5,name," + std::string(TREE_LINE_CAP - 1 - 7, 'n') + "7,evil,0,/e,0,0,pic,\n";
     write_all(at("tree.mst"), line + "8,Eight,0,/8,0,0,,\n");
-    EXPECT_EQ(Fio_TREE_DATA(7, STORE_READ, 1), -1);
-    ASSERT_EQ(Fio_TREE_DATA(1, STORE_READ, 2), 0);
-    EXPECT_EQ(sTREE_DATA.FOLDER_NO, 8);
+    EXPECT_EQ(Fio_TREE_DATA(7, STORE_READ, 1, &tree_rec), -1);
+    ASSERT_EQ(Fio_TREE_DATA(1, STORE_READ, 2, &tree_rec), 0);
+    EXPECT_EQ(tree_rec.FOLDER_NO, 8);
     // A rewrite keeps the long line whole.
-    sTREE_DATA = folder(8, "Eight new");
-    ASSERT_EQ(Fio_TREE_DATA(8, STORE_UPDATE, 1), 0);
+    tree_rec = folder(8, "Eight new");
+    ASSERT_EQ(Fio_TREE_DATA(8, STORE_UPDATE, 1, &tree_rec), 0);
     // Compared as a truth value: the long line would flood the report.
     EXPECT_TRUE(read_all(at("tree.mst")) == line + tree_format_line(folder(8, "Eight new")));
 }
@@ -179,31 +184,31 @@ TEST_F(TextStores, TreePiecesOfALongLineAreNeverReadAsRecords) {
 TEST_F(TextStores, TreeAddByNumberAppendsOrRefusesAPresentNumber) {
     const std::string before = "1,Top,0,/a,0,0,,0,0,0,0,\n 7,Seven,0,/s,0,0,,\r\n";
     write_all(at("tree.mst"), before);
-    sTREE_DATA = folder(7, "Dup");
-    EXPECT_EQ(Fio_TREE_DATA(7, STORE_ADD, 1), -3);
+    tree_rec = folder(7, "Dup");
+    EXPECT_EQ(Fio_TREE_DATA(7, STORE_ADD, 1, &tree_rec), -3);
     EXPECT_EQ(read_all(at("tree.mst")), before);
     EXPECT_FALSE(exists(at("tree.mst.tmp")));
     EXPECT_FALSE(exists(at("tree_mst.chk")));
 
-    sTREE_DATA = folder(8, "Eight");
-    sTREE_DATA.CLASS = 2;
-    ASSERT_EQ(Fio_TREE_DATA(8, STORE_ADD, 1), 0);
+    tree_rec = folder(8, "Eight");
+    tree_rec.CLASS = 2;
+    ASSERT_EQ(Fio_TREE_DATA(8, STORE_ADD, 1, &tree_rec), 0);
     EXPECT_EQ(read_all(at("tree.mst")), before + "  8,Eight,3,/cgi-bin/velt.cgi?x=1,1,2,room.gif,4,5,6,7,\n");
     EXPECT_FALSE(exists(at("tree_mst.chk")));
 
     // The line written by the store reads back as the same folder.
-    TREE_DATA expect = sTREE_DATA;
-    std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
-    ASSERT_EQ(Fio_TREE_DATA(8, STORE_READ, 1), 0);
-    EXPECT_EQ(std::memcmp(&expect, &sTREE_DATA, sizeof expect), 0);
+    TREE_DATA expect = tree_rec;
+    std::memset(&tree_rec, 0, sizeof tree_rec);
+    ASSERT_EQ(Fio_TREE_DATA(8, STORE_READ, 1, &tree_rec), 0);
+    EXPECT_EQ(std::memcmp(&expect, &tree_rec, sizeof expect), 0);
 }
 
 TEST_F(TextStores, TreeAddByPositionInsertsBeforeOrAppendsPastTheEnd) {
     write_all(at("tree.mst"), "1,A,0,/a,0,0,,\n2,B,0,/b,0,0,,\n");
-    sTREE_DATA = folder(10, "First");
-    ASSERT_EQ(Fio_TREE_DATA(1, STORE_ADD, 2), 0);
-    sTREE_DATA = folder(11, "Last");
-    ASSERT_EQ(Fio_TREE_DATA(99, STORE_ADD, 2), 0);
+    tree_rec = folder(10, "First");
+    ASSERT_EQ(Fio_TREE_DATA(1, STORE_ADD, 2, &tree_rec), 0);
+    tree_rec = folder(11, "Last");
+    ASSERT_EQ(Fio_TREE_DATA(99, STORE_ADD, 2, &tree_rec), 0);
     EXPECT_EQ(read_all(at("tree.mst")), tree_format_line(folder(10, "First")) + "1,A,0,/a,0,0,,\n2,B,0,/b,0,0,,\n" +
                                             tree_format_line(folder(11, "Last")));
 }
@@ -216,8 +221,8 @@ TEST_F(TextStores, TreeUpdateReplacesOnlyTheFirstMatchAndKeepsOtherLinesByteForB
               "\n"
               "7,Old,0,/o,0,0,,\n"
               "7,Second seven,0,/o,0,0,,\n");
-    sTREE_DATA = folder(7, "New");
-    ASSERT_EQ(Fio_TREE_DATA(7, STORE_UPDATE, 1), 0);
+    tree_rec = folder(7, "New");
+    ASSERT_EQ(Fio_TREE_DATA(7, STORE_UPDATE, 1, &tree_rec), 0);
     // Lines without a comma are dropped; everything else stays as it was.
     EXPECT_EQ(read_all(at("tree.mst")),
               "1,A,0,/a,0,0,,\r\n"
@@ -225,19 +230,19 @@ TEST_F(TextStores, TreeUpdateReplacesOnlyTheFirstMatchAndKeepsOtherLinesByteForB
                   tree_format_line(folder(7, "New")) + "7,Second seven,0,/o,0,0,,\n");
 
     const std::string now = read_all(at("tree.mst"));
-    EXPECT_EQ(Fio_TREE_DATA(42, STORE_UPDATE, 1), -3);
-    EXPECT_EQ(Fio_TREE_DATA(42, STORE_DELETE, 1), -3);
-    EXPECT_EQ(Fio_TREE_DATA(9, STORE_DELETE, 2), -3);
+    EXPECT_EQ(Fio_TREE_DATA(42, STORE_UPDATE, 1, &tree_rec), -3);
+    EXPECT_EQ(Fio_TREE_DATA(42, STORE_DELETE, 1, &tree_rec), -3);
+    EXPECT_EQ(Fio_TREE_DATA(9, STORE_DELETE, 2, &tree_rec), -3);
     EXPECT_EQ(read_all(at("tree.mst")), now);
     EXPECT_FALSE(exists(at("tree.mst.tmp")));
 }
 
 TEST_F(TextStores, TreeDeleteByPositionCountsEveryLineWithAComma) {
     write_all(at("tree.mst"), "1,A,0,/a,0,0,,\nnot, a record\n3,C,0,/c,0,0,,\n");
-    ASSERT_EQ(Fio_TREE_DATA(2, STORE_DELETE, 2), 0);
+    ASSERT_EQ(Fio_TREE_DATA(2, STORE_DELETE, 2, &tree_rec), 0);
     EXPECT_EQ(read_all(at("tree.mst")), "1,A,0,/a,0,0,,\n3,C,0,/c,0,0,,\n");
-    sTREE_DATA = folder(3, "C2");
-    ASSERT_EQ(Fio_TREE_DATA(2, STORE_UPDATE, 2), 0);
+    tree_rec = folder(3, "C2");
+    ASSERT_EQ(Fio_TREE_DATA(2, STORE_UPDATE, 2, &tree_rec), 0);
     EXPECT_EQ(read_all(at("tree.mst")), "1,A,0,/a,0,0,,\n" + tree_format_line(folder(3, "C2")));
 }
 
@@ -245,14 +250,14 @@ TEST_F(TextStores, TreeAHeldFreshLockGivesMinus9AndAStaleOneExpires) {
     const std::string before = "7,Seven,0,/s,0,0,,\n";
     write_all(at("tree.mst"), before);
     write_all(at("tree_mst.chk"), "");
-    sTREE_DATA = folder(8, "Eight");
-    EXPECT_EQ(Fio_TREE_DATA(7, STORE_READ, 1), -9);
-    EXPECT_EQ(Fio_TREE_DATA(8, STORE_ADD, 1), -9);
+    tree_rec = folder(8, "Eight");
+    EXPECT_EQ(Fio_TREE_DATA(7, STORE_READ, 1, &tree_rec), -9);
+    EXPECT_EQ(Fio_TREE_DATA(8, STORE_ADD, 1, &tree_rec), -9);
     EXPECT_EQ(read_all(at("tree.mst")), before);
     EXPECT_TRUE(exists(at("tree_mst.chk")));  // never removed by the refused call
 
     Tm_clock_offset = 62;  // older than a minute (a second of margin: file times may run a tick ahead of the clock)
-    EXPECT_EQ(Fio_TREE_DATA(7, STORE_READ, 1), 0);
+    EXPECT_EQ(Fio_TREE_DATA(7, STORE_READ, 1, &tree_rec), 0);
     EXPECT_FALSE(exists(at("tree_mst.chk")));
 }
 
@@ -297,10 +302,10 @@ TEST(Scrambling, KnownValuesKeyUsedBackwardsCyclically) {
 
 TEST_F(TextStores, PasswordOf21CharactersIsStoredAs40DigitsAndReadBackAs20) {
     user_dir("Taro");
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    G_set(sUSER_MST.USER_PASS, "abcdefghijklmnopqrstu");
-    ASSERT_EQ(std::strlen(sUSER_MST.USER_PASS), 21u);
-    ASSERT_EQ(Fio_MST_PASSWORD("Taro", STORE_UPDATE), 0);
+    std::memset(&user_rec, 0, sizeof user_rec);
+    G_set(user_rec.USER_PASS, "abcdefghijklmnopqrstu");
+    ASSERT_EQ(std::strlen(user_rec.USER_PASS), 21u);
+    ASSERT_EQ(Fio_MST_PASSWORD("Taro", STORE_UPDATE, &user_rec), 0);
     const std::string stored = read_all(at("user/Taro/password.mst"));
     EXPECT_EQ(stored.size(), 40u);
     EXPECT_EQ(stored.find_first_not_of("0123456789abcdef"), std::string::npos);
@@ -311,32 +316,32 @@ TEST_F(TextStores, PasswordOf21CharactersIsStoredAs40DigitsAndReadBackAs20) {
     EXPECT_FALSE(exists(at("user/Taro/password.chk")));
     EXPECT_FALSE(exists(at("user/Taro/password.mst.tmp")));
 
-    G_set(sUSER_MST.USER_PASS, "junk");
-    ASSERT_EQ(Fio_MST_PASSWORD("Taro", STORE_READ), 0);
-    EXPECT_STREQ(sUSER_MST.USER_PASS, "abcdefghijklmnopqrst");
+    G_set(user_rec.USER_PASS, "junk");
+    ASSERT_EQ(Fio_MST_PASSWORD("Taro", STORE_READ, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_PASS, "abcdefghijklmnopqrst");
 
     // The digits depend on the id: another last character, other digits.
     user_dir("Tarp");
-    G_set(sUSER_MST.USER_PASS, "secret");
-    ASSERT_EQ(Fio_MST_PASSWORD("Taro", STORE_ADD), 0);
-    ASSERT_EQ(Fio_MST_PASSWORD("Tarp", STORE_ADD), 0);
+    G_set(user_rec.USER_PASS, "secret");
+    ASSERT_EQ(Fio_MST_PASSWORD("Taro", STORE_ADD, &user_rec), 0);
+    ASSERT_EQ(Fio_MST_PASSWORD("Tarp", STORE_ADD, &user_rec), 0);
     EXPECT_NE(read_all(at("user/Taro/password.mst")), read_all(at("user/Tarp/password.mst")));
 
-    ASSERT_EQ(Fio_MST_PASSWORD("Tarp", STORE_DELETE), 0);
+    ASSERT_EQ(Fio_MST_PASSWORD("Tarp", STORE_DELETE, &user_rec), 0);
     EXPECT_FALSE(exists(at("user/Tarp/password.mst")));
     EXPECT_FALSE(exists(at("user/Tarp/password.chk")));
-    EXPECT_EQ(Fio_MST_PASSWORD("Taro", 9), -1);
+    EXPECT_EQ(Fio_MST_PASSWORD("Taro", 9, &user_rec), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(TextStores, MissingPasswordFileReadsEmptyAndIsLeftEmpty) {
     user_dir("hanako");
-    G_set(sUSER_MST.USER_PASS, "old");
-    ASSERT_EQ(Fio_MST_PASSWORD("hanako", STORE_READ), 0);
-    EXPECT_STREQ(sUSER_MST.USER_PASS, "");
+    G_set(user_rec.USER_PASS, "old");
+    ASSERT_EQ(Fio_MST_PASSWORD("hanako", STORE_READ, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_PASS, "");
     EXPECT_TRUE(exists(at("user/hanako/password.mst")));
     EXPECT_EQ(read_all(at("user/hanako/password.mst")), "");
     // No user directory: nothing can be created.
-    EXPECT_EQ(Fio_MST_PASSWORD("nobody", STORE_READ), -2);
+    EXPECT_EQ(Fio_MST_PASSWORD("nobody", STORE_READ, &user_rec), -2);
     EXPECT_FALSE(exists(at("user/nobody")));
 }
 
@@ -344,11 +349,11 @@ TEST_F(TextStores, PasswordStoreHonoursItsLock) {
     user_dir("Taro");
     write_all(at("user/Taro/password.mst"), "df");
     write_all(at("user/Taro/password.chk"), "");
-    G_set(sUSER_MST.USER_PASS, "keep");
-    EXPECT_EQ(Fio_MST_PASSWORD("Taro", STORE_READ), -9);
-    EXPECT_EQ(Fio_MST_PASSWORD("Taro", STORE_UPDATE), -9);
-    EXPECT_EQ(Fio_MST_PASSWORD("Taro", STORE_DELETE), -9);
-    EXPECT_STREQ(sUSER_MST.USER_PASS, "keep");
+    G_set(user_rec.USER_PASS, "keep");
+    EXPECT_EQ(Fio_MST_PASSWORD("Taro", STORE_READ, &user_rec), -9);
+    EXPECT_EQ(Fio_MST_PASSWORD("Taro", STORE_UPDATE, &user_rec), -9);
+    EXPECT_EQ(Fio_MST_PASSWORD("Taro", STORE_DELETE, &user_rec), -9);
+    EXPECT_STREQ(user_rec.USER_PASS, "keep");
     EXPECT_EQ(read_all(at("user/Taro/password.mst")), "df");
 }
 
@@ -360,39 +365,39 @@ TEST_F(TextStores, UserLookupIgnoresAsciiCaseAndReturnsTheStoredSpelling) {
     write_all(at("user/Taro/personal.mst"), "USER_NAME,Taro Yamada\nUSER_LEVEL,20\n");
     for (const char* key : {"TARO", "taro", "Taro", "tArO"}) {
         SCOPED_TRACE(key);
-        ASSERT_EQ(Fio_USER_MST(key, STORE_READ), 0);
-        EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
-        EXPECT_STREQ(sUSER_MST.USER_NAME, "Taro Yamada");
-        EXPECT_EQ(sUSER_MST.USER_LEVEL, 20);
-        EXPECT_EQ(sUSER_MST.USER_DISP_DEF, 5);
+        ASSERT_EQ(Fio_USER_MST(key, STORE_READ, &user_rec), 0);
+        EXPECT_STREQ(user_rec.USER_ID, "Taro");
+        EXPECT_STREQ(user_rec.USER_NAME, "Taro Yamada");
+        EXPECT_EQ(user_rec.USER_LEVEL, 20);
+        EXPECT_EQ(user_rec.USER_DISP_DEF, 5);
     }
     EXPECT_FALSE(exists(at("user.chk")));
 
     // A user without a personal file is found with the loader's defaults.
     user_dir("Hanako");
-    ASSERT_EQ(Fio_USER_MST("HANAKO", STORE_READ), 0);
-    EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
-    EXPECT_EQ(sUSER_MST.MODE, 1);
-    EXPECT_EQ(sUSER_MST.WRITE_MODE, 1);
-    EXPECT_EQ(sUSER_MST.USER_LEVEL, 0);
+    ASSERT_EQ(Fio_USER_MST("HANAKO", STORE_READ, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_ID, "Hanako");
+    EXPECT_EQ(user_rec.MODE, 1);
+    EXPECT_EQ(user_rec.WRITE_MODE, 1);
+    EXPECT_EQ(user_rec.USER_LEVEL, 0);
 }
 
 TEST_F(TextStores, UserLookupFoldsOnlyAsciiLetters) {
     // 0x82 0x61 and 0x82 0x41 are two different double-byte characters.
     write_all(at("user.mst"), "\x82\x61user\n");
     user_dir("\x82\x61user");
-    EXPECT_EQ(Fio_USER_MST("\x82\x41USER", STORE_READ), -1);
-    ASSERT_EQ(Fio_USER_MST("\x82\x61USER", STORE_READ), 0);
-    EXPECT_STREQ(sUSER_MST.USER_ID, "\x82\x61user");
+    EXPECT_EQ(Fio_USER_MST("\x82\x41USER", STORE_READ, &user_rec), -1);
+    ASSERT_EQ(Fio_USER_MST("\x82\x61USER", STORE_READ, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_ID, "\x82\x61user");
 }
 
 TEST_F(TextStores, UnknownUserClearsTheRecord) {
     write_all(at("user.mst"), "Taro\n");
-    std::memset(&sUSER_MST, 0x55, sizeof sUSER_MST);
-    EXPECT_EQ(Fio_USER_MST("Jiro", STORE_READ), -1);
+    std::memset(&user_rec, 0x55, sizeof user_rec);
+    EXPECT_EQ(Fio_USER_MST("Jiro", STORE_READ, &user_rec), -1);
     USER_MST zero;
     std::memset(&zero, 0, sizeof zero);
-    EXPECT_EQ(std::memcmp(&sUSER_MST, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&user_rec, &zero, sizeof zero), 0);
 }
 
 TEST_F(TextStores, UserAddDeleteUpdate) {
@@ -401,42 +406,42 @@ TEST_F(TextStores, UserAddDeleteUpdate) {
     const std::string before = "Taro\r\nHanako\n";
     write_all(at("user.mst"), before);
 
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    G_set(sUSER_MST.USER_ID, "TARO");
-    EXPECT_EQ(Fio_USER_MST("", STORE_ADD), -3);
+    std::memset(&user_rec, 0, sizeof user_rec);
+    G_set(user_rec.USER_ID, "TARO");
+    EXPECT_EQ(Fio_USER_MST("", STORE_ADD, &user_rec), -3);
     EXPECT_EQ(read_all(at("user.mst")), before);
-    EXPECT_EQ(Fio_USER_MST("Saburo", STORE_DELETE), -1);
+    EXPECT_EQ(Fio_USER_MST("Saburo", STORE_DELETE, &user_rec), -1);
     EXPECT_EQ(read_all(at("user.mst")), before);
     EXPECT_FALSE(exists(at("user.mst.tmp")));
 
     // Add: the id is the last line, and the personal fields are written.
-    G_set(sUSER_MST.USER_ID, "Jiro");
-    G_set(sUSER_MST.USER_NAME, "Jiro, the second");
-    sUSER_MST.USER_LEVEL = 30;
-    sUSER_MST.MODE = 2;
-    ASSERT_EQ(Fio_USER_MST("", STORE_ADD), 0);
+    G_set(user_rec.USER_ID, "Jiro");
+    G_set(user_rec.USER_NAME, "Jiro, the second");
+    user_rec.USER_LEVEL = 30;
+    user_rec.MODE = 2;
+    ASSERT_EQ(Fio_USER_MST("", STORE_ADD, &user_rec), 0);
     // Kept lines are written back as their text and "\n".
     EXPECT_EQ(read_all(at("user.mst")), "Taro\nHanako\nJiro\n");
     EXPECT_EQ(read_all(at("user/Jiro/personal.mst")),
               "USER_NAME,Jiro, the second\nUSER_LEVEL,30\nE_MAIL_ADDR,\nP_GROUP,0\nUSER_DISP_DEF,0\n"
               "MODE,2\nWRITE_MODE,0\nBBS_FRAME_MODE,0\nTREE_MODE,0\nLANGUAGE,\nPICFILE,\n");
-    ASSERT_EQ(Fio_USER_MST("jiro", STORE_READ), 0);
-    EXPECT_STREQ(sUSER_MST.USER_NAME, "Jiro, the second");
-    EXPECT_EQ(sUSER_MST.MODE, 2);
+    ASSERT_EQ(Fio_USER_MST("jiro", STORE_READ, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_NAME, "Jiro, the second");
+    EXPECT_EQ(user_rec.MODE, 2);
 
     // Update by another spelling: the list keeps its line, the record takes
     // its spelling, the personal fields follow.
-    G_set(sUSER_MST.USER_ID, "taro");
-    sUSER_MST.USER_LEVEL = 100;
-    ASSERT_EQ(Fio_USER_MST("", STORE_UPDATE), 0);
-    EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
+    G_set(user_rec.USER_ID, "taro");
+    user_rec.USER_LEVEL = 100;
+    ASSERT_EQ(Fio_USER_MST("", STORE_UPDATE, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_ID, "Taro");
     EXPECT_EQ(read_all(at("user.mst")), "Taro\nHanako\nJiro\n");
-    ASSERT_EQ(Fio_USER_MST("TARO", STORE_READ), 0);
-    EXPECT_EQ(sUSER_MST.USER_LEVEL, 100);
+    ASSERT_EQ(Fio_USER_MST("TARO", STORE_READ, &user_rec), 0);
+    EXPECT_EQ(user_rec.USER_LEVEL, 100);
 
-    ASSERT_EQ(Fio_USER_MST("HANAKO", STORE_DELETE), 0);
+    ASSERT_EQ(Fio_USER_MST("HANAKO", STORE_DELETE, &user_rec), 0);
     EXPECT_EQ(read_all(at("user.mst")), "Taro\nJiro\n");
-    EXPECT_EQ(Fio_USER_MST("Taro", 0), -1);
+    EXPECT_EQ(Fio_USER_MST("Taro", 0, &user_rec), FIO_BAD_ARGUMENT);
     EXPECT_FALSE(exists(at("user.chk")));
 }
 
@@ -447,13 +452,13 @@ TEST_F(TextStores, UserListLineLongerThanTheBufferIsOneLine) {
     const std::string before = "Taro\n" + long_line + "\nHanako\n";
     write_all(at("user.mst"), before);
     user_dir("Hanako");
-    EXPECT_EQ(Fio_USER_MST("Jiro", STORE_READ), -1);
-    ASSERT_EQ(Fio_USER_MST("hanako", STORE_READ), 0);
-    EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
+    EXPECT_EQ(Fio_USER_MST("Jiro", STORE_READ, &user_rec), -1);
+    ASSERT_EQ(Fio_USER_MST("hanako", STORE_READ, &user_rec), 0);
+    EXPECT_STREQ(user_rec.USER_ID, "Hanako");
 
-    EXPECT_EQ(Fio_USER_MST("Jiro", STORE_DELETE), -1);
+    EXPECT_EQ(Fio_USER_MST("Jiro", STORE_DELETE, &user_rec), -1);
     EXPECT_EQ(read_all(at("user.mst")), before);
-    ASSERT_EQ(Fio_USER_MST("TARO", STORE_DELETE), 0);
+    ASSERT_EQ(Fio_USER_MST("TARO", STORE_DELETE, &user_rec), 0);
     EXPECT_EQ(read_all(at("user.mst")), long_line + "\nHanako\n");
 }
 
@@ -462,14 +467,14 @@ TEST_F(TextStores, UserListLockedGivesMinus9) {
     write_all(at("user.chk"), "");
     // A held lock leaves the record as the caller had it (the request entry
     // goes on with the user its login read); it is not emptied.
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    G_set(sUSER_MST.USER_ID, "Taro");
-    sUSER_MST.USER_LEVEL = 7;
-    EXPECT_EQ(Fio_USER_MST("Taro", STORE_READ), -9);
-    EXPECT_STREQ(sUSER_MST.USER_ID, "Taro");
-    EXPECT_EQ(sUSER_MST.USER_LEVEL, 7);
-    G_set(sUSER_MST.USER_ID, "Jiro");
-    EXPECT_EQ(Fio_USER_MST("", STORE_ADD), -9);
+    std::memset(&user_rec, 0, sizeof user_rec);
+    G_set(user_rec.USER_ID, "Taro");
+    user_rec.USER_LEVEL = 7;
+    EXPECT_EQ(Fio_USER_MST("Taro", STORE_READ, &user_rec), -9);
+    EXPECT_STREQ(user_rec.USER_ID, "Taro");
+    EXPECT_EQ(user_rec.USER_LEVEL, 7);
+    G_set(user_rec.USER_ID, "Jiro");
+    EXPECT_EQ(Fio_USER_MST("", STORE_ADD, &user_rec), -9);
     EXPECT_EQ(read_all(at("user.mst")), "Taro\n");
 }
 
@@ -479,13 +484,13 @@ TEST_F(TextStores, AUserWhoseSettingsCannotBeReadIsNotFoundWithDefaults) {
     write_all(at("user.mst"), "Taro\nHanako\n");
     write_all(user_dir("Taro") + "personal.mst", "USER_LEVEL,20\nMODE,2\n");
     write_all(at("user/Taro/personal.chk"), "");
-    EXPECT_EQ(Fio_USER_MST("taro", STORE_READ), -9);
+    EXPECT_EQ(Fio_USER_MST("taro", STORE_READ, &user_rec), -9);
     USER_MST only_id{};
     G_set(only_id.USER_ID, "Taro");
-    EXPECT_EQ(std::memcmp(&sUSER_MST, &only_id, sizeof only_id), 0);
-    EXPECT_EQ(Fio_USER_MST("hanako", STORE_READ), -2);  // no directory to hold the file
-    EXPECT_STREQ(sUSER_MST.USER_ID, "Hanako");
-    EXPECT_EQ(sUSER_MST.MODE, 0);
+    EXPECT_EQ(std::memcmp(&user_rec, &only_id, sizeof only_id), 0);
+    EXPECT_EQ(Fio_USER_MST("hanako", STORE_READ, &user_rec), -2);  // no directory to hold the file
+    EXPECT_STREQ(user_rec.USER_ID, "Hanako");
+    EXPECT_EQ(user_rec.MODE, 0);
     EXPECT_FALSE(exists(at("user/Hanako")));
 }
 
@@ -497,31 +502,31 @@ TEST_F(TextStores, UnsafeUserIdsAreRefusedAndCreateNothing) {
     const char* bad[] = {"", ".", "..", "../x", "a/b", "a\\b", "..\\..", "x\x95"};
     for (const char* id : bad) {
         SCOPED_TRACE(id);
-        EXPECT_EQ(Fio_USER_MST(id, STORE_READ), -1);
-        EXPECT_EQ(Fio_USER_MST(id, STORE_DELETE), -1);
-        G_set(sUSER_MST.USER_ID, id);
-        EXPECT_EQ(Fio_USER_MST("", STORE_ADD), -1);
-        EXPECT_EQ(Fio_USER_MST("", STORE_UPDATE), -1);
-        G_set(sUSER_MST.USER_PASS, "pw");
-        EXPECT_EQ(Fio_MST_PASSWORD(id, STORE_READ), -1);
-        EXPECT_EQ(Fio_MST_PASSWORD(id, STORE_UPDATE), -1);
-        EXPECT_EQ(Fio_MST_PASSWORD(id, STORE_DELETE), -1);
-        EXPECT_STREQ(sUSER_MST.USER_PASS, "pw");
+        EXPECT_EQ(Fio_USER_MST(id, STORE_READ, &user_rec), -1);
+        EXPECT_EQ(Fio_USER_MST(id, STORE_DELETE, &user_rec), -1);
+        G_set(user_rec.USER_ID, id);
+        EXPECT_EQ(Fio_USER_MST("", STORE_ADD, &user_rec), -1);
+        EXPECT_EQ(Fio_USER_MST("", STORE_UPDATE, &user_rec), -1);
+        G_set(user_rec.USER_PASS, "pw");
+        EXPECT_EQ(Fio_MST_PASSWORD(id, STORE_READ, &user_rec), -1);
+        EXPECT_EQ(Fio_MST_PASSWORD(id, STORE_UPDATE, &user_rec), -1);
+        EXPECT_EQ(Fio_MST_PASSWORD(id, STORE_DELETE, &user_rec), -1);
+        EXPECT_STREQ(user_rec.USER_PASS, "pw");
         char out[32] = "kept";
         EXPECT_EQ(Fio_PERSONAL_MST(id, STORE_READ, "USER_LEVEL", out), -1);
         EXPECT_STREQ(out, "kept");
         EXPECT_EQ(Fio_PERSONAL_MST(id, STORE_ADD, "COLOR", out), -1);
         EXPECT_EQ(Fio_PERSONAL_MST(id, STORE_UPDATE, "COLOR", out), -1);
         EXPECT_EQ(Fio_PERSONAL_MST(id, STORE_DELETE, "COLOR", out), -1);
-        std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-        EXPECT_EQ(Fio_PERSONAL_MST_ALL(id, STORE_READ), -1);
-        EXPECT_EQ(sUSER_MST.USER_LEVEL, 0);
-        EXPECT_EQ(sUSER_MST.USER_DISP_DEF, 5);  // the defaults come first
-        EXPECT_EQ(Fio_PERSONAL_MST_ALL(id, STORE_UPDATE), -1);
+        std::memset(&user_rec, 0, sizeof user_rec);
+        EXPECT_EQ(Fio_PERSONAL_MST_ALL(id, STORE_READ, &user_rec), -1);
+        EXPECT_EQ(user_rec.USER_LEVEL, 0);
+        EXPECT_EQ(user_rec.USER_DISP_DEF, 5);  // the defaults come first
+        EXPECT_EQ(Fio_PERSONAL_MST_ALL(id, STORE_UPDATE, &user_rec), -1);
     }
     // A line end in an id would break the list.
-    G_set(sUSER_MST.USER_ID, "Ji\nro");
-    EXPECT_EQ(Fio_USER_MST("", STORE_ADD), -1);
+    G_set(user_rec.USER_ID, "Ji\nro");
+    EXPECT_EQ(Fio_USER_MST("", STORE_ADD, &user_rec), -1);
     EXPECT_EQ(listing(), before);
     EXPECT_EQ(read_all(at("user.mst")), "..\nTaro\n");
 }
@@ -568,10 +573,10 @@ TEST_F(TextStores, TwoModeLinesReadDifferentlyBySingleAndFullRead) {
     char out[16];
     ASSERT_EQ(Fio_PERSONAL_MST("Taro", STORE_READ, "MODE", out), 0);
     EXPECT_STREQ(out, "1");
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ), 0);
-    EXPECT_EQ(sUSER_MST.MODE, 2);
-    EXPECT_STREQ(sUSER_MST.USER_NAME, "T");
+    std::memset(&user_rec, 0, sizeof user_rec);
+    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ, &user_rec), 0);
+    EXPECT_EQ(user_rec.MODE, 2);
+    EXPECT_STREQ(user_rec.USER_NAME, "T");
 
     char three[] = "3";
     ASSERT_EQ(Fio_PERSONAL_MST("Taro", STORE_UPDATE, "MODE", three), 0);
@@ -583,16 +588,16 @@ TEST_F(TextStores, TwoModeLinesReadDifferentlyBySingleAndFullRead) {
 
 TEST_F(TextStores, PersonalDefaultsForAMissingFileWhichIsLeftEmpty) {
     user_dir("Taro");
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ), 0);
-    EXPECT_EQ(sUSER_MST.USER_DISP_DEF, 5);
-    EXPECT_EQ(sUSER_MST.MODE, 1);
-    EXPECT_EQ(sUSER_MST.WRITE_MODE, 1);
-    EXPECT_EQ(sUSER_MST.USER_LEVEL, 0);
-    EXPECT_STREQ(sUSER_MST.LANGUAGE, "");
+    std::memset(&user_rec, 0, sizeof user_rec);
+    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ, &user_rec), 0);
+    EXPECT_EQ(user_rec.USER_DISP_DEF, 5);
+    EXPECT_EQ(user_rec.MODE, 1);
+    EXPECT_EQ(user_rec.WRITE_MODE, 1);
+    EXPECT_EQ(user_rec.USER_LEVEL, 0);
+    EXPECT_STREQ(user_rec.LANGUAGE, "");
     EXPECT_EQ(read_all(at("user/Taro/personal.mst")), "");
     // Without the user's directory nothing can be opened or made.
-    EXPECT_EQ(Fio_PERSONAL_MST_ALL("Ghost", STORE_READ), -2);
+    EXPECT_EQ(Fio_PERSONAL_MST_ALL("Ghost", STORE_READ, &user_rec), -2);
     char v[] = "1";
     EXPECT_EQ(Fio_PERSONAL_MST("Ghost", STORE_ADD, "COLOR", v), -2);
     EXPECT_FALSE(exists(at("user/Ghost")));
@@ -616,15 +621,15 @@ TEST_F(TextStores, PersonalValueWithALineEndCannotForgeASetting) {
     char colour[] = "red\nUSER_LEVEL,100";
     ASSERT_EQ(Fio_PERSONAL_MST("Taro", STORE_ADD, "COLOR", colour), 0);
     EXPECT_EQ(read_all(at("user/Taro/personal.mst")), "USER_LEVEL,10\nCOLOR,red_USER_LEVEL,100\n");
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ), 0);
-    EXPECT_EQ(sUSER_MST.USER_LEVEL, 10);
+    std::memset(&user_rec, 0, sizeof user_rec);
+    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ, &user_rec), 0);
+    EXPECT_EQ(user_rec.USER_LEVEL, 10);
 
     // Nor does the part of an overlong value beyond the read buffer.
     std::string longer = std::string(9999 - 6, 'x') + "USER_LEVEL,100";
     write_all(at("user/Taro/personal.mst"), "COLOR," + longer + "\nUSER_LEVEL,10\n");
-    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ), 0);
-    EXPECT_EQ(sUSER_MST.USER_LEVEL, 10);
+    ASSERT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ, &user_rec), 0);
+    EXPECT_EQ(user_rec.USER_LEVEL, 10);
     char out[40];
     EXPECT_EQ(Fio_PERSONAL_MST("Taro", STORE_READ, "USER_LEVEL", out), 0);
     EXPECT_STREQ(out, "10");
@@ -638,9 +643,9 @@ TEST_F(TextStores, PersonalStoreHonoursItsLock) {
     EXPECT_EQ(Fio_PERSONAL_MST("Taro", STORE_READ, "COLOR", out), -9);
     EXPECT_STREQ(out, "kept");
     EXPECT_EQ(Fio_PERSONAL_MST("Taro", STORE_UPDATE, "COLOR", out), -9);
-    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
-    EXPECT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ), -9);
-    EXPECT_EQ(sUSER_MST.MODE, 1);
+    std::memset(&user_rec, 0, sizeof user_rec);
+    EXPECT_EQ(Fio_PERSONAL_MST_ALL("Taro", STORE_READ, &user_rec), -9);
+    EXPECT_EQ(user_rec.MODE, 1);
     EXPECT_EQ(read_all(at("user/Taro/personal.mst")), "COLOR,red\n");
 }
 
@@ -659,21 +664,21 @@ SYSTEM_LOG login_record(const char* agent) {
 }
 
 TEST_F(TextStores, LogAppendCreatesTheFileAndTheLineReadsBack) {
-    sSYSTEM_LOG = login_record("Mozilla/5.0");
-    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD), 0);
+    log_rec = login_record("Mozilla/5.0");
+    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD, &log_rec), 0);
     EXPECT_EQ(read_all(at("system.log")), "2024/05/06 07:08,Taro,\x95\x5C Taro,login,10.0.0.1,Mozilla/5.0,\n");
     EXPECT_FALSE(exists(at("system.chk")));
     EXPECT_FALSE(exists(at("system.log.tmp")));
 
     // A comma in a browser identification no longer shifts the fields.
-    sSYSTEM_LOG = login_record("Mozilla/5.0 (X11, Linux)\r\nX: y");
-    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD), 0);
-    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
-    ASSERT_EQ(Fio_SYSTEM_LOG(2, STORE_READ), 0);
-    EXPECT_STREQ(sSYSTEM_LOG.ACTION, "login");
-    EXPECT_STREQ(sSYSTEM_LOG.USER_NAME, "\x95\x5C Taro");
-    EXPECT_STREQ(sSYSTEM_LOG.USER_AGENT, "Mozilla/5.0 (X11_ Linux)__X: y");
-    EXPECT_EQ(Fio_SYSTEM_LOG(3, STORE_READ), -1);
+    log_rec = login_record("Mozilla/5.0 (X11, Linux)\r\nX: y");
+    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD, &log_rec), 0);
+    std::memset(&log_rec, 0, sizeof log_rec);
+    ASSERT_EQ(Fio_SYSTEM_LOG(2, STORE_READ, &log_rec), 0);
+    EXPECT_STREQ(log_rec.ACTION, "login");
+    EXPECT_STREQ(log_rec.USER_NAME, "\x95\x5C Taro");
+    EXPECT_STREQ(log_rec.USER_AGENT, "Mozilla/5.0 (X11_ Linux)__X: y");
+    EXPECT_EQ(Fio_SYSTEM_LOG(3, STORE_READ, &log_rec), -1);
 }
 
 TEST_F(TextStores, LogReadCountsFullRecordsOnly) {
@@ -682,25 +687,25 @@ TEST_F(TextStores, LogReadCountsFullRecordsOnly) {
               "d2,u2,n2,a2,r2,\n"  // five commas: no record
               "d3,u3,n3,a3,r3,g3,\n"
               "d4,u4,n4,a4,r4,g4,\n");
-    ASSERT_EQ(Fio_SYSTEM_LOG(3, STORE_READ), 0);
-    EXPECT_STREQ(sSYSTEM_LOG.USER_ID, "u4");
-    ASSERT_EQ(Fio_SYSTEM_LOG(-5, STORE_READ), 0);
-    EXPECT_STREQ(sSYSTEM_LOG.USER_ID, "u1");
-    EXPECT_EQ(Fio_SYSTEM_LOG(4, STORE_READ), -1);
+    ASSERT_EQ(Fio_SYSTEM_LOG(3, STORE_READ, &log_rec), 0);
+    EXPECT_STREQ(log_rec.USER_ID, "u4");
+    ASSERT_EQ(Fio_SYSTEM_LOG(-5, STORE_READ, &log_rec), 0);
+    EXPECT_STREQ(log_rec.USER_ID, "u1");
+    EXPECT_EQ(Fio_SYSTEM_LOG(4, STORE_READ, &log_rec), -1);
 }
 
 TEST_F(TextStores, LogDeleteAndUpdateCountEveryLine) {
     const std::string log = "d1,u1,n1,a1,r1,g1,\r\nshort line\nd3,u3,n3,a3,r3,g3,\n";
     write_all(at("system.log"), log);
-    EXPECT_EQ(Fio_SYSTEM_LOG(4, STORE_DELETE), -3);
-    EXPECT_EQ(Fio_SYSTEM_LOG(4, STORE_UPDATE), -3);
+    EXPECT_EQ(Fio_SYSTEM_LOG(4, STORE_DELETE, &log_rec), -3);
+    EXPECT_EQ(Fio_SYSTEM_LOG(4, STORE_UPDATE, &log_rec), -3);
     EXPECT_EQ(read_all(at("system.log")), log);
     EXPECT_FALSE(exists(at("system.log.tmp")));
 
-    ASSERT_EQ(Fio_SYSTEM_LOG(2, STORE_DELETE), 0);
+    ASSERT_EQ(Fio_SYSTEM_LOG(2, STORE_DELETE, &log_rec), 0);
     EXPECT_EQ(read_all(at("system.log")), "d1,u1,n1,a1,r1,g1,\r\nd3,u3,n3,a3,r3,g3,\n");
-    sSYSTEM_LOG = login_record("UA");
-    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_UPDATE), 0);  // 1 or less: the first line
+    log_rec = login_record("UA");
+    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_UPDATE, &log_rec), 0);  // 1 or less: the first line
     EXPECT_EQ(read_all(at("system.log")),
               syslog_format_line(login_record("UA")) + "d3,u3,n3,a3,r3,g3,\n");
 }
@@ -708,11 +713,11 @@ TEST_F(TextStores, LogDeleteAndUpdateCountEveryLine) {
 TEST_F(TextStores, LogAppendAfterALastLineWithoutLineEndKeepsBothLines) {
     write_all(at("system.log"), "d1,u1,n1,a1,r1,g1,");
     write_all(at("system.chk"), "");
-    sSYSTEM_LOG = login_record("UA");
-    EXPECT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD), -9);
+    log_rec = login_record("UA");
+    EXPECT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD, &log_rec), -9);
     EXPECT_EQ(read_all(at("system.log")), "d1,u1,n1,a1,r1,g1,");
     std::remove(at("system.chk").c_str());
-    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD), 0);
+    ASSERT_EQ(Fio_SYSTEM_LOG(0, STORE_ADD, &log_rec), 0);
     EXPECT_EQ(read_all(at("system.log")), "d1,u1,n1,a1,r1,g1,\n" + syslog_format_line(login_record("UA")));
 }
 

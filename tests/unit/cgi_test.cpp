@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "cgi/cgilib61.h"
-#include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "store/text.h"
 
@@ -18,25 +17,27 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
+// The parameters of the request under test. The end step is kept away from
+// any real data directory.
+CGI_PARAMS params;
+const char kDataDir[] = "/nonexistent-velt-unit/";
+
 class CgiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = SYSINFO;
-        // Keeps the end step away from any real data directory.
-        snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "/nonexistent-velt-unit/");
-        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+        params = CGI_PARAMS{};
+        Fio_set_data_dir(kDataDir);
         for (const char* v : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"}) unsetenv(v);
     }
     void TearDown() override {
-        cgi_free();
-        SYSINFO = saved_;
+        cgi_free(&params);
         if (!stdin_path_.empty()) std::remove(stdin_path_.c_str());
     }
 
     int get(const std::string& query) {
         setenv("REQUEST_METHOD", "GET", 1);
         setenv("QUERY_STRING", query.c_str(), 1);
-        return cgi_get(10000000);
+        return cgi_get(&params, 10000000, kDataDir);
     }
 
     // A POST whose standard input holds `body`; length "" leaves
@@ -57,7 +58,7 @@ protected:
         } else {
             unsetenv("CONTENT_LENGTH");
         }
-        return cgi_get(limit);
+        return cgi_get(&params, limit, kDataDir);
     }
 
     void set_stdin(const std::string& bytes) {
@@ -77,18 +78,17 @@ protected:
 
     static std::string value(const char* name, int index = 0, int size = 100000) {
         std::vector<char> buf(static_cast<std::size_t>(size), 'Z');
-        cgi_getvalue(name, index, buf.data(), size);
+        cgi_getvalue(&params, name, index, buf.data(), size);
         return buf.data();
     }
 
     // The list in order, as the reader built it.
     static Pairs pairs() {
         Pairs out;
-        for (const CGI_PAIR* n = &cgi_list; n->name; n = n->next) out.emplace_back(n->name, n->value);
+        for (const CGI_PAIR* n = &params.list; n->name; n = n->next) out.emplace_back(n->name, n->value);
         return out;
     }
 
-    SYSINFO_REC saved_;
     std::string stdin_path_;
 };
 
@@ -174,10 +174,10 @@ TEST_F(CgiTest, ValueIsCutToTheBuffer) {
 TEST_F(CgiTest, EmptyOrMissingQueryString) {
     EXPECT_EQ(get(""), 0);
     EXPECT_TRUE(pairs().empty());
-    cgi_free();
+    cgi_free(&params);
     setenv("REQUEST_METHOD", "GET", 1);
     unsetenv("QUERY_STRING");
-    EXPECT_EQ(cgi_get(100), 0);
+    EXPECT_EQ(cgi_get(&params, 100, kDataDir), 0);
     EXPECT_TRUE(pairs().empty());
 }
 
@@ -186,7 +186,7 @@ TEST_F(CgiTest, GetIgnoresTheBodyAndPostIgnoresTheQuery) {
     setenv("CONTENT_LENGTH", "3", 1);
     EXPECT_EQ(get("a=1"), 0);
     EXPECT_EQ(pairs(), (Pairs{{"a", "1"}}));
-    cgi_free();
+    cgi_free(&params);
 
     setenv("QUERY_STRING", "a=1", 1);
     EXPECT_EQ(post("b=2"), 0);
@@ -196,13 +196,13 @@ TEST_F(CgiTest, GetIgnoresTheBodyAndPostIgnoresTheQuery) {
 TEST_F(CgiTest, PostWithoutPositiveLengthReadsNothing) {
     EXPECT_EQ(post("a=1", "0"), -2);
     EXPECT_TRUE(pairs().empty());
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1", ""), -2);
     EXPECT_TRUE(pairs().empty());
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1", "-3"), -2);
     EXPECT_TRUE(pairs().empty());
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1", "abc"), -2);
     EXPECT_TRUE(pairs().empty());
 }
@@ -215,7 +215,7 @@ TEST_F(CgiTest, LengthIsReadLikeDecimalText) {
 TEST_F(CgiTest, BodyOverTheLimitIsStillRead) {
     EXPECT_EQ(post("a=123456", "auto", "application/x-www-form-urlencoded", 5), -2);
     EXPECT_EQ(value("a"), "123456");
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1234", "auto", "application/x-www-form-urlencoded", 6), 0);
     EXPECT_EQ(value("a"), "1234");
 }
@@ -224,11 +224,11 @@ TEST_F(CgiTest, ABodyShorterThanAnnouncedIsCutAndGivesNoPairs) {
     // The client went away: the part that came is not taken for a form.
     EXPECT_EQ(post("a=1&b=2", "100"), CGI_CUT);
     EXPECT_TRUE(pairs().empty());
-    EXPECT_EQ(cgi_input_byte, 7u);
-    cgi_free();
+    EXPECT_EQ(params.input_byte, 7u);
+    cgi_free(&params);
     EXPECT_EQ(post("", "50"), CGI_CUT);
     EXPECT_TRUE(pairs().empty());
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1&b=2", "8"), CGI_CUT);
     EXPECT_TRUE(pairs().empty());
 }
@@ -236,7 +236,7 @@ TEST_F(CgiTest, ABodyShorterThanAnnouncedIsCutAndGivesNoPairs) {
 TEST_F(CgiTest, OnlyTheAnnouncedLengthIsRead) {
     EXPECT_EQ(post("a=12345&b=1", "4"), 0);
     EXPECT_EQ(pairs(), (Pairs{{"a", "12"}}));
-    EXPECT_EQ(cgi_content_length, 4u);
+    EXPECT_EQ(params.content_length, 4u);
 }
 
 TEST_F(CgiTest, ABodyOfTheFieldsLimitIsReadWholeAndOneByteMoreNotAtAll) {
@@ -251,23 +251,23 @@ TEST_F(CgiTest, ABodyOfTheFieldsLimitIsReadWholeAndOneByteMoreNotAtAll) {
     ASSERT_EQ(v.size(), big.size() - 2);
     EXPECT_EQ(v[12345], 'A');
     EXPECT_EQ(value("z"), "9");
-    cgi_free();
+    cgi_free(&params);
 
     // Refused by its length alone: nothing is read, whatever the upload limit.
     EXPECT_EQ(post(body + "9"), CGI_TOO_LARGE);
     EXPECT_TRUE(pairs().empty());
-    EXPECT_EQ(cgi_input_byte, 0u);
+    EXPECT_EQ(params.input_byte, 0u);
     EXPECT_EQ(std::fgetc(stdin), 'k');
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1", "104857600", "application/x-www-form-urlencoded", 4000000000u), CGI_TOO_LARGE);
     EXPECT_EQ(std::fgetc(stdin), 'a');
-    cgi_free();
+    cgi_free(&params);
 
     // A multipart body may be the upload limit larger, and no more.
     const char* mp = "multipart/form-data; boundary=b";
     EXPECT_EQ(post("--b--", std::to_string(1000 + CGI_FIELDS_LIMIT + 1), mp, 1000), CGI_TOO_LARGE);
     EXPECT_EQ(std::fgetc(stdin), '-');
-    cgi_free();
+    cgi_free(&params);
     // Up to it the body is read (and is whole at its final boundary).
     const std::string fields = "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--b--";
     EXPECT_EQ(post(fields, std::to_string(1000 + CGI_FIELDS_LIMIT), mp, 1000), CGI_BAD_LENGTH);
@@ -279,7 +279,7 @@ TEST_F(CgiTest, OtherContentTypesAreNotReadAsUrlEncoded) {
     // reader gets the body, and "a=1" is no multipart body.
     EXPECT_EQ(post("a=1", "auto", "application/x-www-form-urlencoded; charset=Shift_JIS"), 0);
     EXPECT_TRUE(pairs().empty());
-    cgi_free();
+    cgi_free(&params);
     EXPECT_EQ(post("a=1", "auto", nullptr), 0);
     EXPECT_TRUE(pairs().empty());
 }
@@ -287,38 +287,37 @@ TEST_F(CgiTest, OtherContentTypesAreNotReadAsUrlEncoded) {
 TEST_F(CgiTest, OtherMethodsReadNothing) {
     setenv("QUERY_STRING", "a=1", 1);
     setenv("REQUEST_METHOD", "get", 1);
-    EXPECT_EQ(cgi_get(100), 0);
+    EXPECT_EQ(cgi_get(&params, 100, kDataDir), 0);
     EXPECT_TRUE(pairs().empty());
     unsetenv("REQUEST_METHOD");
-    EXPECT_EQ(cgi_get(100), 0);
+    EXPECT_EQ(cgi_get(&params, 100, kDataDir), 0);
     EXPECT_TRUE(pairs().empty());
 }
 
 TEST_F(CgiTest, SetDataModes) {
-    cgi_list = CGI_PAIR{};
-    cgi_cur = &cgi_list;
-    cgi_setdata("a=%41+b", 1);
-    cgi_setdata("a=%41+b", 2);
-    cgi_setdata("noequals", 2);
-    cgi_setdata("", 2);
+    params = CGI_PARAMS{};
+    cgi_setdata(&params, "a=%41+b", 1);
+    cgi_setdata(&params, "a=%41+b", 2);
+    cgi_setdata(&params, "noequals", 2);
+    cgi_setdata(&params, "", 2);
     // Mode 1 decodes escapes; the plus sign is turned into a blank before,
     // by the splitter, never here.
     EXPECT_EQ(pairs(), (Pairs{{"a", "A+b"}, {"a", "%41+b"}, {"noequals", ""}, {"", ""}}));
     // The chain ends with an empty node, and cur points at it.
-    EXPECT_EQ(cgi_cur->name, nullptr);
-    EXPECT_EQ(cgi_cur->value, nullptr);
-    EXPECT_EQ(cgi_cur->next, nullptr);
+    EXPECT_EQ(params.cur->name, nullptr);
+    EXPECT_EQ(params.cur->value, nullptr);
+    EXPECT_EQ(params.cur->next, nullptr);
 }
 
 TEST_F(CgiTest, ALookupLeavesTheListEndForLaterPairs) {
     ASSERT_EQ(get("a=1&b=2&a=3"), 0);
     char out[22];
-    cgi_getvalue("a", 0, out, sizeof out);
+    cgi_getvalue(&params, "a", 0, out, sizeof out);
     EXPECT_STREQ(out, "1");
     // A pair added after a lookup goes behind the others; none is overwritten.
-    cgi_setdata("c=4", 2);
+    cgi_setdata(&params, "c=4", 2);
     EXPECT_EQ(pairs(), (Pairs{{"a", "1"}, {"b", "2"}, {"a", "3"}, {"c", "4"}}));
-    cgi_getvalue("a", 1, out, sizeof out);
+    cgi_getvalue(&params, "a", 1, out, sizeof out);
     EXPECT_STREQ(out, "3");
 }
 

@@ -11,11 +11,16 @@
 
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
-#include "settings/strdef.h"
 #include "store/fileio.h"
 #include "store_tmpdir.h"
 
 namespace {
+
+// The records the stores read into and write from.
+CHAT_DATA_DAT line_rec;
+CHAT_DATA_DAT lines_read[CHAT_DATA_READ_MAX];
+CHAT_USER_IDX member_rec;
+CHAT_USER_IDX members_read[CHAT_USER_BLOCK];
 
 using store_test::exists;
 using store_test::read_all;
@@ -74,19 +79,19 @@ protected:
         TmpDirTest::SetUp();
         room = at(std::to_string(ROOM)) + "/";
         ASSERT_EQ(mkdir(room.c_str(), 0700), 0);
-        std::memset(&sCHAT_DATA_DAT, 0, sizeof sCHAT_DATA_DAT);
-        std::memset(&sCHAT_USER_IDX, 0, sizeof sCHAT_USER_IDX);
+        std::memset(&line_rec, 0, sizeof line_rec);
+        std::memset(&member_rec, 0, sizeof member_rec);
     }
     std::string data() const { return room + "chatdata.dat"; }
     std::string index() const { return room + "chatuser.idx"; }
 
     int write_line(const CHAT_DATA_DAT& r) {
-        sCHAT_DATA_DAT = r;
-        return Fio_CHAT_DATA_DAT();
+        line_rec = r;
+        return Fio_CHAT_DATA_DAT(line_rec);
     }
     int user_op(int mode, const CHAT_USER_IDX& r) {
-        sCHAT_USER_IDX = r;
-        return Fio_CHAT_USER_IDX(mode);
+        member_rec = r;
+        return Fio_CHAT_USER_IDX(mode, &member_rec);
     }
 };
 
@@ -118,12 +123,12 @@ TEST_F(ChatStores, NewRecordsGoInFrontAndAnEmptyColourReadsAsBlue) {
     EXPECT_STREQ(stored[0].CTALK, "second");
     EXPECT_STREQ(stored[0].COLOR, "");  // kept empty in the file
 
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
-    EXPECT_STREQ(sCHAT_DATA_DAT100[0].CTALK, "second");
-    EXPECT_STREQ(sCHAT_DATA_DAT100[0].COLOR, "blue");
-    EXPECT_STREQ(sCHAT_DATA_DAT100[1].CTALK, "first");
-    EXPECT_STREQ(sCHAT_DATA_DAT100[1].COLOR, "red");
-    EXPECT_EQ(sCHAT_DATA_DAT100[2].MODE, 0);
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
+    EXPECT_STREQ(lines_read[0].CTALK, "second");
+    EXPECT_STREQ(lines_read[0].COLOR, "blue");
+    EXPECT_STREQ(lines_read[1].CTALK, "first");
+    EXPECT_STREQ(lines_read[1].COLOR, "red");
+    EXPECT_EQ(lines_read[2].MODE, 0);
 }
 
 TEST_F(ChatStores, ARecordWithModeZeroIsStoredAsModeOneSoOlderLinesStayVisible) {
@@ -131,11 +136,11 @@ TEST_F(ChatStores, ARecordWithModeZeroIsStoredAsModeOneSoOlderLinesStayVisible) 
     CHAT_DATA_DAT r = line("b", "newer");
     r.MODE = 0;
     EXPECT_EQ(write_line(r), 0);
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
-    EXPECT_EQ(sCHAT_DATA_DAT100[0].MODE, 1);
-    EXPECT_STREQ(sCHAT_DATA_DAT100[0].CTALK, "newer");
-    EXPECT_NE(sCHAT_DATA_DAT100[1].MODE, 0);
-    EXPECT_STREQ(sCHAT_DATA_DAT100[1].CTALK, "older");
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
+    EXPECT_EQ(lines_read[0].MODE, 1);
+    EXPECT_STREQ(lines_read[0].CTALK, "newer");
+    EXPECT_NE(lines_read[1].MODE, 0);
+    EXPECT_STREQ(lines_read[1].CTALK, "older");
 }
 
 TEST_F(ChatStores, A150RecordFileReadsAsItsNewest100AndKeepsAll) {
@@ -143,8 +148,8 @@ TEST_F(ChatStores, A150RecordFileReadsAsItsNewest100AndKeepsAll) {
     for (int i = 0; i < 150; ++i) recs.push_back(line("u" + std::to_string(i), "talk " + std::to_string(i)));
     write_all(data(), bytes_of(recs));
 
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
-    for (int i = 0; i < 100; ++i) ASSERT_STREQ(sCHAT_DATA_DAT100[i].CTALK, ("talk " + std::to_string(i)).c_str());
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
+    for (int i = 0; i < 100; ++i) ASSERT_STREQ(lines_read[i].CTALK, ("talk " + std::to_string(i)).c_str());
     EXPECT_EQ(read_all(data()).size(), 150u * 408u);
 
     EXPECT_EQ(write_line(line("new", "newest")), 0);
@@ -159,11 +164,11 @@ TEST_F(ChatStores, ATrailingPartialRecordIsNeverReadAndDroppedByTheNextWrite) {
     CHAT_DATA_DAT junk = line("x", "partial");
     write_all(data(), bytes_of(recs) + std::string(reinterpret_cast<const char*>(&junk), 100));
 
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
-    EXPECT_STREQ(sCHAT_DATA_DAT100[2].CTALK, "three");
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
+    EXPECT_STREQ(lines_read[2].CTALK, "three");
     CHAT_DATA_DAT zero;
     std::memset(&zero, 0, sizeof zero);
-    EXPECT_EQ(std::memcmp(&sCHAT_DATA_DAT100[3], &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&lines_read[3], &zero, sizeof zero), 0);
 
     EXPECT_EQ(write_line(line("d", "four")), 0);
     std::string bytes = read_all(data());
@@ -183,9 +188,9 @@ TEST_F(ChatStores, RecordsWithoutTerminatorsReadAsTextsEndedWithinTheirFields) {
     for (int i = 0; i < 100; ++i) bytes.append(reinterpret_cast<const char*>(&bad), sizeof bad);
     write_all(data(), bytes);
 
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
     for (int i : {0, 99}) {
-        const CHAT_DATA_DAT& r = sCHAT_DATA_DAT100[i];
+        const CHAT_DATA_DAT& r = lines_read[i];
         EXPECT_EQ(std::strlen(r.USER_ID), sizeof r.USER_ID - 1);
         EXPECT_EQ(std::strlen(r.USER_NAME), sizeof r.USER_NAME - 1);
         EXPECT_EQ(std::strlen(r.WRITE_DATE), sizeof r.WRITE_DATE - 1);
@@ -198,11 +203,11 @@ TEST_F(ChatStores, RecordsWithoutTerminatorsReadAsTextsEndedWithinTheirFields) {
 }
 
 TEST_F(ChatStores, ReadingARoomWithoutAFileCreatesItEmpty) {
-    std::memset(sCHAT_DATA_DAT100, 0x55, sizeof sCHAT_DATA_DAT100);
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
+    std::memset(lines_read, 0x55, sizeof lines_read);
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
     EXPECT_TRUE(exists(data()));
     EXPECT_EQ(read_all(data()).size(), 0u);
-    for (const auto& r : sCHAT_DATA_DAT100) {
+    for (const auto& r : lines_read) {
         ASSERT_EQ(r.MODE, 0);
         ASSERT_EQ(r.CTALK[0], '\0');
     }
@@ -216,8 +221,8 @@ TEST_F(ChatStores, AHeldMessageLockRefusesWritesButNotReads) {
     EXPECT_EQ(write_line(line("b", "lost")), -9);
     EXPECT_EQ(Fio_CHAT_DATA_DAT_DEL(ROOM), -9);
     // A read takes the file as the last post left it.
-    EXPECT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
-    EXPECT_STREQ(sCHAT_DATA_DAT100[0].CTALK, "kept");
+    EXPECT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
+    EXPECT_STREQ(lines_read[0].CTALK, "kept");
     EXPECT_EQ(read_all(data()), before);
     EXPECT_TRUE(exists(room + "chatdata.chk"));  // a test never removes a young lock
 }
@@ -240,10 +245,10 @@ TEST_F(ChatStores, AMissingRoomDirectoryGivesMinusTwo) {
     CHAT_DATA_DAT r = line("a", "x");
     r.FOLDER_NO = 99;
     EXPECT_EQ(write_line(r), -2);
-    EXPECT_EQ(Fio_CHAT_DATA_DAT100(99), -2);
+    EXPECT_EQ(Fio_CHAT_DATA_DAT100(99, lines_read), -2);
     EXPECT_FALSE(exists(at("99/chatdata.chk")));
     EXPECT_EQ(user_op(STORE_ADD, [] { auto m = member("a", "b", ""); m.FOLDER_NO = 99; return m; }()), -2);
-    EXPECT_EQ(Fio_CHAT_USER_IDX20(99, 0), -2);
+    EXPECT_EQ(Fio_CHAT_USER_IDX20(99, 0, members_read), -2);
 }
 
 // --- presence index -----------------------------------------------------------
@@ -277,24 +282,24 @@ TEST_F(ChatStores, ReadingAnAbsentMemberLeavesThePresets) {
     probe.DISP_LINE = 5;
     probe.RELOAD_TIME = 6;
     EXPECT_EQ(user_op(STORE_READ, probe), -1);
-    EXPECT_EQ(sCHAT_USER_IDX.DISP_LINE, 30);
-    EXPECT_EQ(sCHAT_USER_IDX.RELOAD_TIME, 30);
-    EXPECT_EQ(std::string(sCHAT_USER_IDX.LAST_DATE, sizeof sCHAT_USER_IDX.LAST_DATE), std::string(20, '\0'));
-    EXPECT_EQ(std::string(sCHAT_USER_IDX.COLOR, sizeof sCHAT_USER_IDX.COLOR), std::string(22, '\0'));
-    EXPECT_STREQ(sCHAT_USER_IDX.USER_ID, "taro");
-    EXPECT_STREQ(sCHAT_USER_IDX.USER_NAME, "t");
-    EXPECT_EQ(sCHAT_USER_IDX.MODE, 7);
-    EXPECT_EQ(sCHAT_USER_IDX.FOLDER_NO, ROOM);
+    EXPECT_EQ(member_rec.DISP_LINE, 30);
+    EXPECT_EQ(member_rec.RELOAD_TIME, 30);
+    EXPECT_EQ(std::string(member_rec.LAST_DATE, sizeof member_rec.LAST_DATE), std::string(20, '\0'));
+    EXPECT_EQ(std::string(member_rec.COLOR, sizeof member_rec.COLOR), std::string(22, '\0'));
+    EXPECT_STREQ(member_rec.USER_ID, "taro");
+    EXPECT_STREQ(member_rec.USER_NAME, "t");
+    EXPECT_EQ(member_rec.MODE, 7);
+    EXPECT_EQ(member_rec.FOLDER_NO, ROOM);
     EXPECT_FALSE(exists(room + "chatuser.chk"));
 }
 
 TEST_F(ChatStores, ReadingAPresentMemberGivesItsRecordWithBlueForNoColour) {
     user_op(STORE_ADD, member("taro", "T", "2024/05/06 10:00", ""));
     EXPECT_EQ(user_op(STORE_READ, member("taro", "T", "")), 0);
-    EXPECT_STREQ(sCHAT_USER_IDX.COLOR, "blue");
-    EXPECT_STREQ(sCHAT_USER_IDX.LAST_DATE, "2024/05/06 10:00");
-    EXPECT_EQ(sCHAT_USER_IDX.DISP_LINE, 40);
-    EXPECT_EQ(sCHAT_USER_IDX.RELOAD_TIME, 999);
+    EXPECT_STREQ(member_rec.COLOR, "blue");
+    EXPECT_STREQ(member_rec.LAST_DATE, "2024/05/06 10:00");
+    EXPECT_EQ(member_rec.DISP_LINE, 40);
+    EXPECT_EQ(member_rec.RELOAD_TIME, 999);
     EXPECT_EQ(std::string(read_all(index()).c_str() + 132), "");  // the file keeps it empty
 }
 
@@ -322,7 +327,7 @@ TEST_F(ChatStores, UpdateAndDeleteTouchOnlyTheKeyedRecord) {
     EXPECT_STREQ(stored[0].USER_ID, "b");
     EXPECT_FALSE(exists(room + "chatuser.chk"));
 
-    EXPECT_EQ(user_op(9, member("b", "B", "")), -1);
+    EXPECT_EQ(user_op(9, member("b", "B", "")), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(ChatStores, AHeldIndexLockRefusesWritesButNeverHidesAMember) {
@@ -334,9 +339,9 @@ TEST_F(ChatStores, AHeldIndexLockRefusesWritesButNeverHidesAMember) {
     }
     EXPECT_EQ(read_all(index()), before);
     EXPECT_EQ(user_op(STORE_READ, member("a", "A", "")), 0);
-    EXPECT_STREQ(sCHAT_USER_IDX.LAST_DATE, "2024/05/06 10:00");
-    EXPECT_EQ(Fio_CHAT_USER_IDX20(ROOM, 0), 0);
-    EXPECT_STREQ(sCHAT_USER_IDX20[0].USER_ID, "a");
+    EXPECT_STREQ(member_rec.LAST_DATE, "2024/05/06 10:00");
+    EXPECT_EQ(Fio_CHAT_USER_IDX20(ROOM, 0, members_read), 0);
+    EXPECT_STREQ(members_read[0].USER_ID, "a");
 }
 
 TEST_F(ChatStores, ASignOfLifeIsWrittenInPlaceIntoEveryRecordOfTheMember) {
@@ -345,8 +350,8 @@ TEST_F(ChatStores, ASignOfLifeIsWrittenInPlaceIntoEveryRecordOfTheMember) {
     struct stat before;
     ASSERT_EQ(stat(index().c_str(), &before), 0);
     const std::string old = read_all(index());
-    sCHAT_USER_IDX = member("b", "B", "2024/05/06 10:07");
-    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(), 0);
+    member_rec = member("b", "B", "2024/05/06 10:07");
+    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(member_rec), 0);
     std::string expected = old;
     std::memcpy(&expected[164 + 112], "2024/05/06 10:07", 16);
     EXPECT_EQ(read_all(index()), expected);  // only those 16 bytes changed
@@ -355,11 +360,11 @@ TEST_F(ChatStores, ASignOfLifeIsWrittenInPlaceIntoEveryRecordOfTheMember) {
     EXPECT_EQ(after.st_ino, before.st_ino);  // the same file: no rewrite
     EXPECT_FALSE(exists(room + "chatuser.chk"));
 
-    sCHAT_USER_IDX = member("z", "Z", "2024/05/06 10:07");
-    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(), -1);
+    member_rec = member("z", "Z", "2024/05/06 10:07");
+    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(member_rec), -1);
     write_all(room + "chatuser.chk", "");
-    sCHAT_USER_IDX = member("a", "A", "2024/05/06 10:08");
-    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(), -9);
+    member_rec = member("a", "A", "2024/05/06 10:08");
+    EXPECT_EQ(Fio_CHAT_USER_IDX_touch(member_rec), -9);
     EXPECT_EQ(read_all(index()), expected);
 }
 
@@ -369,19 +374,19 @@ TEST_F(ChatStores, ABlockReadSkipsAndFillsTwentySlots) {
     CHAT_USER_IDX junk = member("partial", "p", "");
     write_all(index(), bytes_of(recs) + std::string(reinterpret_cast<const char*>(&junk), 60));
 
-    ASSERT_EQ(Fio_CHAT_USER_IDX20(ROOM, 20), 0);
-    for (int i = 0; i < 5; ++i) EXPECT_STREQ(sCHAT_USER_IDX20[i].USER_ID, ("u" + std::to_string(21 + i)).c_str());
-    EXPECT_STREQ(sCHAT_USER_IDX20[1].COLOR, "blue");
+    ASSERT_EQ(Fio_CHAT_USER_IDX20(ROOM, 20, members_read), 0);
+    for (int i = 0; i < 5; ++i) EXPECT_STREQ(members_read[i].USER_ID, ("u" + std::to_string(21 + i)).c_str());
+    EXPECT_STREQ(members_read[1].COLOR, "blue");
     CHAT_USER_IDX zero;
     std::memset(&zero, 0, sizeof zero);
-    for (int i = 5; i < 20; ++i) EXPECT_EQ(std::memcmp(&sCHAT_USER_IDX20[i], &zero, sizeof zero), 0) << i;
+    for (int i = 5; i < 20; ++i) EXPECT_EQ(std::memcmp(&members_read[i], &zero, sizeof zero), 0) << i;
 
-    ASSERT_EQ(Fio_CHAT_USER_IDX20(ROOM, 0), 0);
-    EXPECT_STREQ(sCHAT_USER_IDX20[0].USER_ID, "u1");
-    EXPECT_STREQ(sCHAT_USER_IDX20[19].USER_ID, "u20");
+    ASSERT_EQ(Fio_CHAT_USER_IDX20(ROOM, 0, members_read), 0);
+    EXPECT_STREQ(members_read[0].USER_ID, "u1");
+    EXPECT_STREQ(members_read[19].USER_ID, "u20");
 
-    ASSERT_EQ(Fio_CHAT_USER_IDX20(ROOM, 40), 0);
-    EXPECT_EQ(sCHAT_USER_IDX20[0].FOLDER_NO, 0);
+    ASSERT_EQ(Fio_CHAT_USER_IDX20(ROOM, 40, members_read), 0);
+    EXPECT_EQ(members_read[0].FOLDER_NO, 0);
 
     // A rewrite drops the trailing piece.
     EXPECT_EQ(user_op(STORE_DELETE, member("u1", "n", "")), 0);
@@ -396,18 +401,12 @@ protected:
 
     void SetUp() override {
         ChatStores::SetUp();
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        G_set(STRDEF.Message[315], NOTICE);
         // The tests compare stamps of whole minutes: start each one early in
         // a minute so that the real clock cannot cross into the next minute.
         // The clock starts a quarter of an hour back, so that the minutes the
         // tests move on never make a lock file just made look a minute old.
         base = 5 - static_cast<long>(time(nullptr) % 60) - 15 * 60;
         Tm_clock_offset = base;
-    }
-    void TearDown() override {
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        ChatStores::TearDown();
     }
     // The stamp of the program's clock `minutes` later than the start.
     std::string stamp(int minutes) {
@@ -420,7 +419,7 @@ protected:
     }
     int sweep_at(int minutes) {
         Tm_clock_offset = base + minutes * 60L;
-        return Fio_CHAT_TIMEOUT_TXT(ROOM);
+        return Fio_CHAT_TIMEOUT_TXT(ROOM, NOTICE);
     }
     std::string chattime() const { return read_all(room + "chattime.txt"); }
     void put_members(const std::vector<CHAT_USER_IDX>& recs) { write_all(index(), bytes_of(recs)); }
@@ -486,12 +485,12 @@ TEST_F(Sweep, ThreeMembersDroppedInOneSweepPostThreeNoticesInOrder) {
     ASSERT_EQ(left.size(), 1u);
     EXPECT_STREQ(left[0].USER_ID, "live");
 
-    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM), 0);
-    EXPECT_STREQ(sCHAT_DATA_DAT100[0].USER_ID, "c");  // dropped last, shown first
-    EXPECT_STREQ(sCHAT_DATA_DAT100[1].USER_ID, "b");
-    EXPECT_STREQ(sCHAT_DATA_DAT100[2].USER_ID, "a");
-    EXPECT_EQ(sCHAT_DATA_DAT100[3].MODE, 0);
-    for (int i = 0; i < 3; ++i) EXPECT_STREQ(sCHAT_DATA_DAT100[i].CTALK, NOTICE);
+    ASSERT_EQ(Fio_CHAT_DATA_DAT100(ROOM, lines_read), 0);
+    EXPECT_STREQ(lines_read[0].USER_ID, "c");  // dropped last, shown first
+    EXPECT_STREQ(lines_read[1].USER_ID, "b");
+    EXPECT_STREQ(lines_read[2].USER_ID, "a");
+    EXPECT_EQ(lines_read[3].MODE, 0);
+    for (int i = 0; i < 3; ++i) EXPECT_STREQ(lines_read[i].CTALK, NOTICE);
 }
 
 TEST_F(Sweep, ASignOfLifeMoreThanTenMinutesAheadTimesOut) {
@@ -566,7 +565,7 @@ TEST_F(Sweep, AFailedRemovalPostsNoNoticeAndDoesNotLoop) {
 }
 
 TEST_F(Sweep, AMissingRoomGivesMinusTwo) {
-    EXPECT_EQ(Fio_CHAT_TIMEOUT_TXT(98), -2);
+    EXPECT_EQ(Fio_CHAT_TIMEOUT_TXT(98, NOTICE), -2);
     EXPECT_FALSE(exists(at("98")));
 }
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include "roomconf/bg_dl.h"
+#include "tests/unit/reply_capture.h"
 
 namespace {
 
@@ -159,25 +160,12 @@ protected:
         f << bytes;
     }
 
-    // Runs the delivery with the two paths and returns what it printed.
+    // Runs the delivery with the two paths and returns what it answered.
     std::string deliver(const std::string& picture, const std::string& map, int* rc) {
         char in[1200], mime[1200];
         std::snprintf(in, sizeof in, "%s", picture.c_str());
         std::snprintf(mime, sizeof mime, "%s", map.c_str());
-        const std::string out_path = dir + "/stdout.bin";
-        std::fflush(stdout);
-        const int saved = dup(1);
-        const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 1);
-        close(fd);
-        *rc = Fio_MimeDownload(in, mime);
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        std::ifstream f(out_path, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
+        return reply_test::capture([&] { *rc = Fio_MimeDownload(in, mime); });
     }
 };
 

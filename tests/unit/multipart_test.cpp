@@ -18,13 +18,15 @@
 
 #include "cgi/cgilib61.h"
 #include "cgi/multipart.h"
-#include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "store/datetime.h"
 
 namespace {
 
 const char BOUNDARY[] = "----veltBoundary7MA4YWxkTrZu0gW";
+
+// The parameters of the request under test; uploads go to its data_dir.
+CGI_PARAMS params;
 
 std::string type_with(const std::string& boundary) {
     return "multipart/form-data; boundary=" + boundary;
@@ -91,13 +93,13 @@ std::string upload_path(const std::string& value, const std::string& browser_nam
 // Every pair of the parameter list, in order.
 std::vector<std::pair<std::string, std::string>> pairs() {
     std::vector<std::pair<std::string, std::string>> out;
-    for (const CGI_PAIR* n = &cgi_list; n && n->name; n = n->next) out.emplace_back(n->name, n->value);
+    for (const CGI_PAIR* n = &params.list; n && n->name; n = n->next) out.emplace_back(n->name, n->value);
     return out;
 }
 
 std::string value_of(const char* name, int index = 0) {
     static char buf[200000];
-    cgi_getvalue(name, index, buf, sizeof buf);
+    cgi_getvalue(&params, name, index, buf, sizeof buf);
     return buf;
 }
 
@@ -114,35 +116,31 @@ std::string bytes_with_zeros(std::size_t n, unsigned seed) {
 
 class Multipart : public ::testing::Test {
 protected:
-    SYSINFO_REC saved_sysinfo;
     long saved_offset = 0;
     std::string dir;  // the data directory, with a trailing '/'
 
     void SetUp() override {
-        saved_sysinfo = SYSINFO;
         saved_offset = Tm_clock_offset;
         char tmpl[] = "/tmp/velt_mp_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = std::string(tmpl) + "/";
-        std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%s", dir.c_str());
-        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
-        cgi_list = CGI_PAIR{};
-        cgi_cur = &cgi_list;
+        params = CGI_PARAMS{};
+        std::snprintf(params.data_dir, sizeof params.data_dir, "%s", dir.c_str());
+        Fio_set_data_dir(params.data_dir);
     }
     void TearDown() override {
         // Releases the list and the record of uploads; with the clock far
         // ahead it also clears every temporary file.
         Tm_clock_offset = 24 * 3600;
-        cgi_free();
+        cgi_free(&params);
         Tm_clock_offset = saved_offset;
         std::string cmd = "rm -rf '" + dir + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
-        SYSINFO = saved_sysinfo;
     }
 
     int read(const std::string& body, int result = 0, int store_files = 1,
              const std::string& type = type_with(BOUNDARY)) {
-        return cgi_multipart_mem(type.c_str(), static_cast<uint32_t>(body.size()), body.data(),
+        return cgi_multipart_mem(&params, type.c_str(), static_cast<uint32_t>(body.size()), body.data(),
                                  static_cast<uint32_t>(body.size()), result, store_files);
     }
 };
@@ -163,7 +161,7 @@ TEST_F(Multipart, TextFieldsKeepTheirBytesWithoutTheLineBreakBeforeTheBoundary) 
     EXPECT_EQ(p[3], std::make_pair(std::string("EMPTY"), std::string("")));
     EXPECT_EQ(p[4].second, "one\r\ntwo\r\n");
     // Reading stops right after the closing "--".
-    EXPECT_EQ(cgi_input_byte, cgi_content_length - 2);
+    EXPECT_EQ(params.input_byte, params.content_length - 2);
 }
 
 TEST_F(Multipart, ATextFieldWithItsOwnContentTypeLineIsRead) {
@@ -182,7 +180,7 @@ TEST_F(Multipart, TheResultIsPassedOnAndNoOpeningBoundaryGivesNothing) {
     b.field("a", "1");
     EXPECT_EQ(read(b.close(), -2), -2);
     EXPECT_EQ(value_of("a"), "1");
-    cgi_free();
+    cgi_free(&params);
 
     // A quoted boundary parameter keeps its quotes and so never matches.
     EXPECT_EQ(read(b.close(), -2, 1, "multipart/form-data; boundary=\"" + std::string(BOUNDARY) + "\""), 0);
@@ -225,11 +223,11 @@ TEST_F(Multipart, UploadsArriveByteForByteWhateverTheirLength) {
         read(b.close());
         const std::string path = upload_path(value_of("BG1"), "a.gif", dir);
         ASSERT_NE(path, "");
-        EXPECT_TRUE(cgi_is_own_upload(path.c_str()));
+        EXPECT_TRUE(cgi_is_own_upload(&params, path.c_str()));
         std::string got = read_all(path);
         EXPECT_EQ(got.size(), content.size());
         EXPECT_TRUE(got == content);
-        cgi_free();
+        cgi_free(&params);
         ASSERT_FALSE(exists(path));
     }
 }
@@ -256,7 +254,7 @@ TEST_F(Multipart, ContentEndingInLineBreaksOrLookingLikeTheBoundaryIsKept) {
         EXPECT_TRUE(read_all(upload_path(value_of("F"), "x.bin", dir)) == contents[i]);
         EXPECT_EQ(value_of("AFTER"), "ok");
         Tm_clock_offset = 24 * 3600;
-        cgi_free();
+        cgi_free(&params);
         Tm_clock_offset = 0;
     }
 }
@@ -273,11 +271,11 @@ TEST_F(Multipart, TwoFileFieldsGetTwoDifferentNames) {
     EXPECT_EQ(names_in(dir).size(), 2u);
     EXPECT_EQ(read_all(first), "AAA");
     EXPECT_EQ(read_all(second), "BBBB");
-    EXPECT_TRUE(cgi_is_own_upload(first.c_str()));
-    EXPECT_TRUE(cgi_is_own_upload(second.c_str()));
-    EXPECT_FALSE(cgi_is_own_upload((dir + "CGI").c_str()));
-    EXPECT_FALSE(cgi_is_own_upload("/etc/passwd"));
-    EXPECT_FALSE(cgi_is_own_upload(""));
+    EXPECT_TRUE(cgi_is_own_upload(&params, first.c_str()));
+    EXPECT_TRUE(cgi_is_own_upload(&params, second.c_str()));
+    EXPECT_FALSE(cgi_is_own_upload(&params, (dir + "CGI").c_str()));
+    EXPECT_FALSE(cgi_is_own_upload(&params, "/etc/passwd"));
+    EXPECT_FALSE(cgi_is_own_upload(&params, ""));
 }
 
 TEST_F(Multipart, FilesThatExistBeforehandAreNeverReusedOrTouched) {
@@ -297,7 +295,7 @@ TEST_F(Multipart, FilesThatExistBeforehandAreNeverReusedOrTouched) {
         EXPECT_NE(one, f.first);
         EXPECT_NE(two, f.first);
         EXPECT_EQ(read_all(f.first), f.second);
-        EXPECT_FALSE(cgi_is_own_upload(f.first.c_str()));
+        EXPECT_FALSE(cgi_is_own_upload(&params, f.first.c_str()));
     }
 }
 
@@ -324,26 +322,26 @@ TEST_F(Multipart, OverTheUploadLimitFileFieldsAreEmptyAndTextFieldsStay) {
 }
 
 TEST_F(Multipart, AnUploadThatCannotBeStoredIsNotThisRequestsOwn) {
-    std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%snot_there/", dir.c_str());
+    std::snprintf(params.data_dir, sizeof params.data_dir, "%snot_there/", dir.c_str());
     Body b;
     b.file("BG1", "a.gif", "data");
     b.field("NEXT", "n");
     read(b.close());
     const std::string path = upload_path(value_of("BG1"), "a.gif", dir + "not_there/");
     EXPECT_FALSE(exists(path));
-    EXPECT_FALSE(cgi_is_own_upload(path.c_str()));
+    EXPECT_FALSE(cgi_is_own_upload(&params, path.c_str()));
     EXPECT_EQ(value_of("NEXT"), "n");
 }
 
 TEST_F(Multipart, BackslashesOfTheDataDirectoryBecomeSlashesInTheValue) {
     std::string back = dir.substr(0, dir.size() - 1) + "\\";
-    std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "%s", back.c_str());
+    std::snprintf(params.data_dir, sizeof params.data_dir, "%s", back.c_str());
     Body b;
     b.file("BG1", "a.gif", "data");
     read(b.close());
     const std::string path = upload_path(value_of("BG1"), "a.gif", dir);
     ASSERT_NE(path, "");
-    EXPECT_TRUE(cgi_is_own_upload((back + path.substr(dir.size())).c_str()));
+    EXPECT_TRUE(cgi_is_own_upload(&params, (back + path.substr(dir.size())).c_str()));
     EXPECT_EQ(read_all(path), "data");
 }
 
@@ -356,37 +354,37 @@ TEST_F(Multipart, ACutOffBodyIsReportedCutAndReadsNoFurther) {
 
     // Whole up to its final boundary, however long it was declared: the
     // reading stops there and never waits for the rest.
-    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size() + 100),
+    EXPECT_EQ(cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size() + 100),
                                 whole.data(), static_cast<uint32_t>(whole.size() - 2), 0, 1),
               0);
     EXPECT_EQ(value_of("B"), "second value");
-    cgi_free();
+    cgi_free(&params);
 
     // Cut inside B's value: A whole, B as far as it came.
     std::size_t cut = whole.find("second") + 3;
-    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+    EXPECT_EQ(cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
                                 static_cast<uint32_t>(cut), 0, 1),
               CGI_CUT);
     EXPECT_EQ(value_of("A"), "first");
     EXPECT_EQ(value_of("B"), "sec");
-    EXPECT_EQ(cgi_input_byte, cut);
-    EXPECT_EQ(cgi_mp_getc(), -1);
-    cgi_free();
+    EXPECT_EQ(params.input_byte, cut);
+    EXPECT_EQ(cgi_mp_getc(&params), -1);
+    cgi_free(&params);
 
     // Cut inside a header: the part is not added.
     cut = whole.find("name=\"B") + 3;
-    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+    EXPECT_EQ(cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
                                 static_cast<uint32_t>(cut), -2, 1),
               CGI_CUT);
     auto p = pairs();
     ASSERT_EQ(p.size(), 1u);
     EXPECT_EQ(p[0].first, "A");
-    cgi_free();
+    cgi_free(&params);
 
     // Cut inside the file's content: the reading ends, the field is listed,
     // and only whole written blocks are in the file.
     cut = whole.find("zzz") + 2500;
-    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
+    EXPECT_EQ(cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), static_cast<uint32_t>(whole.size()), whole.data(),
                                 static_cast<uint32_t>(cut), 0, 1),
               CGI_CUT);
     const std::string path = upload_path(value_of("F"), "f.bin", dir);
@@ -394,11 +392,11 @@ TEST_F(Multipart, ACutOffBodyIsReportedCutAndReadsNoFurther) {
     EXPECT_LT(got.size(), 2500u);
     EXPECT_EQ(got, std::string(got.size(), 'z'));
     // The request's end removes it.
-    cgi_free();
+    cgi_free(&params);
     EXPECT_FALSE(exists(path));
 
     // Cut before any boundary came.
-    EXPECT_EQ(cgi_multipart_mem(type_with(BOUNDARY).c_str(), 500, whole.data(), 10, 0, 1), CGI_CUT);
+    EXPECT_EQ(cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), 500, whole.data(), 10, 0, 1), CGI_CUT);
     EXPECT_TRUE(pairs().empty());
 }
 
@@ -407,10 +405,10 @@ TEST_F(Multipart, ReadingNeverGoesPastTheDeclaredLength) {
     b.field("A", "abcdef");
     const std::string whole = b.close();
     const std::size_t declared = whole.find("abc") + 2;
-    cgi_multipart_mem(type_with(BOUNDARY).c_str(), static_cast<uint32_t>(declared), whole.data(),
+    cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), static_cast<uint32_t>(declared), whole.data(),
                       static_cast<uint32_t>(whole.size()), 0, 1);
     EXPECT_EQ(value_of("A"), "ab");
-    EXPECT_EQ(cgi_input_byte, declared);
+    EXPECT_EQ(params.input_byte, declared);
 }
 
 TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
@@ -420,14 +418,14 @@ TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
     // 99998 bytes kept.
     const std::string bnd = std::string("--") + BOUNDARY;
     const std::string part = big + "\r\n" + bnd + "\r\nX";
-    cgi_content_length = static_cast<uint32_t>(part.size());
-    cgi_mp_input_mem(part.data(), cgi_content_length);
+    params.content_length = static_cast<uint32_t>(part.size());
+    cgi_mp_input_mem(&params, part.data(), params.content_length);
     std::vector<char> out(MP_VALUE_CAP);
-    EXPECT_EQ(cgi_mp_get_str(out.data(), bnd.c_str()), 0);
+    EXPECT_EQ(cgi_mp_get_str(&params, out.data(), bnd.c_str()), 0);
     std::string got = out.data();
     EXPECT_EQ(got.size(), 99998u);
     EXPECT_TRUE(got == big.substr(0, 99998));
-    EXPECT_EQ(cgi_mp_getc(), 'X');
+    EXPECT_EQ(cgi_mp_getc(&params), 'X');
 
     // In a request such a value passes what the fields may hold: the
     // reading stops there (see TextFieldsBeyondTheFieldsLimitStopTheReading).
@@ -438,7 +436,7 @@ TEST_F(Multipart, ALongTextValueKeepsItsFirst99998Bytes) {
     EXPECT_EQ(value_of("NEXT"), "");
 
     // A text value ends at its first zero byte.
-    cgi_free();
+    cgi_free(&params);
     Body z;
     z.field("Z", std::string("ab\0cd", 5));
     read(z.close());
@@ -471,9 +469,9 @@ TEST_F(Multipart, TextFieldsBeyondTheFieldsLimitStopTheReading) {
         EXPECT_EQ(r, c.fits ? 0 : CGI_TOO_LARGE);
         EXPECT_EQ(value_of("LAST"), c.fits ? "l" : "");
         if (c.read_at_most != 0) {
-            EXPECT_LE(cgi_input_byte, c.read_at_most);
+            EXPECT_LE(params.input_byte, c.read_at_most);
         }
-        cgi_free();
+        cgi_free(&params);
     }
 
     // An upload made before the fields went over is the request's own, and
@@ -483,8 +481,8 @@ TEST_F(Multipart, TextFieldsBeyondTheFieldsLimitStopTheReading) {
     b.field("A", std::string(CGI_FIELDS_LIMIT, 'v'));
     EXPECT_EQ(read(b.close()), CGI_TOO_LARGE);
     const std::string path = upload_path(value_of("F"), "early.gif", dir);
-    EXPECT_TRUE(cgi_is_own_upload(path.c_str()));
-    cgi_free();
+    EXPECT_TRUE(cgi_is_own_upload(&params, path.c_str()));
+    cgi_free(&params);
     EXPECT_FALSE(exists(path));
 }
 
@@ -501,75 +499,75 @@ TEST_F(Multipart, LongNamesAndFileNamesAreCut) {
 TEST_F(Multipart, ThePartReadersAnswerAsDocumented) {
     std::string bnd = std::string("--") + BOUNDARY;
     std::string body = "preamble\r\n" + bnd + "\r\n";
-    cgi_mp_input_mem(body.data(), static_cast<uint32_t>(body.size()));
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    EXPECT_EQ(cgi_mp_wait_boundary(bnd.c_str()), 0);
+    cgi_mp_input_mem(&params, body.data(), static_cast<uint32_t>(body.size()));
+    params.content_length = static_cast<uint32_t>(body.size());
+    EXPECT_EQ(cgi_mp_wait_boundary(&params, bnd.c_str()), 0);
 
     body = bnd + "--\r\n";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_wait_boundary(bnd.c_str()), -1);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_wait_boundary(&params, bnd.c_str()), -1);
 
     body = "no boundary here";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_wait_boundary(bnd.c_str()), -1);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_wait_boundary(&params, bnd.c_str()), -1);
 
     char name[MP_NAME_CAP];
     char file[MP_NAME_CAP];
     body = "X-Other: 1\r\nContent-Disposition: form-data; name=\"nm\"; filename=\"C:\\a b.gif\"\r\nrest";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_get_name(name), 0);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_get_name(&params, name), 0);
     EXPECT_STREQ(name, "nm");
-    EXPECT_EQ(cgi_mp_get_filename(file), 0);
+    EXPECT_EQ(cgi_mp_get_filename(&params, file), 0);
     EXPECT_STREQ(file, "C:\\a b.gif");
-    EXPECT_EQ(cgi_mp_getc(), 'r');
+    EXPECT_EQ(cgi_mp_getc(&params), 'r');
 
     // A file name without its closing quote on the line: a text field.
     body = "Content-Disposition: form-data; name=\"nm\"; filename=\"abc\r\n\r\n";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_get_name(name), 0);
-    EXPECT_EQ(cgi_mp_get_filename(file), -1);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_get_name(&params, name), 0);
+    EXPECT_EQ(cgi_mp_get_filename(&params, file), -1);
 
     // No name anywhere: the body ends while it is sought.
     body = "Content-Type: text/plain\r\n\r\n";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_get_name(name), -1);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_get_name(&params, name), -1);
     EXPECT_STREQ(name, "");
 
     char value[MP_VALUE_CAP];
     body = "val\r\n" + bnd + "\r\nnext";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_get_str(value, bnd.c_str()), 0);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_get_str(&params, value, bnd.c_str()), 0);
     EXPECT_STREQ(value, "val");
-    EXPECT_EQ(cgi_mp_getc(), 'n');
+    EXPECT_EQ(cgi_mp_getc(&params), 'n');
 
     body = "val\r\n" + bnd + "--";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_get_str(value, bnd.c_str()), -1);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_get_str(&params, value, bnd.c_str()), -1);
     EXPECT_STREQ(value, "val");
 
     body = "x\r\nline two\nthree";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    cgi_mp_get_0x0a();
-    EXPECT_EQ(cgi_mp_getc(), 'l');
-    cgi_mp_get_0x0a();
-    cgi_mp_get_0x0a();
-    EXPECT_EQ(cgi_mp_getc(), -1);
-    EXPECT_EQ(cgi_input_byte, cgi_content_length);
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    cgi_mp_get_0x0a(&params);
+    EXPECT_EQ(cgi_mp_getc(&params), 'l');
+    cgi_mp_get_0x0a(&params);
+    cgi_mp_get_0x0a(&params);
+    EXPECT_EQ(cgi_mp_getc(&params), -1);
+    EXPECT_EQ(params.input_byte, params.content_length);
 
     // cgi_mp_get_bindata with an empty name reads and drops the content.
     body = std::string(3000, 'd') + "\r\n" + bnd + "\r\nX";
-    cgi_content_length = static_cast<uint32_t>(body.size());
-    cgi_mp_input_mem(body.data(), cgi_content_length);
-    EXPECT_EQ(cgi_mp_get_bindata("", bnd.c_str()), 0);
-    EXPECT_EQ(cgi_mp_getc(), 'X');
+    params.content_length = static_cast<uint32_t>(body.size());
+    cgi_mp_input_mem(&params, body.data(), params.content_length);
+    EXPECT_EQ(cgi_mp_get_bindata(&params, "", bnd.c_str()), 0);
+    EXPECT_EQ(cgi_mp_getc(&params), 'X');
     EXPECT_TRUE(names_in(dir).empty());
 }
 
@@ -593,15 +591,15 @@ TEST_F(Multipart, DamagedBodiesEndTheReadingWithoutOverrun) {
             if (body.empty()) body = "-";
         }
         uint32_t declared = static_cast<uint32_t>(body.size() + (rng() % 3 == 0 ? 100 : 0));
-        cgi_multipart_mem(type_with(BOUNDARY).c_str(), declared, body.data(), static_cast<uint32_t>(body.size()),
+        cgi_multipart_mem(&params, type_with(BOUNDARY).c_str(), declared, body.data(), static_cast<uint32_t>(body.size()),
                           0, 1);
-        ASSERT_LE(cgi_input_byte, declared);
+        ASSERT_LE(params.input_byte, declared);
         for (const auto& p : pairs()) {
             ASSERT_LT(p.first.size(), static_cast<std::size_t>(MP_NAME_CAP));
             ASSERT_LT(p.second.size(), static_cast<std::size_t>(MP_VALUE_CAP));
         }
         Tm_clock_offset = 24 * 3600;
-        cgi_free();
+        cgi_free(&params);
         Tm_clock_offset = 0;
     }
 }
@@ -625,9 +623,9 @@ TEST_F(Multipart, TheEndStepRemovesOwnUploadsAndOthersOverAnHourOld) {
     // An hour less a minute later: only this request's own upload goes, the
     // list is released.
     Tm_clock_offset = 59 * 60;
-    cgi_free();
+    cgi_free(&params);
     EXPECT_TRUE(pairs().empty());
-    EXPECT_EQ(cgi_cur, &cgi_list);
+    EXPECT_EQ(params.cur, nullptr);
     EXPECT_FALSE(exists(own));
     EXPECT_EQ(read_all(moved), "another request's");
     EXPECT_EQ(read_all(dir + "kept.gif"), "moved");
@@ -638,12 +636,12 @@ TEST_F(Multipart, TheEndStepRemovesOwnUploadsAndOthersOverAnHourOld) {
     // reload) leaves them; the next uploading request removes them, and other
     // files stay.
     Tm_clock_offset = 61 * 60;
-    cgi_free();
+    cgi_free(&params);
     EXPECT_TRUE(exists(dir + "CGI5"));
     Body next;
     next.field("a", "2");
     read(next.close());
-    cgi_free();
+    cgi_free(&params);
     EXPECT_FALSE(exists(dir + "CGI5"));
     EXPECT_FALSE(exists(dir + "CGI77"));
     EXPECT_FALSE(exists(moved));
@@ -655,9 +653,9 @@ TEST_F(Multipart, TheEndStepForgetsThisRequestsUploads) {
     b.file("BG1", "a.gif", "data");
     read(b.close());
     const std::string path = upload_path(value_of("BG1"), "a.gif", dir);
-    ASSERT_TRUE(cgi_is_own_upload(path.c_str()));
-    cgi_free();
-    EXPECT_FALSE(cgi_is_own_upload(path.c_str()));
+    ASSERT_TRUE(cgi_is_own_upload(&params, path.c_str()));
+    cgi_free(&params);
+    EXPECT_FALSE(cgi_is_own_upload(&params, path.c_str()));
     EXPECT_FALSE(exists(path));
 }
 
@@ -681,7 +679,7 @@ protected:
         setenv("REQUEST_METHOD", "POST", 1);
         setenv("CONTENT_LENGTH", (length.empty() ? std::to_string(body.size()) : length).c_str(), 1);
         setenv("CONTENT_TYPE", type_with(BOUNDARY).c_str(), 1);
-        int r = cgi_get(max_length);
+        int r = cgi_get(&params, max_length, dir.c_str());
         std::remove(body_path.c_str());
         return r;
     }
@@ -718,7 +716,7 @@ TEST_F(MultipartStdin, ABodyShorterThanAnnouncedEndsTheReading) {
     EXPECT_EQ(post(body, 10000000, std::to_string(body.size() + 5000)), CGI_CUT);
     EXPECT_EQ(value_of("A"), "1");
     upload_path(value_of("F"), "f", dir);
-    EXPECT_EQ(cgi_input_byte, body.size());
+    EXPECT_EQ(params.input_byte, body.size());
 }
 
 }  // namespace

@@ -1,70 +1,43 @@
 // The page frame, the error pages and the response after a post, captured
-// from standard output byte for byte.
+// from the reply byte for byte.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "page/context.h"
 #include "page/page.h"
-#include "page/state.h"
 #include "request/dispatch.h"
-#include "settings/strdef.h"
-#include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/text.h"
+#include "tests/unit/reply_capture.h"
 
 namespace {
 
-// Runs fn with standard output sent to a temporary file; returns what it wrote.
-template <typename Fn>
-std::string capture(Fn fn) {
-    std::fflush(stdout);
-    char path[] = "/tmp/velt-page-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    const int saved = dup(1);
-    dup2(fd, 1);
-    fn();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    char buf[4096];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    std::remove(path);
-    return out;
-}
+using reply_test::capture;
 
 class PageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_sys_ = SYSINFO;
-        std::memset(&SYSINFO, 0, sizeof SYSINFO);
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-        std::snprintf(STRDEF.Message[1], STRDEF_WIDTH, "<TITLE>T</TITLE>\n");
-        std::snprintf(STRDEF.Message[2], STRDEF_WIDTH, "c&2");
-        std::snprintf(STRDEF.Message[7], STRDEF_WIDTH, "bad key \x95\x5C");
-        std::snprintf(STRDEF.Message[11], STRDEF_WIDTH, "no write");
-        std::snprintf(STRDEF.Message[12], STRDEF_WIDTH, "no file");
-        std::snprintf(STRDEF.Message[19], STRDEF_WIDTH, "<I>locked</I>");
+        context_clear();
+        std::snprintf(ctx.messages.Message[1], STRDEF_WIDTH, "<TITLE>T</TITLE>\n");
+        std::snprintf(ctx.messages.Message[2], STRDEF_WIDTH, "c&2");
+        std::snprintf(ctx.messages.Message[7], STRDEF_WIDTH, "bad key \x95\x5C");
+        std::snprintf(ctx.messages.Message[11], STRDEF_WIDTH, "no write");
+        std::snprintf(ctx.messages.Message[12], STRDEF_WIDTH, "no file");
+        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "<I>locked</I>");
         // Messages inside the scripts: Shift_JIS, hashed as a browser reads it.
-        std::snprintf(STRDEF.Message[200], STRDEF_WIDTH, "\x95\x5C");
-        std::snprintf(STRDEF.Message[306], STRDEF_WIDTH, "%s",
+        std::snprintf(ctx.messages.Message[200], STRDEF_WIDTH, "\x95\x5C");
+        std::snprintf(ctx.messages.Message[306], STRDEF_WIDTH, "%s",
                       "\x83n\x83\x93\x83h\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad"
                       "\x82\xbe\x82\xb3\x82\xa2\x81\x42");
-        std::snprintf(STRDEF.Message[308], STRDEF_WIDTH, "Entering...");
-        std::snprintf(SYSINFO.CG_FILE_WEB_PATH, sizeof SYSINFO.CG_FILE_WEB_PATH, "/cg/");
-        std::snprintf(SYSINFO.BACK_GIF, sizeof SYSINFO.BACK_GIF, "bg.gif");
+        std::snprintf(ctx.messages.Message[308], STRDEF_WIDTH, "Entering...");
+        std::snprintf(ctx.config.CG_FILE_WEB_PATH, sizeof ctx.config.CG_FILE_WEB_PATH, "/cg/");
+        std::snprintf(ctx.config.BACK_GIF, sizeof ctx.config.BACK_GIF, "bg.gif");
     }
-    void TearDown() override {
-        SYSINFO = saved_sys_;
-        std::memset(&STRDEF, 0, sizeof STRDEF);
-    }
-    SYSINFO_REC saved_sys_;
+    void TearDown() override { context_clear(); }
 };
 
 // The policy names the hashes of the program's four scripts and four handlers
@@ -90,8 +63,8 @@ std::string err_page(const std::string& title, const std::string& text) {
 
 TEST_F(PageTest, HeadWithTheSiteBackground) {
     EXPECT_EQ(capture([] { G_header_printf(""); }), kHead + "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
-    SYSINFO.CG_FILE_WEB_PATH[0] = '\0';
-    SYSINFO.BACK_GIF[0] = '\0';
+    ctx.config.CG_FILE_WEB_PATH[0] = '\0';
+    ctx.config.BACK_GIF[0] = '\0';
     EXPECT_EQ(capture([] { G_header_printf(""); }), kHead + "<BODY BACKGROUND=\"\" >\n");
 }
 
@@ -104,7 +77,7 @@ TEST_F(PageTest, HeadWithTheCallersBodyLine) {
 }
 
 TEST_F(PageTest, HeadWithAnEmptyTable) {
-    std::memset(&STRDEF, 0, sizeof STRDEF);
+    std::memset(&ctx.messages, 0, sizeof ctx.messages);
     const std::string out = capture([] { G_header_printf(""); });
     // The scripts that show messages show empty ones: their hashes change.
     EXPECT_EQ(out.find(kPolicy), std::string::npos);
@@ -139,31 +112,32 @@ TEST_F(PageTest, SessionErrorPage) {
 }
 
 TEST_F(PageTest, ResponseAfterAFailedPost) {
-    EXPECT_EQ(capture([] { velt_cwrite_response(-1); }), err_page("", "no write"));
-    EXPECT_EQ(capture([] { velt_cwrite_response(-2); }), err_page("", "no file"));
+    // A post below the level of writing is answered by the job table.
+    ctx.access_level = LEVEL_WRITE - 1;
+    G_set(ctx.query.JOB, "CWRITE");
+    EXPECT_EQ(capture([] { velt_dispatch(); }), err_page("", "no write"));
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_NO_FILE); }), err_page("", "no file"));
     // A refused write is the busy answer: its status, then the error page.
-    EXPECT_EQ(capture([] { velt_cwrite_response(-9); }),
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_LOCKED); }),
               "Status: 503 Service Unavailable\n" + err_page("", "<I>locked</I>"));
     EXPECT_EQ(capture([] { G_busy_page(); }), "Status: 503 Service Unavailable\n" + err_page("", "<I>locked</I>"));
-    EXPECT_EQ(capture([] { velt_cwrite_response(-3); }), "");
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_NOT_FOUND); }), "");
+    EXPECT_EQ(capture([] { velt_cwrite_response(FIO_EXISTS); }), "");
     EXPECT_EQ(capture([] { velt_cwrite_response(7); }), "");
 }
 
 TEST_F(PageTest, TheJobTableAnswersUnknownJobsAndSilencesJobsBelowTheirLevel) {
-    const int32_t saved_level = ACL_LEVEL;
-    ACL_LEVEL = 0;
+    ctx.access_level = 0;
     for (const char* job : {"ROOM", "ROOM_IN", "ROOM_OUT", "BG1_DL", "FRM221"}) {
-        G_set(cgi_JOB, job);
+        G_set(ctx.query.JOB, job);
         EXPECT_EQ(capture([] { velt_dispatch(); }), "") << job;
     }
     for (const char* job : {"", "room", "ROOM ", "FRM22"}) {
-        G_set(cgi_JOB, job);
+        G_set(ctx.query.JOB, job);
         EXPECT_EQ(capture([] { velt_dispatch(); }),
                   "Status: 404 Not Found\nContent-Type: text/plain\n\nNo such page of the chat.\n")
             << job;
     }
-    std::memset(cgi_JOB, 0, sizeof cgi_JOB);
-    ACL_LEVEL = saved_level;
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
-// Unit tests of a room's settings file dir.cnf, its loader into G_DIR_CONFIG,
+// Unit tests of a room's settings file dir.cnf, its loader into a DIR_CONFIG,
 // and the room information text info.txt.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "page/state.h"
 #include "store/keyed_line.h"
 #include "roomconf/dir_cnf.h"
 #include "roomconf/info_txt.h"
@@ -19,6 +18,9 @@ using store_test::read_all;
 using store_test::write_all;
 
 namespace {
+
+// The settings the loader fills.
+DIR_CONFIG G_DIR_CONFIG;
 
 class RoomStores : public store_test::TmpDirTest {
 protected:
@@ -54,7 +56,7 @@ TEST(DirCnfLine, SplitsKeyAndValueAtCharacterBoundaries) {
 
 TEST_F(RoomStores, LoaderOfARoomWithoutFilesGivesTheDefaultsAndLeavesEmptyFiles) {
     std::memset(&G_DIR_CONFIG, 0x41, sizeof G_DIR_CONFIG);
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_EQ(G_DIR_CONFIG.ATTACH_MAX, 0);
     EXPECT_STREQ(G_DIR_CONFIG.INFO, "");
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "");
@@ -84,7 +86,7 @@ TEST_F(RoomStores, LoaderAppliesEveryEntryOfItsKeysTheLastWinning) {
               "FONTCOLOR1,0000FF,\n");
     write_all(info(), "Welcome\r\nto room 12");
     write_all(at("13/info.txt"), "Room 13");
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "title.gif");
     EXPECT_STREQ(G_DIR_CONFIG.FONTCOLOR1, "0000FF");
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET1, "");
@@ -146,10 +148,10 @@ TEST_F(RoomStores, RewritesKeepOtherEntriesInPlaceAndDropLinesWithoutAnEntry) {
     EXPECT_FALSE(exists(at("12/dir_cnf.chk")));
 
     // Each line written by the store loads back.
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "new.gif");
     EXPECT_STREQ(G_DIR_CONFIG.BACKPIC1, "");
-    EXPECT_EQ(Fio_DIR_CONFIG(12, 7, "TITLEPIC", bg), -1);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, 7, "TITLEPIC", bg), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(RoomStores, UpdateOrAddStoresASettingInAnEmptyRoom) {
@@ -168,7 +170,7 @@ TEST_F(RoomStores, UpdateOrAddStoresASettingInAnEmptyRoom) {
     // A missing room directory: nothing can be made.
     EXPECT_EQ(Fio_DIR_CONFIG(99, STORE_ADD, "FONTCOLOR3", c), -2);
     EXPECT_EQ(Fio_DIR_CONFIG(99, STORE_READ, "FONTCOLOR3", c), -2);
-    EXPECT_EQ(b_SET_DIR_CONFIG(99), -2);
+    EXPECT_EQ(b_SET_DIR_CONFIG(99, &G_DIR_CONFIG), -2);
     EXPECT_FALSE(exists(at("99")));
 }
 
@@ -178,7 +180,7 @@ TEST_F(RoomStores, LongValuesAreCutAtACharacterBoundaryToTheirField) {
     std::string sjis;
     for (int i = 0; i < 200; ++i) sjis += "\x95\x5C";
     write_all(cnf(), "FONTCOLOR1,\x95\x5C\x95\x5C\x95\x5C\x95\x5C,\nTITLEPIC," + sjis + ",\nFRAMESET2,1234567890,\n");
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_STREQ(G_DIR_CONFIG.FONTCOLOR1, "\x95\x5C\x95\x5C\x95\x5C");
     EXPECT_EQ(std::string(G_DIR_CONFIG.TITLEPIC), sjis.substr(0, 250));
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET2, "1234567");
@@ -198,7 +200,7 @@ TEST_F(RoomStores, ALineLongerThanTheReadBufferIsOneLine) {
     // where it looks like an entry of the loader's keys.
     std::string other = "OTHER,v," + std::string(DIRCNF_LINE_CAP - 1 - 8, 'x') + "TITLEPIC,evil.gif,\n";
     write_all(cnf(), other + "FRAMESET1,20%,\n");
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "");
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET1, "20%");
     char v[252] = "30%";
@@ -217,7 +219,7 @@ TEST_F(RoomStores, AHeldLockRefusesWritesButTheSettingsReadAsStored) {
     write_all(at("12/dir_cnf.chk"), "");
     write_all(at("12/info.chk"), "");
     // A settings update at work never hides the stored settings.
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_STREQ(G_DIR_CONFIG.TITLEPIC, "t.gif");
     EXPECT_STREQ(G_DIR_CONFIG.FRAMESET2, "40%");
     EXPECT_STREQ(G_DIR_CONFIG.INFO, "text");
@@ -285,8 +287,8 @@ TEST_F(RoomStores, InfoWriteLeavesExactlyTheNewText) {
     ASSERT_EQ(Fio_INFO_TXT(12, STORE_UPDATE, empty), 0);
     EXPECT_TRUE(exists(info()));
     EXPECT_EQ(read_all(info()), "");
-    EXPECT_EQ(Fio_INFO_TXT(12, 0, empty), -1);
-    EXPECT_EQ(Fio_INFO_TXT(12, 5, empty), -1);
+    EXPECT_EQ(Fio_INFO_TXT(12, 0, empty), FIO_BAD_ARGUMENT);
+    EXPECT_EQ(Fio_INFO_TXT(12, 5, empty), FIO_BAD_ARGUMENT);
 }
 
 TEST_F(RoomStores, InfoDeleteRemovesTheFileOrFindsNone) {
@@ -312,7 +314,7 @@ TEST_F(RoomStores, InfoReadIsCutAtACharacterBoundaryToTheBuffer) {
     ASSERT_EQ(Fio_INFO_TXT(12, STORE_READ, small), 0);
     EXPECT_EQ(std::string(small), "ab\x95\x5C");
     // The loader puts the cut text into INFO.
-    ASSERT_EQ(b_SET_DIR_CONFIG(12), 0);
+    ASSERT_EQ(b_SET_DIR_CONFIG(12, &G_DIR_CONFIG), 0);
     EXPECT_EQ(std::string(G_DIR_CONFIG.INFO), text.substr(0, 250));
 }
 

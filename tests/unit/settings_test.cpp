@@ -12,6 +12,11 @@
 
 namespace {
 
+// The records the loaders fill (the store layer reads SYSINFO's data
+// directory and time correction where they stand, so they live on).
+SYSINFO_REC SYSINFO;
+STRDEF_REC STRDEF;
+
 class TempFile {
 public:
     explicit TempFile(const std::string& bytes) {
@@ -32,7 +37,7 @@ private:
 
 int load_ini(const std::string& text) {
     TempFile f(text);
-    return SysFileOpen(f.path());
+    return SysFileOpen(f.path(), &SYSINFO);
 }
 
 void expect_defaults() {
@@ -63,7 +68,7 @@ void scribble_sysinfo() { std::memset(&SYSINFO, 'q', sizeof SYSINFO); }
 
 TEST(SysFileOpen, MissingFileLeavesDefaults) {
     scribble_sysinfo();
-    EXPECT_EQ(SysFileOpen("/nonexistent-velt/zepa.ini"), -1);
+    EXPECT_EQ(SysFileOpen("/nonexistent-velt/zepa.ini", &SYSINFO), -1);
     expect_defaults();
 }
 
@@ -95,7 +100,7 @@ TEST(SysFileOpen, ShippedSampleIsCanonicalAndComplete) {
     EXPECT_EQ(std::fgets(line, sizeof line, f), nullptr);
     std::fclose(f);
 
-    EXPECT_EQ(SysFileOpen(VELT_SOURCE_DIR "/site/zepa.ini"), 0);
+    EXPECT_EQ(SysFileOpen(VELT_SOURCE_DIR "/site/zepa.ini", &SYSINFO), 0);
     EXPECT_STREQ(SYSINFO.SITE_ID, "zepa1");
     EXPECT_STREQ(SYSINFO.LANGUAGE, "japanese");
     EXPECT_STREQ(SYSINFO.DATA_FILE_PATH, "/var/lib/zepa/data/");
@@ -192,7 +197,7 @@ void scribble_strdef() { std::memset(&STRDEF, 'q', sizeof STRDEF); }
 
 int load_lng(const std::string& text, const char* language) {
     TempFile f(text);
-    return StrdefFileOpen(f.path(), language);
+    return StrdefFileOpen(f.path(), language, &STRDEF);
 }
 
 bool table_is_empty() {
@@ -204,7 +209,7 @@ bool table_is_empty() {
 
 TEST(StrdefFileOpen, MissingFileLeavesAnEmptyTable) {
     scribble_strdef();
-    EXPECT_EQ(StrdefFileOpen("/nonexistent-velt/velt.lng", "english"), -1);
+    EXPECT_EQ(StrdefFileOpen("/nonexistent-velt/velt.lng", "english", &STRDEF), -1);
     EXPECT_TRUE(table_is_empty());
 }
 

@@ -89,15 +89,17 @@ const std::vector<Scenario> kScenarios = {
      },
      0},
     {"upload", [](const std::string&) {},
-     [](const std::string&) {
+     [](const std::string& d) {
          const std::string body = "--B\r\nContent-Disposition: form-data; name=\"PIC\"; filename=\"a.gif\"\r\n\r\n" +
                                   std::string(2500, 'g') + "\r\n--B--\r\n";
-         cgi_multipart_mem("multipart/form-data; boundary=B", static_cast<uint32_t>(body.size()), body.data(),
-                           static_cast<uint32_t>(body.size()), 0, 1);
-         const char* value = cgi_list.value != nullptr ? std::strrchr(cgi_list.value, ',') : nullptr;
+         CGI_PARAMS params{};
+         G_set(params.data_dir, (d + "/").c_str());
+         cgi_multipart_mem(&params, "multipart/form-data; boundary=B", static_cast<uint32_t>(body.size()),
+                           body.data(), static_cast<uint32_t>(body.size()), 0, 1);
+         const char* value = params.list.value != nullptr ? std::strrchr(params.list.value, ',') : nullptr;
          const std::string path = value != nullptr ? value + 1 : "";
-         const bool whole = cgi_is_own_upload(path.c_str()) && read_all(path) == std::string(2500, 'g');
-         cgi_free();
+         const bool whole = cgi_is_own_upload(&params, path.c_str()) && read_all(path) == std::string(2500, 'g');
+         cgi_free(&params);
          return whole ? 0 : -1;
      },
      0},

@@ -13,6 +13,9 @@
 
 namespace {
 
+// The site's settings whose correction the clock reads where it stands.
+SYSINFO_REC SYSINFO;
+
 std::string add_hour(const char* stamp, const char* correction) {
     char b[20];
     std::strcpy(b, stamp);

@@ -77,14 +77,15 @@ class TmpDirTest : public ::testing::Test {
 protected:
     std::string dir;  // ends without '/'
     int lock_wait_ms = Fio_lock_wait_ms;  // the program's own, put back after the test
+    // The data directory as the store layer reads it, where it stands.
+    static inline char data_path[sizeof(SYSINFO_REC::DATA_FILE_PATH)];
 
     void SetUp() override {
         char tmpl[] = "/tmp/velt-store-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
-        std::memset(&SYSINFO, 0, sizeof SYSINFO);
-        G_set(SYSINFO.DATA_FILE_PATH, (dir + "/").c_str());
-        Fio_set_data_dir(SYSINFO.DATA_FILE_PATH);
+        G_set(data_path, (dir + "/").c_str());
+        Fio_set_data_dir(data_path);
         Tm_clock_offset = 0;
         Fio_lock_wait_ms = kLockWaitMs;
     }
@@ -92,7 +93,7 @@ protected:
         Tm_clock_offset = 0;
         Fio_lock_wait_ms = lock_wait_ms;
         Fio_named_temporaries = 0;
-        std::memset(&SYSINFO, 0, sizeof SYSINFO);
+        std::memset(data_path, 0, sizeof data_path);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
