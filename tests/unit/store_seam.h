@@ -97,10 +97,13 @@ struct Hook<R (*CU_SYSTEM::*)(A...)> {
         s.trace.push_back({name<M>, what_of(s, a...)});
         const auto fault = s.faults.find(s.trace.size() - 1);
         if (fault != s.faults.end()) {
-            // Linux lets go of a descriptor even when close reports an error.
+            // Linux lets go of a descriptor even when close reports an error,
+            // and closedir frees its stream whatever it reports.
             if constexpr (same_entry<M, &CU_SYSTEM::close>()) {
                 (s.saved.*M)(a...);
                 s.files.erase(std::get<0>(args));
+            } else if constexpr (same_entry<M, &CU_SYSTEM::closedir>()) {
+                (s.saved.*M)(a...);
             }
             errno = fault->second;
             if constexpr (std::is_pointer_v<R>) {
