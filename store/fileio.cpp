@@ -213,8 +213,8 @@ int temp_name(int fd, char* out, const char* base) {
     return -1;
 }
 
-// Judges the file at path (already in the platform's form): -1 when its name
-// is not of this program's temporary form, 1 when its maker has died (its
+// Judges the file at path (already in the platform's form): FIO_NOT_TEMPORARY
+// when its name is not of this program's temporary form, 1 when its maker has died (its
 // kernel lock can be taken) and it is not young, else 0. A file younger than
 // YOUNG_SECONDS by its status-change time is left: where the file system
 // offers no unnamed files its maker creates it under its name and takes its
@@ -226,7 +226,7 @@ int temp_name(int fd, char* out, const char* base) {
 // it was removed).
 int temp_dead(char* path, bool remove) {
     const char* slash = std::strrchr(path, '/');
-    if (!temp_form(slash == nullptr ? path : slash + 1)) return -1;
+    if (!temp_form(slash == nullptr ? path : slash + 1)) return FIO_NOT_TEMPORARY;
     const int fd = Cu_b_open(path, 0);
     if (fd == -1) return 0;
     bool dead = false;
@@ -425,7 +425,7 @@ void lock_renew(FIO_LOCK* l, long long bytes) {
 }  // namespace
 
 int Fio_temp_dead(char* path, int remove) {
-    if (path == nullptr) return -1;
+    if (path == nullptr) return FIO_NOT_TEMPORARY;
     Cu_platform_path(path);
     return temp_dead(path, remove != 0);
 }
@@ -540,6 +540,7 @@ bool Fio_safe_name(const char* name) {
 }
 
 namespace {
+// The settings' own DATA_FILE_PATH field (see Fio_set_data_dir), not a copy.
 const char* g_data_dir = "";
 }  // namespace
 

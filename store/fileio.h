@@ -96,13 +96,14 @@ int Fio_xor_control(char* chkfilename, int mode);
 int Fio_lock_dead(char* chkfilename, int remove);
 
 // The judgement of a temporary file that every lock breaker makes, for tools
-// that look at a data directory: -1 when the name of path is not of this
-// program's temporary form above (the caller judges it otherwise), 1 when its
-// maker has died (nobody holds its kernel lock) and it is at least 2 seconds
-// old by its status-change time (a younger one may be a named file whose
-// maker has not yet locked it), else 0. With remove set, a dead one is
-// removed while this call holds its kernel lock (1 only when it was). A live
-// writer's file is never judged dead, however old.
+// that look at a data directory: FIO_NOT_TEMPORARY when the name of path is
+// not of this program's temporary form above (the caller judges it
+// otherwise), 1 when its maker has died (nobody holds its kernel lock) and it
+// is at least 2 seconds old by its status-change time (a younger one may be a
+// named file whose maker has not yet locked it), else 0. With remove set, a
+// dead one is removed while this call holds its kernel lock (1 only when it
+// was). A live writer's file is never judged dead, however old.
+enum { FIO_NOT_TEMPORARY = -1 };
 int Fio_temp_dead(char* path, int remove);
 
 // Removes from directory dir (ending in a separator) every temporary file of

@@ -372,7 +372,7 @@ TEST_F(FioTest, ABreakerRemovesOnlyTemporaryFilesWhoseMakerIsGone) {
 
     // The same judgement for tools, file by file.
     Buf live(at("info.txt.99.deadbeef.tmp")), plain(at("dir.cnf.tmp"));
-    EXPECT_EQ(Fio_temp_dead(plain, 1), -1);
+    EXPECT_EQ(Fio_temp_dead(plain, 1), FIO_NOT_TEMPORARY);
     EXPECT_EQ(Fio_temp_dead(live, 0), 1);
     EXPECT_TRUE(exists(at("info.txt.99.deadbeef.tmp")));
     Buf d(dir + "/");
