@@ -195,10 +195,10 @@ void settle_picture(SETTINGS_UPDATE& u, int i, const char* old_name, bool stored
 
 // One dir.cnf setting: update, and add when the key is not there yet.
 // Returns the store's result: 0 stored, -9 or -2 refused.
-int store_setting(const char* key, const char* value, DIRCNF_LOCKING locking) {
+int store_setting(const char* key, const char* value) {
     char v[PIC_CAP];
     G_set(v, value);
-    return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
+    return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v));
 }
 
 // A store's answer as the update's: -1 (a key not there) counts as done.
@@ -213,7 +213,7 @@ int store_pictures(SETTINGS_UPDATE& u) {
     const int n = ctx.query.FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD))) return r;
+        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i]))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
     TREE_DATA folder = ctx.folder;
@@ -224,7 +224,7 @@ int store_pictures(SETTINGS_UPDATE& u) {
     char old_name[PIC_CAP];
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
         if (!apply_picture(u, i, old_name)) continue;
-        r = store_setting(PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD);
+        r = store_setting(PIC_FIELD[i], u.names[i]);
         settle_picture(u, i, old_name, r == FIO_OK);
         if (refused(r)) return r;
     }
@@ -251,7 +251,7 @@ void remove_unnamed_pictures(const SETTINGS_UPDATE& u) {
     char named[PIC_COUNT][PIC_CAP];
     std::memset(named, 0, sizeof named);
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
+        const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i]);
         if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     }
     TREE_DATA folder;
@@ -303,8 +303,8 @@ int b_SET_CONFIGWR() {
     if (refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k], DIRCNF_TAKE_LOCK))) return r;
+        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]))) return r;
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k], DIRCNF_TAKE_LOCK))) return r;
+        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k]))) return r;
     return FIO_OK;
 }

@@ -570,15 +570,23 @@ int Fio_dir_user(char* out, const char* user_id) {
 
 namespace {
 
-// Closes whatever of the access is open and releases its lock; for the
-// failures of Fio_open.
+// Closes whatever of the access is open and releases the lock it took; for
+// the failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
     if (a->tmp_fd != -1 && a->tmp_named) Cu_remove(a->tmp_path);
     if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
     a->tmp_fd = a->src_fd = -1;
-    lock_release(&a->lock);
+    if (!a->lock_held) lock_release(&a->lock);
     return result;
+}
+
+// The lock at path (in the platform's form) that this process took with
+// Fio_xor_control mode 1 and still holds, or null.
+const FIO_LOCK* held_lock(const char* path) {
+    for (const FIO_LOCK& l : g_held)
+        if (l.fd != -1 && l.path[0] != '\0' && std::strcmp(l.path, path) == 0) return &l;
+    return nullptr;
 }
 
 }  // namespace
@@ -595,6 +603,7 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     a->lock.path[0] = a->lock.mark[0] = '\0';
     a->lock.fd = -1;
     a->lock.fresh = a->lock.unrenewed = 0;
+    a->lock_held = 0;
     a->rbuf_pos = a->rbuf_len = a->wbuf_len = 0;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
@@ -604,7 +613,12 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     if (guarded && a->how != FIO_SNAPSHOT) {
         if (!join(a->lock_path, dir, lock)) return FIO_NO_FILE;
         Cu_platform_path(a->lock_path);
-        if (a->how == FIO_READ) {
+        if (const FIO_LOCK* held = held_lock(a->lock_path)) {
+            // The caller's own lock: a rewrite works under it and checks it
+            // before its commit through a copy (the same open lock file).
+            if (a->how != FIO_READ) a->lock = *held;
+            a->lock_held = 1;
+        } else if (a->how == FIO_READ) {
             if (!wait_free(a->lock_path)) return FIO_LOCKED;
         } else {
             int taken = lock_take(&a->lock, a->lock_path);
@@ -924,6 +938,6 @@ int Fio_close(FIO_ACCESS* a, int result) {
         a->wbuf_len = 0;
         if (!commit && result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
     }
-    lock_release(&a->lock);
+    if (!a->lock_held) lock_release(&a->lock);
     return result;
 }
