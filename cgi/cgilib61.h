@@ -39,6 +39,9 @@ enum {
                            // no further once its fields passed CGI_FIELDS_LIMIT
     CGI_CUT = -4,          // the body ended before its CONTENT_LENGTH (the
                            // client went away): what came is not to be used
+    CGI_NOT_STORED = -5,   // read whole, but an upload could not be stored (the
+                           // file system refused its file, which is gone): the
+                           // request is not to be acted on
 };
 
 // What the fields of one request may hold, 64 KiB: a URL-encoded body may be
@@ -55,8 +58,8 @@ constexpr uint32_t CGI_FIELDS_LIMIT = 65536;
 // up to CGI_FIELDS_LIMIT, any other up to max_length + CGI_FIELDS_LIMIT; above
 // that CGI_TOO_LARGE. Returns CGI_OK read (or nothing to read), or one of the
 // results above; after CGI_CUT and CGI_TOO_LARGE the list holds at most what
-// came before and must not be acted on (uploads already made are removed by
-// cgi_free, as always).
+// came before, and after CGI_NOT_STORED it lacks an upload; none of them may
+// be acted on (uploads already made are removed by cgi_free, as always).
 int cgi_get(CGI_PARAMS* p, uint32_t max_length, const char* data_dir);
 
 // Copies the value of the (in_count+1)-th pair named name into out_buff
@@ -85,10 +88,11 @@ void cgi_free(CGI_PARAMS* p);
 // Multipart reading of the body (the reader of multipart form data). Appends
 // to the list; returns `result` unchanged, 0 when no opening boundary is
 // found, CGI_TOO_LARGE as soon as the fields pass CGI_FIELDS_LIMIT (the
-// reading stops there), or CGI_CUT when the input ran dry before
+// reading stops there), CGI_CUT when the input ran dry before
 // content_length (a body that closes with its final boundary earlier is
-// whole: nothing after it is read). Uploads are stored only when store_files
-// is 1.
+// whole: nothing after it is read), or CGI_NOT_STORED when an upload could
+// not be stored (its field then names no upload of this request). Uploads
+// are stored only when store_files is 1.
 int cgi_get_multipart(CGI_PARAMS* p, int result, int store_files);
 
 // True when path is the temporary file of an upload made by the request of p.

@@ -53,6 +53,11 @@ char g_pair[MP_VALUE_CAP];
 // line: the file name cannot follow on that line any more.
 int g_name_took_line;
 
+// Set once a file field's upload could not be stored whole (its file could
+// not be made, opened, written or closed): the reading then answers
+// CGI_NOT_STORED.
+int g_unstored;
+
 // Bytes of a text field's value that are kept; the rest is read and dropped.
 const uint32_t VALUE_KEEP = 100000;
 // Output block of a file field's content.
@@ -74,6 +79,7 @@ void input_reset(CGI_PARAMS* p, const unsigned char* mem, uint32_t mem_len) {
     g_in.len = 0;
     g_in.ended = 0;
     g_in.dry = 0;
+    g_unstored = 0;
     p->input_byte = 0;
 }
 
@@ -217,8 +223,13 @@ int create_temp(CGI_PARAMS* p, char* path) {
         int fd = Cu_b_open_excl(path);
         if (fd != -1) {
             CU_FILE_ID id = {};
-            Cu_b_id(fd, &id);
+            const bool known = Cu_b_id(fd, &id) == 0;
             Cu_b_close(fd);
+            // Without its identity the end step could not tell it for ours.
+            if (!known) {
+                Cu_remove(path);
+                return -1;
+            }
             CGI_UPLOAD* rec = static_cast<CGI_UPLOAD*>(std::malloc(sizeof(CGI_UPLOAD)));
             char* copy = static_cast<char*>(std::malloc(std::strlen(path) + 1));
             if (rec == nullptr || copy == nullptr) {
@@ -243,18 +254,34 @@ int create_temp(CGI_PARAMS* p, char* path) {
     return -1;
 }
 
-// Writes n bytes to fd, when fd is open; later writes after a failure are
-// dropped as well (the upload is then incomplete).
-void write_block(int* fd, const unsigned char* buf, int n) {
+// Writes n bytes to fd, when fd is open. A failed write closes fd (-1) and
+// sets *failed: the upload is incomplete, and later writes are dropped.
+void write_block(int* fd, const unsigned char* buf, int n, bool* failed) {
     if (*fd == -1 || n <= 0) return;
     for (int done = 0; done < n;) {
         int w = Cu_b_write(*fd, buf + done, n - done);
         if (w <= 0) {
             Cu_b_close(*fd);
             *fd = -1;
+            *failed = true;
             return;
         }
         done += w;
+    }
+}
+
+// Removes this request's upload file at path (in the platform's form) and
+// forgets it: an upload that could not be stored whole counts as none, so
+// that no part of it is ever moved into place.
+void drop_upload(CGI_PARAMS* p, const char* path) {
+    for (CGI_UPLOAD** u = &p->uploads; *u != nullptr; u = &(*u)->next) {
+        if (std::strcmp((*u)->path, path) != 0) continue;
+        CGI_UPLOAD* gone = *u;
+        Cu_remove(gone->path);
+        *u = gone->next;
+        std::free(gone->path);
+        std::free(gone);
+        return;
     }
 }
 
@@ -340,6 +367,7 @@ int read_parts(CGI_PARAMS* p, const char* content_type, int result, int store_fi
             pair_set(g_name, g_value);
         } else if (g_filename[0] != '\0' && store_files) {
             stored = create_temp(p, g_temp) == 0;
+            if (!stored) g_unstored = 1;
             pair_set(g_name, g_filename, g_temp);
         } else {
             // An empty file name means no file was chosen; over the upload
@@ -355,10 +383,12 @@ int read_parts(CGI_PARAMS* p, const char* content_type, int result, int store_fi
 }
 
 // The result of a whole reading: a body whose input ran dry before its
-// content_length was cut off, whatever was read of it.
+// content_length was cut off, whatever was read of it; one read whole whose
+// upload could not be stored is not to be acted on either.
 int read_body_parts(CGI_PARAMS* p, const char* content_type, int result, int store_files) {
     const int r = read_parts(p, content_type, result, store_files);
-    return g_in.dry ? CGI_CUT : r;
+    if (g_in.dry) return CGI_CUT;
+    return g_unstored && r != CGI_TOO_LARGE ? CGI_NOT_STORED : r;
 }
 
 }  // namespace
@@ -444,10 +474,12 @@ int cgi_mp_get_str(CGI_PARAMS* p, char* out_buff, const char* boundary) {
 
 int cgi_mp_get_bindata(CGI_PARAMS* p, const char* tempfilename, const char* boundary) {
     int fd = -1;
+    bool failed = false;
+    char path[MP_TEMP_CAP] = "";
     if (tempfilename != nullptr && tempfilename[0] != '\0') {
-        char path[MP_TEMP_CAP];
         std::snprintf(path, sizeof path, "%s", tempfilename);
         fd = Cu_b_open(path, 0);
+        failed = fd == -1;
     }
     MP_WINDOW w;
     window_init(&w, boundary);
@@ -465,7 +497,7 @@ int cgi_mp_get_bindata(CGI_PARAMS* p, const char* tempfilename, const char* boun
         int out = window_push(&w, c);
         if (out >= 0) {
             if (n == BIN_BLOCK + 2) {
-                write_block(&fd, buf, BIN_BLOCK);
+                write_block(&fd, buf, BIN_BLOCK, &failed);
                 buf[0] = buf[BIN_BLOCK];
                 buf[1] = buf[BIN_BLOCK + 1];
                 n = 2;
@@ -474,8 +506,14 @@ int cgi_mp_get_bindata(CGI_PARAMS* p, const char* tempfilename, const char* boun
         }
         if (window_match(&w, c)) {
             if (n >= 2 && buf[n - 2] == '\r' && buf[n - 1] == '\n') n -= 2;
-            write_block(&fd, buf, n);
-            if (fd != -1) Cu_b_close(fd);
+            write_block(&fd, buf, n, &failed);
+            // A close can be the first to report a write that failed (one
+            // that a signal interrupted has closed the file all the same).
+            if (fd != -1 && Cu_b_close(fd) != 0 && errno != EINTR) failed = true;
+            if (failed) {
+                g_unstored = 1;
+                drop_upload(p, path);  // path as the open converted it
+            }
             return after_boundary(p);
         }
     }

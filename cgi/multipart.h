@@ -53,5 +53,7 @@ void cgi_mp_get_0x0a(CGI_PARAMS* p);
 int cgi_mp_get_str(CGI_PARAMS* p, char* out_buff, const char* boundary);
 // Copies a file field's content up to the next boundary, byte for byte and
 // without the line break before the boundary, into tempfilename (a file this
-// request created); an empty name drops the content. Results as get_str.
+// request created); an empty name drops the content. Results as get_str. A
+// file that cannot be opened, written or closed is removed and no longer
+// counts as this request's upload, and the reading answers CGI_NOT_STORED.
 int cgi_mp_get_bindata(CGI_PARAMS* p, const char* tempfilename, const char* boundary);

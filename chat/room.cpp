@@ -20,25 +20,31 @@
 
 namespace {
 
-// ROOM_IN. An ordinary account keeps its chosen colour as the personal
-// setting COLOR, offered again by the next entry form. With a chat name the
-// member is added to the presence index (or, present already under that name,
-// updated with the new stamp and display settings) and the entry notice is
-// posted. The notice follows only a presence record actually written: a room
-// must not announce a member the index does not hold. color may become
+// An ordinary account keeps the colour it chose (if any) as the personal
+// setting COLOR, offered again by the next entry form. Returns 0: a colour
+// that cannot be stored costs only that offer.
+int remember_colour(char (&chosen)[CHAT_COLOR_CAP]) {
+    if (ctx.user.MODE == 1 && chosen[0] != '\0') Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", chosen);
+    return FIO_OK;
+}
+
+// ROOM_IN. With a chat name the member is added to the presence index (or,
+// present already under that name, updated with the new stamp and display
+// settings) and the entry notice is posted. The notice follows only a
+// presence record actually written: a room must not announce a member the
+// index does not hold; and a notice that cannot be posted takes the presence
+// change back (the record the member had, or none), so that a refused entry
+// leaves the room, and the remembered colour, as they were. color may become
 // CHAT_DEFAULT_COLOR.
-// Returns the presence write's result (0 also when there was nothing to
-// write); a lost notice alone does not undo an entry.
+// Returns the presence write's or the notice's refusal, else 0 (also when
+// there was nothing to write).
 int enter_room(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_line, int reload_time) {
     char stamp[20] = {};
     Tm_set_date(stamp);
 
-    if (ctx.user.MODE == 1 && color[0] != '\0') {
-        char value[CHAT_COLOR_CAP];
-        G_set(value, color);
-        Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
-    }
-    if (chat_name[0] == '\0') return FIO_OK;
+    char chosen[CHAT_COLOR_CAP];
+    G_set(chosen, color);
+    if (chat_name[0] == '\0') return remember_colour(chosen);
     chat_color_or_default(color);
 
     CHAT_USER_IDX member;
@@ -54,12 +60,24 @@ int enter_room(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_li
 
     CHAT_USER_IDX rec = member;
     int r = Fio_CHAT_USER_IDX(STORE_ADD, &rec);
+    // What taking the entry back needs: nothing for a new member, the record
+    // as it was for one present (the index is only this program's, so a
+    // record read back is written again byte for byte).
+    CHAT_USER_IDX before = member;
+    bool undoable = r == FIO_OK;
+    bool was_present = false;
     if (r == FIO_EXISTS) {
+        undoable = was_present = Fio_CHAT_USER_IDX(STORE_READ, &before) == FIO_OK;
         rec = member;
         r = Fio_CHAT_USER_IDX(STORE_UPDATE, &rec);
     }
-    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
-    return r;
+    if (r != FIO_OK) return r;
+    r = chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
+    if (r != FIO_OK) {
+        if (undoable) Fio_CHAT_USER_IDX(was_present ? STORE_UPDATE : STORE_DELETE, &before);
+        return r;
+    }
+    return remember_colour(chosen);
 }
 
 // ROOM_OUT. Removes the member's record; the leave notice is posted only when a

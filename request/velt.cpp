@@ -55,7 +55,8 @@ bool load_settings() {
 // checked: a body larger than the forms can need is answered before any of
 // it is read, and one that arrived cut off (the client went away) is not
 // taken for a request at all, so that no half form is stored, whatever job
-// it names. false when the answer is written.
+// it names; nor is one whose upload the disk refused. false when the answer
+// is written.
 bool read_parameters() {
     const int r = cgi_get(&ctx.params, static_cast<uint32_t>(ctx.config.ATTACHED_FILE_LIMIT),
                           ctx.config.DATA_FILE_PATH);
@@ -65,6 +66,11 @@ bool read_parameters() {
     }
     if (r == CGI_CUT) {
         G_answer_without_page("400 Bad Request", "The request arrived incomplete; nothing was stored.");
+        return false;
+    }
+    if (r == CGI_NOT_STORED) {
+        // The disk refused an upload: the store's refusal, whatever the job.
+        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
         return false;
     }
     REQUEST_FIELDS& q = ctx.query;

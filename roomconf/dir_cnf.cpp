@@ -48,17 +48,16 @@ int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode) {
     return Fio_xor_control(path, mode);
 }
 
-int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size,
-                   DIRCNF_LOCKING locking) {
+int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, in_folder_no) != 0) return FIO_NOT_FOUND;
-    // An empty lock name tells the store that its caller holds the lock.
-    const char* lock = locking == DIRCNF_LOCK_HELD ? "" : LOCK_FILE;
-    return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", lock, op, in_buff, out_buff, out_size);
+    // A lock this request holds (Fio_DIR_CONFIG_lock) is recognised by the
+    // store by its name.
+    return Fio_keyed_line(KEYED_KEY_VALUE_COMMA, dir, "dir.cnf", LOCK_FILE, op, in_buff, out_buff, out_size);
 }
 
-int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap, DIRCNF_LOCKING locking) {
-    const int r = Fio_DIR_CONFIG(in_folder_no, STORE_UPDATE, key, value, cap, locking);
+int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap) {
+    const int r = Fio_DIR_CONFIG(in_folder_no, STORE_UPDATE, key, value, cap);
     if (r != FIO_NOT_FOUND) return r;
-    return Fio_DIR_CONFIG(in_folder_no, STORE_ADD, key, value, cap, locking);
+    return Fio_DIR_CONFIG(in_folder_no, STORE_ADD, key, value, cap);
 }

@@ -18,16 +18,15 @@ enum { DIRCNF_LINE_CAP = KEYED_LINE_CAP };
 // (on both the defaults stay and INFO is empty). Never takes the lock.
 int b_SET_DIR_CONFIG(int32_t in_folder_no, DIR_CONFIG* out);
 
-// Whether a store call takes the room's settings lock dir_cnf.chk itself, or
-// runs under the one its caller holds (taken with Fio_DIR_CONFIG_lock), so
-// that no other writer of the room's settings comes between several calls.
-enum DIRCNF_LOCKING { DIRCNF_TAKE_LOCK = 0, DIRCNF_LOCK_HELD = 1 };
-
 // Takes (mode 1) or releases (mode 2) room in_folder_no's settings lock
 // dir_cnf.chk, as Fio_xor_control does: mode 1 waits for a held lock and
 // returns 0 taken, 1 not taken (still held after the wait, or the lock file
 // cannot be made); mode 2 releases only the lock this request took and
-// returns 0. Locks are always taken dir_cnf.chk first, tree_mst.chk second.
+// returns 0. While it is held, the store calls below run under it (neither
+// waiting for, taking nor releasing it; a rewrite checks before its commit
+// that it is still this request's), so that no other writer of the room's
+// settings comes between several calls. Locks are always taken dir_cnf.chk
+// first, tree_mst.chk second.
 int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode);
 
 // One key in_buff of room in_folder_no. 1 read: out_buff (out_size bytes)
@@ -40,18 +39,14 @@ int Fio_DIR_CONFIG_lock(int32_t in_folder_no, int mode);
 // no entry. A comma, CR or LF in a written key or value becomes '_' (a value
 // cannot hold them). Returns also -4 (FIO_BAD_ARGUMENT) for an unknown op, -1
 // for a room that has no path, -2 a file cannot be opened, -9 the lock is
-// held. With DIRCNF_LOCK_HELD the call
-// neither waits for, takes nor releases the lock: its caller holds it.
-int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size,
-                   DIRCNF_LOCKING locking = DIRCNF_TAKE_LOCK);
+// held by another (or, under the caller's lock, was found lost at the commit).
+int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char* out_buff, int out_size);
 template <std::size_t N>
-inline int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char (&out_buff)[N],
-                          DIRCNF_LOCKING locking = DIRCNF_TAKE_LOCK) {
-    return Fio_DIR_CONFIG(in_folder_no, op, in_buff, out_buff, static_cast<int>(N), locking);
+inline int Fio_DIR_CONFIG(int32_t in_folder_no, int32_t op, const char* in_buff, char (&out_buff)[N]) {
+    return Fio_DIR_CONFIG(in_folder_no, op, in_buff, out_buff, static_cast<int>(N));
 }
 
 // Stores value (cap bytes) under key in room in_folder_no's dir.cnf: update,
 // else add when the key is not there yet. Returns the last call's result (0
-// stored; -9, -2 refused). locking as for Fio_DIR_CONFIG.
-int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap,
-                       DIRCNF_LOCKING locking = DIRCNF_TAKE_LOCK);
+// stored; -9, -2 refused).
+int Fio_DIR_CONFIG_put(int32_t in_folder_no, const char* key, char* value, int cap);

@@ -119,15 +119,16 @@ bool pic_path(char* out, const char* name) {
 }
 
 // True when temp is a file that the multipart reader of this request wrote
-// and that no earlier field of this update has taken. Any other path (a text
-// field posing as an upload, a path named twice) is not touched.
+// (whole: one it could not store counts as none) and that no earlier field of
+// this update has taken. Any other path (a text field posing as an upload, a
+// path named twice) is not touched. The file is not looked at here: a file
+// system that fails to show it then fails its move, which refuses the update,
+// rather than passing for a field without a file.
 bool fresh_upload(const SETTINGS_UPDATE& u, const char* temp) {
     if (temp[0] == '\0' || !cgi_is_own_upload(&ctx.params, temp)) return false;
     for (int i = 0; i < u.used_count; ++i)
         if (std::strcmp(u.used_temp[i], temp) == 0) return false;
-    char probe[UPLOAD_CAP];
-    G_set(probe, temp);
-    return Cu_get_filelength(probe) >= 0;
+    return true;
 }
 
 void drop_temp(const char* temp) {
@@ -136,13 +137,19 @@ void drop_temp(const char* temp) {
     Cu_remove(path);
 }
 
+// What apply_picture did: a new value to store, nothing, or an upload that
+// could not be put in place (the update is refused there, as for a store that
+// failed: the form would show a picture that was never stored).
+enum { PICTURE_NEW, PICTURE_AS_BEFORE, PICTURE_NOT_STORED };
+
 // Carries out on disk what picture field i asks for: a fresh upload is moved
 // into the picture directory under its bare name (and wins over a ticked
-// delete box); otherwise a ticked delete box empties the setting. Returns true
-// when names[i] now holds a new value to store, with the previous name in
-// old_name (PIC_CAP bytes); false when the setting stays as it was (no
-// upload, or the upload could not be put in place).
-bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
+// delete box); otherwise a ticked delete box empties the setting. Returns
+// PICTURE_NEW when names[i] now holds a new value to store, with the previous
+// name in old_name (PIC_CAP bytes); PICTURE_AS_BEFORE when the setting stays
+// as it was (no upload); PICTURE_NOT_STORED when the upload could not be put
+// in place (the upload is gone, the setting and its picture stay).
+int apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
     const SETTINGS_FORM& f = u.form;
     char bare[PIC_CAP] = "";
     char temp[UPLOAD_CAP] = "";
@@ -151,7 +158,7 @@ bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
         G_cut_filename(f.PIC[i], bare, temp);
         upload = fresh_upload(u, temp);
     }
-    if (!upload && f.PIC_DEL[i][0] == '\0') return false;
+    if (!upload && f.PIC_DEL[i][0] == '\0') return PICTURE_AS_BEFORE;
 
     char new_name[PIC_CAP] = "";
     if (upload) {
@@ -162,7 +169,7 @@ bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
             char dest[PIC_PATH_CAP];
             if (!pic_path(dir, nullptr) || !pic_path(dest, bare)) {
                 drop_temp(temp);
-                return false;
+                return PICTURE_NOT_STORED;
             }
             Cu_mkdir(dir);
             // The move comes before the old picture goes: when it fails, the
@@ -170,7 +177,7 @@ bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
             // that is not there.
             if (Fio_filemove(temp, dest) != 0) {
                 drop_temp(temp);
-                return false;
+                return PICTURE_NOT_STORED;
             }
             G_set(new_name, bare);
         } else {
@@ -181,7 +188,7 @@ bool apply_picture(SETTINGS_UPDATE& u, int i, char* old_name) {
     }
     G_set(old_name, PIC_CAP, u.names[i]);
     G_set(u.names[i], new_name);
-    return true;
+    return PICTURE_NEW;
 }
 
 // Notes the picture that may have lost its last setting once the store of
@@ -195,10 +202,10 @@ void settle_picture(SETTINGS_UPDATE& u, int i, const char* old_name, bool stored
 
 // One dir.cnf setting: update, and add when the key is not there yet.
 // Returns the store's result: 0 stored, -9 or -2 refused.
-int store_setting(const char* key, const char* value, DIRCNF_LOCKING locking) {
+int store_setting(const char* key, const char* value) {
     char v[PIC_CAP];
     G_set(v, value);
-    return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v), locking);
+    return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v));
 }
 
 // A store's answer as the update's: -1 (a key not there) counts as done.
@@ -208,12 +215,13 @@ bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
 // Reads the current picture names (dir.cnf, and the folder's record afresh
 // from tree.mst), moves each fresh upload into place, stores the four picture
 // keys and the folder's record (its picture and the room name). Returns 0, or
-// the refusal (-9, -2) that ended it.
+// the refusal (-9, -2) that ended it (-2 also for an upload that could not be
+// put in place).
 int store_pictures(SETTINGS_UPDATE& u) {
     const int n = ctx.query.FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD))) return r;
+        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i]))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
     TREE_DATA folder = ctx.folder;
@@ -223,13 +231,17 @@ int store_pictures(SETTINGS_UPDATE& u) {
 
     char old_name[PIC_CAP];
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        if (!apply_picture(u, i, old_name)) continue;
-        r = store_setting(PIC_FIELD[i], u.names[i], DIRCNF_LOCK_HELD);
+        const int a = apply_picture(u, i, old_name);
+        if (a == PICTURE_NOT_STORED) return FIO_NO_FILE;
+        if (a == PICTURE_AS_BEFORE) continue;
+        r = store_setting(PIC_FIELD[i], u.names[i]);
         settle_picture(u, i, old_name, r == FIO_OK);
         if (refused(r)) return r;
     }
 
-    const bool folder_pic = apply_picture(u, PIC_FOLDER, old_name);
+    const int a = apply_picture(u, PIC_FOLDER, old_name);
+    if (a == PICTURE_NOT_STORED) return FIO_NO_FILE;
+    const bool folder_pic = a == PICTURE_NEW;
     if (folder_pic) G_set(folder.PIC_FILENAME, u.names[PIC_FOLDER]);
     G_set(folder.NAME, u.form.NAME);
     r = Fio_TREE_DATA(n, STORE_UPDATE, 1, &folder);
@@ -251,7 +263,7 @@ void remove_unnamed_pictures(const SETTINGS_UPDATE& u) {
     char named[PIC_COUNT][PIC_CAP];
     std::memset(named, 0, sizeof named);
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i) {
-        const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i], DIRCNF_LOCK_HELD);
+        const int r = Fio_DIR_CONFIG(ctx.query.FOLDER_NO, STORE_READ, PIC_FIELD[i], named[i]);
         if (r != FIO_OK && r != FIO_NOT_FOUND) return;
     }
     TREE_DATA folder;
@@ -303,8 +315,8 @@ int b_SET_CONFIGWR() {
     if (refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k], DIRCNF_TAKE_LOCK))) return r;
+        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]))) return r;
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k], DIRCNF_TAKE_LOCK))) return r;
+        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k]))) return r;
     return FIO_OK;
 }

@@ -21,8 +21,9 @@ enum { SET_CONFIGWR_INCOMPLETE = -40 };
 // replaced or deleted here, or one whose store was refused, is removed only
 // when no setting names it. Writes nothing. Returns 0 when every setting was
 // stored (or nothing was to be stored): the caller reloads the settings and
-// writes the form again. A lock still held after the wait, or a store that
-// refuses (-9 locked; -2 not writable), ends the update there, with what was
+// writes the form again. A lock still held after the wait, a store that
+// refuses (-9 locked; -2 not writable) or an upload that cannot be put in
+// place (-2) ends the update there, with what was
 // stored before it kept whole and a picture that its refused setting would
 // have named removed; the caller shows the error page instead of a form
 // claiming the values.

@@ -213,8 +213,8 @@ int temp_name(int fd, char* out, const char* base) {
     return -1;
 }
 
-// Judges the file at path (already in the platform's form): -1 when its name
-// is not of this program's temporary form, 1 when its maker has died (its
+// Judges the file at path (already in the platform's form): FIO_NOT_TEMPORARY
+// when its name is not of this program's temporary form, 1 when its maker has died (its
 // kernel lock can be taken) and it is not young, else 0. A file younger than
 // YOUNG_SECONDS by its status-change time is left: where the file system
 // offers no unnamed files its maker creates it under its name and takes its
@@ -226,7 +226,7 @@ int temp_name(int fd, char* out, const char* base) {
 // it was removed).
 int temp_dead(char* path, bool remove) {
     const char* slash = std::strrchr(path, '/');
-    if (!temp_form(slash == nullptr ? path : slash + 1)) return -1;
+    if (!temp_form(slash == nullptr ? path : slash + 1)) return FIO_NOT_TEMPORARY;
     const int fd = Cu_b_open(path, 0);
     if (fd == -1) return 0;
     bool dead = false;
@@ -425,7 +425,7 @@ void lock_renew(FIO_LOCK* l, long long bytes) {
 }  // namespace
 
 int Fio_temp_dead(char* path, int remove) {
-    if (path == nullptr) return -1;
+    if (path == nullptr) return FIO_NOT_TEMPORARY;
     Cu_platform_path(path);
     return temp_dead(path, remove != 0);
 }
@@ -540,6 +540,7 @@ bool Fio_safe_name(const char* name) {
 }
 
 namespace {
+// The settings' own DATA_FILE_PATH field (see Fio_set_data_dir), not a copy.
 const char* g_data_dir = "";
 }  // namespace
 
@@ -569,15 +570,23 @@ int Fio_dir_user(char* out, const char* user_id) {
 
 namespace {
 
-// Closes whatever of the access is open and releases its lock; for the
-// failures of Fio_open.
+// Closes whatever of the access is open and releases the lock it took; for
+// the failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
     if (a->tmp_fd != -1 && a->tmp_named) Cu_remove(a->tmp_path);
     if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
     a->tmp_fd = a->src_fd = -1;
-    lock_release(&a->lock);
+    if (!a->lock_held) lock_release(&a->lock);
     return result;
+}
+
+// The lock at path (in the platform's form) that this process took with
+// Fio_xor_control mode 1 and still holds, or null.
+const FIO_LOCK* held_lock(const char* path) {
+    for (const FIO_LOCK& l : g_held)
+        if (l.fd != -1 && l.path[0] != '\0' && std::strcmp(l.path, path) == 0) return &l;
+    return nullptr;
 }
 
 }  // namespace
@@ -594,6 +603,7 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     a->lock.path[0] = a->lock.mark[0] = '\0';
     a->lock.fd = -1;
     a->lock.fresh = a->lock.unrenewed = 0;
+    a->lock_held = 0;
     a->rbuf_pos = a->rbuf_len = a->wbuf_len = 0;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
@@ -603,7 +613,12 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     if (guarded && a->how != FIO_SNAPSHOT) {
         if (!join(a->lock_path, dir, lock)) return FIO_NO_FILE;
         Cu_platform_path(a->lock_path);
-        if (a->how == FIO_READ) {
+        if (const FIO_LOCK* held = held_lock(a->lock_path)) {
+            // The caller's own lock: a rewrite works under it and checks it
+            // before its commit through a copy (the same open lock file).
+            if (a->how != FIO_READ) a->lock = *held;
+            a->lock_held = 1;
+        } else if (a->how == FIO_READ) {
             if (!wait_free(a->lock_path)) return FIO_LOCKED;
         } else {
             int taken = lock_take(&a->lock, a->lock_path);
@@ -923,6 +938,6 @@ int Fio_close(FIO_ACCESS* a, int result) {
         a->wbuf_len = 0;
         if (!commit && result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
     }
-    lock_release(&a->lock);
+    if (!a->lock_held) lock_release(&a->lock);
     return result;
 }

@@ -96,13 +96,14 @@ int Fio_xor_control(char* chkfilename, int mode);
 int Fio_lock_dead(char* chkfilename, int remove);
 
 // The judgement of a temporary file that every lock breaker makes, for tools
-// that look at a data directory: -1 when the name of path is not of this
-// program's temporary form above (the caller judges it otherwise), 1 when its
-// maker has died (nobody holds its kernel lock) and it is at least 2 seconds
-// old by its status-change time (a younger one may be a named file whose
-// maker has not yet locked it), else 0. With remove set, a dead one is
-// removed while this call holds its kernel lock (1 only when it was). A live
-// writer's file is never judged dead, however old.
+// that look at a data directory: FIO_NOT_TEMPORARY when the name of path is
+// not of this program's temporary form above (the caller judges it
+// otherwise), 1 when its maker has died (nobody holds its kernel lock) and it
+// is at least 2 seconds old by its status-change time (a younger one may be a
+// named file whose maker has not yet locked it), else 0. With remove set, a
+// dead one is removed while this call holds its kernel lock (1 only when it
+// was). A live writer's file is never judged dead, however old.
+enum { FIO_NOT_TEMPORARY = -1 };
 int Fio_temp_dead(char* path, int remove);
 
 // Removes from directory dir (ending in a separator) every temporary file of
@@ -196,7 +197,8 @@ struct FIO_ACCESS {
     int src_fd;      // the data file, or -1
     int tmp_fd;      // the temporary file, or -1
     int tmp_named;   // 1 once the temporary file has the name tmp_path
-    FIO_LOCK lock;   // the lock a rewrite took (fd -1 when none)
+    FIO_LOCK lock;   // the lock a rewrite took or found held (fd -1 when none)
+    int lock_held;   // 1 when lock is one this process held already (see Fio_open)
     // Reads come through this buffer: a scan of many small records or short
     // lines costs a few large reads instead of one per record or line.
     int rbuf_pos;    // next byte to hand out
@@ -213,8 +215,13 @@ struct FIO_ACCESS {
 // (a file could not be opened, the lock file cannot be made, or a path would
 // not fit; a lock this call took is released). On a non-zero result the
 // access holds nothing and Fio_close need not be called.
-// A null or empty `lock` means the caller already holds the lock: the access
-// then neither tests, takes nor releases any lock file. A reading access never
+// A `lock` that this process holds, taken with Fio_xor_control mode 1 and not
+// yet released, is the caller's: the access neither waits for it, takes nor
+// releases it, but a rewrite still checks, just before its commit, that the
+// lock file is the one this process made (a lock found lost gives -9, as for
+// a lock the access took). A null or empty `lock` means the caller looks
+// after the lock itself: the access then neither tests, takes, releases nor
+// checks any lock file. A reading access never
 // creates or removes a lock file (beyond breaking a stale or dead one while it
 // waits). The data file is opened read-write and created empty (0600) when
 // missing, never truncated: a file that a writer renames into place at the

@@ -119,7 +119,7 @@ void leftover(CHECK_STATE& s, const std::string& path, const char* what, long st
 void temporary(CHECK_STATE& s, const std::string& path) {
     std::vector<char> p = c_path(path);
     const int dead = Fio_temp_dead(p.data(), 0);
-    if (dead == -1) leftover(s, path, "temporary file", kStaleTemp);
+    if (dead == FIO_NOT_TEMPORARY) leftover(s, path, "temporary file", kStaleTemp);
     if (dead != 1) return;
     found(s, path, "temporary file", age_of(path), [&] { return Fio_temp_dead(p.data(), 1) == 1; });
 }

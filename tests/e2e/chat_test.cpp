@@ -14,6 +14,7 @@
 
 namespace {
 
+using e2e::error_page;
 using e2e::message;
 using e2e::site_head;
 using e2e::talk_head;
@@ -250,12 +251,6 @@ std::string shown_line(const std::string& color, const std::string& name, const 
 std::string member_entry(int n, const std::string& color, const std::string& name, int mode) {
     return std::to_string(n) + ":<B><FONT COLOR=\"" + color + "\">" + name + "</FONT></B>[" +
            message(mode == 1 ? 317 : 318) + "]<BR>";
-}
-
-std::string error_page(int msg) {
-    return site_head("") + "<CENTER>\n<BR><FONT SIZE=\"5\"><B></B></FONT>\n<P><BR><HR><P><BR>\n" +
-           "<FONT COLOR=\"RED\"><B>" + message(msg) + "</B></FONT>\n<FORM METHOD=POST >\n" +
-           "<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n</FORM>\n</CENTER>\n</BODY>\n</HTML>\n";
 }
 
 const std::string kEnd = "</BODY>\n</HTML>\n";

@@ -280,13 +280,15 @@ std::vector<std::string> foreign_scripts(const std::string& response) {
     return out;
 }
 
-std::string busy_page() {
-    return "Status: 503 Service Unavailable\n" + site_head() +
+std::string error_page(int msg) {
+    return site_head() +
            "<CENTER>\n<BR><FONT SIZE=\"5\"><B></B></FONT>\n<P><BR><HR><P><BR>\n<FONT COLOR=\"RED\"><B>" +
-           message(19) +
+           message(msg) +
            "</B></FONT>\n<FORM METHOD=POST >\n<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n"
            "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n";
 }
+
+std::string busy_page() { return "Status: 503 Service Unavailable\n" + error_page(19); }
 
 pid_t hold_lock(const std::string& path) {
     // The mark as the store writes it: "velt <host> <pid> <hex>\n", the pid

@@ -109,6 +109,10 @@ std::string site_head(const std::string& body_line = "", const std::string& lang
 // The same for the talk form.
 std::string talk_head(const std::string& body_line = "", const std::string& language = SITE_LANGUAGE);
 
+// The error page of message msg in the site's language, with an empty title
+// (as a store's refusal is answered, e.g. message 12).
+std::string error_page(int msg);
+
 // The busy answer in the site's language: "Status: 503 Service Unavailable"
 // and the error page of message 19.
 std::string busy_page();

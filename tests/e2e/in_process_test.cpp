@@ -6,58 +6,17 @@
 // the second.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
-#include "request/velt.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/in_process.h"
 #include "tests/e2e/room_site.h"
 
 namespace {
 
+using e2e::run_here;
 using roomsite::query;
-
-// Runs req through velt_main in this process in site's program directory and
-// returns the bytes it wrote to standard output.
-std::string run_here(const e2e::Site& site, const e2e::Request& req) {
-    for (const char* v : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH", "REMOTE_ADDR",
-                          "HTTP_USER_AGENT", "VELT_FRAME_ANCESTORS"})
-        unsetenv(v);
-    setenv("REQUEST_METHOD", req.method.c_str(), 1);
-    setenv("QUERY_STRING", req.query.c_str(), 1);
-    if (!req.content_type.empty()) setenv("CONTENT_TYPE", req.content_type.c_str(), 1);
-    if (req.method == "POST" || !req.body.empty()) setenv("CONTENT_LENGTH", std::to_string(req.body.size()).c_str(), 1);
-    for (const auto& kv : req.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-
-    const std::string in_path = site.root + "/in-process.in";
-    const std::string out_path = site.root + "/in-process.out";
-    e2e::write_file(in_path, req.body);
-    e2e::write_file(out_path, "");
-    EXPECT_NE(std::freopen(in_path.c_str(), "rb", stdin), nullptr);
-    char cwd[PATH_MAX];
-    EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(chdir(site.cgi_dir.c_str()), 0);
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int out = open(out_path.c_str(), O_WRONLY);
-    dup2(out, 1);
-    close(out);
-
-    EXPECT_EQ(velt_main(), 0);
-
-    dup2(saved, 1);
-    close(saved);
-    EXPECT_EQ(chdir(cwd), 0);
-    const std::string bytes = e2e::read_file(out_path);
-    std::remove(in_path.c_str());
-    std::remove(out_path.c_str());
-    return bytes;
-}
 
 e2e::Request get(const std::string& q) {
     e2e::Request req;

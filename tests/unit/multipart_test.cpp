@@ -326,7 +326,7 @@ TEST_F(Multipart, AnUploadThatCannotBeStoredIsNotThisRequestsOwn) {
     Body b;
     b.file("BG1", "a.gif", "data");
     b.field("NEXT", "n");
-    read(b.close());
+    EXPECT_EQ(read(b.close()), CGI_NOT_STORED);
     const std::string path = upload_path(value_of("BG1"), "a.gif", dir + "not_there/");
     EXPECT_FALSE(exists(path));
     EXPECT_FALSE(cgi_is_own_upload(&params, path.c_str()));

@@ -239,9 +239,9 @@ TEST_F(RoomStores, StoresUnderTheLockTheirCallerHoldsLeaveItHeld) {
     ASSERT_EQ(Fio_DIR_CONFIG_lock(12, 1), 0);
     ASSERT_TRUE(exists(at("12/dir_cnf.chk")));
     char v[252] = "sea, \x95\x5C.jpg";
-    EXPECT_EQ(Fio_DIR_CONFIG_put(12, "TITLEPIC", v, static_cast<int>(sizeof v), DIRCNF_LOCK_HELD), 0);
+    EXPECT_EQ(Fio_DIR_CONFIG_put(12, "TITLEPIC", v, static_cast<int>(sizeof v)), 0);
     char got[252];
-    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "TITLEPIC", got, DIRCNF_LOCK_HELD), 0);
+    EXPECT_EQ(Fio_DIR_CONFIG(12, STORE_READ, "TITLEPIC", got), 0);
     EXPECT_STREQ(got, "sea_ \x95\x5C.jpg");
     // Neither call took or released the lock: it is still the caller's.
     EXPECT_TRUE(exists(at("12/dir_cnf.chk")));

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <vector>
 #include <string>
@@ -209,6 +210,50 @@ TEST_F(FioTest, WriterWhoseLockWasBrokenCommitsNothing) {
     EXPECT_TRUE(exists(at("user.chk")));  // the other's lock stays
 }
 
+// A lock the caller took with Fio_xor_control, named to the store: the
+// access works under it without waiting, taking or releasing it, and its
+// commit still checks that it is the caller's.
+TEST_F(FioTest, ARewriteUnderTheCallersOwnLockChecksItBeforeItsCommit) {
+    const std::string before = "TITLEPIC,\x95\x5C.gif,\n";
+    struct Case {
+        const char* what;
+        std::function<void()> meanwhile;  // done to the lock between the writes and the commit
+        int result;
+        bool stays;  // a lock file stays after the caller's release (another's file)
+    };
+    const std::string chk = at("dir_cnf.chk");
+    const Case cases[] = {
+        {"still the caller's", [] {}, FIO_OK, false},
+        // Another program judged it by age, broke it and took its own.
+        {"broken and taken by another", [&] { unlink(chk.c_str()), write_all(chk, "velt other 1 00\n"); },
+         FIO_LOCKED, true},
+        // (The release goes by the file alone, which is still the caller's.)
+        {"its mark overwritten", [&] { write_all(chk, "velt other 1 00\n"); }, FIO_LOCKED, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_all(at("dir.cnf"), before);
+        Buf lock(chk);
+        ASSERT_EQ(Fio_xor_control(lock, 1), 0);
+        FIO_ACCESS r;
+        ASSERT_EQ(Fio_open(&r, prefix().c_str(), "dir.cnf", "dir_cnf.chk", FIO_READ, FIO_TEXT), FIO_OK);  // no wait
+        EXPECT_EQ(Fio_close(&r, FIO_OK), FIO_OK);
+        FIO_ACCESS a;
+        ASSERT_EQ(Fio_open(&a, prefix().c_str(), "dir.cnf", "dir_cnf.chk", FIO_REWRITE, FIO_TEXT), FIO_OK);
+        Fio_puts(&a, "TITLEPIC,new,\n");
+        const std::string mark = read_all(chk);
+        c.meanwhile();
+        EXPECT_EQ(Fio_close(&a, FIO_OK), c.result);
+        EXPECT_EQ(read_all(at("dir.cnf")), c.result == FIO_OK ? "TITLEPIC,new,\n" : before);
+        EXPECT_FALSE(exists(a.tmp_path));
+        // The access released nothing: the lock file is as before its close.
+        EXPECT_EQ(read_all(chk), c.result == FIO_OK ? mark : "velt other 1 00\n");
+        Fio_xor_control(lock, 2);
+        EXPECT_EQ(exists(chk), c.stays);
+        std::remove(chk.c_str());
+    }
+}
+
 TEST_F(FioTest, BreakingADeadWritersLockRemovesItsTemporaryFile) {
     write_all(at("system.log"), "a,\n");
     write_all(at("system.log.4242.0badf00d.tmp"), "half of a dead rewrite");
@@ -372,7 +417,7 @@ TEST_F(FioTest, ABreakerRemovesOnlyTemporaryFilesWhoseMakerIsGone) {
 
     // The same judgement for tools, file by file.
     Buf live(at("info.txt.99.deadbeef.tmp")), plain(at("dir.cnf.tmp"));
-    EXPECT_EQ(Fio_temp_dead(plain, 1), -1);
+    EXPECT_EQ(Fio_temp_dead(plain, 1), FIO_NOT_TEMPORARY);
     EXPECT_EQ(Fio_temp_dead(live, 0), 1);
     EXPECT_TRUE(exists(at("info.txt.99.deadbeef.tmp")));
     Buf d(dir + "/");

@@ -20,7 +20,9 @@ namespace store_seam {
 
 struct CALL {
     std::string entry;  // "open", "write", ...
-    std::string what;   // the last part of the path(s) it names, or the file of its descriptor
+    std::string what;   // the last part of the path(s) it names, or the file of its descriptor; the
+                        // calls on a file made without a name ("(dir)" its making, "(new)" the
+                        // others) get " as <name>" once a link names it
 };
 
 struct Seam;
@@ -31,6 +33,7 @@ struct Seam {
     std::vector<CALL> trace;
     std::map<std::size_t, int> faults;  // place in the trace -> errno that fails the call there
     std::map<int, std::string> files;   // open descriptors -> the file each is
+    std::map<int, std::vector<std::size_t>> unnamed;  // descriptors of unnamed files -> their calls
     Seam();
     ~Seam() {
         Cu_system = saved;
@@ -95,6 +98,10 @@ struct Hook<R (*CU_SYSTEM::*)(A...)> {
         Seam& s = *g_seam;
         const std::tuple<A...> args(a...);
         s.trace.push_back({name<M>, what_of(s, a...)});
+        if constexpr (std::is_same_v<std::tuple_element_t<0, std::tuple<A...>>, int>) {
+            const auto u = s.unnamed.find(std::get<0>(args));
+            if (u != s.unnamed.end() && s.trace.back().what == "(new)") u->second.push_back(s.trace.size() - 1);
+        }
         const auto fault = s.faults.find(s.trace.size() - 1);
         if (fault != s.faults.end()) {
             // Linux lets go of a descriptor even when close reports an error,
@@ -102,6 +109,7 @@ struct Hook<R (*CU_SYSTEM::*)(A...)> {
             if constexpr (same_entry<M, &CU_SYSTEM::close>()) {
                 (s.saved.*M)(a...);
                 s.files.erase(std::get<0>(args));
+                s.unnamed.erase(std::get<0>(args));
             } else if constexpr (same_entry<M, &CU_SYSTEM::closedir>()) {
                 (s.saved.*M)(a...);
             }
@@ -117,15 +125,23 @@ struct Hook<R (*CU_SYSTEM::*)(A...)> {
         // The descriptors' files: what open made (an unnamed file is "(new)"
         // until a link names it), and nothing once closed.
         if constexpr (same_entry<M, &CU_SYSTEM::open>()) {
-            if (r >= 0) s.files[r] = (std::get<1>(args) & O_TMPFILE) == O_TMPFILE ? "(new)" : last_part(std::get<0>(args));
+            const bool tmpfile = (std::get<1>(args) & O_TMPFILE) == O_TMPFILE;
+            if (r >= 0) s.files[r] = tmpfile ? "(new)" : last_part(std::get<0>(args));
+            if (r >= 0 && tmpfile) s.unnamed[r] = {s.trace.size() - 1};
         } else if constexpr (same_entry<M, &CU_SYSTEM::openat>()) {
             if (r >= 0) s.files[r] = std::get<1>(args);
         } else if constexpr (same_entry<M, &CU_SYSTEM::close>()) {
             s.files.erase(std::get<0>(args));
+            s.unnamed.erase(std::get<0>(args));
         } else if constexpr (same_entry<M, &CU_SYSTEM::linkat>()) {
             const char* from = std::get<1>(args);
             const bool by_proc = std::strncmp(from, "/proc/self/fd/", 14) == 0;
-            if (r == 0) s.files[by_proc ? std::atoi(from + 14) : std::get<0>(args)] = last_part(std::get<3>(args));
+            const int fd = by_proc ? std::atoi(from + 14) : std::get<0>(args);
+            if (r == 0) {
+                s.files[fd] = last_part(std::get<3>(args));
+                for (std::size_t place : s.unnamed[fd]) s.trace[place].what += " as " + s.files[fd];
+                s.unnamed.erase(fd);
+            }
         }
         errno = kept_errno;
         return r;
