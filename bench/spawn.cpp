@@ -8,8 +8,17 @@
 //       one case later, so no case always follows the same one. Prints one
 //       tab-separated line per case:
 //         name runs bad median_us p25_us p75_us min_us self_median_us
-//       (self_median_us is "-" unless the case is self-timed). Progress goes
-//       to standard error.
+//         cpu_median_us faults_median
+//       (self_median_us is "-" unless the case is self-timed; cpu is the
+//       child's user and system time, faults its minor and major page faults,
+//       both from wait4's resource usage). Progress goes to standard error.
+//   velt-bench profile --valgrind PATH CASEFILE OUTDIR
+//       Runs every case that is not self-timed once (resets first, as above)
+//       under valgrind --tool=callgrind, its profile written to
+//       OUTDIR/NAME.callgrind, and prints one tab-separated line per case:
+//         name bad instructions
+//       (the instructions the program executed from its first to its last,
+//       process start-up included). A run that misses an expect counts as bad.
 //   velt-bench fill-messages SRC COUNT OUT
 //       Writes OUT (through OUT.tmp and a rename) with COUNT copies of the
 //       first 408-byte record of the message file SRC.
@@ -39,6 +48,8 @@
 // A run that exits non-zero, or misses an expect or a size, counts as bad;
 // its time is kept all the same (the table shows how many were bad).
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +93,8 @@ struct Case {
     // Results.
     std::vector<long long> wall_us;
     std::vector<long long> self_us;
+    std::vector<long long> cpu_us;
+    std::vector<long long> faults;
     int bad = 0;
     std::string first_bad;  // what went wrong the first time
 };
@@ -201,13 +214,25 @@ std::vector<std::string> cgi_environment(const Case& c) {
     return env;
 }
 
-// One start of the case's program: fork, exec with the CGI environment, the
-// body on a pipe to its standard input, standard output read to the end from
-// a pipe. Returns the wall time in microseconds; out gets the output and
-// status the exit status (-1 when it did not exit normally).
-long long spawn_once(const Case& c, std::string* out, int* status) {
+// What one start cost the child besides its wall time: user and system
+// time, and minor and major page faults.
+struct Usage {
+    long long cpu_us = 0;
+    long long faults = 0;
+};
+
+// One start of the case's program: spawned (posix_spawn, which shares the
+// harness's memory until the exec instead of copying it, so that the child's
+// page faults are the program's own) with the CGI environment, the body on a
+// pipe to its standard input, standard output read to the end from a pipe. Returns the wall time in microseconds; out gets the output, status
+// the exit status (-1 when it did not exit normally) and usage what the child
+// used. wrapper, when not empty, is started instead, with the program and its
+// arguments after the wrapper's own (a profiler).
+long long spawn_once(const Case& c, std::string* out, int* status, Usage* usage,
+                     const std::vector<std::string>& wrapper = {}) {
     std::vector<std::string> env = cgi_environment(c);
-    std::vector<std::string> args = {c.exe};
+    std::vector<std::string> args = wrapper;
+    args.push_back(c.exe);
     args.insert(args.end(), c.args.begin(), c.args.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
@@ -220,22 +245,17 @@ long long spawn_once(const Case& c, std::string* out, int* status) {
     const long long start = now_us();
     int in_pipe[2], out_pipe[2];
     if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) die(std::string("pipe: ") + std::strerror(errno));
-    const pid_t pid = fork();
-    if (pid < 0) die(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        const int null_fd = open("/dev/null", O_WRONLY);
-        if (dup2(in_pipe[0], 0) < 0 || dup2(out_pipe[1], 1) < 0 || null_fd < 0 || dup2(null_fd, 2) < 0 ||
-            chdir(c.dir.c_str()) != 0) {
-            _exit(127);
-        }
-        close(in_pipe[0]);
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        close(null_fd);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in_pipe[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+    posix_spawn_file_actions_addchdir_np(&fa, c.dir.c_str());
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (spawned != 0) die("cannot start " + args[0] + ": " + std::strerror(spawned));
     close(in_pipe[0]);
     close(out_pipe[1]);
     // The bodies are small: they fit the pipe, so writing them whole before
@@ -257,11 +277,15 @@ long long spawn_once(const Case& c, std::string* out, int* status) {
     }
     close(out_pipe[0]);
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) die(std::string("waitpid: ") + std::strerror(errno));
+    struct rusage ru;
+    while (wait4(pid, &wstatus, 0, &ru) < 0) {
+        if (errno != EINTR) die(std::string("wait4: ") + std::strerror(errno));
     }
     const long long elapsed = now_us() - start;
     *status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    usage->cpu_us = (static_cast<long long>(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1000000 +
+                    ru.ru_utime.tv_usec + ru.ru_stime.tv_usec;
+    usage->faults = ru.ru_minflt + ru.ru_majflt;
     return elapsed;
 }
 
@@ -270,13 +294,9 @@ long long file_size(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-// Runs a case once (resets first, untimed) and keeps its times when record.
-void run_case(Case& c, bool record) {
-    for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
-    std::string out;
-    int status = 0;
-    const long long wall = spawn_once(c, &out, &status);
-
+// What is wrong with a run's outcome (its exit status, output and the file
+// size the case names), or empty.
+std::string judge(const Case& c, int status, const std::string& out) {
     std::string wrong;
     if (status != 0) wrong = "exit status " + std::to_string(status);
     for (const std::string& e : c.expects) {
@@ -286,6 +306,18 @@ void run_case(Case& c, bool record) {
         wrong = c.size_path + " is " + std::to_string(file_size(c.size_path)) + " bytes, not " +
                 std::to_string(c.size_bytes);
     }
+    return wrong;
+}
+
+// Runs a case once (resets first, untimed) and keeps its times when record.
+void run_case(Case& c, bool record) {
+    for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
+    std::string out;
+    int status = 0;
+    Usage usage;
+    const long long wall = spawn_once(c, &out, &status, &usage);
+
+    std::string wrong = judge(c, status, out);
     long long self = -1;
     if (c.self_timed) {
         const std::size_t p = out.find("elapsed_us=");
@@ -297,6 +329,8 @@ void run_case(Case& c, bool record) {
     }
     if (!record) return;
     c.wall_us.push_back(wall);
+    c.cpu_us.push_back(usage.cpu_us);
+    c.faults.push_back(usage.faults);
     if (self >= 0) c.self_us.push_back(self);
     if (!wrong.empty()) {
         if (c.bad == 0) c.first_bad = wrong;
@@ -351,11 +385,57 @@ int cmd_run(int argc, char** argv) {
     for (const Case& c : cases) {
         std::string self = "-";
         if (c.self_timed && !c.self_us.empty()) self = std::to_string(quantile(c.self_us, 0.5));
-        std::printf("%s\t%zu\t%d\t%lld\t%lld\t%lld\t%lld\t%s\n", c.name.c_str(), c.wall_us.size(), c.bad,
-                    quantile(c.wall_us, 0.5), quantile(c.wall_us, 0.25), quantile(c.wall_us, 0.75),
-                    quantile(c.wall_us, 0.0), self.c_str());
+        std::printf("%s\t%zu\t%d\t%lld\t%lld\t%lld\t%lld\t%s\t%lld\t%lld\n", c.name.c_str(), c.wall_us.size(),
+                    c.bad, quantile(c.wall_us, 0.5), quantile(c.wall_us, 0.25), quantile(c.wall_us, 0.75),
+                    quantile(c.wall_us, 0.0), self.c_str(), quantile(c.cpu_us, 0.5), quantile(c.faults, 0.5));
         if (c.bad > 0) std::fprintf(stderr, "velt-bench: %s: %d bad runs, first: %s\n", c.name.c_str(), c.bad,
                                     c.first_bad.c_str());
+    }
+    return 0;
+}
+
+// The total instructions of a callgrind profile (its "summary:" or
+// "totals:" line), or -1.
+long long callgrind_total(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    long long total = -1;
+    while (std::getline(in, line)) {
+        for (const char* key : {"summary: ", "totals: "}) {
+            if (line.rfind(key, 0) == 0) total = std::atoll(line.c_str() + std::strlen(key));
+        }
+    }
+    return total;
+}
+
+int cmd_profile(int argc, char** argv) {
+    std::string valgrind, case_file, out_dir;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--valgrind" && i + 1 < argc) {
+            valgrind = argv[++i];
+        } else if (case_file.empty()) {
+            case_file = a;
+        } else if (out_dir.empty()) {
+            out_dir = a;
+        } else {
+            die("profile: unexpected argument " + a);
+        }
+    }
+    if (valgrind.empty() || out_dir.empty()) die("usage: velt-bench profile --valgrind PATH CASEFILE OUTDIR");
+    std::vector<Case> cases = read_cases(case_file);
+    std::signal(SIGPIPE, SIG_IGN);
+    for (Case& c : cases) {
+        if (c.self_timed) continue;
+        const std::string file = out_dir + "/" + c.name + ".callgrind";
+        for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
+        std::string out;
+        int status = 0;
+        Usage usage;
+        spawn_once(c, &out, &status, &usage, {valgrind, "--tool=callgrind", "--callgrind-out-file=" + file});
+        const std::string wrong = judge(c, status, out);
+        if (!wrong.empty()) std::fprintf(stderr, "velt-bench: %s under callgrind: %s\n", c.name.c_str(), wrong.c_str());
+        std::printf("%s\t%d\t%lld\n", c.name.c_str(), wrong.empty() ? 0 : 1, callgrind_total(file));
     }
     return 0;
 }
@@ -415,9 +495,11 @@ int cmd_fill_members(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::string cmd = argc > 1 ? argv[1] : "";
     if (cmd == "run") return cmd_run(argc, argv);
+    if (cmd == "profile") return cmd_profile(argc, argv);
     if (cmd == "fill-messages") return cmd_fill_messages(argc, argv);
     if (cmd == "fill-members") return cmd_fill_members(argc, argv);
     std::fputs("usage: velt-bench run [--runs N] [--warmup N] CASEFILE\n"
+               "       velt-bench profile --valgrind PATH CASEFILE OUTDIR\n"
                "       velt-bench fill-messages SRC COUNT OUT\n"
                "       velt-bench fill-members SRC COUNT OUT\n",
                stderr);
