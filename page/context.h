@@ -49,7 +49,7 @@ enum { LEVEL_OPEN = 1, LEVEL_WRITE = 2, LEVEL_SETTINGS = 8 };
 void context_clear();
 
 // Message k of the loaded table (empty text when unset), as pages print it.
-inline const char* G_msg(int k) { return ctx.messages.Message[k]; }
+inline const char* G_msg(int k) { return strdef_text(ctx.messages, k); }
 
 // The first value of request parameter name, cut to cap-1 bytes; empty text
 // when the request does not carry it.

@@ -290,6 +290,34 @@ bool Cu_random(void* buf, std::size_t n) {
     return got == n;
 }
 
+bool Cu_read_all(char* FileName, std::string* out) {
+    out->clear();
+    if (FileName == nullptr) return false;
+    Cu_platform_path(FileName);
+    const int fd = again([&] { return Cu_system.open(FileName, O_RDONLY, 0); });
+    if (fd == -1) return false;
+    struct stat st;
+    const bool sized = again([&] { return Cu_system.fstat(fd, &st); }) == 0;
+    // One byte more than the size: a short read then tells the end at once.
+    std::size_t cap = (sized && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0) + 1;
+    std::size_t got = 0;
+    bool ok = true;
+    for (;;) {
+        out->resize(cap);
+        const ssize_t n = again([&] { return Cu_system.read(fd, &(*out)[got], cap - got); });
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+        if (n == 0 || got < cap) break;
+        cap *= 2;  // the file grew since its size was asked
+    }
+    Cu_system.close(fd);
+    out->resize(ok ? got : 0);
+    return ok;
+}
+
 int Cu_fclose(FILE* stream) {
     if (stream == nullptr) return -1;
     return std::fclose(stream) == 0 ? 0 : -1;

@@ -46,6 +46,18 @@ int G_StrFind(const char* in_buff, const char* keyword) {
     return -1;
 }
 
+bool G_next_line(const char* text, std::size_t size, std::size_t* pos, char* line, int cap) {
+    if (cap < 2 || *pos >= size) return false;
+    const std::size_t left = size - *pos;
+    std::size_t n = static_cast<std::size_t>(cap - 1) < left ? static_cast<std::size_t>(cap - 1) : left;
+    const void* lf = std::memchr(text + *pos, '\n', n);
+    if (lf != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(lf) - (text + *pos)) + 1;
+    std::memcpy(line, text + *pos, n);
+    line[n] = '\0';
+    *pos += n;
+    return true;
+}
+
 void G_setStrlength(char* in_buff, int in_size) {
     if (in_buff == nullptr) return;
     if (in_size < 1) in_size = 1;

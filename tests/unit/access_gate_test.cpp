@@ -698,8 +698,10 @@ protected:
         add_user("Share", "share", "MODE,2\n");
         add_user("Open", "", "");
         context_clear();
-        for (int i = 1; i <= 7; ++i) std::snprintf(ctx.messages.Message[i], STRDEF_WIDTH, "M%d", i);
-        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "M19");
+        for (int i : {1, 2, 3, 4, 5, 6, 7, 19}) {
+            const std::string m = "M" + std::to_string(i);
+            strdef_set(&ctx.messages, i, m.c_str(), m.size());
+        }
         clear_request();
         setenv("REMOTE_ADDR", "192.0.2.7", 1);
         setenv("HTTP_USER_AGENT", "TestAgent/1.0", 1);

@@ -18,22 +18,24 @@ namespace {
 
 using reply_test::capture;
 
+void set_message(int k, const char* text) { strdef_set(&ctx.messages, k, text, std::strlen(text)); }
+
 class PageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         context_clear();
-        std::snprintf(ctx.messages.Message[1], STRDEF_WIDTH, "<TITLE>T</TITLE>\n");
-        std::snprintf(ctx.messages.Message[2], STRDEF_WIDTH, "c&2");
-        std::snprintf(ctx.messages.Message[7], STRDEF_WIDTH, "bad key \x95\x5C");
-        std::snprintf(ctx.messages.Message[11], STRDEF_WIDTH, "no write");
-        std::snprintf(ctx.messages.Message[12], STRDEF_WIDTH, "no file");
-        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "<I>locked</I>");
+        set_message(1, "<TITLE>T</TITLE>\n");
+        set_message(2, "c&2");
+        set_message(7, "bad key \x95\x5C");
+        set_message(11, "no write");
+        set_message(12, "no file");
+        set_message(19, "<I>locked</I>");
         // Messages inside the scripts: Shift_JIS, hashed as a browser reads it.
-        std::snprintf(ctx.messages.Message[200], STRDEF_WIDTH, "\x95\x5C");
-        std::snprintf(ctx.messages.Message[306], STRDEF_WIDTH, "%s",
-                      "\x83n\x83\x93\x83h\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad"
-                      "\x82\xbe\x82\xb3\x82\xa2\x81\x42");
-        std::snprintf(ctx.messages.Message[308], STRDEF_WIDTH, "Entering...");
+        set_message(200, "\x95\x5C");
+        set_message(306,
+                    "\x83n\x83\x93\x83h\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad"
+                    "\x82\xbe\x82\xb3\x82\xa2\x81\x42");
+        set_message(308, "Entering...");
         std::snprintf(ctx.config.CG_FILE_WEB_PATH, sizeof ctx.config.CG_FILE_WEB_PATH, "/cg/");
         std::snprintf(ctx.config.BACK_GIF, sizeof ctx.config.BACK_GIF, "bg.gif");
     }
