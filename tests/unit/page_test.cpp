@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "page/context.h"
 #include "page/page.h"
+#include "page/script.h"
 #include "request/dispatch.h"
 #include "store/fileio.h"
 #include "store/text.h"
@@ -85,6 +87,30 @@ TEST_F(PageTest, HeadWithAnEmptyTable) {
     EXPECT_EQ(out.find(kPolicy), std::string::npos);
     EXPECT_EQ(out.substr(out.find(kRest)), kRest + "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n</HEAD>\n<!---->\n"
                                                   "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
+}
+
+// The policy takes the sources of the shipped message file's texts from a
+// table made at build time: in every section of that file, each source it
+// names is the one computed afresh from the text the page prints, and it
+// names no other.
+TEST_F(PageTest, PolicyOfTheShippedMessagesNamesTheComputedSources) {
+    const std::string lng = std::string(VELT_BINARY_DIR) + "/velt.lng";
+    for (const char* language : {"english", "japanese"}) {
+        ASSERT_EQ(StrdefFileOpen(lng.c_str(), language, &ctx.messages), 0);
+        ASSERT_NE(G_msg(MSG_CHAT_NAME_MISSING)[0], '\0') << language;
+        std::set<std::string> sources;
+        for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) sources.insert(G_csp_source(G_script_text(id)));
+        const std::string policy = G_csp_policy(false);
+        for (const std::string& s : sources) {
+            EXPECT_TRUE(policy.find(" " + s + " ") != std::string::npos ||
+                        policy.find(" " + s + ";") != std::string::npos)
+                << language << ": " << s;
+        }
+        std::size_t named = 0;
+        for (std::size_t at = policy.find("'sha256-"); at != std::string::npos; at = policy.find("'sha256-", at + 1))
+            ++named;
+        EXPECT_EQ(named, sources.size()) << language;
+    }
 }
 
 TEST_F(PageTest, TalkFormAndFramingOrigins) {
