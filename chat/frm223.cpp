@@ -52,12 +52,17 @@ void print_member_list() {
         int n = 0;
         while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
             const CHAT_USER_IDX& m = block[n];
-            out_fmt("%d:", n + 1);
-            out_fmt("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
-            out(G_html(m.USER_NAME).c_str());
+            out(std::to_string(n + 1).c_str());
+            out(":<B><FONT COLOR=\"");
+            out_html(m.COLOR);
+            out("\">");
+            out_html(m.USER_NAME);
             out("</FONT></B>");
-            if (m.MODE == 1) out_fmt("[%s]", G_msg(MSG_MODE_USER));
-            if (m.MODE == 2) out_fmt("[%s]", G_msg(MSG_MODE_SHARED));
+            if (m.MODE == 1 || m.MODE == 2) {
+                out("[");
+                out(G_msg(m.MODE == 1 ? MSG_MODE_USER : MSG_MODE_SHARED));
+                out("]");
+            }
             out("<BR>");
             ++n;
         }
@@ -116,11 +121,15 @@ void print_messages(const char* chat_name) {
     // At least the newest line is shown, whatever DISP_LINE holds.
     int printed = 0;
     for (int i = 0; i < NEWEST_LINES && lines[i].MODE != 0; ++i) {
+        // Written piece by piece: a reload writes up to a hundred of these.
         const CHAT_DATA_DAT& line = lines[i];
-        out_fmt("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
-        out(G_html(line.USER_NAME).c_str());
+        out("<B><FONT COLOR=\"");
+        out_html(line.COLOR);
+        out("\">");
+        out_html(line.USER_NAME);
         out("</FONT></B>&nbsp;>&nbsp;");
-        out_fmt("%s<BR>\n", G_html(line.CTALK).c_str());
+        out_html(line.CTALK);
+        out("<BR>\n");
         if (++printed >= member.DISP_LINE) break;
     }
 }

@@ -14,8 +14,12 @@
 // count is G_char_reference_length's rule (store/sjis.h), the one the JSON
 // view resolves by. Any other & is escaped.
 std::string G_html(const char* text);
+// The same, appended to out.
+void G_html_append(std::string& out, const char* text);
 
 // Percent-encodes a query-parameter value: every byte but A-Z a-z 0-9 - . _ ~
 // becomes %XX (upper-case hex), which the parameter reader decodes back to the
 // same bytes.
 std::string G_url(const char* text);
+// The same, appended to out.
+void G_url_append(std::string& out, const char* text);

@@ -80,14 +80,11 @@ int remove_path(const char* path) {
 
 int Cu_platform_path(char* fname) {
     if (fname == nullptr) return 0;
-    // G_StrFind only finds a backslash that stands as a character of its own;
-    // the 0x5C second byte of a double-byte character stays.
-    int pos = 0;
-    for (;;) {
-        int found = G_StrFind(fname + pos, "\\");
-        if (found < 0) break;
-        fname[pos + found] = '/';
-        pos += found + 1;
+    // One walk by characters: only a backslash that stands as a character of
+    // its own is converted; the 0x5C second byte of a double-byte character
+    // stays. Every path is converted at every call, so the walk is kept tight.
+    for (char* p = fname; *p != '\0'; p += G_char_len(p)) {
+        if (*p == '\\') *p = '/';
     }
     return 0;
 }

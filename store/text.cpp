@@ -27,6 +27,14 @@ int32_t G_atoi(const char* text) {
 
 int G_StrFind(const char* in_buff, const char* keyword) {
     if (in_buff == nullptr || keyword == nullptr || in_buff[0] == '\0' || keyword[0] == '\0') return -1;
+    // A keyword of one single-byte character (a separator: ",", "=", "?"),
+    // the common case: a character of its own is that byte and no lead byte.
+    if (keyword[1] == '\0' && !G_is_lead(static_cast<unsigned char>(keyword[0]))) {
+        for (int at = 0; in_buff[at] != '\0'; at += G_char_len(in_buff + at)) {
+            if (in_buff[at] == keyword[0]) return at;
+        }
+        return -1;
+    }
     const std::size_t klen = std::strlen(keyword);
     // Try a match at every character boundary; a match consists of whole
     // characters of in_buff, so a double-byte character is compared as a unit
