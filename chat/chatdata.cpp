@@ -68,16 +68,16 @@ int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]
     int r = chat_open(&a, in_folder_no, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT);
     if (r != FIO_OK) return r;
 
-    std::memset(out, 0, sizeof(CHAT_DATA_DAT) * CHAT_DATA_READ_MAX);
-    for (int n = 0; n < CHAT_DATA_READ_MAX; ++n) {
-        CHAT_DATA_DAT* rec = &out[n];
-        if (!Fio_read_rec(&a, rec, sizeof *rec)) {
-            std::memset(rec, 0, sizeof *rec);
-            break;
-        }
-        terminate_fields(rec);
-        chat_color_or_default(rec->COLOR);
+    // The newest records in one read straight into out; a trailing piece
+    // shorter than a record (a damaged file) is no record. Only the slots
+    // that no record filled are cleared.
+    const int got = Fio_read(&a, out, static_cast<int>(sizeof(CHAT_DATA_DAT) * CHAT_DATA_READ_MAX));
+    const int n = got > 0 ? got / static_cast<int>(sizeof(CHAT_DATA_DAT)) : 0;
+    for (int i = 0; i < n; ++i) {
+        terminate_fields(&out[i]);
+        chat_color_or_default(out[i].COLOR);
     }
+    std::memset(out + n, 0, sizeof(CHAT_DATA_DAT) * static_cast<std::size_t>(CHAT_DATA_READ_MAX - n));
     return Fio_close(&a, FIO_OK);
 }
 

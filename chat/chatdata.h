@@ -18,7 +18,8 @@ int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char*
 // Reads the newest 100 records of room in_folder_no into out, newest first, an
 // empty COLOR read as CHAT_DEFAULT_COLOR; slots without a record are all zero.
 // A missing file is created empty. Reads the file as the last post left it,
-// never waiting. 0 (possibly nothing read), -2 cannot open (out untouched).
+// never waiting. 0 (possibly nothing read), -2 cannot open (out untouched) or
+// read (out holds nothing of use).
 int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]);
 
 // Removes the message file of a room that nobody is in: under the message

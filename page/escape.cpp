@@ -3,56 +3,60 @@
 // piece, so that a text without a byte to escape costs one copy.
 #include "page/escape.h"
 
+#include <cstring>
+
 #include "store/sjis.h"
 
 namespace {
 
-// The bytes G_html replaces (a '&' only when it starts no character
-// reference), and the bytes G_url passes unchanged.
-struct ESCAPE_CLASSES {
-    bool html[256];
-    bool url_plain[256];
+// The bytes G_url passes unchanged.
+struct URL_PLAIN {
+    bool plain[256];
 };
 
-constexpr ESCAPE_CLASSES make_classes() {
-    ESCAPE_CLASSES c{};
-    for (unsigned char b : {'&', '<', '>', '"', '\''}) c.html[b] = true;
+constexpr URL_PLAIN make_url_plain() {
+    URL_PLAIN c{};
     for (int b = 0; b < 256; ++b) {
-        c.url_plain[b] = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-                         b == '.' || b == '_' || b == '~';
+        c.plain[b] = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+                     b == '.' || b == '_' || b == '~';
     }
     return c;
 }
-constexpr ESCAPE_CLASSES kClasses = make_classes();
+constexpr URL_PLAIN kUrlPlain = make_url_plain();
 
 }  // namespace
 
-void G_html_append(std::string& out, const char* text) {
-    const char* run = text;  // the bytes not yet copied
-    for (const char* p = text;; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c != 0 && !kClasses.html[c]) continue;
-        out.append(run, static_cast<std::size_t>(p - run));
-        if (c == 0) return;
-        run = p + 1;
-        switch (c) {
+void G_html_pieces(const char* text, void (*put)(const char* bytes, std::size_t n, void* arg), void* arg) {
+    for (const char* p = text;;) {
+        // The run up to the next byte to escape, found in one search.
+        const std::size_t run = std::strcspn(p, "&<>\"'");
+        if (run > 0) put(p, run, arg);
+        p += run;
+        switch (*p) {
+            case '\0': return;
             case '&': {
                 const std::size_t n = G_char_reference_length(p);
                 if (n > 0) {
-                    // A reference passes whole: it is copied with the next run.
-                    run = p;
-                    p += n - 1;
-                } else {
-                    out += "&amp;";
+                    put(p, n, arg);  // a reference passes whole
+                    p += n;
+                    continue;
                 }
+                put("&amp;", 5, arg);
                 break;
             }
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += "&#39;"; break;
+            case '<': put("&lt;", 4, arg); break;
+            case '>': put("&gt;", 4, arg); break;
+            case '"': put("&quot;", 6, arg); break;
+            default: put("&#39;", 5, arg); break;
         }
+        ++p;
     }
+}
+
+void G_html_append(std::string& out, const char* text) {
+    G_html_pieces(
+        text, [](const char* bytes, std::size_t n, void* arg) { static_cast<std::string*>(arg)->append(bytes, n); },
+        &out);
 }
 
 std::string G_html(const char* text) {
@@ -66,7 +70,7 @@ void G_url_append(std::string& out, const char* text) {
     const char* run = text;
     for (const char* p = text;; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
-        if (c != 0 && kClasses.url_plain[c]) continue;
+        if (c != 0 && kUrlPlain.plain[c]) continue;
         out.append(run, static_cast<std::size_t>(p - run));
         if (c == 0) return;
         run = p + 1;

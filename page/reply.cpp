@@ -111,8 +111,9 @@ void out_fmt(const char* format, ...) {
 }
 
 void out_html(const char* text) {
-    const std::string escaped = G_html(text);
-    append(&g_reply.body, escaped.data(), escaped.size());
+    G_html_pieces(
+        text, [](const char* bytes, std::size_t n, void* body) { append(static_cast<REPLY_BUFFER*>(body), bytes, n); },
+        &g_reply.body);
 }
 
 void out_url(const char* text) {

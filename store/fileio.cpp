@@ -103,11 +103,16 @@ bool mark_of_this_host(const char* text) {
 // Joins two or three texts into out (FIO_PATH_MAX bytes); false when the
 // result would not fit (out is then empty).
 bool join(char* out, const char* a, const char* b, const char* c = "") {
-    int n = std::snprintf(out, FIO_PATH_MAX, "%s%s%s", a, b, c);
-    if (n < 0 || n >= FIO_PATH_MAX) {
+    const std::size_t na = std::strlen(a), nb = std::strlen(b), nc = std::strlen(c);
+    if (na + nb + nc >= FIO_PATH_MAX) {
         out[0] = '\0';
         return false;
     }
+    // Every store call builds its paths here: copies, not a formatting.
+    std::memmove(out, a, na);
+    std::memcpy(out + na, b, nb);
+    std::memcpy(out + na + nb, c, nc);
+    out[na + nb + nc] = '\0';
     return true;
 }
 
@@ -552,9 +557,17 @@ int Fio_dir_data(char* out) {
 
 int Fio_dir_room(char* out, int folder_no) {
     if (out == nullptr) return -1;
+    // The number in decimal, written backwards from the end of num.
     char num[16];
-    std::snprintf(num, sizeof num, "%d", folder_no);
-    return join(out, g_data_dir, num, "\\") ? 0 : -1;
+    char* p = num + sizeof num - 1;
+    *p = '\0';
+    unsigned long v = folder_no < 0 ? 0UL - static_cast<unsigned long>(folder_no) : static_cast<unsigned long>(folder_no);
+    do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (folder_no < 0) *--p = '-';
+    return join(out, g_data_dir, p, "\\") ? 0 : -1;
 }
 
 int Fio_dir_user(char* out, const char* user_id) {
@@ -647,8 +660,15 @@ int refill(FIO_ACCESS* a) {
 }
 
 // Hands out up to cap bytes of the data file through the read buffer: the
-// count, 0 at the end, -1 on an error.
+// count, 0 at the end, -1 on an error. A piece at least as large as the
+// buffer, asked while the buffer is empty, is read straight into out: a
+// whole file taken in one piece is neither copied nor held twice.
 int buffered_read(FIO_ACCESS* a, char* out, int cap) {
+    if (a->rbuf_pos == a->rbuf_len && cap >= static_cast<int>(sizeof a->rbuf)) {
+        const int n = Cu_b_read(a->src_fd, out, cap);
+        if (n < 0) a->read_error = 1;
+        return n;
+    }
     if (a->rbuf_pos == a->rbuf_len) {
         const int r = refill(a);
         if (r <= 0) return r;
