@@ -582,9 +582,53 @@ int Fio_dir_user(char* out, const char* user_id) {
 
 namespace {
 
+// The buffer pairs kept for the whole process (see FIO_RBUF_SIZE): two, for
+// the one access a store has open and one it may open meanwhile.
+const int SHARED_BUFFERS = 2;
+struct FIO_BUFFERS {
+    char r[FIO_RBUF_SIZE];
+    char w[FIO_WBUF_SIZE];
+    char line[FIO_LINE_SIZE];
+};
+FIO_BUFFERS g_buffers[SHARED_BUFFERS];
+bool g_buffers_held[SHARED_BUFFERS];
+
+// Gives the access a buffer pair: a free one of the process's, else one of
+// its own. false when there is no memory for one.
+bool buffers_take(FIO_ACCESS* a) {
+    for (int i = 0; i < SHARED_BUFFERS; ++i) {
+        if (g_buffers_held[i]) continue;
+        g_buffers_held[i] = true;
+        a->buffers = i;
+        a->rbuf = g_buffers[i].r;
+        a->wbuf = g_buffers[i].w;
+        a->line = g_buffers[i].line;
+        return true;
+    }
+    FIO_BUFFERS* own = static_cast<FIO_BUFFERS*>(std::malloc(sizeof(FIO_BUFFERS)));
+    if (own == nullptr) return false;
+    a->buffers = -1;
+    a->rbuf = own->r;
+    a->wbuf = own->w;
+    a->line = own->line;
+    return true;
+}
+
+// Gives the access's buffer pair back (nothing when it holds none).
+void buffers_give_back(FIO_ACCESS* a) {
+    if (a->rbuf == nullptr) return;
+    if (a->buffers >= 0) {
+        g_buffers_held[a->buffers] = false;
+    } else {
+        std::free(a->rbuf);  // the pair's start
+    }
+    a->rbuf = a->wbuf = a->line = nullptr;
+}
+
 // Closes whatever of the access is open and releases its lock; for the
 // failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
+    buffers_give_back(a);
     if (a->tmp_fd != -1 && a->tmp_named) Cu_remove(a->tmp_path);
     if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
@@ -608,6 +652,8 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     a->lock.fd = -1;
     a->lock.fresh = a->lock.unrenewed = 0;
     a->rbuf_pos = a->rbuf_len = a->wbuf_len = 0;
+    a->rbuf = a->wbuf = a->line = nullptr;
+    a->buffers = -1;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
     Cu_platform_path(a->data_path);
@@ -643,6 +689,7 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
         a->tmp_named = named ? 1 : 0;
         if (a->tmp_fd == -1) return open_failed(a, FIO_NO_FILE);
     }
+    if (!buffers_take(a)) return open_failed(a, FIO_NO_FILE);
     return FIO_OK;
 }
 
@@ -652,7 +699,7 @@ namespace {
 // an error (noted in the access).
 int refill(FIO_ACCESS* a) {
     a->rbuf_pos = a->rbuf_len = 0;
-    const int n = Cu_b_read(a->src_fd, a->rbuf, static_cast<int>(sizeof a->rbuf));
+    const int n = Cu_b_read(a->src_fd, a->rbuf, FIO_RBUF_SIZE);
     if (n < 0) a->read_error = 1;
     if (n <= 0) return n;
     a->rbuf_len = n;
@@ -660,11 +707,11 @@ int refill(FIO_ACCESS* a) {
 }
 
 // Hands out up to cap bytes of the data file through the read buffer: the
-// count, 0 at the end, -1 on an error. A piece at least as large as the
-// buffer, asked while the buffer is empty, is read straight into out: a
-// whole file taken in one piece is neither copied nor held twice.
+// count, 0 at the end, -1 on an error. A piece of FIO_DIRECT_READ bytes or
+// more, asked while the buffer is empty, is read straight into out: records
+// taken many at a time are neither copied nor held twice.
 int buffered_read(FIO_ACCESS* a, char* out, int cap) {
-    if (a->rbuf_pos == a->rbuf_len && cap >= static_cast<int>(sizeof a->rbuf)) {
+    if (a->rbuf_pos == a->rbuf_len && cap >= FIO_DIRECT_READ) {
         const int n = Cu_b_read(a->src_fd, out, cap);
         if (n < 0) a->read_error = 1;
         return n;
@@ -709,8 +756,8 @@ void flush_out(FIO_ACCESS* a) {
 // larger than the buffer goes straight out).
 void append_out(FIO_ACCESS* a, const char* p, std::size_t n) {
     if (a->write_error) return;
-    if (n > sizeof a->wbuf - static_cast<std::size_t>(a->wbuf_len)) flush_out(a);
-    if (n >= sizeof a->wbuf) {
+    if (n > static_cast<std::size_t>(FIO_WBUF_SIZE) - static_cast<std::size_t>(a->wbuf_len)) flush_out(a);
+    if (n >= static_cast<std::size_t>(FIO_WBUF_SIZE)) {
         write_out(a, p, n);
         return;
     }
@@ -768,7 +815,7 @@ void Fio_printf(FIO_ACCESS* a, const char* format, ...) {
     // Formatted straight into the write buffer; a text that does not fit in
     // what is left is formatted again after a flush (or, larger than the
     // whole buffer, into a string of its own).
-    const std::size_t room = sizeof a->wbuf - static_cast<std::size_t>(a->wbuf_len);
+    const std::size_t room = static_cast<std::size_t>(FIO_WBUF_SIZE) - static_cast<std::size_t>(a->wbuf_len);
     const int n = std::vsnprintf(a->wbuf + a->wbuf_len, room, format, ap);
     va_end(ap);
     if (n < 0) {
@@ -777,8 +824,8 @@ void Fio_printf(FIO_ACCESS* a, const char* format, ...) {
         if (!a->write_error) a->wbuf_len += n;
     } else {
         flush_out(a);
-        if (static_cast<std::size_t>(n) < sizeof a->wbuf) {
-            std::vsnprintf(a->wbuf, sizeof a->wbuf, format, again);
+        if (static_cast<std::size_t>(n) < static_cast<std::size_t>(FIO_WBUF_SIZE)) {
+            std::vsnprintf(a->wbuf, static_cast<std::size_t>(FIO_WBUF_SIZE), format, again);
             if (!a->write_error) a->wbuf_len = n;
         } else {
             std::string text(static_cast<std::size_t>(n) + 1, '\0');
@@ -944,5 +991,6 @@ int Fio_close(FIO_ACCESS* a, int result) {
         if (!commit && result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
     }
     lock_release(&a->lock);
+    buffers_give_back(a);
     return result;
 }
