@@ -82,6 +82,20 @@ void print_member_list() {
     if (total == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
 }
 
+// One line of the list; false (the end of the list) for a record not in use.
+// Written piece by piece: a reload writes up to a hundred of these.
+bool print_line(const CHAT_DATA_DAT& line, void*) {
+    if (line.MODE == 0) return false;
+    out("<B><FONT COLOR=\"");
+    out_html(line.COLOR);
+    out("\">");
+    out_html(line.USER_NAME);
+    out("</FONT></B>&nbsp;>&nbsp;");
+    out_html(line.CTALK);
+    out("<BR>\n");
+    return true;
+}
+
 // The newest lines for a member inside the room. Showing them is the member's
 // sign of life: LAST_DATE is renewed in the presence index, which keeps the
 // member from the time-out.
@@ -110,28 +124,15 @@ void print_messages(const char* chat_name) {
                 refresh_url(chat_name).c_str());
     }
 
-    // A refused read shows no lines this time; the next reload shows them.
-    CHAT_DATA_DAT lines[CHAT_DATA_READ_MAX];
-    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == FIO_OK;
-
     if (ctx.room.FONTCOLOR3[0] != '\0') {
         out_fmt("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
     }
-    if (!have_lines) return;
-    // At least the newest line is shown, whatever DISP_LINE holds.
-    int printed = 0;
-    for (int i = 0; i < NEWEST_LINES && lines[i].MODE != 0; ++i) {
-        // Written piece by piece: a reload writes up to a hundred of these.
-        const CHAT_DATA_DAT& line = lines[i];
-        out("<B><FONT COLOR=\"");
-        out_html(line.COLOR);
-        out("\">");
-        out_html(line.USER_NAME);
-        out("</FONT></B>&nbsp;>&nbsp;");
-        out_html(line.CTALK);
-        out("<BR>\n");
-        if (++printed >= member.DISP_LINE) break;
-    }
+    // The newest lines as they are read, at least the newest one whatever
+    // DISP_LINE holds; a line with MODE 0 ends the list. A refused read shows
+    // no lines this time (one that fails midway, those before it); the next
+    // reload shows them.
+    const int shown = member.DISP_LINE < 1 ? 1 : member.DISP_LINE < NEWEST_LINES ? member.DISP_LINE : NEWEST_LINES;
+    Fio_CHAT_DATA_newest(ctx.query.FOLDER_NO, shown, print_line, nullptr);
 }
 
 }  // namespace

@@ -24,9 +24,10 @@ struct REQUEST_FIELDS {
     int32_t FOLDER_NO;   // the folder (room), read as decimal text
 };
 
+// The message table comes last: its room for every text is large and mostly
+// never touched, and the fields every request fills lie together before it.
 struct REQUEST_CONTEXT {
     SYSINFO_REC config;      // zepa.ini
-    STRDEF_REC messages;     // the message table of the user's language
     CGI_PARAMS params;       // the parameter list and the uploads
     REQUEST_FIELDS query;    // the fixed parameters
     char JOB_EXE[128];       // the script address every link, frame and form points to
@@ -34,6 +35,7 @@ struct REQUEST_CONTEXT {
     USER_MST user;           // the user who passed the gate
     int32_t access_level;    // the user's level on the folder (see LEVEL_*)
     DIR_CONFIG room;         // the room's settings
+    STRDEF_REC messages;     // the message table of the user's language
 };
 
 // The one request of this process.
