@@ -25,9 +25,8 @@
 //   velt-bench fill-members SRC COUNT OUT
 //       Writes a presence index OUT of COUNT members: COUNT-1 made-up members
 //       ("benchNNNNN" / "Member NNNNN") cloned from the first record of SRC,
-//       then that record itself. Every sign of life is set far in the future,
-//       so that the once-a-minute time-out sweep never drops a member during a
-//       long measurement (its read costs the same whatever the stamps hold).
+//       then that record itself, every sign of life set to the current minute
+//       (see the directive restamp).
 //
 // A case file holds blocks of directives, one per line ('#' starts a comment):
 //   case NAME              starts a case
@@ -40,6 +39,12 @@
 //   stdin FILE             the request body; CONTENT_LENGTH is its size
 //   reset SRC DST          before every run (not timed) DST becomes a synced
 //                          copy of SRC, put in place by a rename (repeatable)
+//   restamp PATH           before every run, after the resets (not timed), the
+//                          sign of life of every member of the presence index
+//                          PATH becomes the current minute, so that the
+//                          once-a-minute time-out sweep drops nobody however
+//                          long the measurement runs (a stamp more than five
+//                          minutes old, or ten ahead, is dropped) (repeatable)
 //   expect TEXT            standard output must hold TEXT (repeatable)
 //   size PATH BYTES        after every run PATH must be BYTES long
 //   self-timed             the program prints "elapsed_us=N": that is its time
@@ -55,6 +60,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -85,6 +91,7 @@ struct Case {
     std::string body;
     bool has_body = false;
     std::vector<Reset> resets;
+    std::vector<std::string> restamps;
     std::vector<std::string> expects;
     std::string size_path;
     long long size_bytes = -1;
@@ -172,6 +179,8 @@ std::vector<Case> read_cases(const std::string& path) {
             const std::size_t sp2 = value.find(' ');
             if (sp2 == std::string::npos) die(where + ": reset needs SRC and DST");
             c.resets.push_back({value.substr(0, sp2), value.substr(sp2 + 1)});
+        } else if (key == "restamp") {
+            c.restamps.push_back(value);
         } else if (key == "expect") {
             c.expects.push_back(value);
         } else if (key == "size") {
@@ -294,6 +303,38 @@ long long file_size(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
+// The current minute as the presence index stamps it ("YYYY/MM/DD HH:MM",
+// local time), zero-filled to the field.
+void stamp_now(char (&out)[sizeof(CHAT_USER_IDX::LAST_DATE)]) {
+    std::memset(out, 0, sizeof out);
+    const std::time_t now = std::time(nullptr);
+    std::tm local;
+    localtime_r(&now, &local);
+    std::strftime(out, sizeof out, "%Y/%m/%d %H:%M", &local);
+}
+
+// Sets the sign of life of every whole record of the presence index at path
+// to the current minute, in place.
+void restamp(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0) die("cannot open " + path + ": " + std::strerror(errno));
+    char stamp[sizeof(CHAT_USER_IDX::LAST_DATE)];
+    stamp_now(stamp);
+    struct stat st;
+    if (fstat(fd, &st) != 0) die("cannot look at " + path);
+    for (off_t at = 0; at + static_cast<off_t>(sizeof(CHAT_USER_IDX)) <= st.st_size; at += sizeof(CHAT_USER_IDX)) {
+        const off_t field = at + static_cast<off_t>(offsetof(CHAT_USER_IDX, LAST_DATE));
+        if (pwrite(fd, stamp, sizeof stamp, field) != static_cast<ssize_t>(sizeof stamp)) die("cannot restamp " + path);
+    }
+    close(fd);
+}
+
+// Puts the case's files in place for a run: its resets, then its restamps.
+void prepare(const Case& c) {
+    for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
+    for (const std::string& p : c.restamps) restamp(p);
+}
+
 // What is wrong with a run's outcome (its exit status, output and the file
 // size the case names), or empty.
 std::string judge(const Case& c, int status, const std::string& out) {
@@ -311,7 +352,7 @@ std::string judge(const Case& c, int status, const std::string& out) {
 
 // Runs a case once (resets first, untimed) and keeps its times when record.
 void run_case(Case& c, bool record) {
-    for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
+    prepare(c);
     std::string out;
     int status = 0;
     Usage usage;
@@ -428,7 +469,7 @@ int cmd_profile(int argc, char** argv) {
     for (Case& c : cases) {
         if (c.self_timed) continue;
         const std::string file = out_dir + "/" + c.name + ".callgrind";
-        for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
+        prepare(c);
         std::string out;
         int status = 0;
         Usage usage;
@@ -473,9 +514,7 @@ int cmd_fill_members(int argc, char** argv) {
     CHAT_USER_IDX self = first_record<CHAT_USER_IDX>(argv[2]);
     const long count = count_arg(argv[3]);
     if (count < 1) die("fill-members: at least the member of SRC");
-    const char far_future[] = "2099/12/31 23:59";
-    std::memset(self.LAST_DATE, 0, sizeof self.LAST_DATE);
-    std::memcpy(self.LAST_DATE, far_future, sizeof far_future - 1);
+    stamp_now(self.LAST_DATE);
     std::string bytes;
     for (int i = 1; i < static_cast<int>(count); ++i) {
         CHAT_USER_IDX m = self;

@@ -272,6 +272,7 @@ if has_part requests; then
     for r in "${reload_rooms[@]}"; do
         f=${r%%:*}
         { velt_case "reload-${r#*:}" GET "$creds&JOB=FRM223&FOLDER_NO=$f&CHAT_NAME=$chat_name"
+          echo "restamp $data/$f/chatuser.idx"
           echo "expect $line_text"; echo "expect </HTML>"; } | add_case "reload-${r#*:}"
     done
     mp_body "$work/entry.body" "SKEY1=$skey1" "SKEY2=$skey2" uid=bench FOLDER_NO=$entry_room JOB=ROOM_IN \
@@ -279,6 +280,7 @@ if has_part requests; then
     { velt_case entry POST "" "$work/entry.body"
       echo "reset $tpl/others-20 $data/$entry_room/chatuser.idx"
       echo "reset $tpl/msgs-100 $data/$entry_room/chatdata.dat"
+      echo "restamp $data/$entry_room/chatuser.idx"
       echo "expect JOB=FRM223&FOLDER_NO=$entry_room&CHAT_NAME=$chat_name"
       echo "size $data/$entry_room/chatdata.dat $((101 * 408))"; } | add_case entry
 
@@ -294,6 +296,7 @@ if has_part requests; then
     if [ -n "$newest" ] && [ "${newest%%.*}" -gt 5 ]; then
         printf '%s&CURSOR=%s.%s' "$poll_fields" "$((${newest%%.*} - 5))" "${newest#*.}" > "$work/poll.body"
         { velt_case poll POST "" "$work/poll.body" application/x-www-form-urlencoded
+          echo "restamp $data/${reload_rooms[0]%%:*}/chatuser.idx"
           echo "expect $line_text"; } | add_case poll
     elif [ "$poll" = 1 ]; then
         echo "bench.sh: the program gave no cursor to a live poll (see $work/poll-probe.out with --keep)" >&2
@@ -309,6 +312,7 @@ if has_part posts; then
             "CHAT_NAME=$chat_name" COLOR=Navy "CTALK=$post_text" SUB=Send
         { velt_case "post-$s" POST "" "$work/post-$s.body"
           echo "reset $tpl/msgs-$s $data/$f/chatdata.dat"
+          echo "restamp $data/$f/chatuser.idx"
           echo "expect $post_text"
           echo "size $data/$f/chatdata.dat $(((s + 1) * 408))"
           if [ "$s" -ge 10000 ]; then echo "every 4"; fi; } | add_case "post-$s"
