@@ -21,7 +21,9 @@
 namespace {
 
 // ROOM_IN. An ordinary account keeps its chosen colour as the personal
-// setting COLOR, offered again by the next entry form. With a chat name the
+// setting COLOR, offered again by the next entry form; a colour the setting
+// holds already is stored durably already, and is not written again (most
+// entries keep their colour: one flush to disk less). With a chat name the
 // member is added to the presence index (or, present already under that name,
 // updated with the new stamp and display settings) and the entry notice is
 // posted. The notice follows only a presence record actually written: a room
@@ -36,7 +38,10 @@ int enter_room(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_li
     if (ctx.user.MODE == 1 && color[0] != '\0') {
         char value[CHAT_COLOR_CAP];
         G_set(value, color);
-        Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
+        char stored[CHAT_COLOR_CAP] = {};
+        const bool kept = Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "COLOR", stored) == FIO_OK &&
+                          std::strcmp(stored, value) == 0;
+        if (!kept) Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
     }
     if (chat_name[0] == '\0') return FIO_OK;
     chat_color_or_default(color);
