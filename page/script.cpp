@@ -14,25 +14,31 @@
 
 namespace {
 
-// The policy source of a script or handler text made at build time, for
-// each text the shipped message file gives (csp_known.inc, written by
-// tools/gen_csp_table.cpp): the policy takes it when the text a page prints
-// is that one byte for byte, and computes the source afresh otherwise (a
-// site's own messages). Hashing the texts is most of a page's work else.
+// The policy source of a script or handler made at build time, for each
+// text the shipped message file gives it (csp_known.inc, written by
+// tools/gen_csp_table.cpp), by the messages the text takes (empty where it
+// takes none): a script's text is its template of PAGE_SCRIPTS with those
+// messages, so the same messages make the same text and the same source. The
+// policy takes it when the loaded table holds those messages byte for byte,
+// and computes the source afresh otherwise (a site's own messages). Hashing
+// the texts is most of a page's work else.
 struct KNOWN_SOURCE {
     int id;
-    const char* text;
-    std::size_t length;
+    const char* message[2];
     const char* source;
 };
 #include "csp_known.inc"
 
-// The source of script or handler id, whose text is `text`.
-std::string source_of(int id, const std::string& text) {
+// The source made at build time for script or handler id with the loaded
+// messages, or null.
+const char* known_source(int id) {
+    const PAGE_SCRIPT& s = PAGE_SCRIPTS[id];
+    const char* m0 = s.message[0] != 0 ? G_msg(s.message[0]) : "";
+    const char* m1 = s.message[0] != 0 && s.message[1] != 0 ? G_msg(s.message[1]) : "";
     for (const KNOWN_SOURCE& k : csp_known) {
-        if (k.id == id && k.length == text.size() && std::memcmp(k.text, text.data(), k.length) == 0) return k.source;
+        if (k.id == id && std::strcmp(k.message[0], m0) == 0 && std::strcmp(k.message[1], m1) == 0) return k.source;
     }
-    return G_csp_source(text);
+    return nullptr;
 }
 
 // A word of VELT_FRAME_ANCESTORS that may stand in the header: a scheme or
@@ -78,10 +84,17 @@ void G_script_print(int id) {
 std::string G_handler(int id) { return G_html(G_script_text(id).c_str()); }
 
 std::string G_csp_policy(bool string_timer) {
-    std::string policy = "script-src 'unsafe-hashes'";
+    std::string policy;
+    policy.reserve(1024);
+    policy = "script-src 'unsafe-hashes'";
     for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) {
-        const std::string source = " " + source_of(id, G_script_text(id));
-        if (policy.find(source) == std::string::npos) policy += source;
+        const char* known = known_source(id);
+        const std::string computed = known != nullptr ? std::string() : G_csp_source(G_script_text(id));
+        const char* source = known != nullptr ? known : computed.c_str();
+        // Each source once; a source stands in the policy after a blank.
+        if (policy.find(source) != std::string::npos) continue;
+        policy += ' ';
+        policy += source;
     }
     if (string_timer) policy += " 'unsafe-eval'";
     policy += "; object-src 'none'; base-uri 'none'; form-action 'self'; ";

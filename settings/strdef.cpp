@@ -21,8 +21,9 @@ void strdef_clear(STRDEF_REC* t) {
 void strdef_set(STRDEF_REC* t, int k, const char* text, std::size_t len) {
     if (k < 1 || k >= STRDEF_COUNT) return;
     if (t->used == 0) t->used = 1;  // text[0] stays the empty text
-    std::size_t n = 0;
-    while (n < len && n < STRDEF_WIDTH - 1 && text[n] != '\0') ++n;
+    std::size_t n = len < STRDEF_WIDTH - 1 ? len : STRDEF_WIDTH - 1;
+    const void* zero = std::memchr(text, '\0', n);
+    if (zero != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(zero) - text);
     // Every message fits at its full width once; a text set again is put
     // behind the others, so the room can only run out after many such.
     if (t->used + n + 1 > sizeof t->text) return;
@@ -52,30 +53,38 @@ int StrdefFileOpen(const char* filename, const char* language, STRDEF_REC* out) 
     uint8_t length[STRDEF_COUNT];
     bool any[STRDEF_COUNT] = {};
 
+    // The lines are taken in the pieces a reading by lines of 1001 bytes
+    // gives (a longer line arrives in pieces, each read as a line), each read
+    // as text up to its first zero byte, where it stands in the file.
+    const char* bytes = file.data();
+    const std::size_t size = file.size();
     bool in_section = false;
-    std::size_t pos = 0;
-    char line[1002];  // a longer line arrives in pieces, each read as a line
-    for (std::size_t start = pos; G_next_line(file.data(), file.size(), &pos, line, sizeof line); start = pos) {
-        std::size_t len = std::strlen(line);
-        if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
-        if (len > 0 && line[len - 1] == '\r') line[--len] = '\0';
+    for (std::size_t start = 0; start < size;) {
+        std::size_t piece = size - start < 1001 ? size - start : 1001;
+        const void* lf = std::memchr(bytes + start, '\n', piece);
+        if (lf != nullptr) piece = static_cast<std::size_t>(static_cast<const char*>(lf) - (bytes + start)) + 1;
+        const char* line = bytes + start;
+        std::size_t len = strnlen(line, piece);
+        start += piece;
+        if (len > 0 && line[len - 1] == '\n') --len;
+        if (len > 0 && line[len - 1] == '\r') --len;
 
         if (!in_section) {
             // The header is matched as a prefix: a comment after it is allowed.
-            if (std::strncmp(line, header, header_len) == 0) in_section = true;
+            if (len >= header_len && std::memcmp(line, header, header_len) == 0) in_section = true;
             continue;
         }
-        if (line[0] == '[') break;
+        if (len > 0 && line[0] == '[') break;
 
         char number[4];  // the first three characters
-        G_set(number, line);
+        G_set(number, len < 3 ? len + 1 : sizeof number, line);
         const int32_t n = G_atoi(number);
         if (n < 1 || n >= STRDEF_COUNT) continue;
         // The text starts after the three digits and the separator byte; it
         // holds no zero byte (len stops at the first) and is cut to its width.
         const std::size_t text_len = len > 4 ? len - 4 : 0;
         any[n] = true;
-        from[n] = static_cast<uint32_t>(start + (text_len > 0 ? 4 : 0));
+        from[n] = static_cast<uint32_t>((line - bytes) + (text_len > 0 ? 4 : 0));
         length[n] = static_cast<uint8_t>(text_len < STRDEF_WIDTH - 1 ? text_len : STRDEF_WIDTH - 1);
     }
     for (int n = 1; n < STRDEF_COUNT; ++n) {

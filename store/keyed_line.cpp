@@ -125,12 +125,22 @@ bool keyed_field_set(KEYED_FORMAT format, const KEYED_FIELD* fields, int count, 
     bool found = false;
     for (int i = 0; i < count; ++i) {
         const KEYED_FIELD& f = fields[i];
-        if (std::strlen(f.key) != key_len || std::memcmp(key, f.key, key_len) != 0) continue;
+        // Whole keys, byte for byte; most rows differ in their first byte.
+        if (key_len == 0 || f.key[0] != key[0] || std::strncmp(f.key, key, key_len) != 0 || f.key[key_len] != '\0')
+            continue;
         found = true;
         if (f.text != nullptr) {
             copy_value(format, f.text, f.cap, value, value_len);
         } else if (f.number != nullptr) {
-            *f.number = G_atoi(std::string(value, value_len).c_str());
+            // Read as text ending with the value (a short one copied on the stack).
+            char small[64];
+            if (value_len < sizeof small) {
+                std::memcpy(small, value, value_len);
+                small[value_len] = '\0';
+                *f.number = G_atoi(small);
+            } else {
+                *f.number = G_atoi(std::string(value, value_len).c_str());
+            }
         }
     }
     return found;

@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <utility>
+#include <tuple>
 
 #include "page/script.h"
 #include "settings/strdef.h"
@@ -51,23 +51,30 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s VELT_LNG OUTPUT\n", argv[0]);
         return 2;
     }
-    std::set<std::pair<int, std::string>> texts;
+    // Each script or handler with the messages it takes in each section (the
+    // empty text where it takes none), and its source.
+    std::set<std::tuple<int, std::string, std::string, std::string>> known;
     for (const std::string& language : section_names(argv[1])) {
         if (StrdefFileOpen(argv[1], language.c_str(), &g_messages) != 0) {
             std::fprintf(stderr, "%s: cannot read %s\n", argv[0], argv[1]);
             return 1;
         }
-        for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) texts.insert({id, G_script_text_in(id, g_messages)});
+        for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) {
+            const PAGE_SCRIPT& s = PAGE_SCRIPTS[id];
+            const std::string m0 = s.message[0] != 0 ? strdef_text(g_messages, s.message[0]) : "";
+            const std::string m1 = s.message[0] != 0 && s.message[1] != 0 ? strdef_text(g_messages, s.message[1]) : "";
+            known.insert({id, m0, m1, G_csp_source(G_script_text_in(id, g_messages))});
+        }
     }
     std::ostringstream out;
     out << "// Made by velt-gen-csp from the shipped velt.lng at build time: not to be edited.\n"
         << "const KNOWN_SOURCE csp_known[] = {\n";
-    for (const auto& t : texts) {
-        out << "    {" << t.first << ", " << literal(t.second) << ", " << t.second.size() << ", \""
-            << G_csp_source(t.second) << "\"},\n";
+    for (const auto& k : known) {
+        out << "    {" << std::get<0>(k) << ", {" << literal(std::get<1>(k)) << ", " << literal(std::get<2>(k))
+            << "}, \"" << std::get<3>(k) << "\"},\n";
     }
     // An empty message file still makes a table: one entry no id matches.
-    if (texts.empty()) out << "    {-1, \"\", 0, \"\"},\n";
+    if (known.empty()) out << "    {-1, {\"\", \"\"}, \"\"},\n";
     out << "};\n";
     std::ofstream file(argv[2], std::ios::binary | std::ios::trunc);
     file << out.str();

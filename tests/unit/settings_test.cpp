@@ -279,6 +279,22 @@ TEST(StrdefFileOpen, LongLineArrivesInPieces) {
     EXPECT_STREQ(strdef_text(STRDEF, 2), "tail");
 }
 
+TEST(StrdefFileOpen, AZeroByteEndsTheTextOfItsLine) {
+    // As a reading by lines takes it: the line goes on to its line feed, its
+    // text (and the line end looked for) stops at the zero byte.
+    const std::string file = std::string("[en]\n001,ab\0cd\r\n002,\r\0\n00", 25) + std::string("3\0,x\n004,y", 10);
+    EXPECT_EQ(load_lng(file, "en"), 0);
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "ab");
+    EXPECT_STREQ(strdef_text(STRDEF, 2), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 3), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 4), "y");
+    // A piece of exactly 1001 bytes that ends in its line feed is one line.
+    const std::string full = "005," + std::string(996, 'b') + "\n";
+    EXPECT_EQ(load_lng("[en]\n" + full + "006,z\n", "en"), 0);
+    EXPECT_EQ(std::string(strdef_text(STRDEF, 5)), std::string(201, 'b'));
+    EXPECT_STREQ(strdef_text(STRDEF, 6), "z");
+}
+
 TEST(StrdefFileOpen, SecondLoadReplacesTheFirst) {
     const std::string file = "[en]\n001,one\n002,two\n[jp]\n002,\x93\xF1\n";
     EXPECT_EQ(load_lng(file, "en"), 0);
