@@ -3,7 +3,7 @@
 # process: a benchmark, never a test (nothing here fails on speed).
 #   scripts/bench.sh [--runs N] [--parts LIST] [--duration S] [--connections N]
 #                    [--sizes LIST] [--members LIST] [--keep] [--cgi PATH]
-#                    [--anyway] [--no-profile] [--poll]
+#                    [--anyway] [--no-profile] [--poll] [--compare PATH]
 #
 #   --runs N          rounds of the spawn measurement (default 101); every
 #                     round starts each program once, interleaved (the posts
@@ -27,6 +27,10 @@
 #                     instruction counts)
 #   --poll            also the live view's poll (JOB=LIVE_POLL) that answers
 #                     lines; it is measured anyway when the program answers it
+#   --compare PATH    also measures the velt.cgi at PATH (an earlier build) on
+#                     the same rooms in the same interleaved rounds, each of
+#                     its rows marked "(compared build)": before and after
+#                     from one run, whatever the machine's load does meanwhile
 #
 # For every request the table gives the median wall time, the median CPU time
 # (user and system, from wait4) and page faults (minor and major) of the
@@ -59,6 +63,7 @@ cgi_program=""
 anyway=0
 profile=1
 poll=0
+compare_program=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=$2; shift 2 ;;
@@ -72,6 +77,7 @@ while [ $# -gt 0 ]; do
         --anyway) anyway=1; shift ;;
         --no-profile) profile=0; shift ;;
         --poll) poll=1; shift ;;
+        --compare) compare_program=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
         -h|--help) awk 'NR > 1 && !/^#/ {exit} NR > 1 {sub(/^# ?/, ""); print}' "$0"; exit 0 ;;
         *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
@@ -144,6 +150,7 @@ mkdir -p "$site/www" "$tpl" "$work" "$site/floor"
 admin=$build/velt-admin
 "$admin" create-site "$cgi" --data "$data/" --site-id bench --language english >/dev/null
 cp "${cgi_program:-$build/velt.cgi}" "$cgi/velt.cgi"
+[ -n "$compare_program" ] && cp "$compare_program" "$cgi/velt-compared.cgi"
 cp "$bench_bin/hello.cgi" "$cgi/hello.cgi"
 cp "$repo/site/mimemap.txt" "$data/mimemap.txt"
 echo "<HTML><BODY>velt benchmark</BODY></HTML>" > "$site/www/portal.html"
@@ -250,7 +257,14 @@ done
 # --- the spawn measurement ---------------------------------------------------
 cases=$work/cases.txt
 add_case() {  # add_case NAME: the directives follow on standard input
-    { echo "case $1"; cat; } >> "$cases"
+    local body
+    body=$(cat)
+    { echo "case $1"; printf '%s\n' "$body"; } >> "$cases"
+    # The compared build answers the same requests (the live poll only where
+    # this build does: it is measured for this build alone).
+    if [ -n "$compare_program" ] && [ "$1" != poll ] && printf '%s\n' "$body" | grep -qx "exe $cgi/velt.cgi"; then
+        { echo "case $1@compared"; printf '%s\n' "$body" | sed "s#^exe $cgi/velt.cgi\$#exe $cgi/velt-compared.cgi#"; } >> "$cases"
+    fi
 }
 velt_case() {  # velt_case NAME METHOD QUERY [BODYFILE [CONTENT_TYPE]]: directives for velt.cgi
     echo "exe $cgi/velt.cgi"
@@ -424,6 +438,7 @@ if [ -s "$results" ]; then
         { name[FNR] = $1; runs[$1] = $2; bad[$1] = $3; med[$1] = $4; p25[$1] = $5; p75[$1] = $6; self[$1] = $8
           cpu[$1] = $9; flt[$1] = $10; order[FNR] = $1; n_rows = FNR }
         function label(n,   s) {
+            if (n ~ /@compared$/) { s = n; sub(/@compared$/, "", s); return label(s) " (compared build)" }
             if (n == "hello") return "static C++ hello CGI"
             if (n ~ /^reload-/) { s = substr(n, 8); return "reload (FRM223), 100 lines, " s " members" }
             if (n == "entry") return "room entry (ROOM_IN), 100 lines, 20 members"
@@ -451,12 +466,15 @@ if [ -s "$results" ]; then
                 n = order[i]
                 if (n ~ /^floor-/) continue
                 fl = "-"; flx = "-"; over = "-"
-                if (n ~ /^post-/ && n != "post-0") {
-                    f = "floor-" substr(n, 6)
+                suffix = n ~ /@compared$/ ? "@compared" : ""
+                base = n; sub(/@compared$/, "", base)
+                if (base ~ /^post-/ && base != "post-0") {
+                    f = "floor-" substr(base, 6)
+                    empty = "post-0" suffix
                     if (f in self && self[f] != "-") {
                         fl = self[f]
                         flx = sprintf("%.1fx", self[f] / h)
-                        if ("post-0" in med && self[f] > 0) over = sprintf("%.2f", (med[n] - med["post-0"]) / self[f])
+                        if (empty in med && self[f] > 0) over = sprintf("%.2f", (med[n] - med[empty]) / self[f])
                     }
                 }
                 printf "| %s | %s | %s | %s | %d | %d |\n", label(n), fl, flx, over, runs[n], bad[n]
