@@ -3,6 +3,7 @@
 #include "access/acl.h"
 
 #include <cstring>
+#include <vector>
 
 #include "access/acl_mst.h"
 #include "access/tree_mst.h"
@@ -34,34 +35,40 @@ int is_member(const USER_MST& user, int32_t group_id) {
     return Fio_USER_GROUP_MST(group_id, STORE_READ, 1, &m);
 }
 
+// The entries of the access list, in the order of the file.
+bool keep_entry(const ACL_MST& entry, void* list) {
+    static_cast<std::vector<ACL_MST>*>(list)->push_back(entry);
+    return true;
+}
+
 // The check itself; a list, membership file or folder record that stayed
 // locked or could not be read stops it with that read's result in *failed.
-int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_switch, int* failed) {
+int32_t access_level(const USER_MST& user, int32_t in_folder_no, const TREE_DATA* known_folder,
+                     int32_t share_switch, int* failed) {
     if (user.USER_LEVEL > 99) return 9;
     if (user.MODE == 2 && share_switch == 1) return 0;
 
-    // The user's own entry, whatever its value.
-    int32_t level = 0;
-    ACL_MST entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.FOLDER_NO = in_folder_no;
-    G_set(entry.U_OR_G, "U");
-    G_set(entry.USER_ID, user.USER_ID);
-    int r = Fio_ACL_MST(0, STORE_READ, 1, &entry);
+    std::vector<ACL_MST> list;
+    int r = Fio_ACL_MST_each(in_folder_no, keep_entry, &list);
     if (store_failed(r)) return stop(failed, r);
-    if (r == FIO_OK) level = entry.PERMIT;
+
+    // The user's own entry (the first with his id), whatever its value.
+    int32_t level = 0;
+    char id[sizeof list[0].USER_ID];
+    G_set(id, user.USER_ID);
+    for (const ACL_MST& e : list) {
+        if (e.U_OR_G[0] == 'U' && std::strcmp(e.USER_ID, id) == 0) {
+            level = e.PERMIT;
+            break;
+        }
+    }
     if (level >= ENOUGH) return level;
 
     // Group entries, in the order of the list; each can only raise the level.
-    for (int n = 1;; ++n) {
-        std::memset(&entry, 0, sizeof entry);
-        entry.FOLDER_NO = in_folder_no;
-        r = Fio_ACL_MST(n, STORE_READ, 2, &entry);
-        if (store_failed(r)) return stop(failed, r);
-        if (r != FIO_OK) break;
-        if (entry.U_OR_G[0] != 'G') continue;
-        const int32_t group = entry.GROUP_ID;
-        const int32_t permit = entry.PERMIT;
+    for (const ACL_MST& e : list) {
+        if (e.U_OR_G[0] != 'G') continue;
+        const int32_t group = e.GROUP_ID;
+        const int32_t permit = e.PERMIT;
         if (group == user.P_GROUP) {
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
@@ -74,13 +81,18 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
         }
     }
 
-    // The folder's defaults for readers and writers.
+    // The folder's defaults for readers and writers, from the record the
+    // caller read when it has one.
     TREE_DATA folder;
-    std::memset(&folder, 0, sizeof folder);
-    folder.FOLDER_NO = in_folder_no;
-    r = Fio_TREE_DATA(in_folder_no, STORE_READ, 1, &folder);
-    if (store_failed(r)) return stop(failed, r);
-    if (r != FIO_OK) return level;
+    if (known_folder != nullptr) {
+        folder = *known_folder;
+    } else {
+        std::memset(&folder, 0, sizeof folder);
+        folder.FOLDER_NO = in_folder_no;
+        r = Fio_TREE_DATA(in_folder_no, STORE_READ, 1, &folder);
+        if (store_failed(r)) return stop(failed, r);
+        if (r != FIO_OK) return level;
+    }
     if (user.USER_LEVEL >= folder.ACCESS_LEVEL && level <= 0) level = 1;
     if (user.USER_LEVEL >= folder.WRITE_LEVEL && level <= 1) level = 2;
     return level;
@@ -90,9 +102,10 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, int32_t share_s
 
 bool G_acl_needs_share_switch(const USER_MST& user) { return user.USER_LEVEL <= 99 && user.MODE == 2; }
 
-int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_switch, int* read_result) {
+int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, const TREE_DATA* folder, int32_t share_switch,
+                  int* read_result) {
     int failed = FIO_OK;
-    const int32_t level = access_level(user, in_folder_no, share_switch, &failed);
+    const int32_t level = access_level(user, in_folder_no, folder, share_switch, &failed);
     if (read_result != nullptr) *read_result = failed;
     return failed == FIO_OK ? level : 0;
 }

@@ -12,7 +12,8 @@
 // only then.
 bool G_acl_needs_share_switch(const USER_MST& user);
 
-// Access level of user on folder in_folder_no:
+// Access level of user on folder in_folder_no (folder: its record as the
+// caller read it from the folder tree, else null: the check reads it):
 // 9 for a system administrator (USER_LEVEL 100 or more); 0 for a shared
 // account (MODE 2) when share_switch (the room's SHARE_USER_PERMIT) is 1;
 // otherwise the largest of the user's own entry in acl.mst, the entries of the
@@ -23,4 +24,6 @@ bool G_acl_needs_share_switch(const USER_MST& user);
 // the wait) or -2 (cannot be opened) of the access list, a membership list or
 // the folder tree that the check could not read: the level is then unknown
 // and 0 is returned (a folder not in the tree only skips its defaults).
-int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, int32_t share_switch, int* read_result);
+// The access list is read once, whatever entries it holds.
+int32_t G_chk_ACL(const USER_MST& user, int32_t in_folder_no, const TREE_DATA* folder, int32_t share_switch,
+                  int* read_result);

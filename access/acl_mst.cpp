@@ -99,6 +99,22 @@ int read_list(const char* dir, int in_disp_no, int search_mode, ACL_MST* rec) {
     return Fio_close(&a, result);
 }
 
+// Hands every entry of the list to each (see Fio_ACL_MST_each).
+int each_entry(const char* dir, int32_t folder_no, bool (*each)(const ACL_MST&, void*), void* arg) {
+    FIO_ACCESS a;
+    int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_READ, FIO_TEXT);
+    if (r != 0) return r;
+    char buf[LINE_CAP];
+    while (Fio_gets(&a, buf, sizeof buf)) {
+        AclLine line = parse_line(buf);
+        Fio_skip_line(&a, buf, sizeof buf);
+        if (line.commas < 3) continue;  // not an entry
+        line.e.FOLDER_NO = folder_no;
+        if (!each(line.e, arg)) break;
+    }
+    return Fio_close(&a, FIO_OK);
+}
+
 int rewrite_list(const char* dir, int op, const ACL_MST& entry) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_REWRITE, FIO_TEXT);
@@ -134,6 +150,13 @@ int rewrite_list(const char* dir, int op, const ACL_MST& entry) {
 bool writable_user_id(const char* id) { return std::strpbrk(id, ",\r\n") == nullptr; }
 
 }  // namespace
+
+int Fio_ACL_MST_each(int32_t folder_no, bool (*each)(const ACL_MST& entry, void* arg), void* arg) {
+    char dir[FIO_PATH_MAX];
+    if (each == nullptr) return FIO_BAD_ARGUMENT;
+    if (Fio_dir_room(dir, folder_no) != 0) return FIO_NOT_FOUND;
+    return each_entry(dir, folder_no, each, arg);
+}
 
 int Fio_ACL_MST(int in_disp_no, int op, int search_mode, ACL_MST* rec) {
     char dir[FIO_PATH_MAX];

@@ -23,3 +23,10 @@
 // carry), -1 for a folder that has no path, -2 a file cannot be opened or
 // created (the folder's directory is missing, for one), -9 the lock is held.
 int Fio_ACL_MST(int in_disp_no, int op, int search_mode, ACL_MST* rec);
+
+// Every entry of folder folder_no's access list in the order of the file, as
+// the reads above give them (type, USER_ID of a user entry, GROUP_ID of a
+// group entry, PERMIT; FOLDER_NO folder_no), handed to each(entry, arg) until
+// it returns false, all from one read of the file. Lines that hold no entry
+// are passed over. 0, -1 a folder that has no path, -2, -9 as above.
+int Fio_ACL_MST_each(int32_t folder_no, bool (*each)(const ACL_MST& entry, void* arg), void* arg);

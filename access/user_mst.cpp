@@ -13,8 +13,10 @@
 
 namespace {
 
-// user.mst lines are read in pieces of this size less one.
+// user.mst lines are read in pieces of this size less one (in the access's
+// line buffer).
 enum { USER_LINE_CAP = 10000 };
+static_assert(static_cast<int>(USER_LINE_CAP) <= static_cast<int>(FIO_LINE_SIZE), "the access's line buffer holds a piece");
 
 // The key of the case-insensitive match: the text without its trailing line
 // end, with ASCII letters upper-cased.
@@ -24,6 +26,72 @@ std::string match_key(const char* text) {
     k.resize(std::strlen(k.c_str()));
     G_ToUppers(&k[0]);
     return k;
+}
+
+// True when the line (a piece read, its line end included) is the id whose
+// key is key: the line without its trailing line end, upper-cased as
+// match_key does, equals key. Only a line of the key's length is upper-cased.
+bool line_matches(const char* line, const std::string& key) {
+    std::size_t n = std::strlen(line);
+    while (n > 0 && (line[n - 1] == '\r' || line[n - 1] == '\n')) --n;
+    if (n != key.size()) return false;
+    return match_key(line) == key;
+}
+
+// The read of user.mst: clears *rec once the lock is found free (a held lock
+// leaves it as the caller had it) and puts the stored spelling of the line of
+// key into rec->USER_ID. FIO_OK, FIO_NOT_FOUND, or the access's -9 or -2. A
+// function of its own, so that its access is off the stack by the time the
+// personal settings are loaded.
+__attribute__((noinline)) int find_listed(const char* dir, const std::string& key, USER_MST* rec) {
+    FIO_ACCESS a;
+    const int rc = Fio_open(&a, dir, "user.mst", "user.chk", FIO_READ, FIO_TEXT);
+    if (rc != FIO_LOCKED) std::memset(rec, 0, sizeof *rec);
+    if (rc != 0) return rc;
+    int result = FIO_NOT_FOUND;
+    char* line = a.line;  // USER_LINE_CAP bytes
+    while (Fio_gets(&a, line, USER_LINE_CAP)) {
+        // The pieces of a line longer than the buffer are never taken for
+        // ids of their own.
+        Fio_skip_line(&a, line, USER_LINE_CAP);
+        if (!line_matches(line, key)) continue;
+        G_CutCrLf(line);
+        G_set(rec->USER_ID, line);
+        result = FIO_OK;
+        break;
+    }
+    return Fio_close(&a, result);
+}
+
+// The rewrite of user.mst for op 2 to 4 (see Fio_USER_MST). A function of its
+// own for the same reason as find_listed.
+__attribute__((noinline)) int rewrite_list(const char* dir, const std::string& key, int32_t op, USER_MST* rec) {
+    FIO_ACCESS a;
+    const int rc = Fio_open(&a, dir, "user.mst", "user.chk", FIO_REWRITE, FIO_TEXT);
+    if (rc != 0) return rc;
+    char* line = a.line;  // USER_LINE_CAP bytes
+    int result = op == STORE_ADD ? FIO_OK : FIO_NOT_FOUND;
+    while (Fio_gets(&a, line, USER_LINE_CAP)) {
+        if (std::strlen(line) + 1 == USER_LINE_CAP && line[USER_LINE_CAP - 2] != '\n') {
+            // A line longer than the buffer holds no id (ids are at most 21
+            // characters): it is carried over whole, never split into lines.
+            Fio_copy_line(&a, line, USER_LINE_CAP);
+            continue;
+        }
+        G_CutCrLf(line);
+        if (line_matches(line, key)) {
+            if (op == STORE_ADD) {
+                result = FIO_EXISTS;
+                break;
+            }
+            result = FIO_OK;
+            if (op == STORE_DELETE) continue;
+            G_set(rec->USER_ID, line);  // the stored spelling
+        }
+        Fio_printf(&a, "%s\n", line);
+    }
+    if (op == STORE_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", rec->USER_ID);
+    return Fio_close(&a, result);
 }
 
 int hex_value(char c) {
@@ -87,30 +155,14 @@ int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec) {
     const std::string key = match_key(id);
 
     char dir[FIO_PATH_MAX];
-    FIO_ACCESS a;
-    const int how = op == STORE_READ ? FIO_READ : FIO_REWRITE;
-    int rc = Fio_dir_data(dir) != 0 ? FIO_NO_FILE : Fio_open(&a, dir, "user.mst", "user.chk", how, FIO_TEXT);
-    // A read clears the record once the lock is found free: a held lock (-9)
-    // leaves *rec as the caller had it.
-    if (op == STORE_READ && rc != FIO_LOCKED) std::memset(rec, 0, sizeof *rec);
-    if (rc != 0) return rc;
-
-    char line[USER_LINE_CAP];
+    if (Fio_dir_data(dir) != 0) {
+        if (op == STORE_READ) std::memset(rec, 0, sizeof *rec);
+        return FIO_NO_FILE;
+    }
     if (op == STORE_READ) {
-        int result = FIO_NOT_FOUND;
-        while (Fio_gets(&a, line, sizeof line)) {
-            // The pieces of a line longer than the buffer are never taken for
-            // ids of their own.
-            Fio_skip_line(&a, line, sizeof line);
-            if (match_key(line) != key) continue;
-            G_CutCrLf(line);
-            G_set(rec->USER_ID, line);
-            result = FIO_OK;
-            break;
-        }
-        result = Fio_close(&a, result);
+        const int result = find_listed(dir, key, rec);
         if (result != FIO_OK) {
-            std::memset(rec, 0, sizeof *rec);
+            if (result != FIO_LOCKED) std::memset(rec, 0, sizeof *rec);
             return result;
         }
         // A user whose settings cannot be read is not known: his level,
@@ -127,28 +179,7 @@ int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec) {
         return FIO_OK;
     }
 
-    int result = op == STORE_ADD ? FIO_OK : FIO_NOT_FOUND;
-    while (Fio_gets(&a, line, sizeof line)) {
-        if (std::strlen(line) + 1 == sizeof line && line[sizeof line - 2] != '\n') {
-            // A line longer than the buffer holds no id (ids are at most 21
-            // characters): it is carried over whole, never split into lines.
-            Fio_copy_line(&a, line, sizeof line);
-            continue;
-        }
-        G_CutCrLf(line);
-        if (match_key(line) == key) {
-            if (op == STORE_ADD) {
-                result = FIO_EXISTS;
-                break;
-            }
-            result = FIO_OK;
-            if (op == STORE_DELETE) continue;
-            G_set(rec->USER_ID, line);  // the stored spelling
-        }
-        Fio_printf(&a, "%s\n", line);
-    }
-    if (op == STORE_ADD && result == FIO_OK) Fio_printf(&a, "%s\n", rec->USER_ID);
-    result = Fio_close(&a, result);
+    const int result = rewrite_list(dir, key, op, rec);
     if (result == FIO_OK && by_record) Fio_PERSONAL_MST_ALL(rec->USER_ID, STORE_UPDATE, rec);
     return result;
 }

@@ -8,17 +8,25 @@
 //       one case later, so no case always follows the same one. Prints one
 //       tab-separated line per case:
 //         name runs bad median_us p25_us p75_us min_us self_median_us
-//       (self_median_us is "-" unless the case is self-timed). Progress goes
-//       to standard error.
+//         cpu_median_us faults_median
+//       (self_median_us is "-" unless the case is self-timed; cpu is the
+//       child's user and system time, faults its minor and major page faults,
+//       both from wait4's resource usage). Progress goes to standard error.
+//   velt-bench profile --valgrind PATH CASEFILE OUTDIR
+//       Runs every case that is not self-timed once (resets first, as above)
+//       under valgrind --tool=callgrind, its profile written to
+//       OUTDIR/NAME.callgrind, and prints one tab-separated line per case:
+//         name bad instructions
+//       (the instructions the program executed from its first to its last,
+//       process start-up included). A run that misses an expect counts as bad.
 //   velt-bench fill-messages SRC COUNT OUT
 //       Writes OUT (through OUT.tmp and a rename) with COUNT copies of the
 //       first 408-byte record of the message file SRC.
 //   velt-bench fill-members SRC COUNT OUT
 //       Writes a presence index OUT of COUNT members: COUNT-1 made-up members
 //       ("benchNNNNN" / "Member NNNNN") cloned from the first record of SRC,
-//       then that record itself. Every sign of life is set far in the future,
-//       so that the once-a-minute time-out sweep never drops a member during a
-//       long measurement (its read costs the same whatever the stamps hold).
+//       then that record itself, every sign of life set to the current minute
+//       (see the directive restamp).
 //
 // A case file holds blocks of directives, one per line ('#' starts a comment):
 //   case NAME              starts a case
@@ -31,6 +39,12 @@
 //   stdin FILE             the request body; CONTENT_LENGTH is its size
 //   reset SRC DST          before every run (not timed) DST becomes a synced
 //                          copy of SRC, put in place by a rename (repeatable)
+//   restamp PATH           before every run, after the resets (not timed), the
+//                          sign of life of every member of the presence index
+//                          PATH becomes the current minute, so that the
+//                          once-a-minute time-out sweep drops nobody however
+//                          long the measurement runs (a stamp more than five
+//                          minutes old, or ten ahead, is dropped) (repeatable)
 //   expect TEXT            standard output must hold TEXT (repeatable)
 //   size PATH BYTES        after every run PATH must be BYTES long
 //   self-timed             the program prints "elapsed_us=N": that is its time
@@ -39,11 +53,14 @@
 // A run that exits non-zero, or misses an expect or a size, counts as bad;
 // its time is kept all the same (the table shows how many were bad).
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -74,6 +91,7 @@ struct Case {
     std::string body;
     bool has_body = false;
     std::vector<Reset> resets;
+    std::vector<std::string> restamps;
     std::vector<std::string> expects;
     std::string size_path;
     long long size_bytes = -1;
@@ -82,6 +100,8 @@ struct Case {
     // Results.
     std::vector<long long> wall_us;
     std::vector<long long> self_us;
+    std::vector<long long> cpu_us;
+    std::vector<long long> faults;
     int bad = 0;
     std::string first_bad;  // what went wrong the first time
 };
@@ -159,6 +179,8 @@ std::vector<Case> read_cases(const std::string& path) {
             const std::size_t sp2 = value.find(' ');
             if (sp2 == std::string::npos) die(where + ": reset needs SRC and DST");
             c.resets.push_back({value.substr(0, sp2), value.substr(sp2 + 1)});
+        } else if (key == "restamp") {
+            c.restamps.push_back(value);
         } else if (key == "expect") {
             c.expects.push_back(value);
         } else if (key == "size") {
@@ -201,13 +223,25 @@ std::vector<std::string> cgi_environment(const Case& c) {
     return env;
 }
 
-// One start of the case's program: fork, exec with the CGI environment, the
-// body on a pipe to its standard input, standard output read to the end from
-// a pipe. Returns the wall time in microseconds; out gets the output and
-// status the exit status (-1 when it did not exit normally).
-long long spawn_once(const Case& c, std::string* out, int* status) {
+// What one start cost the child besides its wall time: user and system
+// time, and minor and major page faults.
+struct Usage {
+    long long cpu_us = 0;
+    long long faults = 0;
+};
+
+// One start of the case's program: spawned (posix_spawn, which shares the
+// harness's memory until the exec instead of copying it, so that the child's
+// page faults are the program's own) with the CGI environment, the body on a
+// pipe to its standard input, standard output read to the end from a pipe. Returns the wall time in microseconds; out gets the output, status
+// the exit status (-1 when it did not exit normally) and usage what the child
+// used. wrapper, when not empty, is started instead, with the program and its
+// arguments after the wrapper's own (a profiler).
+long long spawn_once(const Case& c, std::string* out, int* status, Usage* usage,
+                     const std::vector<std::string>& wrapper = {}) {
     std::vector<std::string> env = cgi_environment(c);
-    std::vector<std::string> args = {c.exe};
+    std::vector<std::string> args = wrapper;
+    args.push_back(c.exe);
     args.insert(args.end(), c.args.begin(), c.args.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
@@ -220,22 +254,17 @@ long long spawn_once(const Case& c, std::string* out, int* status) {
     const long long start = now_us();
     int in_pipe[2], out_pipe[2];
     if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) die(std::string("pipe: ") + std::strerror(errno));
-    const pid_t pid = fork();
-    if (pid < 0) die(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        const int null_fd = open("/dev/null", O_WRONLY);
-        if (dup2(in_pipe[0], 0) < 0 || dup2(out_pipe[1], 1) < 0 || null_fd < 0 || dup2(null_fd, 2) < 0 ||
-            chdir(c.dir.c_str()) != 0) {
-            _exit(127);
-        }
-        close(in_pipe[0]);
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        close(null_fd);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in_pipe[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+    posix_spawn_file_actions_addchdir_np(&fa, c.dir.c_str());
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (spawned != 0) die("cannot start " + args[0] + ": " + std::strerror(spawned));
     close(in_pipe[0]);
     close(out_pipe[1]);
     // The bodies are small: they fit the pipe, so writing them whole before
@@ -257,11 +286,15 @@ long long spawn_once(const Case& c, std::string* out, int* status) {
     }
     close(out_pipe[0]);
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) die(std::string("waitpid: ") + std::strerror(errno));
+    struct rusage ru;
+    while (wait4(pid, &wstatus, 0, &ru) < 0) {
+        if (errno != EINTR) die(std::string("wait4: ") + std::strerror(errno));
     }
     const long long elapsed = now_us() - start;
     *status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    usage->cpu_us = (static_cast<long long>(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1000000 +
+                    ru.ru_utime.tv_usec + ru.ru_stime.tv_usec;
+    usage->faults = ru.ru_minflt + ru.ru_majflt;
     return elapsed;
 }
 
@@ -270,13 +303,41 @@ long long file_size(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-// Runs a case once (resets first, untimed) and keeps its times when record.
-void run_case(Case& c, bool record) {
-    for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
-    std::string out;
-    int status = 0;
-    const long long wall = spawn_once(c, &out, &status);
+// The current minute as the presence index stamps it ("YYYY/MM/DD HH:MM",
+// local time), zero-filled to the field.
+void stamp_now(char (&out)[sizeof(CHAT_USER_IDX::LAST_DATE)]) {
+    std::memset(out, 0, sizeof out);
+    const std::time_t now = std::time(nullptr);
+    std::tm local;
+    localtime_r(&now, &local);
+    std::strftime(out, sizeof out, "%Y/%m/%d %H:%M", &local);
+}
 
+// Sets the sign of life of every whole record of the presence index at path
+// to the current minute, in place.
+void restamp(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0) die("cannot open " + path + ": " + std::strerror(errno));
+    char stamp[sizeof(CHAT_USER_IDX::LAST_DATE)];
+    stamp_now(stamp);
+    struct stat st;
+    if (fstat(fd, &st) != 0) die("cannot look at " + path);
+    for (off_t at = 0; at + static_cast<off_t>(sizeof(CHAT_USER_IDX)) <= st.st_size; at += sizeof(CHAT_USER_IDX)) {
+        const off_t field = at + static_cast<off_t>(offsetof(CHAT_USER_IDX, LAST_DATE));
+        if (pwrite(fd, stamp, sizeof stamp, field) != static_cast<ssize_t>(sizeof stamp)) die("cannot restamp " + path);
+    }
+    close(fd);
+}
+
+// Puts the case's files in place for a run: its resets, then its restamps.
+void prepare(const Case& c) {
+    for (const Reset& r : c.resets) write_synced(r.dst, read_all(r.src));
+    for (const std::string& p : c.restamps) restamp(p);
+}
+
+// What is wrong with a run's outcome (its exit status, output and the file
+// size the case names), or empty.
+std::string judge(const Case& c, int status, const std::string& out) {
     std::string wrong;
     if (status != 0) wrong = "exit status " + std::to_string(status);
     for (const std::string& e : c.expects) {
@@ -286,6 +347,18 @@ void run_case(Case& c, bool record) {
         wrong = c.size_path + " is " + std::to_string(file_size(c.size_path)) + " bytes, not " +
                 std::to_string(c.size_bytes);
     }
+    return wrong;
+}
+
+// Runs a case once (resets first, untimed) and keeps its times when record.
+void run_case(Case& c, bool record) {
+    prepare(c);
+    std::string out;
+    int status = 0;
+    Usage usage;
+    const long long wall = spawn_once(c, &out, &status, &usage);
+
+    std::string wrong = judge(c, status, out);
     long long self = -1;
     if (c.self_timed) {
         const std::size_t p = out.find("elapsed_us=");
@@ -297,6 +370,8 @@ void run_case(Case& c, bool record) {
     }
     if (!record) return;
     c.wall_us.push_back(wall);
+    c.cpu_us.push_back(usage.cpu_us);
+    c.faults.push_back(usage.faults);
     if (self >= 0) c.self_us.push_back(self);
     if (!wrong.empty()) {
         if (c.bad == 0) c.first_bad = wrong;
@@ -351,11 +426,57 @@ int cmd_run(int argc, char** argv) {
     for (const Case& c : cases) {
         std::string self = "-";
         if (c.self_timed && !c.self_us.empty()) self = std::to_string(quantile(c.self_us, 0.5));
-        std::printf("%s\t%zu\t%d\t%lld\t%lld\t%lld\t%lld\t%s\n", c.name.c_str(), c.wall_us.size(), c.bad,
-                    quantile(c.wall_us, 0.5), quantile(c.wall_us, 0.25), quantile(c.wall_us, 0.75),
-                    quantile(c.wall_us, 0.0), self.c_str());
+        std::printf("%s\t%zu\t%d\t%lld\t%lld\t%lld\t%lld\t%s\t%lld\t%lld\n", c.name.c_str(), c.wall_us.size(),
+                    c.bad, quantile(c.wall_us, 0.5), quantile(c.wall_us, 0.25), quantile(c.wall_us, 0.75),
+                    quantile(c.wall_us, 0.0), self.c_str(), quantile(c.cpu_us, 0.5), quantile(c.faults, 0.5));
         if (c.bad > 0) std::fprintf(stderr, "velt-bench: %s: %d bad runs, first: %s\n", c.name.c_str(), c.bad,
                                     c.first_bad.c_str());
+    }
+    return 0;
+}
+
+// The total instructions of a callgrind profile (its "summary:" or
+// "totals:" line), or -1.
+long long callgrind_total(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    long long total = -1;
+    while (std::getline(in, line)) {
+        for (const char* key : {"summary: ", "totals: "}) {
+            if (line.rfind(key, 0) == 0) total = std::atoll(line.c_str() + std::strlen(key));
+        }
+    }
+    return total;
+}
+
+int cmd_profile(int argc, char** argv) {
+    std::string valgrind, case_file, out_dir;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--valgrind" && i + 1 < argc) {
+            valgrind = argv[++i];
+        } else if (case_file.empty()) {
+            case_file = a;
+        } else if (out_dir.empty()) {
+            out_dir = a;
+        } else {
+            die("profile: unexpected argument " + a);
+        }
+    }
+    if (valgrind.empty() || out_dir.empty()) die("usage: velt-bench profile --valgrind PATH CASEFILE OUTDIR");
+    std::vector<Case> cases = read_cases(case_file);
+    std::signal(SIGPIPE, SIG_IGN);
+    for (Case& c : cases) {
+        if (c.self_timed) continue;
+        const std::string file = out_dir + "/" + c.name + ".callgrind";
+        prepare(c);
+        std::string out;
+        int status = 0;
+        Usage usage;
+        spawn_once(c, &out, &status, &usage, {valgrind, "--tool=callgrind", "--callgrind-out-file=" + file});
+        const std::string wrong = judge(c, status, out);
+        if (!wrong.empty()) std::fprintf(stderr, "velt-bench: %s under callgrind: %s\n", c.name.c_str(), wrong.c_str());
+        std::printf("%s\t%d\t%lld\n", c.name.c_str(), wrong.empty() ? 0 : 1, callgrind_total(file));
     }
     return 0;
 }
@@ -393,9 +514,7 @@ int cmd_fill_members(int argc, char** argv) {
     CHAT_USER_IDX self = first_record<CHAT_USER_IDX>(argv[2]);
     const long count = count_arg(argv[3]);
     if (count < 1) die("fill-members: at least the member of SRC");
-    const char far_future[] = "2099/12/31 23:59";
-    std::memset(self.LAST_DATE, 0, sizeof self.LAST_DATE);
-    std::memcpy(self.LAST_DATE, far_future, sizeof far_future - 1);
+    stamp_now(self.LAST_DATE);
     std::string bytes;
     for (int i = 1; i < static_cast<int>(count); ++i) {
         CHAT_USER_IDX m = self;
@@ -415,9 +534,11 @@ int cmd_fill_members(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::string cmd = argc > 1 ? argv[1] : "";
     if (cmd == "run") return cmd_run(argc, argv);
+    if (cmd == "profile") return cmd_profile(argc, argv);
     if (cmd == "fill-messages") return cmd_fill_messages(argc, argv);
     if (cmd == "fill-members") return cmd_fill_members(argc, argv);
     std::fputs("usage: velt-bench run [--runs N] [--warmup N] CASEFILE\n"
+               "       velt-bench profile --valgrind PATH CASEFILE OUTDIR\n"
                "       velt-bench fill-messages SRC COUNT OUT\n"
                "       velt-bench fill-members SRC COUNT OUT\n",
                stderr);

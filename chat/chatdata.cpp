@@ -60,25 +60,58 @@ int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char*
     return Fio_CHAT_DATA_DAT(rec);
 }
 
-int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]) {
+int Fio_CHAT_DATA_newest(int in_folder_no, int max, bool (*each)(const CHAT_DATA_DAT& rec, void* arg), void* arg) {
     // Only this program writes the message file, always by one rename of a
     // whole new file: the file as the last post left it is the truth, and a
     // reload never waits for a post at work (nor shows an empty list for it).
     FIO_ACCESS a;
     int r = chat_open(&a, in_folder_no, DATA_FILE, LOCK_FILE, FIO_SNAPSHOT);
     if (r != FIO_OK) return r;
+    if (max > CHAT_DATA_READ_MAX) max = CHAT_DATA_READ_MAX;
 
-    std::memset(out, 0, sizeof(CHAT_DATA_DAT) * CHAT_DATA_READ_MAX);
-    for (int n = 0; n < CHAT_DATA_READ_MAX; ++n) {
-        CHAT_DATA_DAT* rec = &out[n];
-        if (!Fio_read_rec(&a, rec, sizeof *rec)) {
-            std::memset(rec, 0, sizeof *rec);
-            break;
+    // Twenty records a read, straight into the piece (see Fio_read); a
+    // trailing piece shorter than a record (a damaged file) is no record.
+    enum { PIECE = 20 };
+    CHAT_DATA_DAT piece[PIECE];
+    for (int handed = 0; handed < max;) {
+        const int want = max - handed < PIECE ? max - handed : PIECE;
+        const int got = Fio_read(&a, piece, static_cast<int>(sizeof(CHAT_DATA_DAT)) * want);
+        const int n = got > 0 ? got / static_cast<int>(sizeof(CHAT_DATA_DAT)) : 0;
+        for (int i = 0; i < n; ++i) {
+            terminate_fields(&piece[i]);
+            chat_color_or_default(piece[i].COLOR);
+            if (!each(piece[i], arg)) return Fio_close(&a, FIO_OK);
         }
-        terminate_fields(rec);
-        chat_color_or_default(rec->COLOR);
+        if (n < want) break;  // the end of the file
+        handed += n;
     }
     return Fio_close(&a, FIO_OK);
+}
+
+namespace {
+
+// Where Fio_CHAT_DATA_DAT100's records go: the next slot of out.
+struct INTO_ARRAY {
+    CHAT_DATA_DAT* out;
+    int n;
+};
+
+}  // namespace
+
+int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]) {
+    INTO_ARRAY into = {out, 0};
+    const int r = Fio_CHAT_DATA_newest(
+        in_folder_no, CHAT_DATA_READ_MAX,
+        [](const CHAT_DATA_DAT& rec, void* arg) {
+            INTO_ARRAY* to = static_cast<INTO_ARRAY*>(arg);
+            to->out[to->n++] = rec;
+            return true;
+        },
+        &into);
+    if (r != FIO_OK) return r;
+    // Only the slots that no record filled are cleared.
+    std::memset(out + into.n, 0, sizeof(CHAT_DATA_DAT) * static_cast<std::size_t>(CHAT_DATA_READ_MAX - into.n));
+    return r;
 }
 
 int Fio_CHAT_DATA_DAT_DEL(int in_folder_no) {

@@ -18,8 +18,17 @@ int Fio_CHAT_DATA_post(int folder_no, int mode, const char* user_id, const char*
 // Reads the newest 100 records of room in_folder_no into out, newest first, an
 // empty COLOR read as CHAT_DEFAULT_COLOR; slots without a record are all zero.
 // A missing file is created empty. Reads the file as the last post left it,
-// never waiting. 0 (possibly nothing read), -2 cannot open (out untouched).
+// never waiting. 0 (possibly nothing read), -2 cannot open (out untouched) or
+// read (out holds nothing of use).
 int Fio_CHAT_DATA_DAT100(int in_folder_no, CHAT_DATA_DAT out[CHAT_DATA_READ_MAX]);
+
+// The same records handed one at a time, newest first, to each(rec, arg),
+// which returns false to stop early; at most max (1 .. CHAT_DATA_READ_MAX).
+// The file is read a few records at a time through one small buffer, so a
+// page that prints the lines as they come never holds them all. 0, -2 cannot
+// open (nothing handed) or a read failed (the records handed before it are
+// all there is).
+int Fio_CHAT_DATA_newest(int in_folder_no, int max, bool (*each)(const CHAT_DATA_DAT& rec, void* arg), void* arg);
 
 // Removes the message file of a room that nobody is in: under the message
 // lock (waited for), and only when the presence index, read under it, is

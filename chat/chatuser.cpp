@@ -64,6 +64,25 @@ int write_chattime(const char* dir, const char* now) {
     return Fio_close(&a, FIO_OK);
 }
 
+// Hands the index's records, from the access's read position on, to
+// each(record) until it returns false. The records come many at a time, so
+// a scan of a large room costs a few reads and no call per record; a
+// trailing piece shorter than a record (a damaged file), or a read that
+// fails, ends the scan.
+template <class Each>
+void each_record(FIO_ACCESS* a, Each each) {
+    enum { PIECE = 24 };  // records per read, within a page
+    CHAT_USER_IDX piece[PIECE];
+    for (;;) {
+        const int got = Fio_read(a, piece, static_cast<int>(sizeof piece));
+        const int n = got > 0 ? got / static_cast<int>(sizeof piece[0]) : 0;
+        for (int i = 0; i < n; ++i) {
+            if (!each(piece[i])) return;
+        }
+        if (n < PIECE) return;
+    }
+}
+
 // Puts the notice that member rec was dropped in front of the room's messages.
 void post_dropped(int folder_no, const CHAT_USER_IDX& rec, const char* now, const char* notice) {
     // A notice that cannot be written is simply lost.
@@ -92,26 +111,26 @@ int Fio_CHAT_USER_IDX(int op, CHAT_USER_IDX* rec) {
     std::memset(mine.pad_, 0, sizeof mine.pad_);
 
     int result = FIO_NOT_FOUND;
-    CHAT_USER_IDX stored;
-    while (Fio_read_rec(&a, &stored, sizeof stored)) {
+    each_record(&a, [&](const CHAT_USER_IDX& stored) {
         if (!same_member(stored, mine)) {
             if (op != STORE_READ) Fio_write_rec(&a, &stored, sizeof stored);
-            continue;
+            return true;
         }
         if (op == STORE_READ) {
-            terminate_fields(&stored);
-            chat_color_or_default(stored.COLOR);
             *rec = stored;
+            terminate_fields(rec);
+            chat_color_or_default(rec->COLOR);
             result = FIO_OK;
-            break;
+            return false;
         }
         if (op == STORE_ADD) {
             result = FIO_EXISTS;
-            break;
+            return false;
         }
         result = FIO_OK;
         if (op == STORE_UPDATE) Fio_write_rec(&a, &mine, sizeof mine);
-    }
+        return true;
+    });
     if (op == STORE_ADD && result == FIO_NOT_FOUND) {
         Fio_write_rec(&a, &mine, sizeof mine);
         result = FIO_OK;
@@ -189,8 +208,7 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no, const char* notice) {
     r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT, FIO_BINARY);
     if (r != FIO_OK) return r;
     bool any = false;
-    CHAT_USER_IDX rec;
-    while (!any && Fio_read_rec(&a, &rec, sizeof rec)) any = timed_out(rec, limit, ahead);
+    each_record(&a, [&](const CHAT_USER_IDX& member) { return !(any = timed_out(member, limit, ahead)); });
     Fio_close(&a, FIO_OK);
 
     // All timed-out members leave the index in one rewrite; only once it is in
@@ -203,14 +221,15 @@ int Fio_CHAT_TIMEOUT_TXT(int in_folder_no, const char* notice) {
         r = Fio_open(&a, dir, INDEX_FILE, LOCK_FILE, FIO_REWRITE, FIO_BINARY);
         if (r == FIO_LOCKED) return r;  // chattime.txt stays: the next request tries again
         if (r == FIO_OK) {
-            while (Fio_read_rec(&a, &rec, sizeof rec)) {
-                if (timed_out(rec, limit, ahead)) {
-                    terminate_fields(&rec);
-                    dropped.push_back(rec);
+            each_record(&a, [&](const CHAT_USER_IDX& member) {
+                if (timed_out(member, limit, ahead)) {
+                    dropped.push_back(member);
+                    terminate_fields(&dropped.back());
                 } else {
-                    Fio_write_rec(&a, &rec, sizeof rec);
+                    Fio_write_rec(&a, &member, sizeof member);
                 }
-            }
+                return true;
+            });
             // Another sweep may have dropped them in the meantime.
             r = Fio_close(&a, dropped.empty() ? FIO_NOT_FOUND : FIO_OK);
             if (dropped.empty()) r = FIO_OK;

@@ -52,12 +52,17 @@ void print_member_list() {
         int n = 0;
         while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
             const CHAT_USER_IDX& m = block[n];
-            out_fmt("%d:", n + 1);
-            out_fmt("<B><FONT COLOR=\"%s\">", G_html(m.COLOR).c_str());
-            out(G_html(m.USER_NAME).c_str());
+            out(std::to_string(n + 1).c_str());
+            out(":<B><FONT COLOR=\"");
+            out_html(m.COLOR);
+            out("\">");
+            out_html(m.USER_NAME);
             out("</FONT></B>");
-            if (m.MODE == 1) out_fmt("[%s]", G_msg(MSG_MODE_USER));
-            if (m.MODE == 2) out_fmt("[%s]", G_msg(MSG_MODE_SHARED));
+            if (m.MODE == 1 || m.MODE == 2) {
+                out("[");
+                out(G_msg(m.MODE == 1 ? MSG_MODE_USER : MSG_MODE_SHARED));
+                out("]");
+            }
             out("<BR>");
             ++n;
         }
@@ -75,6 +80,20 @@ void print_member_list() {
     const int total = read_count + in_last_block;
     out_fmt("total:[%d]<P>", total);
     if (total == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
+}
+
+// One line of the list; false (the end of the list) for a record not in use.
+// Written piece by piece: a reload writes up to a hundred of these.
+bool print_line(const CHAT_DATA_DAT& line, void*) {
+    if (line.MODE == 0) return false;
+    out("<B><FONT COLOR=\"");
+    out_html(line.COLOR);
+    out("\">");
+    out_html(line.USER_NAME);
+    out("</FONT></B>&nbsp;>&nbsp;");
+    out_html(line.CTALK);
+    out("<BR>\n");
+    return true;
 }
 
 // The newest lines for a member inside the room. Showing them is the member's
@@ -105,24 +124,15 @@ void print_messages(const char* chat_name) {
                 refresh_url(chat_name).c_str());
     }
 
-    // A refused read shows no lines this time; the next reload shows them.
-    CHAT_DATA_DAT lines[CHAT_DATA_READ_MAX];
-    const bool have_lines = Fio_CHAT_DATA_DAT100(ctx.query.FOLDER_NO, lines) == FIO_OK;
-
     if (ctx.room.FONTCOLOR3[0] != '\0') {
         out_fmt("<FONT COLOR=\"#%s\">", G_html(ctx.room.FONTCOLOR3).c_str());
     }
-    if (!have_lines) return;
-    // At least the newest line is shown, whatever DISP_LINE holds.
-    int printed = 0;
-    for (int i = 0; i < NEWEST_LINES && lines[i].MODE != 0; ++i) {
-        const CHAT_DATA_DAT& line = lines[i];
-        out_fmt("<B><FONT COLOR=\"%s\">", G_html(line.COLOR).c_str());
-        out(G_html(line.USER_NAME).c_str());
-        out("</FONT></B>&nbsp;>&nbsp;");
-        out_fmt("%s<BR>\n", G_html(line.CTALK).c_str());
-        if (++printed >= member.DISP_LINE) break;
-    }
+    // The newest lines as they are read, at least the newest one whatever
+    // DISP_LINE holds; a line with MODE 0 ends the list. A refused read shows
+    // no lines this time (one that fails midway, those before it); the next
+    // reload shows them.
+    const int shown = member.DISP_LINE < 1 ? 1 : member.DISP_LINE < NEWEST_LINES ? member.DISP_LINE : NEWEST_LINES;
+    Fio_CHAT_DATA_newest(ctx.query.FOLDER_NO, shown, print_line, nullptr);
 }
 
 }  // namespace

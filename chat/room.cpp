@@ -21,10 +21,16 @@
 namespace {
 
 // An ordinary account keeps the colour it chose (if any) as the personal
-// setting COLOR, offered again by the next entry form. Returns 0: a colour
+// setting COLOR, offered again by the next entry form; a colour the setting
+// holds already is stored durably already and is not written again (most
+// entries keep their colour: one flush to disk less). Returns 0: a colour
 // that cannot be stored costs only that offer.
 int remember_colour(char (&chosen)[CHAT_COLOR_CAP]) {
-    if (ctx.user.MODE == 1 && chosen[0] != '\0') Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", chosen);
+    if (ctx.user.MODE != 1 || chosen[0] == '\0') return FIO_OK;
+    char stored[CHAT_COLOR_CAP] = {};
+    const bool kept = Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "COLOR", stored) == FIO_OK &&
+                      std::strcmp(stored, chosen) == 0;
+    if (!kept) Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", chosen);
     return FIO_OK;
 }
 

@@ -11,9 +11,9 @@ REQUEST_CONTEXT ctx;
 
 void context_clear() {
     cgi_free(&ctx.params);
-    // The message table is large and its loader replaces it whole: marking
-    // every text empty is enough for a request that never gets to load it.
-    for (auto& text : ctx.messages.Message) text[0] = '\0';
+    // The message table is large: only its index is cleared, its texts'
+    // room is left as it is (its loader replaces the table whole).
+    strdef_clear(&ctx.messages);
     std::memset(&ctx.config, 0, sizeof ctx.config);
     std::memset(&ctx.params, 0, sizeof ctx.params);
     std::memset(&ctx.query, 0, sizeof ctx.query);

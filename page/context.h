@@ -24,9 +24,10 @@ struct REQUEST_FIELDS {
     int32_t FOLDER_NO;   // the folder (room), read as decimal text
 };
 
+// The message table comes last: its room for every text is large and mostly
+// never touched, and the fields every request fills lie together before it.
 struct REQUEST_CONTEXT {
     SYSINFO_REC config;      // zepa.ini
-    STRDEF_REC messages;     // the message table of the user's language
     CGI_PARAMS params;       // the parameter list and the uploads
     REQUEST_FIELDS query;    // the fixed parameters
     char JOB_EXE[128];       // the script address every link, frame and form points to
@@ -34,6 +35,7 @@ struct REQUEST_CONTEXT {
     USER_MST user;           // the user who passed the gate
     int32_t access_level;    // the user's level on the folder (see LEVEL_*)
     DIR_CONFIG room;         // the room's settings
+    STRDEF_REC messages;     // the message table of the user's language
 };
 
 // The one request of this process.
@@ -49,7 +51,7 @@ enum { LEVEL_OPEN = 1, LEVEL_WRITE = 2, LEVEL_SETTINGS = 8 };
 void context_clear();
 
 // Message k of the loaded table (empty text when unset), as pages print it.
-inline const char* G_msg(int k) { return ctx.messages.Message[k]; }
+inline const char* G_msg(int k) { return strdef_text(ctx.messages, k); }
 
 // The first value of request parameter name, cut to cap-1 bytes; empty text
 // when the request does not carry it.

@@ -2,6 +2,7 @@
 // text and attribute values, and query-parameter values inside addresses (the
 // reply's out_html and out_url write them straight into the page).
 #pragma once
+#include <cstddef>
 #include <string>
 
 // & < > " ' become &amp; &lt; &gt; &quot; &#39;; every other byte passes
@@ -14,8 +15,15 @@
 // count is G_char_reference_length's rule (store/sjis.h), the one the JSON
 // view resolves by. Any other & is escaped.
 std::string G_html(const char* text);
+// The same, appended to out.
+void G_html_append(std::string& out, const char* text);
+// The same, handed piece by piece to put (with arg), for writers that keep
+// their own buffer.
+void G_html_pieces(const char* text, void (*put)(const char* bytes, std::size_t n, void* arg), void* arg);
 
 // Percent-encodes a query-parameter value: every byte but A-Z a-z 0-9 - . _ ~
 // becomes %XX (upper-case hex), which the parameter reader decodes back to the
 // same bytes.
 std::string G_url(const char* text);
+// The same, appended to out.
+void G_url_append(std::string& out, const char* text);

@@ -14,39 +14,32 @@
 
 namespace {
 
-// One entry: its text, in which each "%s" in turn takes the message of
-// `message` (up to two; 0 ends the list), and whether it is a handler.
-struct PAGE_SCRIPT {
-    const char* text;
-    int message[2];
-    bool handler;
+// The policy source of a script or handler made at build time, for each
+// text the shipped message file gives it (csp_known.inc, written by
+// tools/gen_csp_table.cpp), by the messages the text takes (empty where it
+// takes none): a script's text is its template of PAGE_SCRIPTS with those
+// messages, so the same messages make the same text and the same source. The
+// policy takes it when the loaded table holds those messages byte for byte,
+// and computes the source afresh otherwise (a site's own messages). Hashing
+// the texts is most of a page's work else.
+struct KNOWN_SOURCE {
+    int id;
+    const char* message[2];
+    const char* source;
 };
+#include "csp_known.inc"
 
-const PAGE_SCRIPT SCRIPTS[PAGE_SCRIPT_COUNT] = {
-    // SCRIPT_TITLE_GUARD: the first click on a guarded button is let through,
-    // every later one refused, so a slow answer does not send a form twice.
-    {"\n<!--\nvar count=0;\nfunction postcheck(){\ncount++;\n"
-     "if ( count < 2 ){ return true; }\nelse { return false; }\n}\n// -->\n",
-     {0, 0}, false},
-    // SCRIPT_ENTRY_CHECK: an empty chat name is refused with an alert; the
-    // button's label changes while the entry is sent.
-    {"\n<!--\nvar count=0;\nfunction postcheck(){\nif ( document.INPUT.CHAT_NAME.value==\"\" ) {\n"
-     "window.alert( \"%s\" );\nreturn false; }\ncount++;\ndocument.INPUT.SUB.value=\"%s\";\n"
-     "if ( count < 2 ){ return true; }\nelse { return false; }\n}\n// -->\n",
-     {MSG_CHAT_NAME_MISSING, MSG_ENTERING}, false},
-    // SCRIPT_TALK
-    {"\n<!--\nfunction onLoad(){\ndocument.INPUT.CTALK.focus();\n}\nvar count=0;\nfunction autoclear(){\n"
-     "document.INPUT.CTALK.value=\"\";\ndocument.INPUT.CTALK.focus();\n}\n// -->\n",
-     {0, 0}, false},
-    // SCRIPT_SETTINGS_CHECK
-    {"\n<!--\nfunction title_chk(){\nif ( document.INPUT.NAME.value==\"\" ) {\n"
-     "window.alert( \"%s\" );\nreturn false }\n}\n// -->\n",
-     {MSG_ROOM_NAME_MISSING, 0}, false},
-    {"history.back()", {0, 0}, true},                 // HANDLER_BACK
-    {"return postcheck()", {0, 0}, true},             // HANDLER_POSTCHECK
-    {"return title_chk()", {0, 0}, true},             // HANDLER_TITLE_CHK
-    {"setTimeout(\"autoclear()\",10)", {0, 0}, true},  // HANDLER_AUTOCLEAR
-};
+// The source made at build time for script or handler id with the loaded
+// messages, or null.
+const char* known_source(int id) {
+    const PAGE_SCRIPT& s = PAGE_SCRIPTS[id];
+    const char* m0 = s.message[0] != 0 ? G_msg(s.message[0]) : "";
+    const char* m1 = s.message[0] != 0 && s.message[1] != 0 ? G_msg(s.message[1]) : "";
+    for (const KNOWN_SOURCE& k : csp_known) {
+        if (k.id == id && std::strcmp(k.message[0], m0) == 0 && std::strcmp(k.message[1], m1) == 0) return k.source;
+    }
+    return nullptr;
+}
 
 // A word of VELT_FRAME_ANCESTORS that may stand in the header: a scheme or
 // origin made of letters, digits and . : / * _ + -, so that no word can end the
@@ -80,21 +73,7 @@ std::string frame_ancestors() {
 
 }  // namespace
 
-std::string G_script_text(int id) {
-    if (id < 0 || id >= PAGE_SCRIPT_COUNT) return std::string();
-    const PAGE_SCRIPT& s = SCRIPTS[id];
-    std::string out;
-    int used = 0;
-    for (const char* p = s.text; *p; ++p) {
-        if (p[0] == '%' && p[1] == 's' && used < 2 && s.message[used] != 0) {
-            out += G_msg(s.message[used++]);
-            ++p;
-        } else {
-            out += *p;
-        }
-    }
-    return out;
-}
+std::string G_script_text(int id) { return G_script_text_in(id, ctx.messages); }
 
 void G_script_print(int id) {
     out("<SCRIPT Language=\"JavaScript\">");
@@ -105,10 +84,17 @@ void G_script_print(int id) {
 std::string G_handler(int id) { return G_html(G_script_text(id).c_str()); }
 
 std::string G_csp_policy(bool string_timer) {
-    std::string policy = "script-src 'unsafe-hashes'";
+    std::string policy;
+    policy.reserve(1024);
+    policy = "script-src 'unsafe-hashes'";
     for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) {
-        const std::string source = " 'sha256-" + G_base64(G_sha256(G_sjis_to_utf8(G_script_text(id)))) + "'";
-        if (policy.find(source) == std::string::npos) policy += source;
+        const char* known = known_source(id);
+        const std::string computed = known != nullptr ? std::string() : G_csp_source(G_script_text(id));
+        const char* source = known != nullptr ? known : computed.c_str();
+        // Each source once; a source stands in the policy after a blank.
+        if (policy.find(source) != std::string::npos) continue;
+        policy += ' ';
+        policy += source;
     }
     if (string_timer) policy += " 'unsafe-eval'";
     policy += "; object-src 'none'; base-uri 'none'; form-action 'self'; ";

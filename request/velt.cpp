@@ -206,7 +206,9 @@ int32_t velt_access_level(int32_t folder_no, int* read_result) {
     int32_t share = 0;
     int r = G_acl_needs_share_switch(ctx.user) ? share_switch(folder_no, &share) : FIO_OK;
     int32_t level = 0;
-    if (r == FIO_OK) level = G_chk_ACL(ctx.user, folder_no, share, &r);
+    // The folder record the entry read is not read again.
+    const TREE_DATA* folder = folder_no == ctx.folder.FOLDER_NO && folder_no != 0 ? &ctx.folder : nullptr;
+    if (r == FIO_OK) level = G_chk_ACL(ctx.user, folder_no, folder, share, &r);
     if (read_result != nullptr) *read_result = r;
     return r == FIO_OK ? level : 0;
 }

@@ -3,6 +3,7 @@
 # process: a benchmark, never a test (nothing here fails on speed).
 #   scripts/bench.sh [--runs N] [--parts LIST] [--duration S] [--connections N]
 #                    [--sizes LIST] [--members LIST] [--keep] [--cgi PATH]
+#                    [--anyway] [--no-profile] [--poll] [--compare PATH]
 #
 #   --runs N          rounds of the spawn measurement (default 101); every
 #                     round starts each program once, interleaved (the posts
@@ -19,13 +20,31 @@
 #   --keep            keep the temporary site (its path is printed)
 #   --cgi PATH        measure this build of velt.cgi (an earlier commit's, to
 #                     compare) instead of the one built here
+#   --anyway          measure even when the load average is above 1.0 (the
+#                     table is then marked: loaded machine, figures not
+#                     comparable); without it such a machine gets no verdict
+#   --no-profile      skip the run of every request under callgrind (the
+#                     instruction counts)
+#   --poll            also the live view's poll (JOB=LIVE_POLL) that answers
+#                     lines; it is measured anyway when the program answers it
+#   --compare PATH    also measures the velt.cgi at PATH (an earlier build) on
+#                     the same rooms in the same interleaved rounds, each of
+#                     its rows marked "(compared build)": before and after
+#                     from one run, whatever the machine's load does meanwhile
+#
+# For every request the table gives the median wall time, the median CPU time
+# (user and system, from wait4) and page faults (minor and major) of the
+# program's runs, and the instructions of one run under valgrind's callgrind
+# (which no other load disturbs; with --keep the profiles stay in the site's
+# work/profiles for callgrind_annotate), each beside the hello's.
 #
 # Builds (in VELT_BUILD_DIR, default build/, with -DVELT_BENCH=ON) velt.cgi,
 # velt-admin and the benchmark's programs in bench/: a static hello CGI, the
 # bare-rewrite floor and the spawn harness velt-bench. Makes a temporary site
 # under /tmp with velt-admin, logs a member in once with a password, enters
 # and posts for real, and makes the large room files by copying the real
-# records. Installs lighttpd and wrk from the distribution when missing.
+# records. Installs lighttpd, wrk and valgrind from the distribution when
+# missing.
 # Everything is served on 127.0.0.1 only. Takes 2 to 3 minutes with the
 # defaults on a 2-core machine (plus the first build).
 set -euo pipefail
@@ -41,6 +60,10 @@ sizes=100,1000,10000,100000
 members=20,200,2000
 keep=0
 cgi_program=""
+anyway=0
+profile=1
+poll=0
+compare_program=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=$2; shift 2 ;;
@@ -51,6 +74,10 @@ while [ $# -gt 0 ]; do
         --members) members=$2; shift 2 ;;
         --keep) keep=1; shift ;;
         --cgi) cgi_program=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
+        --anyway) anyway=1; shift ;;
+        --no-profile) profile=0; shift ;;
+        --poll) poll=1; shift ;;
+        --compare) compare_program=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
         -h|--help) awk 'NR > 1 && !/^#/ {exit} NR > 1 {sub(/^# ?/, ""); print}' "$0"; exit 0 ;;
         *) echo "bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
@@ -67,6 +94,17 @@ done
 
 started=$(date +%s)
 
+# A loaded machine stretches every process start, the hello's too, and the
+# ratios with it: above a load of 1.0 the figures are not comparable with a
+# quiet machine's, and the benchmark gives no verdict unless asked to.
+loaded() { awk -v l="$1" 'BEGIN { exit !(l > 1.0) }'; }
+load_start=$(cut -d' ' -f1 /proc/loadavg)
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+if loaded "$load_start" && [ "$anyway" = 0 ]; then
+    echo "bench.sh: loaded machine, figures not comparable (load $load_start above 1.0); --anyway measures all the same" >&2
+    exit 3
+fi
+
 # --- tools and build ---------------------------------------------------------
 if ! command -v cmake >/dev/null 2>&1 || ! command -v g++ >/dev/null 2>&1 ||
    { ! command -v lighttpd >/dev/null 2>&1 && [ ! -x /usr/sbin/lighttpd ]; }; then
@@ -79,6 +117,13 @@ if has_part http && ! command -v wrk >/dev/null 2>&1; then
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq wrk >/dev/null
+fi
+if [ "$profile" = 1 ] && ! command -v valgrind >/dev/null 2>&1; then
+    echo "Installing valgrind ..."
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq valgrind >/dev/null
 fi
 
 echo "Building in $build ..."
@@ -105,6 +150,7 @@ mkdir -p "$site/www" "$tpl" "$work" "$site/floor"
 admin=$build/velt-admin
 "$admin" create-site "$cgi" --data "$data/" --site-id bench --language english >/dev/null
 cp "${cgi_program:-$build/velt.cgi}" "$cgi/velt.cgi"
+[ -n "$compare_program" ] && cp "$compare_program" "$cgi/velt-compared.cgi"
 cp "$bench_bin/hello.cgi" "$cgi/hello.cgi"
 cp "$repo/site/mimemap.txt" "$data/mimemap.txt"
 echo "<HTML><BODY>velt benchmark</BODY></HTML>" > "$site/www/portal.html"
@@ -211,15 +257,22 @@ done
 # --- the spawn measurement ---------------------------------------------------
 cases=$work/cases.txt
 add_case() {  # add_case NAME: the directives follow on standard input
-    { echo "case $1"; cat; } >> "$cases"
+    local body
+    body=$(cat)
+    { echo "case $1"; printf '%s\n' "$body"; } >> "$cases"
+    # The compared build answers the same requests (the live poll only where
+    # this build does: it is measured for this build alone).
+    if [ -n "$compare_program" ] && [ "$1" != poll ] && printf '%s\n' "$body" | grep -qx "exe $cgi/velt.cgi"; then
+        { echo "case $1@compared"; printf '%s\n' "$body" | sed "s#^exe $cgi/velt.cgi\$#exe $cgi/velt-compared.cgi#"; } >> "$cases"
+    fi
 }
-velt_case() {  # velt_case NAME METHOD QUERY [BODYFILE]: directives for velt.cgi
+velt_case() {  # velt_case NAME METHOD QUERY [BODYFILE [CONTENT_TYPE]]: directives for velt.cgi
     echo "exe $cgi/velt.cgi"
     echo "dir $cgi"
     echo "method $2"
     echo "query $3"
     if [ -n "${4:-}" ]; then
-        echo "content-type $mp_type"
+        echo "content-type ${5:-$mp_type}"
         echo "stdin $4"
     fi
 }
@@ -233,6 +286,7 @@ if has_part requests; then
     for r in "${reload_rooms[@]}"; do
         f=${r%%:*}
         { velt_case "reload-${r#*:}" GET "$creds&JOB=FRM223&FOLDER_NO=$f&CHAT_NAME=$chat_name"
+          echo "restamp $data/$f/chatuser.idx"
           echo "expect $line_text"; echo "expect </HTML>"; } | add_case "reload-${r#*:}"
     done
     mp_body "$work/entry.body" "SKEY1=$skey1" "SKEY2=$skey2" uid=bench FOLDER_NO=$entry_room JOB=ROOM_IN \
@@ -240,8 +294,28 @@ if has_part requests; then
     { velt_case entry POST "" "$work/entry.body"
       echo "reset $tpl/others-20 $data/$entry_room/chatuser.idx"
       echo "reset $tpl/msgs-100 $data/$entry_room/chatdata.dat"
+      echo "restamp $data/$entry_room/chatuser.idx"
       echo "expect JOB=FRM223&FOLDER_NO=$entry_room&CHAT_NAME=$chat_name"
       echo "size $data/$entry_room/chatdata.dat $((101 * 408))"; } | add_case entry
+
+    # The live view's poll that answers lines: a page whose newest line is
+    # the sixth newest of the first reload room asks what is new and gets
+    # five lines (the poll answers at once, WAIT=0). Its cursor comes from a
+    # first poll without one; every record of the room is the same, so the
+    # cursor of a line five records older differs only in its count.
+    poll_fields="SKEY1=$skey1&SKEY2=$skey2&uid=bench&FOLDER_NO=${reload_rooms[0]%%:*}&JOB=LIVE_POLL&CHAT_NAME=$chat_name&MEMBERS=1&WAIT=0"
+    printf '%s&CURSOR=' "$poll_fields" > "$work/poll-probe.body"
+    run_cgi POST "" "$work/poll-probe.body" > "$work/poll-probe.out" || true
+    newest=$(grep -o '"cursor" *: *"[0-9]*\.[0-9a-f]*"' "$work/poll-probe.out" | head -n1 | sed 's/.*"\([0-9]*\.[0-9a-f]*\)"$/\1/' || true)
+    if [ -n "$newest" ] && [ "${newest%%.*}" -gt 5 ]; then
+        printf '%s&CURSOR=%s.%s' "$poll_fields" "$((${newest%%.*} - 5))" "${newest#*.}" > "$work/poll.body"
+        { velt_case poll POST "" "$work/poll.body" application/x-www-form-urlencoded
+          echo "restamp $data/${reload_rooms[0]%%:*}/chatuser.idx"
+          echo "expect $line_text"; } | add_case poll
+    elif [ "$poll" = 1 ]; then
+        echo "bench.sh: the program gave no cursor to a live poll (see $work/poll-probe.out with --keep)" >&2
+        exit 1
+    fi
 fi
 if has_part posts; then
     post_rooms_all=("$empty_room:0" "${post_rooms[@]}")
@@ -252,6 +326,7 @@ if has_part posts; then
             "CHAT_NAME=$chat_name" COLOR=Navy "CTALK=$post_text" SUB=Send
         { velt_case "post-$s" POST "" "$work/post-$s.body"
           echo "reset $tpl/msgs-$s $data/$f/chatdata.dat"
+          echo "restamp $data/$f/chatuser.idx"
           echo "expect $post_text"
           echo "size $data/$f/chatdata.dat $(((s + 1) * 408))"
           if [ "$s" -ge 10000 ]; then echo "every 4"; fi; } | add_case "post-$s"
@@ -272,9 +347,16 @@ fi
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$work/results.tsv
 : > "$results"
+profiles=$work/profiles.tsv
+: > "$profiles"
 if has_part requests || has_part posts; then
     echo "Measuring $(grep -c '^case ' "$cases") programs, $runs interleaved rounds ..."
     "$harness" run --runs "$runs" "$cases" > "$results"
+    if [ "$profile" = 1 ]; then
+        echo "Counting instructions under callgrind, one run each ..."
+        mkdir -p "$work/profiles"
+        "$harness" profile --valgrind "$(command -v valgrind)" "$cases" "$work/profiles" > "$profiles"
+    fi
 fi
 
 # --- throughput through lighttpd ----------------------------------------------
@@ -344,37 +426,60 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 echo
 echo "velt benchmark, $(date '+%Y-%m-%d %H:%M'), $(nproc) cores, $(uname -r)"
 echo "load average before: $load_before, after: $load_after; $runs interleaved rounds; times in microseconds"
+if loaded "$(echo "$load_before" | cut -d' ' -f1)" || loaded "$(echo "$load_after" | cut -d' ' -f1)"; then
+    echo
+    echo "LOADED MACHINE, FIGURES NOT COMPARABLE: the load average was above 1.0 (measured with --anyway);"
+    echo "only the instructions (callgrind) and the page faults mean what they would on a quiet machine."
+fi
 echo
 if [ -s "$results" ]; then
     awk -F'\t' '
-        { name[NR] = $1; runs[$1] = $2; bad[$1] = $3; med[$1] = $4; p25[$1] = $5; p75[$1] = $6; self[$1] = $8; order[NR] = $1 }
+        FILENAME == ARGV[1] { ir[$1] = $3; irbad[$1] = $2; next }
+        { name[FNR] = $1; runs[$1] = $2; bad[$1] = $3; med[$1] = $4; p25[$1] = $5; p75[$1] = $6; self[$1] = $8
+          cpu[$1] = $9; flt[$1] = $10; order[FNR] = $1; n_rows = FNR }
         function label(n,   s) {
+            if (n ~ /@compared$/) { s = n; sub(/@compared$/, "", s); return label(s) " (compared build)" }
             if (n == "hello") return "static C++ hello CGI"
             if (n ~ /^reload-/) { s = substr(n, 8); return "reload (FRM223), 100 lines, " s " members" }
             if (n == "entry") return "room entry (ROOM_IN), 100 lines, 20 members"
+            if (n == "poll") return "live poll (LIVE_POLL) answering 5 lines, 20 members"
             if (n == "post-0") return "post (CWRITE) into an empty room"
             if (n ~ /^post-/) { s = substr(n, 6); return "post (CWRITE) into " s " records" }
             return n
         }
+        function ratio(a, b) { return (b > 0 && a != "" && a >= 0) ? sprintf("%.2fx", a / b) : "-" }
         END {
             h = med["hello"]
-            printf "| request | median us | p25-p75 us | x hello | floor us | floor x hello | (post - empty) / floor | runs | bad runs |\n"
+            printf "| request | median us | p25-p75 us | x hello | CPU us | x hello | page faults | instructions | x hello |\n"
             printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n"
-            for (i = 1; i <= NR; i++) {
+            for (i = 1; i <= n_rows; i++) {
+                n = order[i]
+                if (n ~ /^floor-/) continue
+                ins = (n in ir && ir[n] >= 0) ? ir[n] (irbad[n] ? " (bad run)" : "") : "-"
+                printf "| %s | %d | %d-%d | %.2fx | %d | %s | %d | %s | %s |\n", label(n), med[n], p25[n], p75[n],
+                    med[n] / h, cpu[n], ratio(cpu[n], cpu["hello"]), flt[n], ins, (n in ir) ? ratio(ir[n], ir["hello"]) : "-"
+            }
+            printf "\n"
+            printf "| request | floor us | floor x hello | (post - empty) / floor | runs | bad runs |\n"
+            printf "|---|---:|---:|---:|---:|---:|\n"
+            for (i = 1; i <= n_rows; i++) {
                 n = order[i]
                 if (n ~ /^floor-/) continue
                 fl = "-"; flx = "-"; over = "-"
-                if (n ~ /^post-/ && n != "post-0") {
-                    f = "floor-" substr(n, 6)
+                suffix = n ~ /@compared$/ ? "@compared" : ""
+                base = n; sub(/@compared$/, "", base)
+                if (base ~ /^post-/ && base != "post-0") {
+                    f = "floor-" substr(base, 6)
+                    empty = "post-0" suffix
                     if (f in self && self[f] != "-") {
                         fl = self[f]
                         flx = sprintf("%.1fx", self[f] / h)
-                        if ("post-0" in med && self[f] > 0) over = sprintf("%.2f", (med[n] - med["post-0"]) / self[f])
+                        if (empty in med && self[f] > 0) over = sprintf("%.2f", (med[n] - med[empty]) / self[f])
                     }
                 }
-                printf "| %s | %d | %d-%d | %.1fx | %s | %s | %s | %d | %d |\n", label(n), med[n], p25[n], p75[n], med[n] / h, fl, flx, over, runs[n], bad[n]
+                printf "| %s | %s | %s | %s | %d | %d |\n", label(n), fl, flx, over, runs[n], bad[n]
             }
-        }' "$results"
+        }' "$profiles" "$results"
     echo
     if grep -q '^floor-' "$results"; then
         echo "floor: the bare rewrite alone (new file, one 408-byte record, in-kernel copy of the old"

@@ -1,12 +1,35 @@
 // The message table: every text a page shows, loaded from one language
 // section of the message file "velt.lng".
 #pragma once
+#include <cstddef>
+#include <cstdint>
 
+// Messages are numbered 1 to 999; a text holds at most STRDEF_WIDTH-1 bytes.
 enum { STRDEF_COUNT = 1000, STRDEF_WIDTH = 202 };
 
+// The texts packed one after the other: message k is the zero-terminated text
+// at byte at[k] of text. Offset 0 is the empty text (text[0] is never written),
+// so an all-zero record, a process's first, is an empty table. Only the bytes
+// of the texts loaded are ever touched; the room is there for every message at
+// its full width.
 struct STRDEF_REC {
-    char Message[STRDEF_COUNT][STRDEF_WIDTH];
+    uint32_t at[STRDEF_COUNT];
+    uint32_t used;                           // bytes of text in use (0: none yet)
+    char text[STRDEF_COUNT * STRDEF_WIDTH];
 };
+
+// Message k of the table (the empty text for an unset or unknown k).
+inline const char* strdef_text(const STRDEF_REC& t, int k) {
+    return k >= 0 && k < STRDEF_COUNT ? t.text + t.at[k] : t.text;
+}
+
+// Empties the table.
+void strdef_clear(STRDEF_REC* t);
+
+// Sets message k (1 .. STRDEF_COUNT-1; any other k changes nothing) to the
+// first len bytes of text, cut at a zero byte and to STRDEF_WIDTH-1 bytes.
+// The text a message had before is left unused.
+void strdef_set(STRDEF_REC* t, int k, const char* text, std::size_t len);
 
 // The numbers of the messages the program shows, as the message file numbers
 // them; each comment gives the English text or what the message is for.
@@ -70,5 +93,6 @@ enum MESSAGE_NO {
 
 // Replaces the whole table *out by section `language` of `filename`. -1 when
 // the file cannot be opened (the table is left empty), 0 otherwise (also when
-// the section is missing: the table is then empty).
+// the section is missing: the table is then empty). The file is read whole,
+// in one read, and parsed in memory.
 int StrdefFileOpen(const char* filename, const char* language, STRDEF_REC* out);

@@ -44,15 +44,17 @@ int SysFileOpen(const char* in_filename, SYSINFO_REC* out) {
 
     set_defaults(out);
 
-    // The file layer rewrites the name in place, so it gets a copy.
+    // The file layer rewrites the name in place, so it gets a copy. The file
+    // is read whole, in one read, and parsed in memory.
     std::string name(in_filename);
-    FILE* fp = Cu_fopen(&name[0], "r");
-    if (!fp) return -1;
+    std::string file;
+    if (!Cu_read_all(&name[0], &file)) return -1;
 
     // A line longer than the buffer arrives in pieces; each piece is read as a
     // line of its own, as the suite's other programs do.
     char line[1000];
-    while (std::fgets(line, sizeof line, fp)) {
+    std::size_t pos = 0;
+    while (G_next_line(file.data(), file.size(), &pos, line, sizeof line)) {
         // zepa.ini is split as the suite's other programs split it (runs of
         // commas and line feeds are one separator, so an empty field is
         // skipped), not by the keyed stores' line format: every program of
@@ -65,6 +67,5 @@ int SysFileOpen(const char* in_filename, SYSINFO_REC* out) {
         keyed_field_set(KEYED_NAME_VALUE, keys, static_cast<int>(sizeof keys / sizeof keys[0]), key, std::strlen(key),
                         value, std::strlen(value));
     }
-    Cu_fclose(fp);
     return 0;
 }

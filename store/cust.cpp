@@ -80,14 +80,11 @@ int remove_path(const char* path) {
 
 int Cu_platform_path(char* fname) {
     if (fname == nullptr) return 0;
-    // G_StrFind only finds a backslash that stands as a character of its own;
-    // the 0x5C second byte of a double-byte character stays.
-    int pos = 0;
-    for (;;) {
-        int found = G_StrFind(fname + pos, "\\");
-        if (found < 0) break;
-        fname[pos + found] = '/';
-        pos += found + 1;
+    // One walk by characters: only a backslash that stands as a character of
+    // its own is converted; the 0x5C second byte of a double-byte character
+    // stays. Every path is converted at every call, so the walk is kept tight.
+    for (char* p = fname; *p != '\0'; p += G_char_len(p)) {
+        if (*p == '\\') *p = '/';
     }
     return 0;
 }
@@ -288,6 +285,34 @@ bool Cu_random(void* buf, std::size_t n) {
     }
     Cu_system.close(fd);
     return got == n;
+}
+
+bool Cu_read_all(char* FileName, std::string* out) {
+    out->clear();
+    if (FileName == nullptr) return false;
+    Cu_platform_path(FileName);
+    const int fd = again([&] { return Cu_system.open(FileName, O_RDONLY, 0); });
+    if (fd == -1) return false;
+    struct stat st;
+    const bool sized = again([&] { return Cu_system.fstat(fd, &st); }) == 0;
+    // One byte more than the size: a short read then tells the end at once.
+    std::size_t cap = (sized && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0) + 1;
+    std::size_t got = 0;
+    bool ok = true;
+    for (;;) {
+        out->resize(cap);
+        const ssize_t n = again([&] { return Cu_system.read(fd, &(*out)[got], cap - got); });
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+        if (n == 0 || got < cap) break;
+        cap *= 2;  // the file grew since its size was asked
+    }
+    Cu_system.close(fd);
+    out->resize(ok ? got : 0);
+    return ok;
 }
 
 int Cu_fclose(FILE* stream) {

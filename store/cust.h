@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <string>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -117,6 +118,14 @@ int Cu_b_touch(int fh);
 // Fills buf with n bytes from the kernel's cryptographic source: getrandom(2),
 // or /dev/urandom where the call is unavailable. false when neither gives all.
 bool Cu_random(void* buf, std::size_t n);
+
+// Reads the whole file FileName (converted in place) into *out: opened
+// read-only, its size asked once and the bytes taken in one read (more
+// reads only for a file that grows meanwhile). For the site's small files
+// that every request reads whole (zepa.ini, velt.lng), which are then parsed
+// in memory. true read (*out holds the bytes), false when the file cannot be
+// opened or read (*out empty).
+bool Cu_read_all(char* FileName, std::string* out);
 
 // Streams, for the site's own files outside the data stores (zepa.ini,
 // velt.lng, mimemap.txt, the operator tool's writes); the stores themselves

@@ -103,11 +103,16 @@ bool mark_of_this_host(const char* text) {
 // Joins two or three texts into out (FIO_PATH_MAX bytes); false when the
 // result would not fit (out is then empty).
 bool join(char* out, const char* a, const char* b, const char* c = "") {
-    int n = std::snprintf(out, FIO_PATH_MAX, "%s%s%s", a, b, c);
-    if (n < 0 || n >= FIO_PATH_MAX) {
+    const std::size_t na = std::strlen(a), nb = std::strlen(b), nc = std::strlen(c);
+    if (na + nb + nc >= FIO_PATH_MAX) {
         out[0] = '\0';
         return false;
     }
+    // Every store call builds its paths here: copies, not a formatting.
+    std::memmove(out, a, na);
+    std::memcpy(out + na, b, nb);
+    std::memcpy(out + na + nb, c, nc);
+    out[na + nb + nc] = '\0';
     return true;
 }
 
@@ -553,9 +558,17 @@ int Fio_dir_data(char* out) {
 
 int Fio_dir_room(char* out, int folder_no) {
     if (out == nullptr) return -1;
+    // The number in decimal, written backwards from the end of num.
     char num[16];
-    std::snprintf(num, sizeof num, "%d", folder_no);
-    return join(out, g_data_dir, num, "\\") ? 0 : -1;
+    char* p = num + sizeof num - 1;
+    *p = '\0';
+    unsigned long v = folder_no < 0 ? 0UL - static_cast<unsigned long>(folder_no) : static_cast<unsigned long>(folder_no);
+    do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (folder_no < 0) *--p = '-';
+    return join(out, g_data_dir, p, "\\") ? 0 : -1;
 }
 
 int Fio_dir_user(char* out, const char* user_id) {
@@ -570,9 +583,53 @@ int Fio_dir_user(char* out, const char* user_id) {
 
 namespace {
 
+// The buffer pairs kept for the whole process (see FIO_RBUF_SIZE): two, for
+// the one access a store has open and one it may open meanwhile.
+const int SHARED_BUFFERS = 2;
+struct FIO_BUFFERS {
+    char r[FIO_RBUF_SIZE];
+    char w[FIO_WBUF_SIZE];
+    char line[FIO_LINE_SIZE];
+};
+FIO_BUFFERS g_buffers[SHARED_BUFFERS];
+bool g_buffers_held[SHARED_BUFFERS];
+
+// Gives the access a buffer pair: a free one of the process's, else one of
+// its own. false when there is no memory for one.
+bool buffers_take(FIO_ACCESS* a) {
+    for (int i = 0; i < SHARED_BUFFERS; ++i) {
+        if (g_buffers_held[i]) continue;
+        g_buffers_held[i] = true;
+        a->buffers = i;
+        a->rbuf = g_buffers[i].r;
+        a->wbuf = g_buffers[i].w;
+        a->line = g_buffers[i].line;
+        return true;
+    }
+    FIO_BUFFERS* own = static_cast<FIO_BUFFERS*>(std::malloc(sizeof(FIO_BUFFERS)));
+    if (own == nullptr) return false;
+    a->buffers = -1;
+    a->rbuf = own->r;
+    a->wbuf = own->w;
+    a->line = own->line;
+    return true;
+}
+
+// Gives the access's buffer pair back (nothing when it holds none).
+void buffers_give_back(FIO_ACCESS* a) {
+    if (a->rbuf == nullptr) return;
+    if (a->buffers >= 0) {
+        g_buffers_held[a->buffers] = false;
+    } else {
+        std::free(a->rbuf);  // the pair's start
+    }
+    a->rbuf = a->wbuf = a->line = nullptr;
+}
+
 // Closes whatever of the access is open and releases the lock it took; for
 // the failures of Fio_open.
 int open_failed(FIO_ACCESS* a, int result) {
+    buffers_give_back(a);
     if (a->tmp_fd != -1 && a->tmp_named) Cu_remove(a->tmp_path);
     if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
     if (a->src_fd != -1) Cu_b_close(a->src_fd);
@@ -605,6 +662,8 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     a->lock.fresh = a->lock.unrenewed = 0;
     a->lock_held = 0;
     a->rbuf_pos = a->rbuf_len = a->wbuf_len = 0;
+    a->rbuf = a->wbuf = a->line = nullptr;
+    a->buffers = -1;
     if (dir == nullptr || file == nullptr || file[0] == '\0') return FIO_NO_FILE;
     if (!join(a->data_path, dir, file)) return FIO_NO_FILE;
     Cu_platform_path(a->data_path);
@@ -645,6 +704,7 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
         a->tmp_named = named ? 1 : 0;
         if (a->tmp_fd == -1) return open_failed(a, FIO_NO_FILE);
     }
+    if (!buffers_take(a)) return open_failed(a, FIO_NO_FILE);
     return FIO_OK;
 }
 
@@ -654,7 +714,7 @@ namespace {
 // an error (noted in the access).
 int refill(FIO_ACCESS* a) {
     a->rbuf_pos = a->rbuf_len = 0;
-    const int n = Cu_b_read(a->src_fd, a->rbuf, static_cast<int>(sizeof a->rbuf));
+    const int n = Cu_b_read(a->src_fd, a->rbuf, FIO_RBUF_SIZE);
     if (n < 0) a->read_error = 1;
     if (n <= 0) return n;
     a->rbuf_len = n;
@@ -662,8 +722,15 @@ int refill(FIO_ACCESS* a) {
 }
 
 // Hands out up to cap bytes of the data file through the read buffer: the
-// count, 0 at the end, -1 on an error.
+// count, 0 at the end, -1 on an error. A piece of FIO_DIRECT_READ bytes or
+// more, asked while the buffer is empty, is read straight into out: records
+// taken many at a time are neither copied nor held twice.
 int buffered_read(FIO_ACCESS* a, char* out, int cap) {
+    if (a->rbuf_pos == a->rbuf_len && cap >= FIO_DIRECT_READ) {
+        const int n = Cu_b_read(a->src_fd, out, cap);
+        if (n < 0) a->read_error = 1;
+        return n;
+    }
     if (a->rbuf_pos == a->rbuf_len) {
         const int r = refill(a);
         if (r <= 0) return r;
@@ -704,8 +771,8 @@ void flush_out(FIO_ACCESS* a) {
 // larger than the buffer goes straight out).
 void append_out(FIO_ACCESS* a, const char* p, std::size_t n) {
     if (a->write_error) return;
-    if (n > sizeof a->wbuf - static_cast<std::size_t>(a->wbuf_len)) flush_out(a);
-    if (n >= sizeof a->wbuf) {
+    if (n > static_cast<std::size_t>(FIO_WBUF_SIZE) - static_cast<std::size_t>(a->wbuf_len)) flush_out(a);
+    if (n >= static_cast<std::size_t>(FIO_WBUF_SIZE)) {
         write_out(a, p, n);
         return;
     }
@@ -763,7 +830,7 @@ void Fio_printf(FIO_ACCESS* a, const char* format, ...) {
     // Formatted straight into the write buffer; a text that does not fit in
     // what is left is formatted again after a flush (or, larger than the
     // whole buffer, into a string of its own).
-    const std::size_t room = sizeof a->wbuf - static_cast<std::size_t>(a->wbuf_len);
+    const std::size_t room = static_cast<std::size_t>(FIO_WBUF_SIZE) - static_cast<std::size_t>(a->wbuf_len);
     const int n = std::vsnprintf(a->wbuf + a->wbuf_len, room, format, ap);
     va_end(ap);
     if (n < 0) {
@@ -772,8 +839,8 @@ void Fio_printf(FIO_ACCESS* a, const char* format, ...) {
         if (!a->write_error) a->wbuf_len += n;
     } else {
         flush_out(a);
-        if (static_cast<std::size_t>(n) < sizeof a->wbuf) {
-            std::vsnprintf(a->wbuf, sizeof a->wbuf, format, again);
+        if (static_cast<std::size_t>(n) < static_cast<std::size_t>(FIO_WBUF_SIZE)) {
+            std::vsnprintf(a->wbuf, static_cast<std::size_t>(FIO_WBUF_SIZE), format, again);
             if (!a->write_error) a->wbuf_len = n;
         } else {
             std::string text(static_cast<std::size_t>(n) + 1, '\0');
@@ -939,5 +1006,6 @@ int Fio_close(FIO_ACCESS* a, int result) {
         if (!commit && result == FIO_OK) result = lost ? FIO_LOCKED : FIO_NO_FILE;
     }
     if (!a->lock_held) lock_release(&a->lock);
+    buffers_give_back(a);
     return result;
 }

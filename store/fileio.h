@@ -186,6 +186,19 @@ bool Fio_safe_name(const char* name);
 enum { FIO_READ = 0, FIO_REWRITE = 1, FIO_SNAPSHOT = 2, FIO_IN_PLACE = 3 };
 enum { FIO_TEXT = 0, FIO_BINARY = 1 };
 
+// Sizes of an access's read and write buffers. An open access holds one of a
+// few pairs kept for the whole process (one access after the other uses the
+// same memory, so a request touches the buffers' pages once, not once per
+// store call); only accesses open at the same time beyond those get pairs of
+// their own, freed by Fio_close. The store layer is used by one thread.
+enum { FIO_RBUF_SIZE = 32768, FIO_WBUF_SIZE = 16384 };
+// An open access also lends its store a line buffer of this size (the pieces
+// of the text stores' long lines), which, kept with the others, costs no stack.
+enum { FIO_LINE_SIZE = 10000 };
+// A read of at least this many bytes (Fio_read) while the read buffer is
+// empty goes straight into the caller's memory.
+enum { FIO_DIRECT_READ = 4000 };
+
 struct FIO_ACCESS {
     char data_path[FIO_PATH_MAX];
     char tmp_path[FIO_PATH_MAX];
@@ -205,8 +218,10 @@ struct FIO_ACCESS {
     int rbuf_len;    // bytes held
     // Writes to the temporary file gather here and go out in large pieces.
     int wbuf_len;    // bytes held
-    char rbuf[32768];
-    char wbuf[16384];
+    char* rbuf;      // FIO_RBUF_SIZE bytes while the access is open
+    char* wbuf;      // FIO_WBUF_SIZE bytes while the access is open
+    char* line;      // FIO_LINE_SIZE bytes for the store's own use while open
+    int buffers;     // the process's pair held (its index), or -1: a pair of its own
 };
 
 // Opens data file `file` in directory prefix `dir` (see Fio_dir_*), guarded by
@@ -237,7 +252,8 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
 int Fio_gets(FIO_ACCESS* a, char* buf, int cap);
 // Reads up to cap bytes of the data file (text or binary) into buf, fewer
 // only at its end: the count read, 0 at the end, -1 on an error before any
-// byte. For stores that take a file as one text (the room information text).
+// byte. For stores that take a file as one text (the room information text)
+// or many records at a time (see FIO_DIRECT_READ).
 int Fio_read(FIO_ACCESS* a, void* buf, int cap);
 // Text: appends text to the temporary file.
 void Fio_puts(FIO_ACCESS* a, const char* text);

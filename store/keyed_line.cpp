@@ -9,6 +9,8 @@
 #include "store/fileio.h"
 #include "store/text.h"
 
+static_assert(static_cast<int>(KEYED_LINE_CAP) <= static_cast<int>(FIO_LINE_SIZE), "the access's line buffer holds a piece");
+
 namespace {
 
 // The line of an entry as the format writes it.
@@ -82,17 +84,17 @@ int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const
     // A line longer than the buffer is handled whole: its later pieces are
     // never taken for entries of their own.
     int result = FIO_NOT_FOUND;
-    char line[KEYED_LINE_CAP];
-    while (Fio_gets(&a, line, sizeof line)) {
+    char* line = a.line;  // KEYED_LINE_CAP bytes
+    while (Fio_gets(&a, line, KEYED_LINE_CAP)) {
         int key_len, value_pos, value_len;
         bool entry = keyed_line_split(format, line, &key_len, &value_pos, &value_len) == 0;
         bool match = entry && static_cast<std::size_t>(key_len) == want && std::memcmp(line, in_buff, want) == 0;
         if (!match) {
             // A line that holds no entry is passed over, so a rewrite drops it.
             if (writer && entry) {
-                Fio_copy_line(&a, line, sizeof line);
+                Fio_copy_line(&a, line, KEYED_LINE_CAP);
             } else {
-                Fio_skip_line(&a, line, sizeof line);
+                Fio_skip_line(&a, line, KEYED_LINE_CAP);
             }
             continue;
         }
@@ -100,7 +102,7 @@ int Fio_keyed_line(KEYED_FORMAT format, const char* dir, const char* file, const
             result = FIO_EXISTS;
             break;
         }
-        Fio_skip_line(&a, line, sizeof line);
+        Fio_skip_line(&a, line, KEYED_LINE_CAP);
         result = FIO_OK;
         if (op == STORE_READ) {
             if (out_size > 0) {
@@ -123,12 +125,22 @@ bool keyed_field_set(KEYED_FORMAT format, const KEYED_FIELD* fields, int count, 
     bool found = false;
     for (int i = 0; i < count; ++i) {
         const KEYED_FIELD& f = fields[i];
-        if (std::strlen(f.key) != key_len || std::memcmp(key, f.key, key_len) != 0) continue;
+        // Whole keys, byte for byte; most rows differ in their first byte.
+        if (key_len == 0 || f.key[0] != key[0] || std::strncmp(f.key, key, key_len) != 0 || f.key[key_len] != '\0')
+            continue;
         found = true;
         if (f.text != nullptr) {
             copy_value(format, f.text, f.cap, value, value_len);
         } else if (f.number != nullptr) {
-            *f.number = G_atoi(std::string(value, value_len).c_str());
+            // Read as text ending with the value (a short one copied on the stack).
+            char small[64];
+            if (value_len < sizeof small) {
+                std::memcpy(small, value, value_len);
+                small[value_len] = '\0';
+                *f.number = G_atoi(small);
+            } else {
+                *f.number = G_atoi(std::string(value, value_len).c_str());
+            }
         }
     }
     return found;
@@ -139,9 +151,9 @@ int Fio_keyed_line_load(KEYED_FORMAT format, const char* dir, const char* file, 
     FIO_ACCESS a;
     int rc = Fio_open(&a, dir, file, lock, read_how(format), FIO_TEXT);
     if (rc != 0) return rc;
-    char line[KEYED_LINE_CAP];
-    while (Fio_gets(&a, line, sizeof line)) {
-        Fio_skip_line(&a, line, sizeof line);
+    char* line = a.line;  // KEYED_LINE_CAP bytes
+    while (Fio_gets(&a, line, KEYED_LINE_CAP)) {
+        Fio_skip_line(&a, line, KEYED_LINE_CAP);
         int key_len, value_pos, value_len;
         if (keyed_line_split(format, line, &key_len, &value_pos, &value_len) != 0) continue;
         keyed_field_set(format, fields, count, line, static_cast<std::size_t>(key_len), line + value_pos,

@@ -27,6 +27,14 @@ int32_t G_atoi(const char* text) {
 
 int G_StrFind(const char* in_buff, const char* keyword) {
     if (in_buff == nullptr || keyword == nullptr || in_buff[0] == '\0' || keyword[0] == '\0') return -1;
+    // A keyword of one single-byte character (a separator: ",", "=", "?"),
+    // the common case: a character of its own is that byte and no lead byte.
+    if (keyword[1] == '\0' && !G_is_lead(static_cast<unsigned char>(keyword[0]))) {
+        for (int at = 0; in_buff[at] != '\0'; at += G_char_len(in_buff + at)) {
+            if (in_buff[at] == keyword[0]) return at;
+        }
+        return -1;
+    }
     const std::size_t klen = std::strlen(keyword);
     // Try a match at every character boundary; a match consists of whole
     // characters of in_buff, so a double-byte character is compared as a unit
@@ -44,6 +52,18 @@ int G_StrFind(const char* in_buff, const char* keyword) {
         if (k == klen) return start;
     }
     return -1;
+}
+
+bool G_next_line(const char* text, std::size_t size, std::size_t* pos, char* line, int cap) {
+    if (cap < 2 || *pos >= size) return false;
+    const std::size_t left = size - *pos;
+    std::size_t n = static_cast<std::size_t>(cap - 1) < left ? static_cast<std::size_t>(cap - 1) : left;
+    const void* lf = std::memchr(text + *pos, '\n', n);
+    if (lf != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(lf) - (text + *pos)) + 1;
+    std::memcpy(line, text + *pos, n);
+    line[n] = '\0';
+    *pos += n;
+    return true;
 }
 
 void G_setStrlength(char* in_buff, int in_size) {

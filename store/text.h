@@ -32,6 +32,15 @@ int32_t G_atoi(const char* text);
 // character boundary; -1 when absent or when either text is empty.
 int G_StrFind(const char* in_buff, const char* keyword);
 
+// The next line of an in-memory text as fgets would read it from a stream
+// of those bytes into a buffer of cap bytes: at most cap-1 bytes, up to and
+// with a line feed, then a zero byte (a zero byte inside the line is copied
+// like any other); a longer line comes in pieces. *pos is where the next
+// piece starts and moves past the one taken. false at the end of the text
+// (nothing taken). For files that are read whole and parsed in memory with
+// the same pieces a line-by-line reading gives.
+bool G_next_line(const char* text, std::size_t size, std::size_t* pos, char* line, int cap);
+
 // Cuts in_buff in place to the longest prefix of whole characters that holds
 // at most in_size-1 bytes.
 void G_setStrlength(char* in_buff, int in_size);

@@ -2,6 +2,7 @@
 // frameset), the input frame and posting, and the message list frame, run on
 // the built program against a site written in the suite's own file formats.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
@@ -417,6 +418,27 @@ TEST_F(ChatTest, EnteringTwiceKeepsOneRecordAndPostsTwoNotices) {
     // The same user under a second chat name is a second member.
     form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro2"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
     EXPECT_EQ(c.index().size(), 328u);
+}
+
+// The colour an entry keeps is stored already: personal.mst is left as it is
+// (not rewritten, so the same file); a new colour replaces it.
+TEST_F(ChatTest, EnteringWithTheKeptColourLeavesThePersonalSettingsAlone) {
+    const std::string path = c.site.data_dir + "user/" + kTaro.uid + "/personal.mst";
+    auto inode = [&path] {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    const std::string stored = c.personal(kTaro);
+    ASSERT_NE(stored.find("\nCOLOR,Navy\n"), std::string::npos);
+    const ino_t before = inode();
+    form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    EXPECT_EQ(inode(), before);
+    EXPECT_EQ(c.personal(kTaro), stored);
+    form(c, kTaro, "ROOM_IN", {{"CHAT_NAME", "Taro"}, {"COLOR", "Navy\x95\x5C"}, {"DISP_LINE", "30"}, {"RELOAD_TIME", "60"}});
+    EXPECT_NE(inode(), before);
+    EXPECT_NE(c.personal(kTaro).find("\nCOLOR,Navy\x95\x5C\n"), std::string::npos);
+    EXPECT_EQ(read_lines(c.data()).size(), 3u);  // every entry posted its notice
 }
 
 TEST_F(ChatTest, EnteringWithoutColourUsesBlue) {

@@ -400,7 +400,7 @@ std::string page_head(const std::string& msg1, const std::string& msg2, const st
     // The policy as the program builds it for the messages its scripts show;
     // foreign_scripts (run on every page) proves that it fits the page.
     for (int n : {200, 306, 308})
-        std::snprintf(ctx.messages.Message[n], STRDEF_WIDTH, "%s", message(n, language).c_str());
+        strdef_set(&ctx.messages, n, message(n, language).c_str(), message(n, language).size());
     std::string s = "Content-type: text/html\nPragma: no-cache\nContent-Security-Policy: " + G_csp_policy(timer) +
                     "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n";
     s += msg1;

@@ -23,13 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzz::scratch_file("velt.lng", reinterpret_cast<const uint8_t*>(file.data()), file.size());
     FUZZ_CHECK(StrdefFileOpen(path.c_str(), language.c_str(), &STRDEF) == 0);
 
-    FUZZ_CHECK(STRDEF.Message[0][0] == '\0');
+    FUZZ_CHECK(strdef_text(STRDEF, 0)[0] == '\0');
     // The header as the reader forms it: "[language]" cut to 101 bytes.
     const std::string header = ("[" + language + "]").substr(0, 101);
     // Anywhere: a long line is read in pieces, and a piece may start with it.
     const bool has_section = file.find(header) != std::string::npos;
     for (int k = 0; k < STRDEF_COUNT; ++k) {
-        const char* m = STRDEF.Message[k];
+        const char* m = strdef_text(STRDEF, k);
         FUZZ_CHECK(strnlen(m, STRDEF_WIDTH) < STRDEF_WIDTH);
         if (m[0] == '\0') continue;
         FUZZ_CHECK(has_section);

@@ -616,6 +616,22 @@ TEST_F(AccessCheckTest, FolderDefaultsGiveOneToReadersAndTwoToWriters) {
     EXPECT_EQ(velt_access_level(12), 2);
 }
 
+// The folder record the entry read (ctx.folder) gives the defaults of its own
+// folder without a second read of the tree; another folder's are read.
+TEST_F(AccessCheckTest, TheFolderTheEntryReadIsNotReadAgain) {
+    folder(0, 5);
+    ctx.folder.FOLDER_NO = 12;
+    ctx.folder.ACCESS_LEVEL = 6;
+    ctx.folder.WRITE_LEVEL = 10;
+    EXPECT_EQ(velt_access_level(12), 0);
+    write_all(at("tree.mst"), "");  // gone meanwhile: the record read stands
+    ctx.folder.ACCESS_LEVEL = 0;
+    EXPECT_EQ(velt_access_level(12), 1);
+    ctx.folder.FOLDER_NO = 13;
+    folder(0, 5);
+    EXPECT_EQ(velt_access_level(12), 2);
+}
+
 TEST_F(AccessCheckTest, ANegativeUserEntryDeniesNothingTheDefaultsGrant) {
     acl("U,Taro,-5,\n");
     EXPECT_EQ(velt_access_level(12), 1);
@@ -698,8 +714,10 @@ protected:
         add_user("Share", "share", "MODE,2\n");
         add_user("Open", "", "");
         context_clear();
-        for (int i = 1; i <= 7; ++i) std::snprintf(ctx.messages.Message[i], STRDEF_WIDTH, "M%d", i);
-        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "M19");
+        for (int i : {1, 2, 3, 4, 5, 6, 7, 19}) {
+            const std::string m = "M" + std::to_string(i);
+            strdef_set(&ctx.messages, i, m.c_str(), m.size());
+        }
         clear_request();
         setenv("REMOTE_ADDR", "192.0.2.7", 1);
         setenv("HTTP_USER_AGENT", "TestAgent/1.0", 1);

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "page/context.h"
 #include "page/page.h"
+#include "page/script.h"
 #include "request/dispatch.h"
 #include "store/fileio.h"
 #include "store/text.h"
@@ -18,22 +20,24 @@ namespace {
 
 using reply_test::capture;
 
+void set_message(int k, const char* text) { strdef_set(&ctx.messages, k, text, std::strlen(text)); }
+
 class PageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         context_clear();
-        std::snprintf(ctx.messages.Message[1], STRDEF_WIDTH, "<TITLE>T</TITLE>\n");
-        std::snprintf(ctx.messages.Message[2], STRDEF_WIDTH, "c&2");
-        std::snprintf(ctx.messages.Message[7], STRDEF_WIDTH, "bad key \x95\x5C");
-        std::snprintf(ctx.messages.Message[11], STRDEF_WIDTH, "no write");
-        std::snprintf(ctx.messages.Message[12], STRDEF_WIDTH, "no file");
-        std::snprintf(ctx.messages.Message[19], STRDEF_WIDTH, "<I>locked</I>");
+        set_message(1, "<TITLE>T</TITLE>\n");
+        set_message(2, "c&2");
+        set_message(7, "bad key \x95\x5C");
+        set_message(11, "no write");
+        set_message(12, "no file");
+        set_message(19, "<I>locked</I>");
         // Messages inside the scripts: Shift_JIS, hashed as a browser reads it.
-        std::snprintf(ctx.messages.Message[200], STRDEF_WIDTH, "\x95\x5C");
-        std::snprintf(ctx.messages.Message[306], STRDEF_WIDTH, "%s",
-                      "\x83n\x83\x93\x83h\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad"
-                      "\x82\xbe\x82\xb3\x82\xa2\x81\x42");
-        std::snprintf(ctx.messages.Message[308], STRDEF_WIDTH, "Entering...");
+        set_message(200, "\x95\x5C");
+        set_message(306,
+                    "\x83n\x83\x93\x83h\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad"
+                    "\x82\xbe\x82\xb3\x82\xa2\x81\x42");
+        set_message(308, "Entering...");
         std::snprintf(ctx.config.CG_FILE_WEB_PATH, sizeof ctx.config.CG_FILE_WEB_PATH, "/cg/");
         std::snprintf(ctx.config.BACK_GIF, sizeof ctx.config.BACK_GIF, "bg.gif");
     }
@@ -83,6 +87,30 @@ TEST_F(PageTest, HeadWithAnEmptyTable) {
     EXPECT_EQ(out.find(kPolicy), std::string::npos);
     EXPECT_EQ(out.substr(out.find(kRest)), kRest + "\nReferrer-Policy: no-referrer\n\n<HTML>\n<HEAD>\n</HEAD>\n<!---->\n"
                                                   "<BODY BACKGROUND=\"/cg/bg.gif\" >\n");
+}
+
+// The policy takes the sources of the shipped message file's texts from a
+// table made at build time: in every section of that file, each source it
+// names is the one computed afresh from the text the page prints, and it
+// names no other.
+TEST_F(PageTest, PolicyOfTheShippedMessagesNamesTheComputedSources) {
+    const std::string lng = std::string(VELT_BINARY_DIR) + "/velt.lng";
+    for (const char* language : {"english", "japanese"}) {
+        ASSERT_EQ(StrdefFileOpen(lng.c_str(), language, &ctx.messages), 0);
+        ASSERT_NE(G_msg(MSG_CHAT_NAME_MISSING)[0], '\0') << language;
+        std::set<std::string> sources;
+        for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) sources.insert(G_csp_source(G_script_text(id)));
+        const std::string policy = G_csp_policy(false);
+        for (const std::string& s : sources) {
+            EXPECT_TRUE(policy.find(" " + s + " ") != std::string::npos ||
+                        policy.find(" " + s + ";") != std::string::npos)
+                << language << ": " << s;
+        }
+        std::size_t named = 0;
+        for (std::size_t at = policy.find("'sha256-"); at != std::string::npos; at = policy.find("'sha256-", at + 1))
+            ++named;
+        EXPECT_EQ(named, sources.size()) << language;
+    }
 }
 
 TEST_F(PageTest, TalkFormAndFramingOrigins) {

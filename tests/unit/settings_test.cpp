@@ -202,7 +202,7 @@ int load_lng(const std::string& text, const char* language) {
 
 bool table_is_empty() {
     for (int i = 0; i < STRDEF_COUNT; ++i) {
-        if (STRDEF.Message[i][0] != '\0') return false;
+        if (strdef_text(STRDEF, i)[0] != '\0') return false;
     }
     return true;
 }
@@ -219,12 +219,12 @@ TEST(StrdefFileOpen, ReadsTheWantedSectionOnly) {
                        "001,<TITLE>t</TITLE>\n002,two\n999,last\n[german]\n003,de\n",
                        "english"),
               0);
-    EXPECT_STREQ(STRDEF.Message[1], "<TITLE>t</TITLE>");
-    EXPECT_STREQ(STRDEF.Message[2], "two");
-    EXPECT_STREQ(STRDEF.Message[999], "last");
-    EXPECT_STREQ(STRDEF.Message[3], "");
-    EXPECT_STREQ(STRDEF.Message[0], "");
-    for (int i = 4; i < 999; ++i) EXPECT_STREQ(STRDEF.Message[i], "") << i;
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "<TITLE>t</TITLE>");
+    EXPECT_STREQ(strdef_text(STRDEF, 2), "two");
+    EXPECT_STREQ(strdef_text(STRDEF, 999), "last");
+    EXPECT_STREQ(strdef_text(STRDEF, 3), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 0), "");
+    for (int i = 4; i < 999; ++i) EXPECT_STREQ(strdef_text(STRDEF, i), "") << i;
 }
 
 TEST(StrdefFileOpen, HeaderMustMatchWholeName) {
@@ -245,47 +245,63 @@ TEST(StrdefFileOpen, NumbersAndSeparators) {
                        "014\n015,\n016,x\n# comment 017\n\n020\tTab\n",
                        "en"),
               0);
-    EXPECT_STREQ(STRDEF.Message[5], "xt");  // "5,t" are the number's characters
-    EXPECT_STREQ(STRDEF.Message[0], "");
-    EXPECT_STREQ(STRDEF.Message[12], "blank");
-    EXPECT_STREQ(STRDEF.Message[13], "plus");
-    EXPECT_STREQ(STRDEF.Message[1], "");
-    EXPECT_STREQ(STRDEF.Message[14], "");
-    EXPECT_STREQ(STRDEF.Message[15], "");
-    EXPECT_STREQ(STRDEF.Message[16], "x");
-    EXPECT_STREQ(STRDEF.Message[17], "");
-    EXPECT_STREQ(STRDEF.Message[20], "Tab");
+    EXPECT_STREQ(strdef_text(STRDEF, 5), "xt");  // "5,t" are the number's characters
+    EXPECT_STREQ(strdef_text(STRDEF, 0), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 12), "blank");
+    EXPECT_STREQ(strdef_text(STRDEF, 13), "plus");
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 14), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 15), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 16), "x");
+    EXPECT_STREQ(strdef_text(STRDEF, 17), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 20), "Tab");
 }
 
 TEST(StrdefFileOpen, LineEndsAndDuplicates) {
     EXPECT_EQ(load_lng("[en]\r\n001,first\r\n001,second\r\n002,cr\r\r\n003,no end", "en"), 0);
-    EXPECT_STREQ(STRDEF.Message[1], "second");  // the later line wins
-    EXPECT_STREQ(STRDEF.Message[2], "cr\r");    // one CR is removed, not more
-    EXPECT_STREQ(STRDEF.Message[3], "no end");
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "second");  // the later line wins
+    EXPECT_STREQ(strdef_text(STRDEF, 2), "cr\r");    // one CR is removed, not more
+    EXPECT_STREQ(strdef_text(STRDEF, 3), "no end");
 }
 
 TEST(StrdefFileOpen, TextIsCutTo201Bytes) {
     const std::string text(300, 'm');
     EXPECT_EQ(load_lng("[en]\n007," + text + "\n008,\x95\x5C\x94\x5C\n", "en"), 0);
-    EXPECT_EQ(std::string(STRDEF.Message[7]), text.substr(0, 201));
-    EXPECT_STREQ(STRDEF.Message[8], "\x95\x5C\x94\x5C");
+    EXPECT_EQ(std::string(strdef_text(STRDEF, 7)), text.substr(0, 201));
+    EXPECT_STREQ(strdef_text(STRDEF, 8), "\x95\x5C\x94\x5C");
 }
 
 TEST(StrdefFileOpen, LongLineArrivesInPieces) {
     // 1001 bytes are one piece; the rest is read as a line of its own.
     const std::string first = "001," + std::string(997, 'a');
     EXPECT_EQ(load_lng("[en]\n" + first + "002,tail\n", "en"), 0);
-    EXPECT_EQ(std::string(STRDEF.Message[1]), std::string(201, 'a'));
-    EXPECT_STREQ(STRDEF.Message[2], "tail");
+    EXPECT_EQ(std::string(strdef_text(STRDEF, 1)), std::string(201, 'a'));
+    EXPECT_STREQ(strdef_text(STRDEF, 2), "tail");
+}
+
+TEST(StrdefFileOpen, AZeroByteEndsTheTextOfItsLine) {
+    // As a reading by lines takes it: the line goes on to its line feed, its
+    // text (and the line end looked for) stops at the zero byte.
+    const std::string file = std::string("[en]\n001,ab\0cd\r\n002,\r\0\n00", 25) + std::string("3\0,x\n004,y", 10);
+    EXPECT_EQ(load_lng(file, "en"), 0);
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "ab");
+    EXPECT_STREQ(strdef_text(STRDEF, 2), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 3), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 4), "y");
+    // A piece of exactly 1001 bytes that ends in its line feed is one line.
+    const std::string full = "005," + std::string(996, 'b') + "\n";
+    EXPECT_EQ(load_lng("[en]\n" + full + "006,z\n", "en"), 0);
+    EXPECT_EQ(std::string(strdef_text(STRDEF, 5)), std::string(201, 'b'));
+    EXPECT_STREQ(strdef_text(STRDEF, 6), "z");
 }
 
 TEST(StrdefFileOpen, SecondLoadReplacesTheFirst) {
     const std::string file = "[en]\n001,one\n002,two\n[jp]\n002,\x93\xF1\n";
     EXPECT_EQ(load_lng(file, "en"), 0);
-    EXPECT_STREQ(STRDEF.Message[1], "one");
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "one");
     EXPECT_EQ(load_lng(file, "jp"), 0);
-    EXPECT_STREQ(STRDEF.Message[1], "");
-    EXPECT_STREQ(STRDEF.Message[2], "\x93\xF1");
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "");
+    EXPECT_STREQ(strdef_text(STRDEF, 2), "\x93\xF1");
     EXPECT_EQ(load_lng(file, "fr"), 0);
     EXPECT_TRUE(table_is_empty());
 }
@@ -295,7 +311,7 @@ TEST(StrdefFileOpen, VeryLongLanguageNameIsCut) {
     // name, so the closing bracket is no longer part of it.
     const std::string name(300, 'L');
     EXPECT_EQ(load_lng("[" + std::string(100, 'L') + "-other]\n001,cut\n", name.c_str()), 0);
-    EXPECT_STREQ(STRDEF.Message[1], "cut");
+    EXPECT_STREQ(strdef_text(STRDEF, 1), "cut");
 }
 
 }  // namespace

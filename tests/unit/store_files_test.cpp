@@ -138,6 +138,25 @@ TEST_F(CuFiles, StreamsRemoveRenameAndLength) {
     EXPECT_EQ(Cu_remove(rm2), -1);
 }
 
+TEST_F(CuFiles, ReadAllTakesTheWholeFileOrNothing) {
+    const std::string bytes = std::string("a,b\r\n\x95\x5C\0tail", 11) + std::string(70000, 'x');
+    write_all(at("whole.txt"), bytes);
+    std::string got = "old";
+    Buf p(dir + "\\whole.txt");
+    EXPECT_TRUE(Cu_read_all(p, &got));
+    EXPECT_EQ(got, bytes);
+    write_all(at("empty.txt"), "");
+    Buf e(dir + "\\empty.txt");
+    EXPECT_TRUE(Cu_read_all(e, &got));
+    EXPECT_EQ(got, "");
+    got = "old";
+    Buf none(dir + "\\none.txt");
+    EXPECT_FALSE(Cu_read_all(none, &got));
+    EXPECT_EQ(got, "");
+    Buf d(dir);  // a directory opens, but cannot be read
+    EXPECT_FALSE(Cu_read_all(d, &got));
+}
+
 TEST_F(CuFiles, MkdirMakesOneLevelAndLeavesWhatExists) {
     mode_t old = umask(0);
     Buf d(dir + "\\12");

@@ -494,6 +494,37 @@ TEST_F(FioTest, HeldLockIsWaitedForThenAnswersMinus9AndTouchesNothing) {
     EXPECT_TRUE(exists(at("user.chk")));
 }
 
+// Accesses open at the same time, more than the buffers the process keeps:
+// each reads and writes through buffers of its own, whichever is closed
+// first, and the buffers given back serve the next accesses.
+TEST_F(FioTest, AccessesOpenAtOnceNeverShareTheirBuffers) {
+    const int n = 5;
+    for (int round = 0; round < 2; ++round) {
+        FIO_ACCESS a[n];
+        for (int i = 0; i < n; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".txt";
+            write_all(at(name), "old " + std::to_string(i) + "\n" + std::string(40000, char('a' + i)) + "\n");
+            const std::string lock = "f" + std::to_string(i) + ".chk";
+            ASSERT_EQ(Fio_open(&a[i], prefix().c_str(), name.c_str(), lock.c_str(), FIO_REWRITE, FIO_TEXT), FIO_OK);
+        }
+        // Interleaved: a line of each, then a write of each.
+        for (int i = 0; i < n; ++i) {
+            ASSERT_TRUE(Fio_gets(&a[i], a[i].line, FIO_LINE_SIZE));
+            EXPECT_EQ(std::string(a[i].line), "old " + std::to_string(i) + "\n");
+        }
+        for (int i = 0; i < n; ++i) Fio_printf(&a[i], "new %d\n", i);
+        for (int i = 0; i < n; ++i) {
+            ASSERT_TRUE(Fio_gets(&a[i], a[i].line, FIO_LINE_SIZE));
+            Fio_copy_line(&a[i], a[i].line, FIO_LINE_SIZE);
+        }
+        for (int i : {3, 0, 4, 1, 2}) EXPECT_EQ(Fio_close(&a[i], FIO_OK), FIO_OK);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(read_all(at("f" + std::to_string(i) + ".txt")),
+                      "new " + std::to_string(i) + "\n" + std::string(40000, char('a' + i)) + "\n");
+        }
+    }
+}
+
 TEST_F(FioTest, SuccessfulTextRewriteReplacesTheFileByOneRename) {
     for (int named : {1, 0}) {
         SCOPED_TRACE(named ? "named temporary file" : "unnamed temporary file");

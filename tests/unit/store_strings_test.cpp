@@ -2,6 +2,7 @@
 // double-byte characters, line-break conversion, and the upload name split.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -58,6 +59,52 @@ TEST(GroStrFind, FindsOnlyAtCharacterBoundaries) {
     EXPECT_EQ(G_StrFind("x\x95\x5Cy", "\x5Cy"), -1);
     // A lead byte just before the end is a character of its own.
     EXPECT_EQ(G_StrFind("ab\x95", "\x95"), 2);
+}
+
+// The pieces fgets gives of the same bytes through a buffer of cap bytes.
+std::vector<std::string> fgets_pieces(const std::string& bytes, int cap) {
+    std::vector<std::string> out;
+    FILE* f = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
+    if (f == nullptr) return out;
+    std::vector<char> line(static_cast<std::size_t>(cap));
+    long at = 0;
+    while (std::fgets(line.data(), cap, f) != nullptr) {
+        const long now = std::ftell(f);
+        out.emplace_back(line.data(), static_cast<std::size_t>(now - at));  // zero bytes inside included
+        at = now;
+    }
+    std::fclose(f);
+    return out;
+}
+
+TEST(GroNextLine, GivesThePiecesFgetsGives) {
+    const std::string texts[] = {
+        "",
+        "one\ntwo\n",
+        "no end",
+        "cr\r\nlf\n\n\nlast",
+        std::string("zero\0inside\nnext\n", 18),
+        "\x95\x5C\x95\x5C,\x95\x5C\n" + std::string(25, 'a') + "\n" + std::string(9, 'b'),
+        std::string(8, 'c') + "\n" + std::string(7, 'd') + "\n" + std::string(9, 'e') + "\n",
+    };
+    for (const std::string& text : texts) {
+        for (int cap : {2, 3, 9, 10, 1000}) {
+            std::vector<std::string> got;
+            std::size_t pos = 0;
+            std::vector<char> line(static_cast<std::size_t>(cap));
+            std::size_t before = 0;
+            while (G_next_line(text.data(), text.size(), &pos, line.data(), cap)) {
+                const std::string piece(line.data(), pos - before);
+                EXPECT_EQ(line[pos - before], '\0');
+                got.push_back(piece);
+                before = pos;
+            }
+            EXPECT_EQ(got, fgets_pieces(text, cap)) << "cap " << cap << ": " << text;
+        }
+    }
+    std::size_t pos = 0;
+    char one[1];
+    EXPECT_FALSE(G_next_line("abc", 3, &pos, one, 1));  // no room for a byte
 }
 
 TEST(GroSetStrlength, CutsAtWholeCharacters) {
