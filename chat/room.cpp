@@ -2,11 +2,9 @@
 // frameset that carries the chat name on to the input and list frames.
 #include "chat/room.h"
 
-#include <cstring>
-
-#include "access/personal_mst.h"
 #include "chat/chat_page.h"
 #include "chat/chatuser.h"
+#include "chat/member.h"
 #include "page/escape.h"
 #include "page/form.h"
 #include "page/page.h"
@@ -14,70 +12,10 @@
 #include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
-#include "store/datetime.h"
 #include "store/fileio.h"
 #include "store/text.h"
 
 namespace {
-
-// ROOM_IN. An ordinary account keeps its chosen colour as the personal
-// setting COLOR, offered again by the next entry form. With a chat name the
-// member is added to the presence index (or, present already under that name,
-// updated with the new stamp and display settings) and the entry notice is
-// posted. The notice follows only a presence record actually written: a room
-// must not announce a member the index does not hold. color may become
-// CHAT_DEFAULT_COLOR.
-// Returns the presence write's result (0 also when there was nothing to
-// write); a lost notice alone does not undo an entry.
-int enter_room(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_line, int reload_time) {
-    char stamp[20] = {};
-    Tm_set_date(stamp);
-
-    if (ctx.user.MODE == 1 && color[0] != '\0') {
-        char value[CHAT_COLOR_CAP];
-        G_set(value, color);
-        Fio_PERSONAL_MST_put(ctx.user.USER_ID, "COLOR", value);
-    }
-    if (chat_name[0] == '\0') return FIO_OK;
-    chat_color_or_default(color);
-
-    CHAT_USER_IDX member;
-    std::memset(&member, 0, sizeof member);
-    member.FOLDER_NO = ctx.query.FOLDER_NO;
-    member.MODE = ctx.user.MODE;
-    G_set(member.USER_ID, ctx.user.USER_ID);
-    G_set(member.USER_NAME, chat_name);
-    G_set(member.LAST_DATE, stamp);
-    G_set(member.COLOR, color);
-    member.DISP_LINE = disp_line;
-    member.RELOAD_TIME = reload_time;
-
-    CHAT_USER_IDX rec = member;
-    int r = Fio_CHAT_USER_IDX(STORE_ADD, &rec);
-    if (r == FIO_EXISTS) {
-        rec = member;
-        r = Fio_CHAT_USER_IDX(STORE_UPDATE, &rec);
-    }
-    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_ENTERED));
-    return r;
-}
-
-// ROOM_OUT. Removes the member's record; the leave notice is posted only when a
-// record was removed, so a member dropped by the time-out (who had a notice
-// then) or one who left already gets no second one. The colour goes into the
-// notice as given: an empty one reads back as CHAT_DEFAULT_COLOR. Returns 0
-// when the member is out of the index (left now or before), else the refusal
-// (-9, -2).
-int leave_room(const char* chat_name, const char* color) {
-    char stamp[20] = {};
-    Tm_set_date(stamp);
-    if (chat_name[0] == '\0') return FIO_OK;
-
-    CHAT_USER_IDX member;
-    const int r = chat_presence(STORE_DELETE, chat_name, &member);
-    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
-    return r == FIO_NOT_FOUND ? FIO_OK : r;
-}
 
 // One frame: the address of job with the credentials, the folder and the
 // further parameters `more` ("&NAME=value..." or empty), the frame named
@@ -142,7 +80,7 @@ void b_ROOM_IN() {
     G_param("COLOR", color);
     G_param("DISP_LINE", disp_line);
     G_param("RELOAD_TIME", reload_time);
-    if (refusal_answered(enter_room(chat_name, color, G_atoi(disp_line), G_atoi(reload_time)))) return;
+    if (refusal_answered(chat_enter(chat_name, color, G_atoi(disp_line), G_atoi(reload_time)))) return;
     print_frameset(chat_name, color);
 }
 
@@ -154,7 +92,7 @@ void b_ROOM_OUT() {
     char color[CHAT_COLOR_CAP];
     G_param("CHAT_NAME", chat_name);
     G_param("COLOR", color);
-    if (refusal_answered(leave_room(chat_name, color))) return;
+    if (refusal_answered(chat_leave(chat_name, color))) return;
     print_frameset("", color);
 }
 
