@@ -45,8 +45,11 @@
       JOB: job, FOLDER_NO: config.folder, uid: config.uid, SKEY1: config.skey1, SKEY2: config.skey2,
     });
     for (const key of Object.keys(fields)) body.append(key, fields[key]);
+    // The program reads a body of exactly this type (fetch would add a
+    // character set to it), UTF-8 as URLSearchParams encodes it.
     const res = await fetch(config.exe, {
-      method: 'POST', body, signal, cache: 'no-store', credentials: 'same-origin',
+      method: 'POST', body: body.toString(), signal, cache: 'no-store', credentials: 'same-origin',
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', Accept: 'application/json' },
     });
     let data = null;
     try {
