@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cgi/cgilib61.h"
 #include "chat/chat_page.h"
@@ -140,32 +141,50 @@ json lines_json(const LIVE_LINES& got) {
     return lines;
 }
 
-// The members present, in order of entry, and the tag of the list (a digest
-// of their names, colours and modes: the stamps, renewed every minute, are
-// not in it). false when a block of the index could not be read: the list is
-// then unknown, not empty.
-bool read_members(json* members, std::string* tag) {
-    *members = json::array();
-    std::string digested;
+// The members present, in order of entry. false when a block of the index
+// could not be read: the list is then unknown, not empty.
+bool read_members(std::vector<CHAT_USER_IDX>* members) {
+    members->clear();
     CHAT_USER_IDX block[CHAT_USER_BLOCK];
     for (int read = 0;; read += CHAT_USER_BLOCK) {
         if (Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read, block) != FIO_OK) return false;
         int n = 0;
-        for (; n < CHAT_USER_BLOCK && block[n].FOLDER_NO != 0; ++n) {
-            const CHAT_USER_IDX& m = block[n];
-            const char* mode = m.MODE == 1 ? "user" : m.MODE == 2 ? "shared" : "";
-            members->push_back(json{{"name", utf8(m.USER_NAME)}, {"color", utf8(m.COLOR)}, {"mode", mode}});
-            digested += std::string(m.USER_NAME) + '\0' + m.COLOR + '\0' + mode + '\n';
-        }
-        if (n < CHAT_USER_BLOCK) break;
+        for (; n < CHAT_USER_BLOCK && block[n].FOLDER_NO != 0; ++n) members->push_back(block[n]);
+        if (n < CHAT_USER_BLOCK) return true;
     }
+}
+
+const char* mode_of(const CHAT_USER_IDX& m) { return m.MODE == 1 ? "user" : m.MODE == 2 ? "shared" : ""; }
+
+// The tag of a member list: a digest of the names, colours and modes (the
+// stamps, renewed every minute, are not in it), so that a poll sends the
+// list only when the page's differs.
+std::string members_tag(const std::vector<CHAT_USER_IDX>& members) {
+    std::string digested;
+    for (const CHAT_USER_IDX& m : members)
+        digested += std::string(m.USER_NAME) + '\0' + m.COLOR + '\0' + mode_of(m) + '\n';
     static const char HEX[] = "0123456789abcdef";
     const std::string sum = G_sha256(digested);
-    tag->clear();
+    std::string tag;
     for (int i = 0; i < TAG_DIGITS / 2; ++i) {
-        *tag += HEX[static_cast<unsigned char>(sum[i]) >> 4];
-        *tag += HEX[static_cast<unsigned char>(sum[i]) & 15];
+        tag += HEX[static_cast<unsigned char>(sum[i]) >> 4];
+        tag += HEX[static_cast<unsigned char>(sum[i]) & 15];
     }
+    return tag;
+}
+
+// Puts the member list and its tag into answer, unless the tag is
+// unchanged_tag (or the list cannot be read). True when it did.
+bool add_members(json& answer, const std::string& unchanged_tag) {
+    std::vector<CHAT_USER_IDX> members;
+    if (!read_members(&members)) return false;
+    const std::string tag = members_tag(members);
+    if (tag == unchanged_tag) return false;
+    json list = json::array();
+    for (const CHAT_USER_IDX& m : members)
+        list.push_back(json{{"name", utf8(m.USER_NAME)}, {"color", utf8(m.COLOR)}, {"mode", mode_of(m)}});
+    answer["members"] = std::move(list);
+    answer["members_tag"] = tag;
     return true;
 }
 
@@ -183,12 +202,12 @@ bool is_cursor(const std::string& text) {
 }
 
 // The answer of a poll (and of a post): the lines past cursor for a member
-// (with_lines), the members when their tag is not members_tag. With hold and
+// (with_lines), the members when their tag is not page_tag. With hold and
 // nothing of that, it waits for the room's message file to change (every
 // commit does: a post, an entry or leave notice, a time-out notice, a trim,
 // the clearing of an empty room) and looks again, until the hold ends.
 // Nothing of the room is held open or locked while it waits.
-void answer_poll(bool with_lines, const std::string& cursor, const std::string& members_tag, bool hold) {
+void answer_poll(bool with_lines, const std::string& cursor, const std::string& page_tag, bool hold) {
     char dir[FIO_PATH_MAX];
     if (Fio_dir_room(dir, ctx.query.FOLDER_NO) != 0) {
         live_refuse(LIVE_R_STORAGE);
@@ -227,13 +246,7 @@ void answer_poll(bool with_lines, const std::string& cursor, const std::string& 
             answer["cursor"] = cursor;
             answer["lines"] = json::array();
         }
-        json members;
-        std::string tag;
-        if (read_members(&members, &tag) && tag != members_tag) {
-            answer["members"] = std::move(members);
-            answer["members_tag"] = tag;
-            news = true;
-        }
+        if (add_members(answer, page_tag)) news = true;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (news || left <= 0 ||
             live_wait_for_change(dir, DATA_FILE, seen, static_cast<int>(left)) != LIVE_WAIT_CHANGED) {
@@ -280,12 +293,7 @@ void live_job_enter() {
     }
     json answer = {{"name", utf8(chat_name)}, {"color", utf8(color)}, {"cursor", got.cursor},
                    {"oldest", got.oldest},    {"lines", lines_json(got)}, {"more", got.more}};
-    json members;
-    std::string tag;
-    if (read_members(&members, &tag)) {
-        answer["members"] = std::move(members);
-        answer["members_tag"] = tag;
-    }
+    add_members(answer, "");
     send(answer);
 }
 
