@@ -524,7 +524,8 @@ NODE
     "${node_run[@]}" hold "$base" "$keys" 50 > "$work/live-hold.out" 2>&1 &
     local holder=$!
     local pids=""
-    for _ in $(seq 200); do
+    # (Entering the 50 members comes first: up to a minute on a busy machine.)
+    for _ in $(seq 600); do
         pids=$(live_programs)
         [ "$(printf '%s\n' "$pids" | grep -c .)" -ge 50 ] && break
         sleep 0.1
@@ -589,9 +590,9 @@ NODE
         echo "| measure | figure |"
         echo "|---|---|"
         IFS=$'\t' read -r n pss rss priv <<<"$mem"
-        echo "| memory per waiting poll ($n waiting) | PSS ${pss} KB (RSS ${rss} KB, private ${priv} KB) |"
+        echo "| memory per waiting poll (${n:-no} processes waiting) | PSS ${pss:--} KB (RSS ${rss:--} KB, private ${priv:--} KB) |"
         IFS=$'\t' read -r n rate secs <<<"$wake"
-        echo "| wake-ups per waiting poll | ${rate} voluntary context switches a second (mean of $n, over ${secs} s) |"
+        echo "| wake-ups per waiting poll | ${rate:--} voluntary context switches a second (mean of ${n:-no} processes waiting throughout, over ${secs:--} s) |"
         echo "| requests per idle tab per minute | $(awk -v c="${idle:-0}" 'BEGIN {printf "%.1f", c / 2}') (${idle:-0} requests of the page in 2 min); seconds between its answers in the access log: ${gaps:--} |"
         while IFS=$'\t' read -r n count missed p50 p95 max; do
             echo "| post's answer to poll's answer, $n waiting | p50 ${p50} ms, p95 ${p95} ms, max ${max} ms ($count answers, $missed missed) |"
