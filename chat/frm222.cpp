@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "access/personal_mst.h"
 #include "chat/chat_page.h"
 #include "chat/chatuser.h"
+#include "chat/member.h"
 #include "page/escape.h"
 #include "page/form.h"
 #include "page/page.h"
@@ -16,7 +16,6 @@
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
-#include "store/datetime.h"
 #include "store/fileio.h"
 #include "store/text.h"
 
@@ -46,15 +45,8 @@ void print_entry_form(const char* param_color) {
     // A refused read leaves the cleared record: zero lines and reload, which
     // become 30 and "no reload" below.
     CHAT_USER_IDX member;
-    chat_presence(STORE_READ, ctx.user.USER_NAME, &member);
-
     char color[CHAT_COLOR_CAP];
-    G_set(color, member.COLOR);
-    if (color[0] == '\0') {
-        char personal[CHAT_COLOR_CAP] = {};
-        Fio_PERSONAL_MST(ctx.user.USER_ID, STORE_READ, "COLOR", personal);
-        G_set(color, personal);
-    }
+    chat_entry_presets(&member, color);
     if (param_color[0] != '\0') G_set(color, param_color);
     int disp_line = member.DISP_LINE;
     int reload_time = member.RELOAD_TIME;
@@ -182,8 +174,5 @@ int b_CWRITE() {
     G_param("COLOR", color);
     G_param("CTALK", ctalk);
     if (ctalk[0] == '\0') return FIO_OK;
-
-    char stamp[20] = {};
-    Tm_set_date(stamp);
-    return chat_post_line(chat_name, color, stamp, ctalk);
+    return chat_post(chat_name, color, ctalk);
 }

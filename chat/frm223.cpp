@@ -2,11 +2,10 @@
 // HTML-escaped; the values in the refresh address are percent-encoded.
 #include "chat/frm223.h"
 
-#include <cstring>
-
 #include "chat/chat_page.h"
 #include "chat/chatdata.h"
 #include "chat/chatuser.h"
+#include "chat/member.h"
 #include "page/escape.h"
 #include "page/form.h"
 #include "page/page.h"
@@ -14,7 +13,6 @@
 #include "page/reply.h"
 #include "roomconf/dir_cnf.h"
 #include "settings/strdef.h"
-#include "store/datetime.h"
 #include "store/fileio.h"
 #include "store/text.h"
 
@@ -101,23 +99,13 @@ bool print_line(const CHAT_DATA_DAT& line, void*) {
 // member from the time-out.
 void print_messages(const char* chat_name) {
     CHAT_USER_IDX member;
-    const int r = chat_presence(STORE_READ, chat_name, &member);
+    const int r = chat_sign_of_life(chat_name, &member);
     if (r != FIO_OK) {
         // Not in the room (or the index unreadable): no reload, the frame
         // stays until the user acts.
         out_fmt("%s[%d]<P>", G_msg(MSG_NOT_IN_ROOM), r);
         return;
     }
-    char now[sizeof member.LAST_DATE] = {};
-    Tm_set_date(now);
-    // Stamps have minutes only: a member who gave a sign of life in this
-    // minute already keeps the stamp he has, so the index is left as it is
-    // (most reloads then write nothing). A renewal refused after the wait
-    // costs nothing either: the next reload renews.
-    const bool renew = std::strncmp(now, member.LAST_DATE, sizeof now) != 0;
-    G_set(member.LAST_DATE, now);
-    member.FOLDER_NO = ctx.query.FOLDER_NO;  // the room asked for, whatever the record says
-    if (renew) Fio_CHAT_USER_IDX_touch(member);
 
     if (member.RELOAD_TIME >= 1 && member.RELOAD_TIME < NO_RELOAD_FROM) {
         out_fmt("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", member.RELOAD_TIME,

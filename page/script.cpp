@@ -83,6 +83,8 @@ void G_script_print(int id) {
 
 std::string G_handler(int id) { return G_html(G_script_text(id).c_str()); }
 
+std::string G_csp_frame_ancestors() { return frame_ancestors(); }
+
 std::string G_csp_policy(bool string_timer) {
     std::string policy;
     policy.reserve(1024);

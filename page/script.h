@@ -104,3 +104,8 @@ std::string G_handler(int id);
 // environment variable VELT_FRAME_ANCESTORS (blank-separated; a word that is
 // no plain origin or scheme is left out).
 std::string G_csp_policy(bool string_timer);
+
+// The policy's frame-ancestors directive alone, as G_csp_policy ends: 'self'
+// and the origins of VELT_FRAME_ANCESTORS (for the pages with a policy of
+// their own, which are framed as the others are).
+std::string G_csp_frame_ancestors();

@@ -11,7 +11,9 @@
 #                     every 4th round), and the table shows medians
 #   --parts LIST      comma-separated, any of: requests (reloads and room
 #                     entry), posts (posts and the bare-rewrite floor), http
-#                     (lighttpd + wrk throughput); default requests,posts,http.
+#                     (lighttpd + wrk throughput), live (the live view's long
+#                     polls through lighttpd, about 4 minutes); default
+#                     requests,posts,http.
 #                     The static hello is measured in every spawn round.
 #   --duration S      seconds of each wrk run (default 10)
 #   --connections N   wrk connections (default 32)
@@ -89,7 +91,7 @@ for n in "$runs" "$duration" "$connections" ${sizes//,/ } ${members//,/ }; do
 done
 has_part() { case ",$parts," in *",$1,"*) return 0 ;; *) return 1 ;; esac; }
 for p in ${parts//,/ }; do
-    case "$p" in requests|posts|http) ;; *) echo "bench.sh: unknown part $p" >&2; exit 2 ;; esac
+    case "$p" in requests|posts|http|live) ;; *) echo "bench.sh: unknown part $p" >&2; exit 2 ;; esac
 done
 
 started=$(date +%s)
@@ -420,6 +422,270 @@ EOF
     wait "$server_pid" 2>/dev/null || true
     server_pid=""
 fi
+# --- the live view (--parts live) ---------------------------------------------
+# What the live view's long polls cost, through lighttpd (scripts/serve.sh)
+# on a room of its own (300, 100 lines): the memory (PSS, from
+# /proc/PID/smaps_rollup) and the wake-ups (voluntary context switches over
+# 20 s of the hold, /proc/PID/status) of 50 waiting polls; the requests of one
+# idle tab in Chromium (Playwright, tests/browser's modules) over 2 minutes,
+# counted by the page and in lighttpd's access log; the time from a post's
+# answer to each waiting poll's answer with 1, 10 and 50 waiting polls (20
+# posts each); and what one poll costs against a classic reload. Its table
+# goes to $work/live.md, printed with the others.
+live_results=$work/live.md
+# The processes of the program running in the site's program directory.
+live_programs() {
+    local p
+    for p in /proc/[0-9]*; do
+        [ "$(cat "$p/comm" 2>/dev/null)" = velt.cgi ] || continue
+        [ "$(readlink "$p/cwd" 2>/dev/null)" = "$cgi" ] || continue
+        echo "${p#/proc/}"
+    done
+}
+live_bench() {
+    local room=300 lport="" lserver="" t0 t1
+    "$admin" add-room "$cgi" $room --name "Live room" --cgi /cgi-bin/velt.cgi --access-level 1 --write-level 1 >/dev/null
+    cp "$tpl/msgs-100" "$data/$room/chatdata.dat"
+    if [ ! -d "$repo/tests/browser/node_modules/playwright-core" ]; then
+        (cd "$repo/tests/browser" && npm ci --no-audit --no-fund >/dev/null)
+    fi
+    for candidate in $(seq 18181 18280); do
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then lport=$candidate; break; fi
+    done
+    [ -n "$lport" ] || { echo "bench.sh: no free port between 18181 and 18280" >&2; exit 1; }
+    "$repo/scripts/serve.sh" "$site" "$lport" > "$site/lighttpd-live.out" 2>&1 &
+    lserver=$!
+    server_pid=$lserver
+    for _ in $(seq 50); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$lport") 2>/dev/null && break
+        sleep 0.1
+    done
+    local base="http://127.0.0.1:$lport"
+    local keys="FOLDER_NO=$room&uid=bench&SKEY1=$skey1&SKEY2=$skey2"
+    local access_log=$site/lighttpd/velt-access.log
+    local hold=25
+
+    cat > "$work/live-bench.mjs" <<'NODE'
+// The live part of scripts/bench.sh: node live-bench.mjs MODE ... (see there).
+import http from 'node:http';
+import { performance } from 'node:perf_hooks';
+
+const [, , mode, base, keys, ...rest] = process.argv;
+const exe = new URL('/cgi-bin/velt.cgi', base);
+
+// One JSON job, on a connection of its own: {status, body, at} (at: the
+// moment its answer was whole, in ms of performance.now()).
+function job(name, fields) {
+  const body = `JOB=${name}&${keys}&` + new URLSearchParams(fields).toString();
+  return new Promise((resolve) => {
+    const req = http.request(exe, { method: 'POST', agent: false, headers: {
+      'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) } }, (res) => {
+      let text = '';
+      res.setEncoding('utf8');
+      res.on('data', (c) => { text += c; });
+      res.on('end', () => {
+        let data = null;
+        try { data = JSON.parse(text); } catch (e) { data = null; }
+        resolve({ status: res.statusCode, body: data, at: performance.now() });
+      });
+    });
+    req.on('error', () => resolve({ status: 0, body: null, at: performance.now() }));
+    req.end(body);
+  });
+}
+function get(query) {
+  return new Promise((resolve) => {
+    http.get(new URL(`/cgi-bin/velt.cgi?${query}`, base), { agent: false }, (res) => {
+      res.resume();
+      res.on('end', () => resolve(res.statusCode));
+    }).on('error', () => resolve(0));
+  });
+}
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const pct = (xs, p) => { const s = [...xs].sort((a, b) => a - b); return s[Math.min(s.length - 1, Math.floor(p * s.length))]; };
+
+// Members named prefix0.. entered, each with its cursor and member tag.
+async function enter(prefix, n) {
+  const out = [];
+  for (let i = 0; i < n; i++) {
+    const r = await job('LIVE_ENTER', { CHAT_NAME: `${prefix}${i}`, COLOR: 'Navy' });
+    if (r.status !== 200) throw new Error(`entering ${prefix}${i}: ${r.status}`);
+    out.push({ name: `${prefix}${i}`, cursor: r.body.cursor, tag: r.body.members_tag });
+  }
+  // The last entry changed every earlier member's list: one poll each brings
+  // them up to date, so that the next one waits.
+  for (const m of out) {
+    const r = await job('LIVE_POLL', { CHAT_NAME: m.name, CURSOR: m.cursor, MEMBERS: m.tag, WAIT: '0' });
+    m.cursor = r.body.cursor;
+    if (r.body.members_tag) m.tag = r.body.members_tag;
+  }
+  return out;
+}
+const poll = (m) => job('LIVE_POLL', { CHAT_NAME: m.name, CURSOR: m.cursor, MEMBERS: m.tag, WAIT: '1' });
+const leave = async (members) => { for (const m of members) await job('LIVE_LEAVE', { CHAT_NAME: m.name }); };
+
+if (mode === 'hold') {
+  // n polls that wait out their hold, nothing being posted.
+  const members = await enter('H', Number(rest[0]));
+  console.log('waiting');
+  const answers = await Promise.all(members.map(poll));
+  console.log(`answered ${answers.filter((a) => a.status === 200 && a.body.lines.length === 0).length}`);
+  await leave(members);
+} else if (mode === 'latency') {
+  // n waiting polls; `posts` posts, each after all n wait again; from each
+  // post's answer to each poll's answer that brought it.
+  const [n, posts] = rest.map(Number);
+  const poster = (await enter(`P${n}-`, 1))[0];  // first: an entry changes the others' member list
+  const members = await enter(`L${n}-`, n);
+  const samples = [];
+  let missed = 0;
+  for (let k = 0; k < posts; k++) {
+    const text = `latency ${n} ${k}`;
+    const waits = members.map((m) => poll(m).then((a) => {
+      if (a.status !== 200 || !a.body.lines.some((l) => l.text === text)) missed++;
+      else { m.cursor = a.body.cursor; if (a.body.members_tag) m.tag = a.body.members_tag; }
+      return a.at;
+    }));
+    await sleep(n >= 50 ? 1500 : 500);  // every poll held by the program
+    const posted = await job('LIVE_POST', { CHAT_NAME: poster.name, COLOR: 'Navy', CTALK: text, CURSOR: poster.cursor });
+    if (posted.status !== 200) { missed += n; continue; }
+    poster.cursor = posted.body.cursor;
+    for (const at of await Promise.all(waits)) samples.push(at - posted.at);
+  }
+  await leave([poster, ...members]);
+  const f = (x) => x.toFixed(0);
+  console.log(`${n}\t${samples.length}\t${missed}\t${f(pct(samples, 0.5))}\t${f(pct(samples, 0.95))}\t${f(Math.max(...samples))}`);
+} else if (mode === 'cost') {
+  // Medians of a classic reload (FRM223 of a member showing 100 lines) and
+  // of polls that answer at once: one new line, and the newest lines afresh
+  // (a reset, 50 lines); 20 members present, as in the reloads measured
+  // above.
+  const [classic, rounds] = [rest[0], Number(rest[1])];
+  const others = await enter('M', 19);
+  await get(`${classic}&JOB=ROOM_IN&CHAT_NAME=R0&COLOR=Navy&DISP_LINE=100&RELOAD_TIME=10`);
+  const [reader] = await enter('R', 1);
+  const behind = reader.cursor;
+  await job('LIVE_POST', { CHAT_NAME: reader.name, COLOR: 'Navy', CTALK: 'one new line', CURSOR: behind });
+  const t = { reload: [], line: [], reset: [] };
+  for (let k = 0; k < rounds; k++) {
+    let s = performance.now();
+    await get(`${classic}&JOB=FRM223&CHAT_NAME=${reader.name}`);
+    t.reload.push(performance.now() - s);
+    s = performance.now();
+    await job('LIVE_POLL', { CHAT_NAME: reader.name, CURSOR: behind, WAIT: '0', MEMBERS: reader.tag });
+    t.line.push(performance.now() - s);
+    s = performance.now();
+    await job('LIVE_POLL', { CHAT_NAME: reader.name, CURSOR: '', WAIT: '0', MEMBERS: reader.tag });
+    t.reset.push(performance.now() - s);
+  }
+  await leave([reader, ...others]);
+  console.log(['reload', 'line', 'reset'].map((k) => pct(t[k], 0.5).toFixed(1)).join('\t'));
+} else if (mode === 'idle') {
+  // One tab entered in an idle room for `seconds`: the page's own requests.
+  const { chromium } = await import(rest[0]);
+  const seconds = Number(rest[1]);
+  const browser = await chromium.launch({ executablePath: process.env.VELT_CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking'] });
+  const page = await browser.newPage();
+  await page.goto(`${exe}?${keys}&JOB=LIVE`);
+  await page.fill('#chat-name', 'Idle tab');
+  await page.click('#enter');
+  await page.locator('#message').waitFor();
+  await sleep(1000);
+  let count = 0;
+  page.on('request', (r) => { if (r.url().startsWith(exe.href)) count++; });
+  console.log('idle');
+  await sleep(seconds * 1000);
+  console.log(`requests ${count}`);
+  await browser.close();
+}
+NODE
+    local node_run=(node "$work/live-bench.mjs")
+
+    echo "Live view: 50 polls waiting out their hold ($hold s) ..."
+    "${node_run[@]}" hold "$base" "$keys" 50 > "$work/live-hold.out" 2>&1 &
+    local holder=$!
+    local pids=""
+    # (Entering the 50 members comes first: up to a minute on a busy machine.)
+    for _ in $(seq 600); do
+        pids=$(live_programs)
+        [ "$(printf '%s\n' "$pids" | grep -c .)" -ge 50 ] && break
+        sleep 0.1
+    done
+    sleep 1
+    : > "$work/live-proc0.txt"
+    for p in $pids; do
+        printf '%s %s %s %s %s\n' "$p" \
+            "$(awk '/^Pss:/ {print $2}' "/proc/$p/smaps_rollup" 2>/dev/null)" \
+            "$(awk '/^Rss:/ {print $2}' "/proc/$p/smaps_rollup" 2>/dev/null)" \
+            "$(awk '/^Private_(Clean|Dirty):/ {s += $2} END {print s}' "/proc/$p/smaps_rollup" 2>/dev/null)" \
+            "$(awk '/^voluntary_ctxt_switches:/ {print $2}' "/proc/$p/status" 2>/dev/null)" >> "$work/live-proc0.txt"
+    done
+    t0=$(date +%s%N)
+    sleep 20
+    t1=$(date +%s%N)
+    : > "$work/live-proc1.txt"
+    for p in $pids; do
+        printf '%s %s %s\n' "$p" "$(awk '/^voluntary_ctxt_switches:/ {print $2}' "/proc/$p/status" 2>/dev/null)" \
+            "$(awk '/^nonvoluntary_ctxt_switches:/ {print $2}' "/proc/$p/status" 2>/dev/null)" >> "$work/live-proc1.txt"
+    done
+    wait "$holder" || true
+    local mem wake
+    mem=$(awk 'NF >= 4 && $2 != "" {n++; pss += $2; rss += $3; priv += $4} END {if (n) printf "%d\t%.0f\t%.0f\t%.0f", n, pss / n, rss / n, priv / n}' "$work/live-proc0.txt")
+    wake=$(awk -v secs="$(( (t1 - t0) / 1000000 ))" 'NR == FNR {v0[$1] = $5; next}
+        ($1 in v0) && $2 != "" {n++; d += $2 - v0[$1]} END {if (n) printf "%d\t%.2f\t%.1f", n, d / n / (secs / 1000), secs / 1000}' \
+        "$work/live-proc0.txt" "$work/live-proc1.txt")
+
+    echo "Live view: one idle tab in Chromium for 120 s ..."
+    local log_before log_after idle gaps
+    "${node_run[@]}" idle "$base" "$keys" "$repo/tests/browser/node_modules/playwright-core/index.mjs" 120 \
+        > "$work/live-idle.out" 2>&1 &
+    local idler=$!
+    for _ in $(seq 300); do grep -q '^idle' "$work/live-idle.out" && break; sleep 0.1; done
+    log_before=$(grep -c 'POST /cgi-bin/velt.cgi' "$access_log" 2>/dev/null || true)
+    wait "$idler" || true
+    log_after=$(grep -c 'POST /cgi-bin/velt.cgi' "$access_log" 2>/dev/null || true)
+    idle=$(sed -n 's/^requests \([0-9]*\)/\1/p' "$work/live-idle.out")
+    # The seconds between the answers the access log has for the run (by its
+    # %t): the hold, but for the entry and the browser closing at the end.
+    gaps=$(grep 'POST /cgi-bin/velt.cgi' "$access_log" | sed -n "$((log_before + 1)),$((log_after))p" |
+        sed -n 's/.*:\([0-9][0-9]\):\([0-9][0-9]\):\([0-9][0-9]\) .*/\1 \2 \3/p' |
+        awk '{t = $1 * 3600 + $2 * 60 + $3; if (NR > 1) printf "%s%d", (NR > 2 ? " " : ""), t - last; last = t}')
+
+    echo "Live view: from a post's answer to the waiting polls' answers ..."
+    : > "$work/live-latency.tsv"
+    for n in 1 10 50; do
+        "${node_run[@]}" latency "$base" "$keys" "$n" 20 >> "$work/live-latency.tsv" 2>>"$work/live-latency.err"
+    done
+
+    echo "Live view: a poll's cost against a classic reload ..."
+    local cost
+    cost=$("${node_run[@]}" cost "$base" "$keys" "$creds&FOLDER_NO=$room" 201 2>>"$work/live-cost.err")
+
+    kill "$lserver" 2>/dev/null || true
+    wait "$lserver" 2>/dev/null || true
+    server_pid=""
+
+    {
+        echo "The live view through lighttpd (mod_cgi), hold $hold s, room of 100 lines:"
+        echo
+        echo "| measure | figure |"
+        echo "|---|---|"
+        IFS=$'\t' read -r n pss rss priv <<<"$mem"
+        echo "| memory per waiting poll (${n:-no} processes waiting) | PSS ${pss:--} KB (RSS ${rss:--} KB, private ${priv:--} KB) |"
+        IFS=$'\t' read -r n rate secs <<<"$wake"
+        echo "| wake-ups per waiting poll | ${rate:--} voluntary context switches a second (mean of ${n:-no} processes waiting throughout, over ${secs:--} s) |"
+        echo "| requests per idle tab per minute | $(awk -v c="${idle:-0}" 'BEGIN {printf "%.1f", c / 2}') (${idle:-0} requests of the page in 2 min); seconds between its answers in the access log: ${gaps:--} |"
+        while IFS=$'\t' read -r n count missed p50 p95 max; do
+            echo "| post's answer to poll's answer, $n waiting | p50 ${p50} ms, p95 ${p95} ms, max ${max} ms ($count answers, $missed missed) |"
+        done < "$work/live-latency.tsv"
+        IFS=$'\t' read -r reload line reset <<<"$cost"
+        echo "| one request through lighttpd, 20 members present, median of 201 | classic reload (FRM223, 100 lines) ${reload} ms; poll answering 1 line ${line} ms; poll answering 50 lines afresh ${reset} ms |"
+        echo
+    } > "$live_results"
+}
+if has_part live; then live_bench; fi
+
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- the table ---------------------------------------------------------------
@@ -504,4 +770,5 @@ if [ -s "$http_results" ]; then
     echo
     echo "wrong pages: answered, but not the page asked for (an error page, for one)."
 fi
+[ -s "$live_results" ] && cat "$live_results"
 echo "Took $(( $(date +%s) - started )) s."

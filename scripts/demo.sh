@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the chat for real: builds the program, creates a fresh demo site with
 # one room and two users, and serves it through lighttpd on 127.0.0.1 with a
-# small portal page that stands in for the groupware suite.
+# small portal page that stands in for the groupware suite (it opens the room
+# in the classic frames or in the live view).
 #   scripts/demo.sh
 # VELT_BUILD_DIR (default build), VELT_DEMO_DIR (default build/demo) and
 # VELT_DEMO_PORT (default: the first free port from 8080) override the build
@@ -66,8 +67,10 @@ The chat is served at   http://127.0.0.1:$port/
 Demo logins (user id / password):
     taro   / taro123     (may also change the room's settings)
     hanako / hanako123
-Log in on the portal page; open a second browser (or a private window) for the
-other user. Stop the server with Ctrl-C.
+Log in on the portal page, with "Open the room" for the classic frames or
+"Open the live view" for the room's live view (docs/live.md); open a second
+browser (or a private window) for the other user, in either view. Stop the
+server with Ctrl-C.
 
 INFO
 exec "$repo/scripts/serve.sh" "$demo" "$port"

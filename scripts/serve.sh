@@ -9,6 +9,8 @@
 # pid, logs) in SITE_ROOT/<server>/. Nothing outside SITE_ROOT is written and
 # no privileges are needed. Run as root, the servers (and so the program)
 # run as www-data, which is given the site, as on a real installation.
+# fcgiwrap gets VELT_FCGIWRAP_CHILDREN children (default 64): each waiting
+# poll of the live view holds one.
 # Stops its server with SIGTERM or Ctrl-C; exits non-zero when the server
 # cannot be started.
 set -euo pipefail
@@ -119,7 +121,7 @@ daemon off;
 pid $run_dir/nginx.pid;
 error_log $run_dir/error.log;
 ${user:+user $user;}
-events { worker_connections 64; }
+events { worker_connections 512; }
 http {
     include /etc/nginx/mime.types;
     default_type application/octet-stream;
@@ -134,10 +136,12 @@ CONF
     # The site's "include fastcgi_params" finds the installed one beside it.
     cp /etc/nginx/fastcgi_params "$run_dir/fastcgi_params"
     rm -f "$run_dir/fcgiwrap.socket"
+    # Each waiting poll of the live view holds one fcgiwrap child.
+    children=(-c "${VELT_FCGIWRAP_CHILDREN:-64}")
     if [ -n "$user" ]; then
-        helper=(setpriv --reuid="$user" --regid="$user" --clear-groups "$fcgiwrap" -s "unix:$run_dir/fcgiwrap.socket")
+        helper=(setpriv --reuid="$user" --regid="$user" --clear-groups "$fcgiwrap" "${children[@]}" -s "unix:$run_dir/fcgiwrap.socket")
     else
-        helper=("$fcgiwrap" -s "unix:$run_dir/fcgiwrap.socket")
+        helper=("$fcgiwrap" "${children[@]}" -s "unix:$run_dir/fcgiwrap.socket")
     fi
     cmd=("$bin" -e "$run_dir/error.log" -p "$run_dir/" -c "$run_dir/nginx.conf")
     ;;

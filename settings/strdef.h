@@ -89,6 +89,21 @@ enum MESSAGE_NO {
     MSG_MEMBERS = 316,                // the button to the member list ("Members")
     MSG_MODE_USER = 317,              // a member in user mode ("user")
     MSG_MODE_SHARED = 318,            // a member in shared mode ("shared")
+    // the live view (a site whose message file lacks them gets the English
+    // texts built into the live view)
+    MSG_LIVE_MESSAGE = 400,           // label of the message field ("Message")
+    MSG_LIVE_SEND = 401,              // the button that sends a line ("Send")
+    MSG_LIVE_EARLIER = 402,           // the button that shows earlier lines ("Earlier lines")
+    MSG_LIVE_RECONNECTING = 403,      // "Reconnecting"
+    MSG_LIVE_CONNECTED_AGAIN = 404,   // "Connected again"
+    MSG_LIVE_NO_EARLIER = 405,        // "No earlier lines"
+    MSG_LIVE_EARLIER_SHOWN = 406,     // after a count: "earlier lines shown"
+    MSG_LIVE_CONVERSATION = 407,      // accessible name of the lines ("Conversation")
+    MSG_LIVE_TOO_LONG = 408,          // "The line is too long."
+    MSG_LIVE_CLASSIC_VIEW = 409,      // the link to the classic frames ("Classic view")
+    MSG_LIVE_NO_ACCESS = 410,         // "You have no access to this chat room."
+    MSG_LIVE_NO_ROOM = 411,           // "There is no such chat room."
+    MSG_LIVE_BAD_REQUEST = 412,       // "The request was not understood."
 };
 
 // Replaces the whole table *out by section `language` of `filename`. -1 when

@@ -99,8 +99,9 @@ int Fio_lock_dead(char* chkfilename, int remove);
 // that look at a data directory: FIO_NOT_TEMPORARY when the name of path is
 // not of this program's temporary form above (the caller judges it
 // otherwise), 1 when its maker has died (nobody holds its kernel lock) and it
-// is at least 2 seconds old by its status-change time (a younger one may be a
-// named file whose maker has not yet locked it), else 0. With remove set, a
+// is more than 2 seconds old by its status-change time (a younger one may be
+// a named file whose maker has not yet locked it; the times are whole
+// seconds, so a file is certain to count as old only at 3), else 0. With remove set, a
 // dead one is removed while this call holds its kernel lock (1 only when it
 // was). A live writer's file is never judged dead, however old.
 enum { FIO_NOT_TEMPORARY = -1 };

@@ -15,7 +15,7 @@ for f in bin/velt-admin libexec/velt/velt.cgi share/velt/velt.lng \
          share/velt/site/zepa.ini share/velt/site/mimemap.txt share/velt/site/portal.html \
          share/velt/site/welcome.html share/velt/site/apache.conf share/velt/site/lighttpd.conf \
          share/velt/site/nginx.conf share/doc/velt/README.md share/doc/velt/operating.md \
-         share/doc/velt/velt-admin.md; do
+         share/doc/velt/velt-admin.md share/doc/velt/live.md; do
   if [ ! -s "$prefix/$f" ]; then
     echo "install_test: $f is missing or empty" >&2
     status=1

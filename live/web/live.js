@@ -29,29 +29,15 @@
     oldest: '',          // cursor of the oldest line held
     more: false,         // the program has lines before the oldest held
     membersTag: '',      // tag of the member list shown
-    seen: new Set(),     // cursors of the lines in the log
     unread: 0,
   };
   let busy = false;      // an entry, leave or post is on its way
   let paging = false;    // a page of earlier lines is on its way
 
-  // ---- Address bar: the keys travel in request bodies only -----------------
-  // The page was opened with the session keys in its address; keep them out
-  // of the address bar, the history and bookmarks.
-  function cleanAddress() {
-    const url = new URL(location.href);
-    let changed = false;
-    for (const key of ['uid', 'SKEY1', 'SKEY2']) {
-      if (url.searchParams.has(key)) {
-        url.searchParams.delete(key);
-        changed = true;
-      }
-    }
-    if (changed) history.replaceState(history.state, '', url.pathname + url.search + url.hash);
-  }
-
   // ---- Calls of the program's JSON jobs ------------------------------------
-  // Posts one job with the credentials in the body. Resolves to
+  // The page's own address keeps the session keys (the browser's reload needs
+  // them); no address the page makes carries them. Posts one job with the
+  // credentials in the body. Resolves to
   // {status, data}; data is {} when the answer is not JSON (a gateway's page).
   // Rejects on a network failure or an abort.
   async function call(job, fields, signal) {
@@ -59,8 +45,11 @@
       JOB: job, FOLDER_NO: config.folder, uid: config.uid, SKEY1: config.skey1, SKEY2: config.skey2,
     });
     for (const key of Object.keys(fields)) body.append(key, fields[key]);
+    // The program reads a body of exactly this type (fetch would add a
+    // character set to it), UTF-8 as URLSearchParams encodes it.
     const res = await fetch(config.exe, {
-      method: 'POST', body, signal, cache: 'no-store', credentials: 'same-origin',
+      method: 'POST', body: body.toString(), signal, cache: 'no-store', credentials: 'same-origin',
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', Accept: 'application/json' },
     });
     let data = null;
     try {
@@ -155,17 +144,9 @@
     return li;
   }
 
-  // Lines already in the log (an answer may repeat them) are left out.
-  function isNew(line) {
-    return !(line.cursor && room.seen.has(line.cursor));
-  }
-
   function elementsOf(lines) {
     const frag = document.createDocumentFragment();
-    for (const line of lines) {
-      if (line.cursor) room.seen.add(line.cursor);
-      frag.append(lineElement(line));
-    }
+    for (const line of lines) frag.append(lineElement(line));
     return frag;
   }
 
@@ -189,28 +170,25 @@
 
   // New lines at the bottom, announced. Returns how many came from others.
   function appendLines(lines) {
-    const fresh = lines.filter(isNew);
-    if (!fresh.length) return 0;
+    if (!lines.length) return 0;
     const follow = atBottom();
-    ui.lines.append(elementsOf(fresh));
+    ui.lines.append(elementsOf(lines));
     if (follow) ui.log.scrollTop = ui.log.scrollHeight;
-    return fresh.filter((line) => line.name !== room.name).length;
+    return lines.filter((line) => line.name !== room.name).length;
   }
 
   // The log afresh (entering, resuming, a reset), not announced.
   function replaceLines(lines) {
-    room.seen.clear();
     quietly(() => ui.lines.replaceChildren(elementsOf(lines)));
     ui.log.scrollTop = ui.log.scrollHeight;
   }
 
   // Earlier lines at the top, not announced; the lines in view stay in view.
   function prependLines(lines) {
-    const fresh = lines.filter(isNew);
     const height = ui.log.scrollHeight;
-    quietly(() => ui.lines.prepend(elementsOf(fresh)));
+    quietly(() => ui.lines.prepend(elementsOf(lines)));
     ui.log.scrollTop += ui.log.scrollHeight - height;
-    return fresh.length;
+    return lines.length;
   }
 
   function updateEarlier() {
@@ -247,19 +225,23 @@
     document.title = baseTitle;
   }
 
-  // Takes in an answer of LIVE_ENTER, LIVE_POLL or LIVE_POST.
+  // Takes in an answer of LIVE_ENTER, LIVE_POLL or LIVE_POST. The lines of a
+  // poll or post answer follow the cursor it was asked with ("since"): when
+  // that is no longer the page's (a poll and a post crossed), the answer is
+  // stale and its lines are left to the next poll. A reset replaces the log
+  // whatever it was asked with.
   function applyUpdate(data) {
     const lines = Array.isArray(data.lines) ? data.lines : [];
     let fromOthers = 0;
     if (data.reset) {
       replaceLines(lines);
-      room.oldest = data.oldest || (lines.length ? lines[0].cursor : '');
+      room.oldest = typeof data.oldest === 'string' ? data.oldest : '';
       room.more = Boolean(data.more);
-    } else {
+      if (typeof data.cursor === 'string') room.cursor = data.cursor;
+    } else if (data.since === room.cursor) {
       fromOthers = appendLines(lines);
-      if (!room.oldest && lines.length) room.oldest = lines[0].cursor;
+      if (typeof data.cursor === 'string') room.cursor = data.cursor;
     }
-    if (typeof data.cursor === 'string') room.cursor = data.cursor;
     if (Array.isArray(data.members)) {
       showMembers(data.members);
       room.membersTag = typeof data.members_tag === 'string' ? data.members_tag : '';
@@ -498,7 +480,7 @@
       say(texts.noEarlier);
       return;
     }
-    room.oldest = result.data.oldest || lines[0].cursor;
+    if (typeof result.data.oldest === 'string') room.oldest = result.data.oldest;
     say(`${prependLines(lines)} ${texts.earlierLoaded}`);
   }
 
@@ -509,7 +491,6 @@
   }
 
   function init() {
-    cleanAddress();
     if (ui.picture && !ui.picture.getAttribute('src')) ui.picture.remove();
     ui.entry.addEventListener('submit', enter);
     ui.say.addEventListener('submit', post);

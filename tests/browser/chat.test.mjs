@@ -79,7 +79,7 @@ async function login(user, uid, pw) {
   await user.page.goto(`${BASE}/portal.html`);
   await user.page.fill('input[name=uid]', uid);
   await user.page.fill('input[name=upw]', pw);
-  await user.page.click('input[type=submit]');
+  await user.page.click('button[value=ROOM]');
   await user.input.locator('input[type=text][name=CHAT_NAME]').waitFor();
 }
 

@@ -479,9 +479,10 @@ TEST_F(BusyRoom, KilledWaitersAndHoldersLeaveNoFilesBehind) {
     // A temporary file with a name (one a kill caught between taking its name
     // and its rename, or any where unnamed files are not offered) is judged
     // dead only once it is two seconds old, since its maker might be about to
-    // lock it; then the next post, which breaks the dead holder's lock,
+    // lock it (the times are whole seconds, so that is certain only after
+    // three); then the next post, which breaks the dead holder's lock,
     // removes every one.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
     EXPECT_EQ(check_post_answer(e2e::run(b.site, post(0, "after")), "after"), "");
     EXPECT_EQ(count_ending(b.room, ".tmp"), 0);
     EXPECT_EQ(count_ending(b.room, ".chk"), 0);
