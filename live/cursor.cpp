@@ -12,20 +12,7 @@
 
 namespace {
 
-// FNV-1a, 64 bits: cheap enough for a poll that digests a few records, and
-// any change of a byte changes the digest. Nothing rests on its secrecy: a
-// forged cursor can only misplace its own page.
-const uint64_t DIGEST_START = 0xcbf29ce484222325ULL;
-const uint64_t DIGEST_PRIME = 0x100000001b3ULL;
-
-uint64_t digest_add(uint64_t h, const CHAT_DATA_DAT& rec) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(&rec);
-    for (std::size_t n = 0; n < sizeof rec; ++n) {
-        h ^= p[n];
-        h *= DIGEST_PRIME;
-    }
-    return h;
-}
+uint64_t digest_add(uint64_t h, const CHAT_DATA_DAT& rec) { return live_digest(h, &rec, sizeof rec); }
 
 // Record R[index] of a run (run[0] is R[first], count records), or null.
 const CHAT_DATA_DAT* in_run(const CHAT_DATA_DAT* run, long first, int count, long index) {
@@ -82,9 +69,11 @@ int locate_once(ATTEMPT* at, const LIVE_CURSOR& c, int kind, long* index, LIVE_C
     const long start = c.q >= total ? 0 : static_cast<long>(total - c.q);
     const long end = total < start + LIVE_SCAN_MAX ? total : start + LIVE_SCAN_MAX;
     const int margin = LIVE_WINDOW - 1;  // a candidate's neighbours on either side
+    // Where no trim came between, the line is the first candidate: the first
+    // look reads only it and its neighbours (most polls), later looks a piece.
     CHAT_DATA_DAT buf[LIVE_PIECE + 2 * (LIVE_WINDOW - 1)];
-    for (long from = start; from < end; from += LIVE_PIECE) {
-        const long to = from + LIVE_PIECE < end ? from + LIVE_PIECE : end;
+    for (long from = start, step = 1; from < end; from += step, step = LIVE_PIECE) {
+        const long to = from + step < end ? from + step : end;
         const long first = from - margin < 0 ? 0 : from - margin;
         const int r = read_run(at, first, static_cast<int>(to + margin - first), buf, &got);
         if (r != FIO_OK) return r;
@@ -198,6 +187,15 @@ int older_once(ATTEMPT* at, const LIVE_CURSOR& c, int max, LIVE_LINES* out) {
 
 }  // namespace
 
+uint64_t live_digest(uint64_t h, const void* p, unsigned long n) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(p);
+    for (unsigned long i = 0; i < n; ++i) {
+        h ^= bytes[i];
+        h *= 0x100000001b3ULL;
+    }
+    return h;
+}
+
 int live_cursor_parse(const char* text, LIVE_CURSOR* out) {
     if (out == nullptr) return LIVE_BAD_CURSOR;
     *out = LIVE_CURSOR{0, 0};
@@ -227,7 +225,7 @@ void live_cursor_format(const LIVE_CURSOR& c, char (&out)[LIVE_CURSOR_CAP]) {
 }
 
 LIVE_CURSOR live_cursor_of(const CHAT_DATA_DAT* run, long first, int count, long total, long index, int kind) {
-    uint64_t h = DIGEST_START;
+    uint64_t h = live_digest_start;
     for (int s = 0; s < LIVE_WINDOW; ++s) {
         const long at = window_at(index, s, kind);
         const CHAT_DATA_DAT* rec = at >= 0 && at < total ? in_run(run, first, count, at) : nullptr;
@@ -240,7 +238,7 @@ LIVE_CURSOR live_cursor_of(const CHAT_DATA_DAT* run, long first, int count, long
 long live_cursor_find(const CHAT_DATA_DAT* run, long first, int count, long total, long from, long to,
                       const LIVE_CURSOR& c, int kind, LIVE_CURSOR* now) {
     for (long j = from; j < to; ++j) {
-        uint64_t h = DIGEST_START;
+        uint64_t h = live_digest_start;
         for (int s = 0; s < LIVE_WINDOW; ++s) {
             const long at = window_at(j, s, kind);
             const CHAT_DATA_DAT* rec = at >= 0 && at < total ? in_run(run, first, count, at) : nullptr;

@@ -42,6 +42,13 @@ enum {
     LIVE_BAD_CURSOR = -10 // not a cursor's text (the JSON job answers 400)
 };
 
+// FNV-1a, 64 bits, of n bytes at p, continued from h (live_digest_start for
+// a fresh digest): cheap enough for a poll that digests a few records or a
+// member list, and any change of a byte changes the digest. Nothing rests on
+// its secrecy: a forged cursor or tag can only misplace its own page.
+const uint64_t live_digest_start = 0xcbf29ce484222325ULL;
+uint64_t live_digest(uint64_t h, const void* p, unsigned long n);
+
 struct LIVE_CURSOR {
     int64_t q;   // records at or older than the line; 0: no line, the room was empty
     uint64_t d;  // digest of the line's window (0 with q 0)
