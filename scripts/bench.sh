@@ -320,6 +320,8 @@ if has_part requests; then
     elif [ "$poll" = 1 ]; then
         echo "bench.sh: the program gave no cursor to a live poll (see $work/poll-probe.out with --keep)" >&2
         exit 1
+    else
+        echo "No live poll measured: the program gave no cursor to a live poll (see $work/poll-probe.out with --keep)."
     fi
 fi
 if has_part posts; then
