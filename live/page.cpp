@@ -73,24 +73,6 @@ std::string hex(const std::string& bytes, std::size_t digits) {
     return out.substr(0, digits);
 }
 
-void append_utf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 bool starts_nocase(const std::string& s, std::size_t at, const char* word) {
     for (std::size_t i = 0; word[i] != '\0'; ++i) {
         if (at + i >= s.size()) return false;
@@ -139,7 +121,7 @@ std::size_t entity(const std::string& s, std::size_t at, std::string& out) {
         if (i > first && i < s.size() && s[i] == ';' && cp >= 0x20 && cp < 0x7F) n = i + 1 - at;
     }
     if (n == 0) return 0;
-    append_utf8(out, cp);
+    G_put_utf8(out, cp);
     return n;
 }
 

@@ -14,23 +14,6 @@ const unsigned long REPLACEMENT = 0xFFFD;
 // it is never taken for a character.
 const unsigned long MALFORMED = 0x110000;
 
-void put_utf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // The lead bytes of CP932's double-byte pairs. (The suite's walk, G_is_lead,
 // is wider on purpose; this is the reading of the encoding itself.)
@@ -54,19 +37,19 @@ std::string decode(const std::string& sjis, bool resolve_refs) {
             unsigned long cp = 0;
             const std::size_t len = resolve_refs && c == '&' ? G_char_reference_length(s + i, &cp) : 0;
             if (len > 0) {
-                put_utf8(out, cp);
+                G_put_utf8(out, cp);
                 i += len - 1;
             } else {
-                put_utf8(out, c);
+                G_put_utf8(out, c);
             }
         } else if (c >= 0xA1 && c <= 0xDF) {
-            put_utf8(out, 0xFF61 + (c - 0xA1));
+            G_put_utf8(out, 0xFF61 + (c - 0xA1));
         } else if (!is_lead(c) || i + 1 == n) {
-            put_utf8(out, REPLACEMENT);
+            G_put_utf8(out, REPLACEMENT);
         } else {
             const unsigned t = static_cast<unsigned char>(s[i + 1]);
             const unsigned long cp = pair_code_point(c, t);
-            put_utf8(out, cp != 0 ? cp : REPLACEMENT);
+            G_put_utf8(out, cp != 0 ? cp : REPLACEMENT);
             // An ASCII byte after a lead that makes no character is a character
             // of its own; any other trail goes with the lead.
             if (cp != 0 || t >= 0x80) ++i;
@@ -276,4 +259,22 @@ std::size_t G_sjis_unencodable_at(const std::string& utf8) {
         at += p.in_len;
     }
     return std::string::npos;
+}
+
+void G_put_utf8(std::string& out, unsigned long cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
 }

@@ -9,6 +9,10 @@
 
 // --- Shift_JIS to UTF-8 -----------------------------------------------------
 
+// Appends code point cp (at most U+10FFFF, not a surrogate: the caller's
+// check) to out in UTF-8.
+void G_put_utf8(std::string& out, unsigned long cp);
+
 // Decodes Shift_JIS (the Windows form, CP932) the way browsers do: ASCII and
 // 0x80 as they are, 0xA1-0xDF as half-width katakana, a lead byte (0x81-0x9F,
 // 0xE0-0xFC) with its trail as one character; a pair that names no character
