@@ -226,7 +226,8 @@ void answer_poll(bool with_lines, const std::string& cursor, const std::string& 
         LIVE_FILE_ID seen;
         live_file_id(dir, DATA_FILE, &seen);
 
-        json answer = {{"since", cursor}};
+        json answer(json::value_t::object);
+        answer["since"] = cursor;
         bool news = false;
         if (with_lines) {
             CHAT_DATA_DAT buf[PAGE_LINES];

@@ -31,7 +31,17 @@ std::string decode(const std::string& sjis, bool resolve_refs) {
     std::string out;
     const char* s = sjis.c_str();
     const std::size_t n = sjis.size();
+    out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
+        // A run of ASCII (without '&' where references are resolved) is
+        // copied as it stands: most stored text is.
+        std::size_t run = i;
+        while (run < n && static_cast<unsigned char>(s[run]) < 0x80 && !(resolve_refs && s[run] == '&')) ++run;
+        if (run > i) {
+            out.append(s + i, run - i);
+            i = run - 1;
+            continue;
+        }
         const unsigned c = static_cast<unsigned char>(s[i]);
         if (c <= 0x80) {
             unsigned long cp = 0;
