@@ -67,6 +67,8 @@ void put_entry(FIO_ACCESS* a, const ACL_MST& e) {
         Fio_printf(a, "%s,%d,%d,\n", "G", static_cast<int>(e.GROUP_ID), static_cast<int>(e.PERMIT));
 }
 
+// The walk has user_g.mst's shape, but the lines, the key and what a match
+// gives differ: each list keeps its own.
 int read_list(const char* dir, int in_disp_no, int search_mode, ACL_MST* rec) {
     const ACL_MST key = *rec;
     FIO_ACCESS a;

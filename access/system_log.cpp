@@ -57,6 +57,8 @@ std::string syslog_format_line(const SYSTEM_LOG& rec) {
     return line;
 }
 
+// Opens as every keyed text store does (tree.mst's too); past the open, the
+// log's positions and line form are its own.
 int Fio_SYSTEM_LOG(int32_t in_position, int32_t op, SYSTEM_LOG* rec) {
     if (op < STORE_READ || op > STORE_UPDATE) return FIO_BAD_ARGUMENT;
     if (rec == nullptr && op != STORE_DELETE) return FIO_BAD_ARGUMENT;
