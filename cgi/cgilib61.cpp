@@ -126,25 +126,23 @@ int cgi_get(CGI_PARAMS* p, uint32_t max_length, const char* data_dir) {
 // The lookup does not move `cur`: it stays at the list's empty end node, so a
 // pair added after a lookup is appended and never written over a node that
 // already holds one.
-void cgi_getvalue(const CGI_PARAMS* p, const char* name, int in_count, char* out_buff, int in_size) {
-    if (in_size <= 0) return;
-    out_buff[0] = '\0';
+const char* cgi_value(const CGI_PARAMS* p, const char* name, int in_count) {
     int count = 0;
     for (const CGI_PAIR* node = &p->list; node && node->name; node = node->next) {
         if (std::strcmp(node->name, name) != 0) continue;
-        if (count == in_count) {
-            G_set(out_buff, static_cast<std::size_t>(in_size), node->value);
-            return;
-        }
+        if (count == in_count) return node->value;
         ++count;
     }
+    return nullptr;
 }
 
-bool cgi_has(const CGI_PARAMS* p, const char* name) {
-    for (const CGI_PAIR* node = &p->list; node && node->name; node = node->next)
-        if (std::strcmp(node->name, name) == 0) return true;
-    return false;
+void cgi_getvalue(const CGI_PARAMS* p, const char* name, int in_count, char* out_buff, int in_size) {
+    if (in_size <= 0) return;
+    const char* value = cgi_value(p, name, in_count);
+    G_set(out_buff, static_cast<std::size_t>(in_size), value != nullptr ? value : "");
 }
+
+bool cgi_has(const CGI_PARAMS* p, const char* name) { return cgi_value(p, name, 0) != nullptr; }
 
 void cgi_setdata(CGI_PARAMS* p, const char* input_buffer, int mode) {
     const int k = G_StrFind(input_buffer, "=");

@@ -62,6 +62,10 @@ constexpr uint32_t CGI_FIELDS_LIMIT = 65536;
 // be acted on (uploads already made are removed by cgi_free, as always).
 int cgi_get(CGI_PARAMS* p, uint32_t max_length, const char* data_dir);
 
+// The whole value of the (in_count+1)-th pair named name, or null when p has
+// no such pair. It lives as long as p's list.
+const char* cgi_value(const CGI_PARAMS* p, const char* name, int in_count);
+
 // Copies the value of the (in_count+1)-th pair named name into out_buff
 // (in_size bytes, cut to in_size-1); empty text when there is none.
 void cgi_getvalue(const CGI_PARAMS* p, const char* name, int in_count, char* out_buff, int in_size);

@@ -52,6 +52,12 @@ int read_run(ATTEMPT* at, long first, int count, CHAT_DATA_DAT* out, int* got) {
     return FIO_OK;
 }
 
+// Finds the line of cursor c of kind `kind` in the file as this attempt sees
+// it (T records): first at index T - Q (where posts since have moved the
+// line; clamped to 0), then at older ones (where a trim moved it) up to
+// LIVE_SCAN_MAX records. FIO_OK: *index is its index and *now its renewed
+// cursor; for a Q of 0 (the room was empty) *index is T, every record being
+// newer. LIVE_GONE, RETRY, or a result of the reads (FIO_NO_FILE).
 int locate_once(ATTEMPT* at, const LIVE_CURSOR& c, int kind, long* index, LIVE_CURSOR* now) {
     int got = 0;
     if (at->total < 0) {
@@ -185,6 +191,19 @@ int older_once(ATTEMPT* at, const LIVE_CURSOR& c, int max, LIVE_LINES* out) {
     return FIO_OK;
 }
 
+// Runs one read of an answer (once(ATTEMPT*)) until it sees one file from
+// start to end, at most ATTEMPTS times: its result, or LIVE_BUSY when the
+// file was rewritten under every attempt.
+template <class F>
+int with_attempts(int folder_no, F once) {
+    for (int n = 0; n < ATTEMPTS; ++n) {
+        ATTEMPT at{folder_no, -1};
+        const int r = once(&at);
+        if (r != RETRY) return r;
+    }
+    return LIVE_BUSY;
+}
+
 }  // namespace
 
 uint64_t live_digest(uint64_t h, const void* p, unsigned long n) {
@@ -253,25 +272,9 @@ long live_cursor_find(const CHAT_DATA_DAT* run, long first, int count, long tota
     return -1;
 }
 
-int live_locate(int folder_no, const LIVE_CURSOR& c, int kind, long* index, long* total, LIVE_CURSOR* now) {
-    if (index == nullptr || total == nullptr || now == nullptr) return FIO_NOT_FOUND;
-    for (int n = 0; n < ATTEMPTS; ++n) {
-        ATTEMPT at{folder_no, -1};
-        const int r = locate_once(&at, c, kind, index, now);
-        *total = at.total < 0 ? 0 : at.total;
-        if (r != RETRY) return r;
-    }
-    return LIVE_BUSY;
-}
-
 int live_newest(int folder_no, int max, LIVE_LINES* out) {
     if (out == nullptr || out->lines == nullptr) return FIO_NOT_FOUND;
-    for (int n = 0; n < ATTEMPTS; ++n) {
-        ATTEMPT at{folder_no, -1};
-        const int r = newest_once(&at, clamp_max(max), out);
-        if (r != RETRY) return r;
-    }
-    return LIVE_BUSY;
+    return with_attempts(folder_no, [&](ATTEMPT* at) { return newest_once(at, clamp_max(max), out); });
 }
 
 int live_newer(int folder_no, const char* cursor, int max, LIVE_LINES* out) {
@@ -279,18 +282,12 @@ int live_newer(int folder_no, const char* cursor, int max, LIVE_LINES* out) {
     LIVE_CURSOR c;
     const int p = live_cursor_parse(cursor, &c);
     if (p == LIVE_BAD_CURSOR) return p;
-    for (int n = 0; n < ATTEMPTS; ++n) {
-        ATTEMPT at{folder_no, -1};
-        int r;
-        if (p == LIVE_NONE) {
-            r = newest_once(&at, clamp_max(max), out);
-            out->reset = true;
-        } else {
-            r = newer_once(&at, c, clamp_max(max), out);
-        }
-        if (r != RETRY) return r;
-    }
-    return LIVE_BUSY;
+    return with_attempts(folder_no, [&](ATTEMPT* at) {
+        if (p != LIVE_NONE) return newer_once(at, c, clamp_max(max), out);
+        const int r = newest_once(at, clamp_max(max), out);
+        out->reset = true;
+        return r;
+    });
 }
 
 int live_older(int folder_no, const char* before, int max, LIVE_LINES* out) {
@@ -302,10 +299,5 @@ int live_older(int folder_no, const char* before, int max, LIVE_LINES* out) {
         clear_answer(out);
         return FIO_OK;
     }
-    for (int n = 0; n < ATTEMPTS; ++n) {
-        ATTEMPT at{folder_no, -1};
-        const int r = older_once(&at, c, clamp_max(max), out);
-        if (r != RETRY) return r;
-    }
-    return LIVE_BUSY;
+    return with_attempts(folder_no, [&](ATTEMPT* at) { return older_once(at, c, clamp_max(max), out); });
 }

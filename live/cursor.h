@@ -90,15 +90,6 @@ LIVE_CURSOR live_cursor_of(const CHAT_DATA_DAT* run, long first, int count, long
 long live_cursor_find(const CHAT_DATA_DAT* run, long first, int count, long total, long from, long to,
                       const LIVE_CURSOR& c, int kind, LIVE_CURSOR* now);
 
-// Finds the line of cursor c of kind `kind` in room folder_no's message file
-// as it is now (T records), reading LIVE_PIECE records at a time: looks first
-// at index T - Q (where posts since have moved the line; clamped to 0), then
-// at older ones (where a trim moved it) up to LIVE_SCAN_MAX records. FIO_OK:
-// *index is its index, *total is T and *now its renewed cursor; for a Q of 0
-// (the room was empty) *index is T, every record being newer. LIVE_GONE, or a
-// result of the reads (FIO_NO_FILE, LIVE_BUSY).
-int live_locate(int folder_no, const LIVE_CURSOR& c, int kind, long* index, long* total, LIVE_CURSOR* now);
-
 // The newest `max` lines of room folder_no (1 .. LIVE_LINES_MAX), for a fresh
 // page: lines oldest first, cursor the newest line's (the empty-room cursor
 // for an empty room), oldest the oldest given line's ("" for an empty room),

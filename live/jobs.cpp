@@ -78,9 +78,8 @@ void refuse_store(int r) { live_refuse(r == FIO_LOCKED || r == LIVE_BUSY ? LIVE_
 // The whole first value of request parameter name (never cut, unlike
 // G_param's fields): empty when the request does not carry it.
 std::string param(const char* name) {
-    for (const CGI_PAIR* node = &ctx.params.list; node != nullptr && node->name != nullptr; node = node->next)
-        if (std::strcmp(node->name, name) == 0) return node->value;
-    return std::string();
+    const char* value = cgi_value(&ctx.params, name, 0);
+    return value != nullptr ? value : std::string();
 }
 
 // A form value as text to store: well-formed UTF-8 with the C0 and C1
@@ -125,9 +124,6 @@ bool member_fields(char (&chat_name)[CHAT_NAME_CAP], char (&color)[CHAT_COLOR_CA
     return true;
 }
 
-// Stored text (Shift_JIS) as it shows: characters beyond Shift_JIS, which
-// the stores keep as references, as themselves.
-std::string utf8(const char* sjis) { return G_sjis_to_utf8_resolving_refs(sjis); }
 
 // A line as the answers carry it. Built member by member, the texts moved
 // in: a braced initializer copies every value once more and costs a poll
@@ -135,10 +131,10 @@ std::string utf8(const char* sjis) { return G_sjis_to_utf8_resolving_refs(sjis);
 json line_json(const CHAT_DATA_DAT& line) {
     json j(json::value_t::object);
     json::object_t& o = *j.get_ptr<json::object_t*>();
-    o.emplace("name", utf8(line.USER_NAME));
-    o.emplace("color", utf8(line.COLOR));
-    o.emplace("text", utf8(line.CTALK));
-    o.emplace("time", utf8(line.WRITE_DATE));
+    o.emplace("name", live_text(line.USER_NAME));
+    o.emplace("color", live_text(line.COLOR));
+    o.emplace("text", live_text(line.CTALK));
+    o.emplace("time", live_text(line.WRITE_DATE));
     return j;
 }
 
@@ -189,7 +185,8 @@ bool add_members(json& answer, const std::string& unchanged_tag) {
     if (tag == unchanged_tag) return false;
     json list = json::array();
     for (const CHAT_USER_IDX& m : members)
-        list.push_back(json{{"name", utf8(m.USER_NAME)}, {"color", utf8(m.COLOR)}, {"mode", mode_of(m)}});
+        list.push_back(
+            json{{"name", live_text(m.USER_NAME)}, {"color", live_text(m.COLOR)}, {"mode", mode_of(m)}});
     answer["members"] = std::move(list);
     answer["members_tag"] = tag;
     return true;
@@ -299,7 +296,7 @@ void live_job_enter() {
         refuse_store(n);
         return;
     }
-    json answer = {{"name", utf8(chat_name)}, {"color", utf8(color)}, {"cursor", got.cursor},
+    json answer = {{"name", live_text(chat_name)}, {"color", live_text(color)}, {"cursor", got.cursor},
                    {"oldest", got.oldest},    {"lines", lines_json(got)}, {"more", got.more}};
     add_members(answer, "");
     send(answer);

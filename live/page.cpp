@@ -163,11 +163,9 @@ std::string tag_name(const std::string& s, std::size_t at) {
     return name;
 }
 
-// The value of a page place: text as UTF-8 from the Shift_JIS of a store,
-// characters beyond Shift_JIS (kept as references) as themselves.
-std::string utf8(const char* sjis) { return G_sjis_to_utf8_resolving_refs(sjis); }
-
 }  // namespace
+
+std::string live_text(const char* sjis) { return G_sjis_to_utf8_resolving_refs(sjis); }
 
 std::string live_msg(int k) {
     if (k > 0 && k < STRDEF_COUNT && G_msg(k)[0] != '\0') return G_sjis_to_utf8(G_msg(k));
@@ -248,7 +246,7 @@ void live_job_asset() {
 }
 
 void live_job_page() {
-    const std::string exe = utf8(ctx.JOB_EXE);
+    const std::string exe = live_text(ctx.JOB_EXE);
     const std::string folder = std::to_string(ctx.query.FOLDER_NO);
     const std::string address = exe + "?" + G_key_query(UID_FIRST) + "&FOLDER_NO=" + folder + "&JOB=";
     const char* method = std::getenv("REQUEST_METHOD");
@@ -283,7 +281,7 @@ void live_job_page() {
     char color[CHAT_COLOR_CAP];
     chat_entry_presets(&member, color);
 
-    const std::string room_name = utf8(ctx.folder.NAME);
+    const std::string room_name = live_text(ctx.folder.NAME);
     const std::string info = live_plain_text(G_sjis_to_utf8(ctx.room.INFO));
     const std::string texts[] = {
         live_msg(MSG_CHAT_NAME),         live_msg(MSG_COLOUR),           live_msg(MSG_ENTER),
@@ -299,13 +297,13 @@ void live_job_page() {
         asset + "live.css&V=" + css->digest,
         asset + "live.js&V=" + js->digest,
         std::to_string(live_hold_seconds()),
-        utf8(ctx.user.USER_NAME),
-        utf8(color),
+        live_text(ctx.user.USER_NAME),
+        live_text(color),
         ctx.access_level >= LEVEL_WRITE ? "1" : "0",
         address + "ROOM",
-        utf8(ctx.query.uid),
-        utf8(ctx.query.SKEY1),
-        utf8(ctx.query.SKEY2),
+        live_text(ctx.query.uid),
+        live_text(ctx.query.SKEY1),
+        live_text(ctx.query.SKEY2),
     };
     const LIVE_FIELD fields[] = {
         {"LANG", values[0].c_str()},

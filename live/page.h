@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string>
 
+// Stored text (Shift_JIS) as the live view shows it, in UTF-8: characters
+// beyond Shift_JIS, which the stores keep as references, as themselves.
+std::string live_text(const char* sjis);
+
 // Message k of the loaded table as UTF-8 text; where the site's message file
 // lacks it (a file older than the live view), the English text built into
 // the live view for each message it uses.

@@ -81,12 +81,11 @@ void live_file_id(const char* room_dir, const char* file_name, LIVE_FILE_ID* out
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) return;
     CU_FILE_ID id;
     if (Cu_id(path, &id) != 0) return;
-    const int size = Cu_get_filelength(path);
     out->exists = 1;
     out->dev = id.dev;
     out->ino = id.ino;
     out->ctime = id.ctime;
-    out->size = size;
+    out->size = id.size;
 }
 
 bool live_same_file(const LIVE_FILE_ID& a, const LIVE_FILE_ID& b) {
@@ -153,12 +152,5 @@ int live_wait_for_change(const char* room_dir, const char* file_name, const LIVE
 }
 
 int live_hold_seconds() {
-    const char* env = std::getenv("VELT_LIVE_HOLD");
-    if (env == nullptr || env[0] == '\0' || std::strlen(env) > 2) return LIVE_HOLD_DEFAULT;
-    int v = 0;
-    for (const char* p = env; *p; ++p) {
-        if (*p < '0' || *p > '9') return LIVE_HOLD_DEFAULT;
-        v = v * 10 + (*p - '0');
-    }
-    return v >= LIVE_HOLD_MIN && v <= LIVE_HOLD_MAX ? v : LIVE_HOLD_DEFAULT;
+    return G_setting_number(std::getenv("VELT_LIVE_HOLD"), 2, LIVE_HOLD_MIN, LIVE_HOLD_MAX, LIVE_HOLD_DEFAULT);
 }

@@ -206,6 +206,7 @@ void fill_id(const struct stat& st, CU_FILE_ID* id) {
     id->ino = static_cast<unsigned long long>(st.st_ino);
     id->ctime = static_cast<long long>(st.st_ctime);
     id->links = static_cast<long long>(st.st_nlink);
+    id->size = static_cast<long long>(st.st_size);
 }
 }  // namespace
 

@@ -96,14 +96,15 @@ int Cu_b_sync(int fh);
 // The kernel's advisory lock on the whole file (flock): held until the
 // descriptor is closed. wait 0 tries once, otherwise blocks. 0 taken, -1 not.
 int Cu_b_flock(int fh, int wait);
-// Identity of the file behind a descriptor or a path (device and inode) and
-// its status-change time; 0, or -1 when its status cannot be read. links gets
-// the number of names the file has (0 once it was removed).
+// Identity of the file behind a descriptor or a path (device and inode), its
+// status-change time and size; 0, or -1 when its status cannot be read.
+// links gets the number of names the file has (0 once it was removed).
 struct CU_FILE_ID {
     unsigned long long dev;
     unsigned long long ino;
     long long ctime;
     long long links;
+    long long size;
 };
 int Cu_b_id(int fh, CU_FILE_ID* id);
 int Cu_id(char* FileName, CU_FILE_ID* id);

@@ -15,13 +15,7 @@
 #include "store/datetime.h"
 #include "store/text.h"
 
-int Fio_lock_wait_of(const char* text) {
-    if (text == nullptr || text[0] == '\0') return 4000;
-    const std::size_t n = std::strlen(text);
-    if (n > 4 || std::strspn(text, "0123456789") != n) return 4000;
-    const int ms = std::atoi(text);
-    return ms >= 1 && ms <= 9000 ? ms : 4000;
-}
+int Fio_lock_wait_of(const char* text) { return G_setting_number(text, 4, 1, 9000, 4000); }
 
 int Fio_lock_wait_ms = Fio_lock_wait_of(std::getenv("VELT_LOCK_WAIT_MS"));
 int Fio_named_temporaries = 0;

@@ -167,3 +167,14 @@ void G_cut_filename(const char* in_filename, char* out_filename, char* TEMP_file
     }
     out_filename[out] = '\0';
 }
+
+int G_setting_number(const char* text, int max_digits, int low, int high, int fallback) {
+    if (text == nullptr || text[0] == '\0') return fallback;
+    int value = 0;
+    int digits = 0;
+    for (const char* p = text; *p != '\0'; ++p, ++digits) {
+        if (*p < '0' || *p > '9' || digits == max_digits) return fallback;
+        value = value * 10 + (*p - '0');
+    }
+    return value >= low && value <= high ? value : fallback;
+}

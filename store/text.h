@@ -28,6 +28,11 @@ template <std::size_t N> inline void G_set(char (&field)[N], const char* src) { 
 // Values beyond 32 bits wrap as the suite's 32-bit fields would.
 int32_t G_atoi(const char* text);
 
+// An operator's number (an environment setting): text of 1 to max_digits
+// decimal digits and nothing else whose value lies in [low, high]; fallback
+// for anything else (unset, empty, signs, spaces, units, too long).
+int G_setting_number(const char* text, int max_digits, int low, int high, int fallback);
+
 // Byte position of the first occurrence of keyword in in_buff, found only at a
 // character boundary; -1 when absent or when either text is empty.
 int G_StrFind(const char* in_buff, const char* keyword);
