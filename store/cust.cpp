@@ -30,7 +30,7 @@ ssize_t sys_copy_file_range(int in_fd, off_t* in_off, int out_fd, off_t* out_off
 
 CU_SYSTEM Cu_system = {
     sys_open,  sys_openat, ::read,   ::pread,  ::write, ::pwrite, ::lseek,   ::close,   ::fsync,
-    ::ftruncate, ::futimens, ::flock, ::fstat, ::stat,  sys_copy_file_range, ::rename,  ::link,
+    ::futimens, ::flock, ::fstat, ::stat,  sys_copy_file_range, ::rename,  ::link,
     ::linkat,  ::unlink,   ::rmdir,  ::mkdir,  ::chmod, ::opendir, ::readdir, ::closedir,
 };
 
@@ -168,10 +168,6 @@ long Cu_b_lseek(int fh, long offset, int origin) {
 
 int Cu_b_close(int fh) { return Cu_system.close(fh) == 0 ? 0 : -1; }
 
-int Cu_b_truncate(int fh, long length) {
-    return again([&] { return Cu_system.ftruncate(fh, static_cast<off_t>(length)); }) == 0 ? 0 : -1;
-}
-
 int Cu_b_sync(int fh) { return again([&] { return Cu_system.fsync(fh); }) == 0 ? 0 : -1; }
 
 FILE* Cu_fopen(char* filename, const char* mode) {
@@ -180,8 +176,6 @@ FILE* Cu_fopen(char* filename, const char* mode) {
     int flags;
     if (std::strcmp(mode, "r") == 0) {
         flags = O_RDONLY;
-    } else if (std::strcmp(mode, "r+") == 0) {
-        flags = O_RDWR;
     } else if (std::strcmp(mode, "w+") == 0) {
         flags = O_RDWR | O_CREAT | O_TRUNC;  // 0600 below: fopen would take 0666 less the umask
     } else {

@@ -27,7 +27,6 @@ struct CU_SYSTEM {
     off_t (*lseek)(int fd, off_t offset, int whence);
     int (*close)(int fd);
     int (*fsync)(int fd);
-    int (*ftruncate)(int fd, off_t length);
     int (*futimens)(int fd, const struct timespec times[2]);
     int (*flock)(int fd, int operation);
     int (*fstat)(int fd, struct stat* st);
@@ -89,8 +88,6 @@ int Cu_b_pwrite(int fh, const void* buff, int in_count, long offset);
 long Cu_b_lseek(int fh, long offset, int origin);
 // 0 or -1.
 int Cu_b_close(int fh);
-// Cuts the file to length bytes; 0 or -1.
-int Cu_b_truncate(int fh, long length);
 // Flushes the file's data to the disk (fsync); 0 or -1.
 int Cu_b_sync(int fh);
 // The kernel's advisory lock on the whole file (flock): held until the
@@ -132,7 +129,7 @@ bool Cu_read_all(char* FileName, std::string* out);
 // velt.lng, mimemap.txt, the operator tool's writes); the stores themselves
 // read and write descriptors (store/fileio.h). The file is opened through
 // the table; stdio then reads, writes and closes it through the C library.
-// Stream open with "r", "r+" or "w+"; null on failure. A file that "w+"
+// Stream open with "r" or "w+"; null on failure. A file that "w+"
 // creates is 0600 (data files are readable by their owner only).
 FILE* Cu_fopen(char* filename, const char* mode);
 // 0 or -1 (also for a null stream).

@@ -4,6 +4,7 @@
 #include "store/fileio.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -421,6 +422,14 @@ void lock_renew(FIO_LOCK* l, long long bytes) {
     l->fresh = now;
 }
 
+// The lock at path (in the platform's form) that this process took with
+// Fio_xor_control mode 1 and still holds, or null.
+FIO_LOCK* held_lock(const char* path) {
+    for (FIO_LOCK& l : g_held)
+        if (l.fd != -1 && l.path[0] != '\0' && std::strcmp(l.path, path) == 0) return &l;
+    return nullptr;
+}
+
 }  // namespace
 
 int Fio_temp_dead(char* path, int remove) {
@@ -455,12 +464,9 @@ int Fio_xor_control(char* chkfilename, int mode) {
         return 1;  // more locks than a request ever holds at once
     }
     if (mode == 2) {
-        for (FIO_LOCK& l : g_held) {
-            if (l.path[0] != '\0' && std::strcmp(l.path, chkfilename) == 0) {
-                lock_release(&l);
-                l.path[0] = '\0';
-                break;
-            }
+        if (FIO_LOCK* l = held_lock(chkfilename)) {
+            lock_release(l);
+            l->path[0] = '\0';
         }
     }
     return 0;
@@ -552,17 +558,9 @@ int Fio_dir_data(char* out) {
 
 int Fio_dir_room(char* out, int folder_no) {
     if (out == nullptr) return -1;
-    // The number in decimal, written backwards from the end of num.
     char num[16];
-    char* p = num + sizeof num - 1;
-    *p = '\0';
-    unsigned long v = folder_no < 0 ? 0UL - static_cast<unsigned long>(folder_no) : static_cast<unsigned long>(folder_no);
-    do {
-        *--p = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    if (folder_no < 0) *--p = '-';
-    return join(out, g_data_dir, p, "\\") ? 0 : -1;
+    *std::to_chars(num, num + sizeof num - 1, folder_no).ptr = '\0';
+    return join(out, g_data_dir, num, "\\") ? 0 : -1;
 }
 
 int Fio_dir_user(char* out, const char* user_id) {
@@ -620,25 +618,6 @@ void buffers_give_back(FIO_ACCESS* a) {
     a->rbuf = a->wbuf = a->line = nullptr;
 }
 
-// Closes whatever of the access is open and releases the lock it took; for
-// the failures of Fio_open.
-int open_failed(FIO_ACCESS* a, int result) {
-    buffers_give_back(a);
-    if (a->tmp_fd != -1 && a->tmp_named) Cu_remove(a->tmp_path);
-    if (a->tmp_fd != -1) Cu_b_close(a->tmp_fd);
-    if (a->src_fd != -1) Cu_b_close(a->src_fd);
-    a->tmp_fd = a->src_fd = -1;
-    if (!a->lock_held) lock_release(&a->lock);
-    return result;
-}
-
-// The lock at path (in the platform's form) that this process took with
-// Fio_xor_control mode 1 and still holds, or null.
-const FIO_LOCK* held_lock(const char* path) {
-    for (const FIO_LOCK& l : g_held)
-        if (l.fd != -1 && l.path[0] != '\0' && std::strcmp(l.path, path) == 0) return &l;
-    return nullptr;
-}
 
 }  // namespace
 
@@ -684,7 +663,7 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
     // reads; never by truncation, which could empty a file that a writer has
     // just renamed into place.
     a->src_fd = Cu_b_open(a->data_path, 1);
-    if (a->src_fd == -1) return open_failed(a, FIO_NO_FILE);
+    if (a->src_fd == -1) return Fio_close(a, FIO_NO_FILE);  // closes what is open, releases the lock
 
     if (a->how == FIO_REWRITE) {
         // A temporary file of the suite's usual name was left by a rewrite
@@ -696,9 +675,9 @@ int Fio_open(FIO_ACCESS* a, const char* dir, const char* file, const char* lock,
         bool named = false;
         a->tmp_fd = temp_open(a->tmp_path, a->data_path, g_unnamed == UNNAMED_WORKS, &named);
         a->tmp_named = named ? 1 : 0;
-        if (a->tmp_fd == -1) return open_failed(a, FIO_NO_FILE);
+        if (a->tmp_fd == -1) return Fio_close(a, FIO_NO_FILE);
     }
-    if (!buffers_take(a)) return open_failed(a, FIO_NO_FILE);
+    if (!buffers_take(a)) return Fio_close(a, FIO_NO_FILE);
     return FIO_OK;
 }
 
@@ -898,15 +877,8 @@ int Fio_read(FIO_ACCESS* a, void* buf, int cap) {
 }
 
 int Fio_read_rec(FIO_ACCESS* a, void* rec, int size) {
-    if (a == nullptr || a->src_fd == -1 || a->binary != FIO_BINARY || rec == nullptr || size <= 0) return 0;
-    char* p = static_cast<char*>(rec);
-    int got = 0;
-    while (got < size) {
-        int n = buffered_read(a, p + got, size - got);
-        if (n <= 0) return 0;  // end of file, an error, or a partial record
-        got += n;
-    }
-    return 1;
+    if (a == nullptr || a->binary != FIO_BINARY || size <= 0) return 0;
+    return Fio_read(a, rec, size) == size ? 1 : 0;  // less: the end, an error, or a partial record
 }
 
 int Fio_seek_rec(FIO_ACCESS* a, long offset) {
