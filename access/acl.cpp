@@ -17,9 +17,6 @@ namespace {
 // page, as 8 already opens the room's settings.
 constexpr int32_t ENOUGH = 8;
 
-// A read that says nothing about the lists: locked, or unreadable.
-bool store_failed(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
-
 // Ends the check on a read that failed with r.
 int32_t stop(int* failed, int r) {
     *failed = r;
@@ -50,7 +47,7 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, const TREE_DATA
 
     std::vector<ACL_MST> list;
     int r = Fio_ACL_MST_each(in_folder_no, keep_entry, &list);
-    if (store_failed(r)) return stop(failed, r);
+    if (Fio_refused(r)) return stop(failed, r);
 
     // The user's own entry (the first with his id), whatever its value.
     int32_t level = 0;
@@ -74,7 +71,7 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, const TREE_DATA
             if (level >= ENOUGH) return level;
         }
         r = is_member(user, group);
-        if (store_failed(r)) return stop(failed, r);
+        if (Fio_refused(r)) return stop(failed, r);
         if (r == FIO_OK) {
             if (permit > level) level = permit;
             if (level >= ENOUGH) return level;
@@ -90,7 +87,7 @@ int32_t access_level(const USER_MST& user, int32_t in_folder_no, const TREE_DATA
         std::memset(&folder, 0, sizeof folder);
         folder.FOLDER_NO = in_folder_no;
         r = Fio_TREE_DATA(in_folder_no, STORE_READ, 1, &folder);
-        if (store_failed(r)) return stop(failed, r);
+        if (Fio_refused(r)) return stop(failed, r);
         if (r != FIO_OK) return level;
     }
     if (user.USER_LEVEL >= folder.ACCESS_LEVEL && level <= 0) level = 1;

@@ -56,9 +56,6 @@ bool user_dir_missing(const char* uid) {
     return Cu_id(dir, &id) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-// A store's answer that says nothing about the user: locked, or unreadable.
-bool store_failed(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
-
 }  // namespace
 
 int G_SkeyChk(const char* uid, const char* skey1, const char* skey2, MST_SKEY* key) {
@@ -83,7 +80,7 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     // A listed user without a directory has no settings, password or key to
     // read: no such user, rather than one that cannot be read just now.
     if (r == FIO_NO_FILE && user->USER_ID[0] != '\0' && user_dir_missing(user->USER_ID)) return FIO_NOT_FOUND;
-    if (r != FIO_OK) return store_failed(r) ? r : FIO_NOT_FOUND;
+    if (r != FIO_OK) return Fio_refused(r) ? r : FIO_NOT_FOUND;
 
     // From here on the id is the spelling of user.mst, which names the
     // user's directory.
@@ -93,7 +90,7 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
     // A password that cannot be read (file locked, unreadable) neither
     // passes for the empty password nor makes the given one wrong.
     r = Fio_MST_PASSWORD(id, STORE_READ, user);
-    if (r != FIO_OK) return store_failed(r) ? r : FIO_NOT_FOUND;
+    if (r != FIO_OK) return Fio_refused(r) ? r : FIO_NOT_FOUND;
     if (std::strcmp(user->USER_PASS, upw) != 0) return FIO_NOT_FOUND;
 
     // A shared account keeps one pair for everyone who uses it; only when it
@@ -105,7 +102,7 @@ int G_LoginChk(const char* uid, const char* upw, char (&skey1)[LOGIN_FIELD], cha
             put_pair(skey1, skey2, key.SKEY1, key.SKEY2);
             return FIO_OK;
         }
-        if (store_failed(r)) return r;
+        if (Fio_refused(r)) return r;
     }
 
     int32_t k1 = 0, k2 = 0;
@@ -134,7 +131,7 @@ int G_login_gate(char (&uid)[LOGIN_FIELD], const char* upw, char (&skey1)[LOGIN_
         const int r = G_SkeyChk(uid, skey1, skey2, &key);
         if (r == FIO_OK) return LOGIN_PASSED;
         clear_pair(skey1, skey2);
-        return store_failed(r) ? LOGIN_BUSY : LOGIN_BAD_KEY;
+        return Fio_refused(r) ? LOGIN_BUSY : LOGIN_BAD_KEY;
     }
 
     if (uid[0] == '\0') return LOGIN_NO_UID;

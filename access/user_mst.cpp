@@ -171,7 +171,7 @@ int Fio_USER_MST(const char* UserID, int32_t op, USER_MST* rec) {
         char stored[sizeof rec->USER_ID];
         G_set(stored, rec->USER_ID);
         const int loaded = Fio_PERSONAL_MST_ALL(stored, STORE_READ, rec);
-        if (loaded == FIO_LOCKED || loaded == FIO_NO_FILE) {
+        if (Fio_refused(loaded)) {
             std::memset(rec, 0, sizeof *rec);
             G_set(rec->USER_ID, stored);
             return loaded;

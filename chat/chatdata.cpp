@@ -26,6 +26,13 @@ void terminate_fields(CHAT_DATA_DAT* rec) {
     rec->CTALK[sizeof rec->CTALK - 1] = '\0';
 }
 
+// A record as every read hands it out: fields ended, an empty COLOR as the
+// colour that an empty one means.
+void prepare_read(CHAT_DATA_DAT* rec) {
+    terminate_fields(rec);
+    chat_color_or_default(rec->COLOR);
+}
+
 }  // namespace
 
 int Fio_CHAT_DATA_DAT(const CHAT_DATA_DAT& rec) {
@@ -78,8 +85,7 @@ int Fio_CHAT_DATA_newest(int in_folder_no, int max, bool (*each)(const CHAT_DATA
         const int got = Fio_read(&a, piece, static_cast<int>(sizeof(CHAT_DATA_DAT)) * want);
         const int n = got > 0 ? got / static_cast<int>(sizeof(CHAT_DATA_DAT)) : 0;
         for (int i = 0; i < n; ++i) {
-            terminate_fields(&piece[i]);
-            chat_color_or_default(piece[i].COLOR);
+            prepare_read(&piece[i]);
             if (!each(piece[i], arg)) return Fio_close(&a, FIO_OK);
         }
         if (n < want) break;  // the end of the file
@@ -132,17 +138,6 @@ int Fio_CHAT_DATA_DAT_DEL(int in_folder_no) {
     Fio_xor_control(lock, 2);
     return r;
 }
-
-namespace {
-
-// A record as every read hands it out: fields ended, an empty COLOR as the
-// "blue" that an empty colour means.
-void prepare_read(CHAT_DATA_DAT* rec) {
-    terminate_fields(rec);
-    if (rec->COLOR[0] == '\0') G_set(rec->COLOR, "blue");
-}
-
-}  // namespace
 
 int Fio_CHAT_DATA_range(int folder_no, long first, int count, CHAT_DATA_DAT* out, int* got, long* total) {
     if (got != nullptr) *got = 0;

@@ -147,13 +147,12 @@ void b_FRM222() {
     G_param("CHAT_NAME", chat_name);
     G_param("COLOR", color);
 
-    // Only the talk form's policy lets its timer text run.
-    const std::string body_tag = chat_body_tag(ctx.room.BACKPIC2, 2);
     if (chat_name[0] == '\0') {
-        G_header_printf(body_tag.c_str());
+        b_FRM222_head();
         print_entry_form(color);
     } else {
-        G_header_printf_timer(body_tag.c_str());
+        // Only the talk form's policy lets its timer text run.
+        G_header_printf_timer(chat_body_tag(ctx.room.BACKPIC2, 2).c_str());
         print_talk_form(chat_name, color);
     }
     out("</BODY>\n");

@@ -132,7 +132,7 @@ void b_FRM223() {
     char chat_name[CHAT_NAME_CAP];
     G_param("CHAT_NAME", chat_name);
 
-    G_header_printf(chat_body_tag(ctx.room.BACKPIC3, 3).c_str());
+    b_FRM223_head();
     if (chat_name[0] == '\0') {
         print_member_list();
     } else {

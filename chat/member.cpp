@@ -75,13 +75,11 @@ int chat_enter(const char* chat_name, char (&color)[CHAT_COLOR_CAP], int disp_li
 }
 
 int chat_leave(const char* chat_name, const char* color) {
-    char stamp[20] = {};
-    Tm_set_date(stamp);
     if (chat_name[0] == '\0') return FIO_OK;
 
     CHAT_USER_IDX member;
     const int r = chat_presence(STORE_DELETE, chat_name, &member);
-    if (r == FIO_OK) chat_post_line(chat_name, color, stamp, G_msg(MSG_HAS_LEFT));
+    if (r == FIO_OK) chat_post(chat_name, color, G_msg(MSG_HAS_LEFT));
     return r == FIO_NOT_FOUND ? FIO_OK : r;
 }
 

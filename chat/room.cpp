@@ -39,20 +39,6 @@ void print_frameset(const char* chat_name, const char* color) {
     out("</HTML>\n");
 }
 
-// A presence change refused (the index still locked after the wait, or not
-// writable) gets the error page: the frameset would claim an entry or a leave
-// that did not happen. True when r is such a refusal and its page is written.
-bool refusal_answered(int r) {
-    if (r == FIO_LOCKED) {
-        G_busy_page();
-        return true;
-    }
-    if (r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
-        return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -80,7 +66,9 @@ void b_ROOM_IN() {
     G_param("COLOR", color);
     G_param("DISP_LINE", disp_line);
     G_param("RELOAD_TIME", reload_time);
-    if (refusal_answered(chat_enter(chat_name, color, G_atoi(disp_line), G_atoi(reload_time)))) return;
+    // A refused entry gets the error page: the frameset would claim an entry
+    // that did not happen.
+    if (G_store_refusal_page(chat_enter(chat_name, color, G_atoi(disp_line), G_atoi(reload_time)))) return;
     print_frameset(chat_name, color);
 }
 
@@ -92,7 +80,7 @@ void b_ROOM_OUT() {
     char color[CHAT_COLOR_CAP];
     G_param("CHAT_NAME", chat_name);
     G_param("COLOR", color);
-    if (refusal_answered(chat_leave(chat_name, color))) return;
+    if (G_store_refusal_page(chat_leave(chat_name, color))) return;
     print_frameset("", color);
 }
 

@@ -53,34 +53,26 @@ void G_html_pieces(const char* text, void (*put)(const char* bytes, std::size_t 
     }
 }
 
-void G_html_append(std::string& out, const char* text) {
+std::string G_html(const char* text) {
+    std::string out;
     G_html_pieces(
         text, [](const char* bytes, std::size_t n, void* arg) { static_cast<std::string*>(arg)->append(bytes, n); },
         &out);
-}
-
-std::string G_html(const char* text) {
-    std::string out;
-    G_html_append(out, text);
     return out;
 }
 
-void G_url_append(std::string& out, const char* text) {
+std::string G_url(const char* text) {
     static const char hex[] = "0123456789ABCDEF";
+    std::string out;
     const char* run = text;
     for (const char* p = text;; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
         if (c != 0 && kUrlPlain.plain[c]) continue;
         out.append(run, static_cast<std::size_t>(p - run));
-        if (c == 0) return;
+        if (c == 0) return out;
         run = p + 1;
         const char escaped[3] = {'%', hex[c >> 4], hex[c & 0x0F]};
         out.append(escaped, 3);
     }
 }
 
-std::string G_url(const char* text) {
-    std::string out;
-    G_url_append(out, text);
-    return out;
-}

@@ -1,6 +1,6 @@
 // Output escaping for every text that comes from a request or a user: HTML
 // text and attribute values, and query-parameter values inside addresses (the
-// reply's out_html and out_url write them straight into the page).
+// reply's out_html writes the first straight into the page).
 #pragma once
 #include <cstddef>
 #include <string>
@@ -15,8 +15,6 @@
 // count is G_char_reference_length's rule (store/sjis.h), the one the JSON
 // view resolves by. Any other & is escaped.
 std::string G_html(const char* text);
-// The same, appended to out.
-void G_html_append(std::string& out, const char* text);
 // The same, handed piece by piece to put (with arg), for writers that keep
 // their own buffer.
 void G_html_pieces(const char* text, void (*put)(const char* bytes, std::size_t n, void* arg), void* arg);
@@ -25,5 +23,3 @@ void G_html_pieces(const char* text, void (*put)(const char* bytes, std::size_t 
 // becomes %XX (upper-case hex), which the parameter reader decodes back to the
 // same bytes.
 std::string G_url(const char* text);
-// The same, appended to out.
-void G_url_append(std::string& out, const char* text);

@@ -7,6 +7,7 @@
 #include "page/context.h"
 #include "page/reply.h"
 #include "page/script.h"
+#include "store/fileio.h"
 
 namespace {
 
@@ -67,6 +68,18 @@ void G_busy_page() {
     // looks at statuses see the failure a 200 page would hide.
     reply_status("503 Service Unavailable");
     G_ErrMessage("", G_msg(MSG_BUSY));
+}
+
+bool G_store_refusal_page(int r) {
+    if (r == FIO_LOCKED) {
+        G_busy_page();
+        return true;
+    }
+    if (r == FIO_NO_FILE) {
+        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
+        return true;
+    }
+    return false;
 }
 
 void G_answer_without_page(const char* status, const char* text) {

@@ -33,6 +33,12 @@ void G_IDerr();
 // reply held.
 void G_busy_page();
 
+// A store's refusal as its page: the busy answer for a file that stayed
+// locked (FIO_LOCKED), the error page of MSG_NO_CHAT_DATA for one that could
+// not be opened or written (FIO_NO_FILE). True when r is such a refusal and
+// its page is written; nothing is written for any other r.
+bool G_store_refusal_page(int r);
+
 // A request that gets no page still gets a whole CGI response: a status for
 // the web server (which would otherwise log a malformed answer and send an
 // internal error) and one line of plain text for whoever asked, e.g.

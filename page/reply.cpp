@@ -147,11 +147,6 @@ void out_html(const char* text) {
         text, [](const char* bytes, std::size_t n, void*) { append_body(bytes, n); }, nullptr);
 }
 
-void out_url(const char* text) {
-    const std::string encoded = G_url(text);
-    append_body(encoded.data(), encoded.size());
-}
-
 void reply_status(const char* status) { G_set(g_reply.status, status); }
 
 void reply_type(const char* line) { G_set(g_reply.type, line); }

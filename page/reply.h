@@ -14,8 +14,6 @@ void out_bytes(const void* bytes, std::size_t n);
 void out_fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Appends text HTML-escaped (as G_html escapes it).
 void out_html(const char* text);
-// Appends text percent-encoded as a query-parameter value (as G_url does).
-void out_url(const char* text);
 
 // The status, e.g. "503 Service Unavailable": sent as the first header line
 // "Status: 503 Service Unavailable". Without one the web server answers 200.

@@ -249,7 +249,7 @@ int share_switch(int32_t folder_no, int32_t* value) {
     std::memset(text, 0, sizeof text);
     const int r = Fio_DIR_CONFIG(folder_no, STORE_READ, "SHARE_USER_PERMIT", text);
     *value = G_atoi(text);
-    return r == FIO_LOCKED || r == FIO_NO_FILE ? r : FIO_OK;
+    return Fio_refused(r) ? r : FIO_OK;
 }
 
 // True when the requested job is exactly `name`.
@@ -273,7 +273,7 @@ bool gate(int kind, int* password_login) {
         // The key check reads the stored pair whatever it is given; no pair
         // is given here, only the token that names one.
         const int r = q.uid[0] == '\0' ? FIO_NOT_FOUND : G_SkeyChk(q.uid, "", "", &key);
-        if (r == FIO_LOCKED || r == FIO_NO_FILE) {
+        if (Fio_refused(r)) {
             refuse(kind, REFUSE_BUSY);
             return false;
         }
@@ -326,18 +326,10 @@ int32_t velt_access_level(int32_t folder_no, int* read_result) {
 }
 
 void velt_cwrite_response(int r) {
-    switch (r) {
-        case FIO_OK:
-            b_FRM223();
-            break;
-        case FIO_NO_FILE:
-            G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
-            break;
-        case FIO_LOCKED:
-            G_busy_page();
-            break;
-        default:
-            break;
+    if (r == FIO_OK) {
+        b_FRM223();
+    } else {
+        G_store_refusal_page(r);
     }
 }
 
@@ -355,11 +347,7 @@ void job_set_configwr() {
     const int r = b_SET_CONFIGWR();
     if (r == SET_CONFIGWR_INCOMPLETE) {
         G_answer_without_page("400 Bad Request", "The settings form arrived incomplete; nothing was stored.");
-    } else if (r == FIO_LOCKED) {
-        G_busy_page();
-    } else if (r == FIO_NO_FILE) {
-        G_ErrMessage("", G_msg(MSG_NO_CHAT_DATA));
-    } else {
+    } else if (!G_store_refusal_page(r)) {
         b_SET_DIR_CONFIG(ctx.query.FOLDER_NO, &ctx.room);
         b_SET_CONFIG();
     }
@@ -416,10 +404,8 @@ const JOB_ROW* requested_row() {
     return nullptr;
 }
 
-}  // namespace
-
-void velt_dispatch() {
-    const JOB_ROW* row = requested_row();
+// Runs the job of row (null: no such job) at the request's level.
+void dispatch(const JOB_ROW* row) {
     if (row == nullptr) {
         G_answer_without_page("404 Not Found", "No such page of the chat.");
         return;
@@ -430,6 +416,10 @@ void velt_dispatch() {
         row->below();
     }
 }
+
+}  // namespace
+
+void velt_dispatch() { dispatch(requested_row()); }
 
 namespace {
 
@@ -483,7 +473,7 @@ void serve_request() {
     if (G_atoi(ctx.config.LOG_DATE) >= 1 && password_login == 1) log_login();  // 16
 
     b_SET_DIR_CONFIG(ctx.query.FOLDER_NO, &ctx.room);  // 17
-    velt_dispatch();                                   // 18
+    dispatch(row);                                     // 18
 }
 
 }  // namespace

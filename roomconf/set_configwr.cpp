@@ -208,9 +208,6 @@ int store_setting(const char* key, const char* value) {
     return Fio_DIR_CONFIG_put(ctx.query.FOLDER_NO, key, v, static_cast<int>(sizeof v));
 }
 
-// A store's answer as the update's: -1 (a key not there) counts as done.
-bool refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
-
 // The picture part of the update; its caller holds the room settings lock.
 // Reads the current picture names (dir.cnf, and the folder's record afresh
 // from tree.mst), moves each fresh upload into place, stores the four picture
@@ -221,12 +218,12 @@ int store_pictures(SETTINGS_UPDATE& u) {
     const int n = ctx.query.FOLDER_NO;
     int r;
     for (int i = PIC_TITLE; i <= PIC_BACK3; ++i)
-        if (refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i]))) return r;
+        if (Fio_refused(r = Fio_DIR_CONFIG(n, STORE_READ, PIC_FIELD[i], u.names[i]))) return r;
     // The record as it stands now, not as the request read it at its start:
     // another update may have changed the folder's picture meanwhile.
     TREE_DATA folder = ctx.folder;
     r = Fio_TREE_DATA(n, STORE_READ, 1, &folder);
-    if (refused(r)) return r;
+    if (Fio_refused(r)) return r;
     G_set(u.names[PIC_FOLDER], folder.PIC_FILENAME);
 
     char old_name[PIC_CAP];
@@ -236,7 +233,7 @@ int store_pictures(SETTINGS_UPDATE& u) {
         if (a == PICTURE_AS_BEFORE) continue;
         r = store_setting(PIC_FIELD[i], u.names[i]);
         settle_picture(u, i, old_name, r == FIO_OK);
-        if (refused(r)) return r;
+        if (Fio_refused(r)) return r;
     }
 
     const int a = apply_picture(u, PIC_FOLDER, old_name);
@@ -246,7 +243,7 @@ int store_pictures(SETTINGS_UPDATE& u) {
     G_set(folder.NAME, u.form.NAME);
     r = Fio_TREE_DATA(n, STORE_UPDATE, 1, &folder);
     if (folder_pic) settle_picture(u, PIC_FOLDER, old_name, r == FIO_OK);
-    if (refused(r)) return r;
+    if (Fio_refused(r)) return r;
     // The form printed next shows the folder as the store holds it (a read
     // that fails leaves the record as the request read it).
     Fio_TREE_DATA(n, STORE_READ, 1, &ctx.folder);
@@ -308,15 +305,15 @@ int b_SET_CONFIGWR() {
     int r = store_pictures(u);
     remove_unnamed_pictures(u);
     Fio_DIR_CONFIG_lock(n, 2);
-    if (refused(r)) return r;
+    if (Fio_refused(r)) return r;
 
     r = Fio_INFO_TXT(n, STORE_UPDATE, f.INFO);
     if (r == FIO_NOT_FOUND) r = Fio_INFO_TXT(n, STORE_ADD, f.INFO);
-    if (refused(r)) return r;
+    if (Fio_refused(r)) return r;
 
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]))) return r;
+        if (Fio_refused(r = store_setting(FONTCOLOR_KEY[k], f.FONTCOLOR[k]))) return r;
     for (int k = 0; k < 3; ++k)
-        if (refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k]))) return r;
+        if (Fio_refused(r = store_setting(FRAMESET_KEY[k], f.FRAMESET[k]))) return r;
     return FIO_OK;
 }

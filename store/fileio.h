@@ -15,6 +15,11 @@ enum {
     FIO_LOCKED = -9,        // the lock file is held by another request
 };
 
+// True for a result that says the store could not be read or written (its
+// lock stayed held, or its file cannot be opened): nothing is known of its
+// content, as against FIO_NOT_FOUND, which is an answer.
+inline bool Fio_refused(int r) { return r == FIO_LOCKED || r == FIO_NO_FILE; }
+
 // Store operations (op).
 enum { STORE_READ = 1, STORE_ADD = 2, STORE_DELETE = 3, STORE_UPDATE = 4 };
 

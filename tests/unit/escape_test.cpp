@@ -12,6 +12,12 @@ TEST(EscapeTest, HtmlEscapesTheFiveSpecialCharacters) {
     EXPECT_EQ(G_html("\x95\x5C&amp;"), "\x95\x5C&amp;amp;");
 }
 
+TEST(EscapeTest, UrlEncodesEveryByteButTheUnreservedOnes) {
+    // Both bytes of a Shift_JIS character, its 0x5C too, become %XX.
+    EXPECT_EQ(G_url("a b&\x95\x5C-._~Z9"), "a%20b%26%95%5C-._~Z9");
+    EXPECT_EQ(G_url(""), "");
+}
+
 TEST(EscapeTest, NumericReferencesOfPrintableCharactersPass) {
     struct Case {
         const char* in;

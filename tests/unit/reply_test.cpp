@@ -27,10 +27,9 @@ TEST(Reply, HeadersComeInTheirOrderWhateverTheOrderOfTheWork) {
                   reply_type("Content-Type: text/html");  // a second type replaces the first
                   reply_status("418 I'm a teapot");       // found late, sent first
                   out_html("<\x95\x5C&amp;\"'>");
-                  out_url("a b&\x95\x5C");
               }),
               "Status: 418 I'm a teapot\nContent-Type: text/html\nX-One: 1\nX-Two: 2\n\n<P>5%" + long_text +
-                  "&lt;\x95\x5C&amp;amp;&quot;&#39;&gt;a%20b%26%95%5C");
+                  "&lt;\x95\x5C&amp;amp;&quot;&#39;&gt;");
     // Without header lines the body goes alone; nothing at all is nothing.
     EXPECT_EQ(capture([] { out("text"); }), "text");
     EXPECT_EQ(capture([] {}), "");
