@@ -32,9 +32,9 @@ struct KNOWN_SOURCE {
 // The source made at build time for script or handler id with the loaded
 // messages, or null.
 const char* known_source(int id) {
-    const PAGE_SCRIPT& s = PAGE_SCRIPTS[id];
-    const char* m0 = s.message[0] != 0 ? G_msg(s.message[0]) : "";
-    const char* m1 = s.message[0] != 0 && s.message[1] != 0 ? G_msg(s.message[1]) : "";
+    const char* m0 = "";
+    const char* m1 = "";
+    G_script_messages(id, ctx.messages, &m0, &m1);
     for (const KNOWN_SOURCE& k : csp_known) {
         if (k.id == id && std::strcmp(k.message[0], m0) == 0 && std::strcmp(k.message[1], m1) == 0) return k.source;
     }

@@ -77,6 +77,15 @@ inline std::string G_script_text_in(int id, const STRDEF_REC& messages) {
     return out + run;
 }
 
+// The texts of the (at most two) messages that script or handler `id`
+// (a known id) takes from table `messages`, "" where it takes none: what its
+// text depends on, and so the key of a source made at build time.
+inline void G_script_messages(int id, const STRDEF_REC& messages, const char** m0, const char** m1) {
+    const PAGE_SCRIPT& s = PAGE_SCRIPTS[id];
+    *m0 = s.message[0] != 0 ? strdef_text(messages, s.message[0]) : "";
+    *m1 = s.message[0] != 0 && s.message[1] != 0 ? strdef_text(messages, s.message[1]) : "";
+}
+
 // The same with the loaded message table: what the pages print.
 std::string G_script_text(int id);
 

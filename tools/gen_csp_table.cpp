@@ -60,9 +60,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (int id = 0; id < PAGE_SCRIPT_COUNT; ++id) {
-            const PAGE_SCRIPT& s = PAGE_SCRIPTS[id];
-            const std::string m0 = s.message[0] != 0 ? strdef_text(g_messages, s.message[0]) : "";
-            const std::string m1 = s.message[0] != 0 && s.message[1] != 0 ? strdef_text(g_messages, s.message[1]) : "";
+            const char* m0 = "";
+            const char* m1 = "";
+            G_script_messages(id, g_messages, &m0, &m1);
             known.insert({id, m0, m1, G_csp_source(G_script_text_in(id, g_messages))});
         }
     }
