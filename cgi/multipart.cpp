@@ -258,15 +258,10 @@ int create_temp(CGI_PARAMS* p, char* path) {
 // sets *failed: the upload is incomplete, and later writes are dropped.
 void write_block(int* fd, const unsigned char* buf, int n, bool* failed) {
     if (*fd == -1 || n <= 0) return;
-    for (int done = 0; done < n;) {
-        int w = Cu_b_write(*fd, buf + done, n - done);
-        if (w <= 0) {
-            Cu_b_close(*fd);
-            *fd = -1;
-            *failed = true;
-            return;
-        }
-        done += w;
+    if (Cu_b_write(*fd, buf, n) != n) {
+        Cu_b_close(*fd);
+        *fd = -1;
+        *failed = true;
     }
 }
 

@@ -145,7 +145,14 @@ int Cu_b_read(int fh, void* buff, int in_count) {
 
 int Cu_b_write(int fh, const void* buff, int in_count) {
     if (in_count < 0) return -1;
-    return static_cast<int>(again([&] { return Cu_system.write(fh, buff, static_cast<size_t>(in_count)); }));
+    const char* p = static_cast<const char*>(buff);
+    int done = 0;
+    while (done < in_count) {
+        const ssize_t n = again([&] { return Cu_system.write(fh, p + done, static_cast<size_t>(in_count - done)); });
+        if (n <= 0) return done > 0 ? done : -1;
+        done += static_cast<int>(n);
+    }
+    return done;
 }
 
 int Cu_b_pwrite(int fh, const void* buff, int in_count, long offset) {
@@ -239,11 +246,7 @@ long Cu_b_copy(int in_fh, long from, int out_fh, long count) {
             const size_t piece = want < sizeof buf ? want : sizeof buf;
             n = again([&] { return Cu_system.pread(in_fh, buf, piece, in_off); });
             if (n > 0) {
-                for (ssize_t w = 0; w < n;) {
-                    const ssize_t k = again([&] { return Cu_system.write(out_fh, buf + w, static_cast<size_t>(n - w)); });
-                    if (k <= 0) return done > 0 ? done : -1;
-                    w += k;
-                }
+                if (Cu_b_write(out_fh, buf, static_cast<int>(n)) != n) return done > 0 ? done : -1;
                 in_off += n;
             }
         }

@@ -77,9 +77,12 @@ int Cu_b_link_unnamed(int fh, char* in_buff2);
 // another way may replace; false for a failure of the file system itself
 // (EIO, ENOSPC, EDQUOT, EROFS...), which no other way mends.
 bool Cu_not_offered(int err);
-// The platform's read and write: bytes moved, 0 at the end (read), -1 on an
-// error or a negative count.
+// The platform's read: bytes read, 0 at the end, -1 on an error or a
+// negative count.
 int Cu_b_read(int fh, void* buff, int in_count);
+// Writes all in_count bytes, going on after a short write: in_count, fewer
+// when a later write failed, -1 when the first did (or the count is
+// negative).
 int Cu_b_write(int fh, const void* buff, int in_count);
 // Writes in_count bytes at byte offset (pwrite, the position stays): the
 // bytes written, or -1.

@@ -501,15 +501,10 @@ int Fio_filemove(char* FileSRC, char* FileDSC) {
         int n = Cu_b_read(src, buf, sizeof buf);
         if (n < 0) ok = false;
         if (n <= 0) break;
-        for (int done = 0; done < n;) {
-            int w = Cu_b_write(dst, buf + done, n - done);
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            done += w;
+        if (Cu_b_write(dst, buf, n) != n) {
+            ok = false;
+            break;
         }
-        if (!ok) break;
     }
     // The copy must be on the disk before the source goes: otherwise a crash
     // could leave neither a whole picture nor the upload.
@@ -725,12 +720,11 @@ long logical_pos(FIO_ACCESS* a) {
 void write_out(FIO_ACCESS* a, const char* p, std::size_t n) {
     for (std::size_t done = 0; done < n && !a->write_error;) {
         const std::size_t piece = n - done < (1u << 30) ? n - done : (1u << 30);
-        const int w = Cu_b_write(a->tmp_fd, p + done, static_cast<int>(piece));
-        if (w <= 0) {
+        if (Cu_b_write(a->tmp_fd, p + done, static_cast<int>(piece)) != static_cast<int>(piece)) {
             a->write_error = 1;
             return;
         }
-        done += static_cast<std::size_t>(w);
+        done += piece;
     }
 }
 
