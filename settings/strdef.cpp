@@ -60,9 +60,7 @@ int StrdefFileOpen(const char* filename, const char* language, STRDEF_REC* out) 
     const std::size_t size = file.size();
     bool in_section = false;
     for (std::size_t start = 0; start < size;) {
-        std::size_t piece = size - start < 1001 ? size - start : 1001;
-        const void* lf = std::memchr(bytes + start, '\n', piece);
-        if (lf != nullptr) piece = static_cast<std::size_t>(static_cast<const char*>(lf) - (bytes + start)) + 1;
+        const std::size_t piece = G_line_piece(bytes, size, start, 1001);
         const char* line = bytes + start;
         std::size_t len = strnlen(line, piece);
         start += piece;

@@ -54,12 +54,17 @@ int G_StrFind(const char* in_buff, const char* keyword) {
     return -1;
 }
 
+std::size_t G_line_piece(const char* text, std::size_t size, std::size_t pos, std::size_t max) {
+    if (pos >= size) return 0;
+    std::size_t n = max < size - pos ? max : size - pos;
+    const void* lf = std::memchr(text + pos, '\n', n);
+    if (lf != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(lf) - (text + pos)) + 1;
+    return n;
+}
+
 bool G_next_line(const char* text, std::size_t size, std::size_t* pos, char* line, int cap) {
     if (cap < 2 || *pos >= size) return false;
-    const std::size_t left = size - *pos;
-    std::size_t n = static_cast<std::size_t>(cap - 1) < left ? static_cast<std::size_t>(cap - 1) : left;
-    const void* lf = std::memchr(text + *pos, '\n', n);
-    if (lf != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(lf) - (text + *pos)) + 1;
+    const std::size_t n = G_line_piece(text, size, *pos, static_cast<std::size_t>(cap - 1));
     std::memcpy(line, text + *pos, n);
     line[n] = '\0';
     *pos += n;

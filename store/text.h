@@ -37,6 +37,12 @@ int G_setting_number(const char* text, int max_digits, int low, int high, int fa
 // character boundary; -1 when absent or when either text is empty.
 int G_StrFind(const char* in_buff, const char* keyword);
 
+// The length of the piece of an in-memory text of size bytes that starts at
+// pos, as a reading by lines of at most max bytes takes it: up to and with a
+// line feed, at most max bytes, 0 at the end. G_next_line's split, for a
+// parser that reads the piece where it stands.
+std::size_t G_line_piece(const char* text, std::size_t size, std::size_t pos, std::size_t max);
+
 // The next line of an in-memory text as fgets would read it from a stream
 // of those bytes into a buffer of cap bytes: at most cap-1 bytes, up to and
 // with a line feed, then a zero byte (a zero byte inside the line is copied
