@@ -11,27 +11,12 @@ import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import { chromium } from 'playwright-core';
+import { until } from './until.mjs';
 
 const BASE = process.env.VELT_BASE_URL;
 const ARTIFACTS = process.env.VELT_BROWSER_ARTIFACTS || 'browser-failures';
 const FOLDER = 100;
 const SITE_ID = 'demo';
-
-// Waits until check() gives a true value (polling; no fixed sleeps).
-async function until(check, what, ms = 15000) {
-  const end = Date.now() + ms;
-  for (;;) {
-    let last;
-    try {
-      last = await check();
-      if (last) return last;
-    } catch (e) {
-      last = e.message;
-    }
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what} (last: ${last})`);
-    await new Promise((r) => setTimeout(r, 100));
-  }
-}
 
 // A w x h PNG in one colour, for the title picture.
 function png(w, h) {

@@ -12,6 +12,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import { chromium } from 'playwright-core';
+import { until } from './until.mjs';
 
 const BASE = process.env.VELT_BASE_URL;
 const ARTIFACTS = process.env.VELT_BROWSER_ARTIFACTS || 'browser-failures';
@@ -34,22 +35,6 @@ before(async () => {
 after(async () => {
   if (browser) await browser.close();
 });
-
-// Waits until check() gives a true value (polling every 50 ms).
-async function until(check, what, ms = 15000) {
-  const end = Date.now() + ms;
-  for (;;) {
-    let last;
-    try {
-      last = await check();
-      if (last) return last;
-    } catch (e) {
-      last = e.message;
-    }
-    if (Date.now() > end) throw new Error(`timed out after ${ms} ms waiting for ${what} (last: ${last})`);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
 
 // A user's browser context: what its pages said on the console, which
 // scripts they loaded, every request the program got from them.
