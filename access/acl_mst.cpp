@@ -51,12 +51,12 @@ AclLine parse_line(const char* line) {
 bool is_user_type(const ACL_MST& e) { return std::strcmp(e.U_OR_G, "U") == 0; }
 bool is_group_type(const ACL_MST& e) { return std::strcmp(e.U_OR_G, "G") == 0; }
 
-// True when the parsed line carries the key of `key` (type plus user id or
-// group id). Only the first two fields take part.
-bool same_key(const AclLine& line, const ACL_MST& key) {
-    if (line.commas < 2 || line.e.U_OR_G[0] != key.U_OR_G[0]) return false;
-    if (is_user_type(key)) return std::strcmp(line.e.USER_ID, key.USER_ID) == 0;
-    return line.e.GROUP_ID == key.GROUP_ID;
+// True when entry e (of a line with its first two fields) carries the key of
+// `key`: type plus user id or group id.
+bool same_key(const ACL_MST& e, const ACL_MST& key) {
+    if (e.U_OR_G[0] != key.U_OR_G[0]) return false;
+    if (is_user_type(key)) return std::strcmp(e.USER_ID, key.USER_ID) == 0;
+    return e.GROUP_ID == key.GROUP_ID;
 }
 
 // Writes the entry line of e into the temporary file.
@@ -65,40 +65,6 @@ void put_entry(FIO_ACCESS* a, const ACL_MST& e) {
         Fio_printf(a, "%s,%s,%d,\n", "U", e.USER_ID, static_cast<int>(e.PERMIT));
     else
         Fio_printf(a, "%s,%d,%d,\n", "G", static_cast<int>(e.GROUP_ID), static_cast<int>(e.PERMIT));
-}
-
-// The walk has user_g.mst's shape, but the lines, the key and what a match
-// gives differ: each list keeps its own.
-int read_list(const char* dir, int in_disp_no, int search_mode, ACL_MST* rec) {
-    const ACL_MST key = *rec;
-    FIO_ACCESS a;
-    int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_READ, FIO_TEXT);
-    if (r != 0) return r;
-    int result = FIO_NOT_FOUND;
-    int position = 1;
-    char buf[LINE_CAP];
-    while (Fio_gets(&a, buf, sizeof buf)) {
-        AclLine line = parse_line(buf);
-        Fio_skip_line(&a, buf, sizeof buf);
-        if (line.commas < 3) continue;  // not an entry; does not count
-        if (search_mode == 1) {
-            if (!same_key(line, key)) continue;
-            rec->PERMIT = line.e.PERMIT;
-        } else {
-            if (in_disp_no > position) {
-                ++position;
-                continue;
-            }
-            std::memset(rec->U_OR_G, 0, sizeof rec->U_OR_G);
-            rec->U_OR_G[0] = line.e.U_OR_G[0];
-            std::memcpy(rec->USER_ID, line.e.USER_ID, sizeof rec->USER_ID);
-            rec->GROUP_ID = line.e.GROUP_ID;
-            rec->PERMIT = line.e.PERMIT;
-        }
-        result = FIO_OK;
-        break;
-    }
-    return Fio_close(&a, result);
 }
 
 // Hands every entry of the list to each (see Fio_ACL_MST_each).
@@ -117,6 +83,43 @@ int each_entry(const char* dir, int32_t folder_no, bool (*each)(const ACL_MST&, 
     return Fio_close(&a, FIO_OK);
 }
 
+// What read_list looks for, and what it found.
+struct LIST_READ {
+    ACL_MST key;
+    ACL_MST* rec;
+    int search_mode;  // 1: the entry of key's type and id; 2: the in_disp_no-th entry
+    int in_disp_no;
+    int position;
+    bool found;
+};
+
+// One entry for read_list: false (the walk stops) once it is the one sought.
+bool read_one(const ACL_MST& e, void* arg) {
+    LIST_READ& s = *static_cast<LIST_READ*>(arg);
+    if (s.search_mode == 1) {
+        if (!same_key(e, s.key)) return true;
+        s.rec->PERMIT = e.PERMIT;
+    } else {
+        if (s.in_disp_no > s.position++) return true;
+        std::memset(s.rec->U_OR_G, 0, sizeof s.rec->U_OR_G);
+        s.rec->U_OR_G[0] = e.U_OR_G[0];
+        std::memcpy(s.rec->USER_ID, e.USER_ID, sizeof s.rec->USER_ID);
+        s.rec->GROUP_ID = e.GROUP_ID;
+        s.rec->PERMIT = e.PERMIT;
+    }
+    s.found = true;
+    return false;
+}
+
+// A read of the list by key (search_mode 1: the PERMIT of the entry of rec's
+// type and id) or by position (2: the in_disp_no-th entry, from 1).
+int read_list(const char* dir, int in_disp_no, int search_mode, ACL_MST* rec) {
+    LIST_READ s{*rec, rec, search_mode, in_disp_no, 1, false};
+    const int r = each_entry(dir, rec->FOLDER_NO, read_one, &s);
+    if (r != FIO_OK) return r;
+    return s.found ? FIO_OK : FIO_NOT_FOUND;
+}
+
 int rewrite_list(const char* dir, int op, const ACL_MST& entry) {
     FIO_ACCESS a;
     int r = Fio_open(&a, dir, "acl.mst", "acl.chk", FIO_REWRITE, FIO_TEXT);
@@ -130,7 +133,7 @@ int rewrite_list(const char* dir, int op, const ACL_MST& entry) {
             Fio_skip_line(&a, buf, sizeof buf);
             continue;
         }
-        if (handled || !same_key(line, entry)) {
+        if (handled || !same_key(line.e, entry)) {
             Fio_copy_line(&a, buf, sizeof buf);
             continue;
         }
