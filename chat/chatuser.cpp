@@ -177,6 +177,20 @@ int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count, CHAT_USER_IDX out[CHAT_U
     return Fio_close(&a, FIO_OK);
 }
 
+int Fio_CHAT_USER_IDX_each(int in_folder_no, bool (*each)(const CHAT_USER_IDX& rec, void* arg), void* arg) {
+    if (each == nullptr) return FIO_BAD_ARGUMENT;
+    FIO_ACCESS a;
+    const int r = chat_open(&a, in_folder_no, INDEX_FILE, LOCK_FILE, FIO_SNAPSHOT);
+    if (r != FIO_OK) return r;
+    each_record(&a, [&](const CHAT_USER_IDX& stored) {
+        CHAT_USER_IDX rec = stored;
+        terminate_fields(&rec);
+        chat_color_or_default(rec.COLOR);
+        return each(rec, arg);
+    });
+    return Fio_close(&a, FIO_OK);
+}
+
 int Fio_CHAT_TIMEOUT_TXT(int in_folder_no, const char* notice) {
     char now[20] = "";
     Tm_set_date(now);

@@ -33,6 +33,13 @@ int Fio_CHAT_USER_IDX_touch(const CHAT_USER_IDX& member);
 // never waits (as the read above). 0, or -2 cannot open (out untouched).
 int Fio_CHAT_USER_IDX20(int in_folder_no, int in_count, CHAT_USER_IDX out[CHAT_USER_BLOCK]);
 
+// Hands the records of room folder_no's index to each(record, arg), in order
+// of entry, until it returns false; fields ended and an empty COLOR read as
+// CHAT_DEFAULT_COLOR, as the read above gives them. One open for the whole
+// index, which never waits. 0, or -2 when the index cannot be opened (nothing
+// handed) or a read failed (what was handed is a part only).
+int Fio_CHAT_USER_IDX_each(int in_folder_no, bool (*each)(const CHAT_USER_IDX& rec, void* arg), void* arg);
+
 // The presence sweep of room in_folder_no, at most once a minute (the minute of
 // the last run is kept in chattime.txt; the first request for a room only
 // starts that clock): drops every member whose last sign of life is more than

@@ -29,55 +29,46 @@ std::string refresh_url(const char* chat_name) {
     return url;
 }
 
-// Members in order of entry, numbered from 1 in every block of 20. Only a list
-// read to its end counts: the total is printed, and an empty room loses its
-// message file, only when no block read was refused. A refused read (the index
-// locked by a writer, or not openable) leaves the slots of the table as they
-// were, so its block is not shown; the page names the cause instead of a total
-// and reloads as usual.
+// One member of the list, numbered from 1 in its block of 20; *shown counts
+// them. false (the end of the list) for a record not in use.
+bool print_member(const CHAT_USER_IDX& m, void* shown) {
+    if (m.FOLDER_NO == 0) return false;
+    int& count = *static_cast<int*>(shown);
+    out(std::to_string(count % MEMBER_BLOCK + 1).c_str());
+    out(":<B><FONT COLOR=\"");
+    out_html(m.COLOR);
+    out("\">");
+    out_html(m.USER_NAME);
+    out("</FONT></B>");
+    if (m.MODE == 1 || m.MODE == 2) {
+        out("[");
+        out(G_msg(m.MODE == 1 ? MSG_MODE_USER : MSG_MODE_SHARED));
+        out("]");
+    }
+    out("<BR>");
+    ++count;
+    return true;
+}
+
+// Members in order of entry, numbered from 1 in every block of 20, read in
+// one pass over the index. Only a list read to its end counts: the total is
+// printed, and an empty room loses its message file, only when the read was
+// not refused. A refused read (the index not openable, or a read that failed
+// part way) names the cause instead of a total, after the members it gave,
+// and the frame reloads as usual.
 void print_member_list() {
     out_fmt("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"%d;URL=%s\">\n", LIST_RELOAD_SECONDS,
             refresh_url(nullptr).c_str());
     out_fmt("%s<P>", G_msg(MSG_MEMBERS_HERE));
 
-    int read_count = 0;
-    int in_last_block = 0;
-    int r = 0;
-    CHAT_USER_IDX block[CHAT_USER_BLOCK];
-    for (;;) {
-        r = Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read_count, block);
-        if (r != FIO_OK) break;
-        int n = 0;
-        while (n < MEMBER_BLOCK && block[n].FOLDER_NO != 0) {
-            const CHAT_USER_IDX& m = block[n];
-            out(std::to_string(n + 1).c_str());
-            out(":<B><FONT COLOR=\"");
-            out_html(m.COLOR);
-            out("\">");
-            out_html(m.USER_NAME);
-            out("</FONT></B>");
-            if (m.MODE == 1 || m.MODE == 2) {
-                out("[");
-                out(G_msg(m.MODE == 1 ? MSG_MODE_USER : MSG_MODE_SHARED));
-                out("]");
-            }
-            out("<BR>");
-            ++n;
-        }
-        if (n < MEMBER_BLOCK) {
-            in_last_block = n;
-            break;
-        }
-        read_count += MEMBER_BLOCK;
-    }
-
+    int shown = 0;
+    const int r = Fio_CHAT_USER_IDX_each(ctx.query.FOLDER_NO, print_member, &shown);
     if (r != FIO_OK) {
         out_fmt("%s<P>", G_msg(r == FIO_LOCKED ? MSG_BUSY : MSG_NO_CHAT_DATA));
         return;
     }
-    const int total = read_count + in_last_block;
-    out_fmt("total:[%d]<P>", total);
-    if (total == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
+    out_fmt("total:[%d]<P>", shown);
+    if (shown == 0) Fio_CHAT_DATA_DAT_DEL(ctx.query.FOLDER_NO);
 }
 
 // One line of the list; false (the end of the list) for a record not in use.

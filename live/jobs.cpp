@@ -145,17 +145,19 @@ json lines_json(const LIVE_LINES& got) {
     return lines;
 }
 
-// The members present, in order of entry. false when a block of the index
-// could not be read: the list is then unknown, not empty.
+// The members present, in order of entry. false when the index could not be
+// read to its end: the list is then unknown, not empty.
 bool read_members(std::vector<CHAT_USER_IDX>* members) {
     members->clear();
-    CHAT_USER_IDX block[CHAT_USER_BLOCK];
-    for (int read = 0;; read += CHAT_USER_BLOCK) {
-        if (Fio_CHAT_USER_IDX20(ctx.query.FOLDER_NO, read, block) != FIO_OK) return false;
-        int n = 0;
-        for (; n < CHAT_USER_BLOCK && block[n].FOLDER_NO != 0; ++n) members->push_back(block[n]);
-        if (n < CHAT_USER_BLOCK) return true;
-    }
+    const int r = Fio_CHAT_USER_IDX_each(
+        ctx.query.FOLDER_NO,
+        [](const CHAT_USER_IDX& m, void* list) {
+            if (m.FOLDER_NO == 0) return false;
+            static_cast<std::vector<CHAT_USER_IDX>*>(list)->push_back(m);
+            return true;
+        },
+        members);
+    return r == FIO_OK;
 }
 
 const char* mode_of(const CHAT_USER_IDX& m) { return m.MODE == 1 ? "user" : m.MODE == 2 ? "shared" : ""; }
